@@ -1,0 +1,35 @@
+# Thin wrapper around CMake. `make run` and `make test` are the two set-up commands.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WINE ?= /usr/lib/wine/wine64
+
+.PHONY: all run test windows test-windows test-asan clean
+
+all:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF
+	cmake --build build -j $(JOBS) --target mailsift
+
+run: all
+	./build/mailsift -.ini -p samples
+
+test:
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAILSIFT_WERROR=ON
+	cmake --build build-test -j $(JOBS)
+	cd build-test && ctest --output-on-failure -j $(JOBS)
+
+windows:
+	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON
+	cmake --build build-windows -j $(JOBS) --target mailsift
+
+test-windows: windows
+	cmake --build build-windows -j $(JOBS)
+	cd build-windows && WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wineprefix \
+	  ctest --output-on-failure
+
+test-asan:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMAILSIFT_WERROR=ON -DMAILSIFT_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build build-test build-windows build-asan

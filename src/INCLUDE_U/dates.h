@@ -1,0 +1,43 @@
+// Calendar routines of the age and date filters, shared with the sibling tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+// Narrow copy of a date value (names are UTF-8 already: the bytes are kept),
+// at most 1039 bytes.
+std::string narrow_text(std::string_view text);
+
+// Splits a "mm-dd-yyyy"-style text by the layout table; years below 1900 are
+// raised by 1900. Never fails: an unrecognised layout gives 1900, 0, 0.
+void split_date_text(std::string_view text, int& year, int& month, int& day);
+
+// Whole days from the date's local midnight to now (negative in the future).
+int64_t days_since_date(std::string_view text);
+
+// Local calendar fields to seconds since 1970; hour1, minute1 and second1 carry
+// the value plus one (0 also means 0). Daylight saving is decided by the run-time.
+int64_t make_local_time(int year, int month, int day, int hour1, int minute1, int second1);
+
+// Seconds since 1970 to file ticks.
+file_ticks to_file_time(int64_t seconds);
+
+enum class day_of_year_result { ok, out_of_range, invalid_date };
+// Day of the year (1 January is 1) into `total`; out_of_range when month > 12 or
+// day > 31; invalid_date when the day does not exist in that month and year.
+day_of_year_result day_of_year(int year, int day, int month, int& total);
+// The same as three-digit text, "%03d"; empty unless ok.
+std::string day_of_year_text(int year, int day, int month);
+
+// Day number of a date: the difference of two day numbers is their distance in
+// days, for every year. 0 when month > 12 or day > 31.
+int64_t day_number(int year, int month, int day);
+
+// Leap year by the Gregorian rule.
+bool is_leap_year(int year);
+
+// Waits n seconds (sleeping, not spinning).
+void pause_seconds(int n);

@@ -1,0 +1,77 @@
+#include "INCLUDE_U/text.h"
+
+#include <climits>
+
+bool ascii_iequal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+  }
+  return true;
+}
+
+bool ascii_istarts_with(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && ascii_iequal(text.substr(0, prefix.size()), prefix);
+}
+
+std::size_t ascii_ifind(std::string_view text, std::string_view needle) {
+  if (needle.empty()) return 0;
+  if (needle.size() > text.size()) return std::string_view::npos;
+  for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
+    if (ascii_iequal(text.substr(i, needle.size()), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+void ascii_upper_in_place(std::string& text) {
+  for (char& c : text) c = ascii_upper(c);
+}
+
+std::string ascii_upper_copy(std::string_view text) {
+  std::string copy(text);
+  ascii_upper_in_place(copy);
+  return copy;
+}
+
+std::size_t leading_number_length(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_ascii_space(text[i])) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t digits_at = i;
+  while (i < text.size() && is_ascii_digit(text[i])) ++i;
+  return i == digits_at ? 0 : i;
+}
+
+int64_t leading_number(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_ascii_space(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // Accumulate as a negative number so that INT64_MIN is reachable without overflow.
+  int64_t value = 0;
+  bool saturated = false;
+  for (; i < text.size() && is_ascii_digit(text[i]); ++i) {
+    int digit = text[i] - '0';
+    if (!saturated) {
+      if (value < (INT64_MIN + digit) / 10) {
+        saturated = true;
+      } else {
+        value = value * 10 - digit;
+      }
+    }
+  }
+  if (saturated) return negative ? INT64_MIN : INT64_MAX;
+  if (negative) return value;
+  return value == INT64_MIN ? INT64_MAX : -value;
+}
+
+int leading_int(std::string_view text) {
+  int64_t v = leading_number(text);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+void write_text(std::FILE* stream, std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
+}

@@ -1,0 +1,114 @@
+// Bounded byte text and ASCII-only character helpers.
+//
+// Message content is bytes as stored and names are UTF-8, so character classes
+// and case folding here are plain ASCII and never depend on the C locale.
+#pragma once
+
+#include <array>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// Fixed-capacity text: at most N bytes, always NUL-terminated. Appends keep what
+// fits and drop the rest, so no input can overflow it.
+template <std::size_t N>
+struct bounded_text {
+  static constexpr std::size_t capacity = N;
+  std::array<char, N + 1> bytes{};
+  std::size_t length = 0;
+
+  void clear() {
+    length = 0;
+    bytes[0] = '\0';
+  }
+  // Appends as much of `text` as fits; returns false when something was dropped.
+  bool append(std::string_view text) {
+    std::size_t room = N - length;
+    std::size_t take = text.size() < room ? text.size() : room;
+    for (std::size_t i = 0; i < take; ++i) bytes[length + i] = text[i];
+    length += take;
+    bytes[length] = '\0';
+    return take == text.size();
+  }
+  bool push_back(char c) {
+    if (length >= N) return false;
+    bytes[length++] = c;
+    bytes[length] = '\0';
+    return true;
+  }
+  void assign(std::string_view text) {
+    clear();
+    append(text);
+  }
+  // Cuts the text to `n` bytes (no effect when it is already shorter).
+  void truncate(std::size_t n) {
+    if (n < length) {
+      length = n;
+      bytes[length] = '\0';
+    }
+  }
+  // Removes the last byte, if any.
+  void drop_last() {
+    if (length > 0) truncate(length - 1);
+  }
+  bool empty() const { return length == 0; }
+  std::size_t size() const { return length; }
+  char back() const { return length ? bytes[length - 1] : '\0'; }
+  char& operator[](std::size_t i) { return bytes[i]; }
+  char operator[](std::size_t i) const { return bytes[i]; }
+  char* data() { return bytes.data(); }
+  const char* c_str() const { return bytes.data(); }
+  std::string_view view() const { return std::string_view(bytes.data(), length); }
+};
+
+// Appends printf-style text to `out`, keeping at most what fits.
+template <std::size_t N>
+void append_format(bounded_text<N>& out, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+template <std::size_t N>
+void append_format(bounded_text<N>& out, const char* format, ...) {
+  char scratch[512];
+  va_list args;
+  va_start(args, format);
+  int wanted = std::vsnprintf(scratch, sizeof scratch, format, args);
+  va_end(args);
+  if (wanted < 0) return;
+  std::size_t got = static_cast<std::size_t>(wanted) < sizeof scratch
+                        ? static_cast<std::size_t>(wanted)
+                        : sizeof scratch - 1;
+  out.append(std::string_view(scratch, got));
+}
+
+inline char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+inline char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+// White space as the C library's isspace in the "C" locale.
+inline bool is_ascii_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// True when both texts are equal, ignoring the case of A-Z.
+bool ascii_iequal(std::string_view a, std::string_view b);
+// True when `text` begins with `prefix`, ignoring the case of A-Z.
+bool ascii_istarts_with(std::string_view text, std::string_view prefix);
+// Position of the first occurrence of `needle` in `text` ignoring case, or npos.
+std::size_t ascii_ifind(std::string_view text, std::string_view needle);
+// Upper-cases the ASCII letters of `text` in place.
+void ascii_upper_in_place(std::string& text);
+std::string ascii_upper_copy(std::string_view text);
+
+// The leading-number rule: skip white space, an optional sign, then decimal
+// digits up to the first other character. No digits give 0; values beyond the
+// 64-bit range saturate.
+int64_t leading_number(std::string_view text);
+// The same, saturated to the int range.
+int leading_int(std::string_view text);
+// Number of characters the leading-number rule consumes (white space, sign, digits).
+std::size_t leading_number_length(std::string_view text);
+
+// Writes `text` to `stream` as bytes.
+void write_text(std::FILE* stream, std::string_view text);

@@ -1,0 +1,51 @@
+#include "INCLUDE_U/text.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+TEST(bounded_text, append_keeps_what_fits_and_stays_terminated) {
+  bounded_text<5> t;
+  EXPECT_TRUE(t.append("abc"));
+  EXPECT_FALSE(t.append("defg"));
+  EXPECT_EQ(t.view(), "abcde");
+  EXPECT_STREQ(t.c_str(), "abcde");
+  EXPECT_FALSE(t.push_back('x'));
+  t.drop_last();
+  EXPECT_EQ(t.view(), "abcd");
+  t.truncate(10);
+  EXPECT_EQ(t.size(), 4u);
+  t.clear();
+  EXPECT_TRUE(t.empty());
+  EXPECT_STREQ(t.c_str(), "");
+}
+
+TEST(bounded_text, append_format_clamps_to_capacity) {
+  bounded_text<8> t;
+  append_format(t, "%d-%s", 12345, "abcdef");
+  EXPECT_EQ(t.view(), "12345-ab");
+}
+
+TEST(leading_number, reads_like_atoi_and_saturates) {
+  struct {
+    const char* text;
+    int64_t value;
+  } cases[] = {{"", 0},          {"abc", 0},       {"  42x", 42},     {"\t-7", -7},
+               {"+15", 15},      {"0001", 1},      {"8000", 8000},    {"12a3", 12},
+               {"- 5", 0},       {"99999999999999999999", INT64_MAX},
+               {"-99999999999999999999", INT64_MIN}, {"-9223372036854775808", INT64_MIN}};
+  for (const auto& c : cases) EXPECT_EQ(leading_number(c.text), c.value) << c.text;
+  EXPECT_EQ(leading_int("99999999999"), INT_MAX);
+  EXPECT_EQ(leading_int("-99999999999"), INT_MIN);
+}
+
+TEST(ascii_helpers, case_folds_only_ascii_letters) {
+  EXPECT_TRUE(ascii_iequal("Subject:", "SUBJECT:"));
+  EXPECT_FALSE(ascii_iequal("\xc3\xa9", "\xc3\x89"));
+  EXPECT_TRUE(ascii_istarts_with("received: from x", "Received: from"));
+  EXPECT_FALSE(ascii_istarts_with("Rec", "Received"));
+  EXPECT_EQ(ascii_ifind("a b ReCeIvEd", "received"), 4u);
+  EXPECT_EQ(ascii_ifind("abc", "abcd"), std::string_view::npos);
+  EXPECT_EQ(ascii_upper_copy("a*.tmp\xc3\xa9"), "A*.TMP\xc3\xa9");
+}

@@ -1,0 +1,167 @@
+// The platform layer: the only code that knows whether it runs on Windows or POSIX.
+//
+// Every operation is an entry of one table of function pointers, g_platform, which
+// start-up fills with the real backend. A test that needs a fault (a vanishing
+// file, a failing write, a fixed clock) copies the table, replaces one entry and
+// restores it afterwards. The layer only fetches facts and reports failures;
+// decisions stay in portable code.
+//
+// All text is UTF-8 (WTF-8 on Windows, so unpaired surrogates in names survive).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#ifdef _WIN32
+inline constexpr char k_path_separator = '\\';
+// Long-path form that every starting path receives.
+inline constexpr const char* k_long_path_prefix = "\\\\?\\";
+inline constexpr bool k_slash_starts_option = true;
+inline constexpr bool k_windows = true;
+#else
+inline constexpr char k_path_separator = '/';
+inline constexpr const char* k_long_path_prefix = "";
+// Every absolute POSIX path begins with '/', so it cannot also begin an option.
+inline constexpr bool k_slash_starts_option = false;
+inline constexpr bool k_windows = false;
+#endif
+
+// Attribute bits as the options and the file selection use them (Windows values).
+inline constexpr uint32_t k_attr_readonly = 0x1;
+inline constexpr uint32_t k_attr_hidden = 0x2;
+inline constexpr uint32_t k_attr_system = 0x4;
+inline constexpr uint32_t k_attr_directory = 0x10;
+inline constexpr uint32_t k_attr_archive = 0x20;
+inline constexpr uint32_t k_attr_encrypted = 0x4000;
+
+// 100-nanosecond ticks since 1601-01-01 00:00:00 UTC; 0 means "never set".
+using file_ticks = uint64_t;
+inline constexpr int64_t k_ticks_per_second = 10000000;
+inline constexpr int64_t k_seconds_1601_to_1970 = 11644473600LL;
+
+// One entry of a directory search, as FindFirstFile returns it.
+struct dir_entry {
+  std::string name;
+  uint32_t attributes = 0;
+  int64_t size = 0;
+  file_ticks create_ticks = 0;
+  file_ticks access_ticks = 0;
+  file_ticks write_ticks = 0;
+};
+
+// Identity of a directory, to notice a directory already on the walk path.
+struct dir_identity {
+  uint64_t volume = 0;
+  uint64_t index_high = 0;
+  uint64_t index_low = 0;
+  bool operator==(const dir_identity&) const = default;
+};
+
+// Calendar parts of a point in time.
+struct calendar_time {
+  int year = 0;    // four digits
+  int month = 0;   // 1-12
+  int day = 0;     // 1-31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+  int weekday = 0;  // 0 = Sunday
+};
+
+// Facts of the run-time's time-zone state.
+struct zone_state {
+  long offset_seconds_west = 0;  // 18000 for a zone five hours west of Greenwich
+  bool has_daylight = false;
+  std::string standard_name;
+  std::string daylight_name;
+};
+
+struct find_state;  // an open directory search
+using read_handle = intptr_t;
+inline constexpr read_handle k_no_file = -1;
+
+struct platform_table {
+  // Directory search with a wildcard pattern, FindFirstFile-style: `pattern` is a
+  // directory path with separator plus a pattern of '*' and '?' (case-insensitive;
+  // "*.*" matches every name, "*." names without a dot). "." and ".." are returned
+  // as Windows returns them. Null when the directory cannot be read or nothing matches.
+  find_state* (*find_first)(const std::string& pattern, dir_entry& entry);
+  bool (*find_next)(find_state* search, dir_entry& entry);
+  void (*find_close)(find_state* search);
+  // The entry of exactly one file or directory named by `path` (no wildcards).
+  bool (*lookup_file)(const std::string& path, dir_entry& entry);
+  // Identity of a directory (device and inode, or volume serial and file index).
+  bool (*directory_identity)(const std::string& path, dir_identity& id);
+
+  // File attributes in the bit values above; false when the file cannot be found.
+  bool (*get_attributes)(const std::string& path, uint32_t& attributes);
+  bool (*set_attributes)(const std::string& path, uint32_t attributes);
+
+  // Current time in seconds since 1970-01-01 UTC.
+  int64_t (*current_time)();
+  // Seconds since 1970 to calendar parts, in UTC or in local time using the rules
+  // in force on that date.
+  bool (*seconds_to_calendar)(int64_t seconds, bool local, calendar_time& out);
+  // File ticks to calendar parts (milliseconds kept), UTC or local as above.
+  bool (*ticks_to_calendar)(file_ticks ticks, bool local, calendar_time& out);
+  // Local calendar fields to seconds since 1970 (mktime, daylight saving decided by
+  // the run-time); false when the run-time cannot represent the time.
+  bool (*local_calendar_to_seconds)(int year, int month, int day, int hour, int minute,
+                                    int second, int64_t& out);
+  // Refreshes the run-time's time-zone state from the environment and reports it.
+  bool (*time_zone)(zone_state& out);
+
+  // Absolute form of a name, relative names taken against the current directory.
+  bool (*full_path)(const std::string& name, std::string& out);
+  bool (*current_directory)(std::string& out);
+  bool (*program_path)(std::string& out);
+  bool (*is_directory)(const std::string& path);
+  bool (*path_exists)(const std::string& path);
+  bool (*create_directory)(const std::string& path);
+  bool (*computer_name)(std::string& out);
+  // Whether the file system updates last-access dates: 0 yes, 1 no, -1 unknown,
+  // other values as the system stores them.
+  int (*last_access_setting)();
+
+  // Streams (text mode on Windows: "\n" is stored as CR LF).
+  std::FILE* (*open_stream)(const std::string& path, const char* mode);
+  // Message files are read as raw bytes.
+  read_handle (*open_for_reading)(const std::string& path);
+  // Bytes read, 0 at end of file, -1 on error.
+  int64_t (*read_bytes)(read_handle file, void* buffer, int64_t size);
+  void (*close_file)(read_handle file);
+  bool (*file_size)(const std::string& path, int64_t& size);
+  bool (*truncate_file)(const std::string& path, int64_t size);
+  // Reads up to `size` bytes from offset `offset` of a file; -1 on error.
+  int64_t (*read_at)(const std::string& path, int64_t offset, void* buffer, int64_t size);
+
+  // Environment variable; false when it is not set.
+  bool (*get_environment)(const char* name, std::string& out);
+
+  // Console: single-key input is switched on only when standard input is a terminal.
+  void (*console_start)();
+  void (*console_restore)();
+  bool (*key_waiting)();
+  // One key without echo; -1 at the end of input.
+  int (*read_key)();
+  bool (*stdin_is_terminal)();
+  bool (*is_terminal)(std::FILE* stream);
+  // Routes Ctrl-C (and SIGTERM on POSIX) to a flag that interrupt_requested reads.
+  void (*install_interrupt_handler)();
+  bool (*interrupt_requested)();
+  void (*sleep_milliseconds)(int milliseconds);
+  // Writing to a closed pipe must fail with an error, never kill the process.
+  void (*ignore_broken_pipe)();
+};
+
+// The table in use; start-up sets it to the real backend.
+extern platform_table g_platform;
+// The real backend of this build.
+const platform_table& native_platform();
+
+// Conversions between Windows file ticks and seconds since 1970.
+inline int64_t ticks_to_seconds(file_ticks ticks) {
+  return static_cast<int64_t>(ticks / k_ticks_per_second) - k_seconds_1601_to_1970;
+}

@@ -1,0 +1,516 @@
+// POSIX backend of the platform layer.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+platform_table g_platform = native_platform();
+
+namespace {
+
+struct find_state_posix {
+  DIR* dir = nullptr;
+  std::string directory;  // ends in '/'
+  std::string pattern;
+};
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// Length of the UTF-8 sequence that starts at `p`; a stray byte counts as one.
+std::size_t utf8_sequence_length(const char* p, const char* end) {
+  unsigned char c = static_cast<unsigned char>(*p);
+  std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+  for (std::size_t i = 1; i < n; ++i) {
+    if (p + i >= end || (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) return 1;
+  }
+  return n;
+}
+
+// '*' and '?' without regard to case; '?' takes one character, not one byte.
+bool glob_match(const char* p, const char* pend, const char* n, const char* nend) {
+  const char* star_p = nullptr;
+  const char* star_n = nullptr;
+  while (n < nend) {
+    if (p < pend && *p == '?') {
+      ++p;
+      n += utf8_sequence_length(n, nend);
+    } else if (p < pend && *p == '*') {
+      star_p = ++p;
+      star_n = n;
+    } else if (p < pend && lower(*p) == lower(*n)) {
+      ++p;
+      ++n;
+    } else if (star_p) {
+      p = star_p;
+      star_n += utf8_sequence_length(star_n, nend);
+      n = star_n;
+    } else {
+      return false;
+    }
+  }
+  while (p < pend && *p == '*') ++p;
+  return p == pend;
+}
+
+// The file-type patterns users type from Windows habit: "*.*" is every name,
+// a pattern ending in "." wants names without an extension, and a trailing ".*"
+// may also match nothing.
+bool name_matches(const std::string& pattern, const std::string& name) {
+  if (pattern == "*" || pattern == "*.*") return true;
+  const char* nb = name.data();
+  const char* ne = nb + name.size();
+  if (pattern.size() > 1 && pattern.back() == '.' && pattern[pattern.size() - 2] != '.') {
+    if (name.find('.') != std::string::npos) return false;
+    return glob_match(pattern.data(), pattern.data() + pattern.size() - 1, nb, ne);
+  }
+  if (glob_match(pattern.data(), pattern.data() + pattern.size(), nb, ne)) return true;
+  if (pattern.size() > 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
+    return glob_match(pattern.data(), pattern.data() + pattern.size() - 2, nb, ne);
+  }
+  return false;
+}
+
+file_ticks to_ticks(const struct timespec& ts) {
+  int64_t seconds = static_cast<int64_t>(ts.tv_sec) + k_seconds_1601_to_1970;
+  if (seconds < 0) return 0;
+  return static_cast<file_ticks>(seconds) * k_ticks_per_second +
+         static_cast<file_ticks>(ts.tv_nsec / 100);
+}
+
+uint32_t attributes_of(const std::string& name, mode_t mode) {
+  uint32_t attributes = 0;
+  if (S_ISDIR(mode)) attributes |= k_attr_directory;
+  if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= k_attr_readonly;
+  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= k_attr_hidden;
+  return attributes;
+}
+
+std::string base_name(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Fills `entry` from the file at `path` (links followed). FIFOs, devices and
+// sockets are refused: reading them could block or never end.
+bool fill_entry(const std::string& path, const std::string& name, dir_entry& entry) {
+  struct statx sx;
+  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
+            &sx) != 0) {
+    return false;
+  }
+  mode_t mode = sx.stx_mode;
+  if (!S_ISREG(mode) && !S_ISDIR(mode)) return false;
+  entry.name = name;
+  entry.attributes = attributes_of(name, mode);
+  entry.size = S_ISDIR(mode) ? 0 : static_cast<int64_t>(sx.stx_size);
+  auto ts = [](const struct statx_timestamp& t) {
+    struct timespec s;
+    s.tv_sec = t.tv_sec;
+    s.tv_nsec = t.tv_nsec;
+    return to_ticks(s);
+  };
+  entry.access_ticks = ts(sx.stx_atime);
+  entry.write_ticks = ts(sx.stx_mtime);
+  // Creation times exist only where the file system keeps them; 0 reads as never set.
+  entry.create_ticks = (sx.stx_mask & STATX_BTIME) ? ts(sx.stx_btime) : 0;
+  return true;
+}
+
+bool next_match(find_state_posix* search, dir_entry& entry) {
+  while (struct dirent* d = readdir(search->dir)) {
+    std::string name = d->d_name;
+    if (!name_matches(search->pattern, name)) continue;
+    if (fill_entry(search->directory + name, name, entry)) return true;
+  }
+  return false;
+}
+
+find_state* posix_find_first(const std::string& pattern, dir_entry& entry) {
+  std::size_t slash = pattern.find_last_of('/');
+  auto* search = new find_state_posix;
+  search->directory = slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
+  search->pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  search->dir = opendir(search->directory.c_str());
+  if (!search->dir || !next_match(search, entry)) {
+    if (search->dir) closedir(search->dir);
+    delete search;
+    return nullptr;
+  }
+  return reinterpret_cast<find_state*>(search);
+}
+
+bool posix_find_next(find_state* handle, dir_entry& entry) {
+  return next_match(reinterpret_cast<find_state_posix*>(handle), entry);
+}
+
+void posix_find_close(find_state* handle) {
+  auto* search = reinterpret_cast<find_state_posix*>(handle);
+  if (!search) return;
+  if (search->dir) closedir(search->dir);
+  delete search;
+}
+
+bool posix_lookup_file(const std::string& path, dir_entry& entry) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  return fill_entry(trimmed, base_name(trimmed), entry);
+}
+
+bool posix_directory_identity(const std::string& path, dir_identity& id) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.index_high = 0;
+  id.index_low = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool posix_get_attributes(const std::string& path, uint32_t& attributes) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  attributes = attributes_of(base_name(path), st.st_mode);
+  return true;
+}
+
+// Only read-only has a POSIX meaning: it maps to the write permission bits.
+bool posix_set_attributes(const std::string& path, uint32_t attributes) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  bool writable = (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  bool want_readonly = (attributes & k_attr_readonly) != 0;
+  if (want_readonly && writable) return chmod(path.c_str(), mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  if (!want_readonly && !writable) return chmod(path.c_str(), mode | S_IWUSR) == 0;
+  return true;
+}
+
+int64_t posix_current_time() { return static_cast<int64_t>(time(nullptr)); }
+
+void fill_calendar(const struct tm& t, int millisecond, calendar_time& out) {
+  out.year = t.tm_year + 1900;
+  out.month = t.tm_mon + 1;
+  out.day = t.tm_mday;
+  out.hour = t.tm_hour;
+  out.minute = t.tm_min;
+  out.second = t.tm_sec;
+  out.millisecond = millisecond;
+  out.weekday = t.tm_wday;
+}
+
+bool posix_seconds_to_calendar(int64_t seconds, bool local, calendar_time& out) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm parts;
+  if (!(local ? localtime_r(&t, &parts) : gmtime_r(&t, &parts))) return false;
+  fill_calendar(parts, 0, out);
+  return true;
+}
+
+bool posix_ticks_to_calendar(file_ticks ticks, bool local, calendar_time& out) {
+  int64_t seconds = ticks_to_seconds(ticks);
+  int millisecond = static_cast<int>((ticks / 10000) % 1000);
+  time_t t = static_cast<time_t>(seconds);
+  struct tm parts;
+  if (!(local ? localtime_r(&t, &parts) : gmtime_r(&t, &parts))) return false;
+  fill_calendar(parts, millisecond, out);
+  return true;
+}
+
+bool posix_local_calendar_to_seconds(int year, int month, int day, int hour, int minute,
+                                     int second, int64_t& out) {
+  struct tm parts {};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  parts.tm_isdst = -1;
+  errno = 0;
+  time_t t = mktime(&parts);
+  if (t == static_cast<time_t>(-1) && errno != 0) return false;
+  out = static_cast<int64_t>(t);
+  return true;
+}
+
+bool posix_time_zone(zone_state& out) {
+  tzset();
+  out.offset_seconds_west = timezone;
+  out.has_daylight = daylight != 0;
+  out.standard_name = tzname[0] ? tzname[0] : "";
+  out.daylight_name = tzname[1] ? tzname[1] : "";
+  return true;
+}
+
+bool posix_current_directory(std::string& out) {
+  std::vector<char> buffer(PATH_MAX + 1);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+  out = buffer.data();
+  return true;
+}
+
+// Lexical absolute form, as GetFullPathName gives it: "." and ".." components
+// resolved without touching the file system, a trailing separator kept.
+bool posix_full_path(const std::string& name, std::string& out) {
+  if (name.empty()) return false;
+  std::string joined;
+  if (name[0] == '/') {
+    joined = name;
+  } else {
+    if (!posix_current_directory(joined)) return false;
+    joined += '/';
+    joined += name;
+  }
+  bool trailing = joined.size() > 1 && joined.back() == '/';
+  std::vector<std::string> parts;
+  std::size_t i = 0;
+  while (i < joined.size()) {
+    std::size_t next = joined.find('/', i);
+    if (next == std::string::npos) next = joined.size();
+    std::string part = joined.substr(i, next - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = next + 1;
+  }
+  out.clear();
+  for (const std::string& part : parts) {
+    out += '/';
+    out += part;
+  }
+  if (out.empty() || trailing) out += '/';
+  return true;
+}
+
+bool posix_program_path(std::string& out) {
+  std::vector<char> buffer(PATH_MAX + 1);
+  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return false;
+  out.assign(buffer.data(), static_cast<std::size_t>(n));
+  return true;
+}
+
+bool posix_is_directory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool posix_path_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool posix_create_directory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+bool posix_computer_name(std::string& out) {
+  char buffer[256] = {};
+  if (gethostname(buffer, sizeof buffer - 1) != 0) return false;
+  out = buffer;
+  return !out.empty();
+}
+
+// No registry here: the mount options of the current directory's file system
+// tell whether access dates are updated (relatime and strictatime both update).
+int posix_last_access_setting() {
+  struct statvfs vfs;
+  if (statvfs(".", &vfs) != 0) return -1;
+  return (vfs.f_flag & ST_NOATIME) ? 1 : 0;
+}
+
+std::FILE* posix_open_stream(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+read_handle posix_open_for_reading(const std::string& path) {
+  // Non-blocking open: a FIFO without a writer must not hang the walk.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
+}
+
+int64_t posix_read_bytes(read_handle file, void* buffer, int64_t size) {
+  for (;;) {
+    ssize_t n = read(static_cast<int>(file), buffer, static_cast<std::size_t>(size));
+    if (n >= 0) return static_cast<int64_t>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+void posix_close_file(read_handle file) {
+  if (file != k_no_file) close(static_cast<int>(file));
+}
+
+bool posix_file_size(const std::string& path, int64_t& size) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  size = static_cast<int64_t>(st.st_size);
+  return true;
+}
+
+bool posix_truncate_file(const std::string& path, int64_t size) {
+  return truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+}
+
+int64_t posix_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  ssize_t n;
+  do {
+    n = pread(fd, buffer, static_cast<std::size_t>(size), static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  return n;
+}
+
+bool posix_get_environment(const char* name, std::string& out) {
+  const char* value = std::getenv(name);
+  if (!value) return false;
+  out = value;
+  return true;
+}
+
+struct termios g_saved_terminal;
+bool g_terminal_changed = false;
+volatile sig_atomic_t g_interrupt_flag = 0;
+
+void posix_console_restore() {
+  if (g_terminal_changed) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+    g_terminal_changed = false;
+  }
+}
+
+void posix_console_start() {
+  if (g_terminal_changed || !isatty(STDIN_FILENO)) return;
+  if (tcgetattr(STDIN_FILENO, &g_saved_terminal) != 0) return;
+  struct termios raw = g_saved_terminal;
+  // Single keys without echo; Ctrl-C still raises the interrupt.
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+    g_terminal_changed = true;
+    std::atexit(posix_console_restore);
+  }
+}
+
+bool posix_stdin_is_terminal() { return isatty(STDIN_FILENO) != 0; }
+
+bool posix_is_terminal(std::FILE* stream) { return stream && isatty(fileno(stream)) != 0; }
+
+bool posix_key_waiting() {
+  if (!g_terminal_changed) return false;
+  struct pollfd p = {STDIN_FILENO, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+int posix_read_key() {
+  for (;;) {
+    if (g_interrupt_flag) return 3;
+    struct pollfd p = {STDIN_FILENO, POLLIN, 0};
+    int ready = poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) return -1;
+    if (ready <= 0) continue;
+    unsigned char c;
+    ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n == 1) return c;
+    if (n == 0) return -1;
+    if (errno != EINTR && errno != EAGAIN) return -1;
+  }
+}
+
+void on_interrupt(int) {
+  // A second interrupt before the main thread acted on the first: leave at once.
+  if (g_interrupt_flag) {
+    if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+    _exit(2);
+  }
+  g_interrupt_flag = 1;
+}
+
+void posix_install_interrupt_handler() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool posix_interrupt_requested() { return g_interrupt_flag != 0; }
+
+void posix_sleep_milliseconds(int milliseconds) {
+  // In short steps, so that an interrupt is acted on soon.
+  while (milliseconds > 0 && !g_interrupt_flag) {
+    int step = milliseconds < 50 ? milliseconds : 50;
+    struct timespec ts = {0, static_cast<long>(step) * 1000000L};
+    nanosleep(&ts, nullptr);
+    milliseconds -= step;
+  }
+}
+
+void posix_ignore_broken_pipe() { signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace
+
+const platform_table& native_platform() {
+  static const platform_table table = {
+      posix_find_first,
+      posix_find_next,
+      posix_find_close,
+      posix_lookup_file,
+      posix_directory_identity,
+      posix_get_attributes,
+      posix_set_attributes,
+      posix_current_time,
+      posix_seconds_to_calendar,
+      posix_ticks_to_calendar,
+      posix_local_calendar_to_seconds,
+      posix_time_zone,
+      posix_full_path,
+      posix_current_directory,
+      posix_program_path,
+      posix_is_directory,
+      posix_path_exists,
+      posix_create_directory,
+      posix_computer_name,
+      posix_last_access_setting,
+      posix_open_stream,
+      posix_open_for_reading,
+      posix_read_bytes,
+      posix_close_file,
+      posix_file_size,
+      posix_truncate_file,
+      posix_read_at,
+      posix_get_environment,
+      posix_console_start,
+      posix_console_restore,
+      posix_key_waiting,
+      posix_read_key,
+      posix_stdin_is_terminal,
+      posix_is_terminal,
+      posix_install_interrupt_handler,
+      posix_interrupt_requested,
+      posix_sleep_milliseconds,
+      posix_ignore_broken_pipe,
+  };
+  return table;
+}

@@ -1,0 +1,426 @@
+// Win32 backend of the platform layer.
+#include <windows.h>
+#include <conio.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/wide.h"
+
+platform_table g_platform = native_platform();
+
+namespace {
+
+std::wstring wide(const std::string& text) {
+  std::u16string u = utf8_to_utf16(text);
+  return std::wstring(u.begin(), u.end());
+}
+
+std::string narrow(const wchar_t* text) {
+  std::wstring_view w(text);
+  return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(w.data()), w.size()));
+}
+
+// Paths beyond MAX_PATH need the long-path form for the C run-time's opens.
+std::wstring long_form(const std::string& path) {
+  std::wstring w = wide(path);
+  if (w.size() >= MAX_PATH && w.rfind(L"\\\\?\\", 0) != 0 && w.size() > 2 && w[1] == L':') {
+    w = L"\\\\?\\" + w;
+  }
+  return w;
+}
+
+file_ticks ticks_of(const FILETIME& ft) {
+  return (static_cast<file_ticks>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
+  entry.name = narrow(data.cFileName);
+  entry.attributes = data.dwFileAttributes;
+  entry.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                                    data.nFileSizeLow);
+  entry.create_ticks = ticks_of(data.ftCreationTime);
+  entry.access_ticks = ticks_of(data.ftLastAccessTime);
+  entry.write_ticks = ticks_of(data.ftLastWriteTime);
+}
+
+find_state* win_find_first(const std::string& pattern, dir_entry& entry) {
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(wide(pattern).c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  fill_entry(data, entry);
+  return reinterpret_cast<find_state*>(h);
+}
+
+bool win_find_next(find_state* search, dir_entry& entry) {
+  WIN32_FIND_DATAW data;
+  if (!FindNextFileW(reinterpret_cast<HANDLE>(search), &data)) return false;
+  fill_entry(data, entry);
+  return true;
+}
+
+void win_find_close(find_state* search) {
+  if (search) FindClose(reinterpret_cast<HANDLE>(search));
+}
+
+bool win_lookup_file(const std::string& path, dir_entry& entry) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) {
+    trimmed.pop_back();
+  }
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(wide(trimmed).c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  fill_entry(data, entry);
+  return true;
+}
+
+bool win_directory_identity(const std::string& path, dir_identity& id) {
+  HANDLE h = CreateFileW(wide(path).c_str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!ok) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index_high = info.nFileIndexHigh;
+  id.index_low = info.nFileIndexLow;
+  return true;
+}
+
+bool win_get_attributes(const std::string& path, uint32_t& attributes) {
+  DWORD a = GetFileAttributesW(wide(path).c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return false;
+  attributes = a;
+  return true;
+}
+
+bool win_set_attributes(const std::string& path, uint32_t attributes) {
+  return SetFileAttributesW(wide(path).c_str(), attributes) != 0;
+}
+
+int64_t win_current_time() { return static_cast<int64_t>(_time64(nullptr)); }
+
+void fill_calendar(const SYSTEMTIME& st, calendar_time& out) {
+  out.year = st.wYear;
+  out.month = st.wMonth;
+  out.day = st.wDay;
+  out.hour = st.wHour;
+  out.minute = st.wMinute;
+  out.second = st.wSecond;
+  out.millisecond = st.wMilliseconds;
+  out.weekday = st.wDayOfWeek;
+}
+
+FILETIME filetime_of(file_ticks ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+// Every local time of the program goes through the system's zone and its rules
+// for that date (not the rules in force now), so file times, stamps and date
+// bounds agree with each other.
+bool win_ticks_to_calendar(file_ticks ticks, bool local, calendar_time& out) {
+  FILETIME ft = filetime_of(ticks);
+  SYSTEMTIME utc;
+  if (!FileTimeToSystemTime(&ft, &utc)) return false;
+  if (!local) {
+    fill_calendar(utc, out);
+    return true;
+  }
+  SYSTEMTIME here;
+  if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &here)) return false;
+  fill_calendar(here, out);
+  return true;
+}
+
+bool win_seconds_to_calendar(int64_t seconds, bool local, calendar_time& out) {
+  if (seconds < -k_seconds_1601_to_1970) return false;
+  file_ticks ticks =
+      static_cast<file_ticks>(seconds + k_seconds_1601_to_1970) * k_ticks_per_second;
+  return win_ticks_to_calendar(ticks, local, out);
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date; months out of 1-12 and
+// days out of range carry over as mktime lets them.
+int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
+  int64_t m0 = month - 1;
+  year += m0 >= 0 ? m0 / 12 : (m0 - 11) / 12;
+  int64_t m = ((m0 % 12) + 12) % 12 + 1;
+  year -= m <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yoe = year - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+bool win_local_calendar_to_seconds(int year, int month, int day, int hour, int minute, int second,
+                                   int64_t& out) {
+  int64_t wall = days_from_civil(year, month, day) * 86400 + hour * 3600LL + minute * 60LL + second;
+  if (wall < -k_seconds_1601_to_1970 + 86400) return false;
+  FILETIME ft =
+      filetime_of(static_cast<file_ticks>(wall + k_seconds_1601_to_1970) * k_ticks_per_second);
+  SYSTEMTIME local_time;
+  SYSTEMTIME utc;
+  FILETIME back;
+  if (!FileTimeToSystemTime(&ft, &local_time) ||
+      !TzSpecificLocalTimeToSystemTime(nullptr, &local_time, &utc) ||
+      !SystemTimeToFileTime(&utc, &back)) {
+    return false;
+  }
+  out = ticks_to_seconds((static_cast<file_ticks>(back.dwHighDateTime) << 32) | back.dwLowDateTime);
+  return true;
+}
+
+bool win_time_zone(zone_state& out) {
+  TIME_ZONE_INFORMATION zone;
+  if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return false;
+  out.offset_seconds_west = (zone.Bias + zone.StandardBias) * 60L;
+  out.has_daylight = zone.DaylightDate.wMonth != 0;
+  out.standard_name = narrow(zone.StandardName);
+  out.daylight_name = narrow(zone.DaylightName);
+  return true;
+}
+
+bool win_full_path(const std::string& name, std::string& out) {
+  if (name.empty()) return false;
+  std::wstring w = wide(name);
+  std::vector<wchar_t> buffer(32768);
+  DWORD n = GetFullPathNameW(w.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (n == 0 || n >= buffer.size()) return false;
+  out = narrow(buffer.data());
+  return true;
+}
+
+bool win_current_directory(std::string& out) {
+  std::vector<wchar_t> buffer(32768);
+  DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (n == 0 || n >= buffer.size()) return false;
+  out = narrow(buffer.data());
+  return true;
+}
+
+bool win_program_path(std::string& out) {
+  std::vector<wchar_t> buffer(32768);
+  DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (n == 0 || n >= buffer.size()) return false;
+  out = narrow(buffer.data());
+  return true;
+}
+
+bool win_is_directory(const std::string& path) {
+  DWORD a = GetFileAttributesW(wide(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool win_path_exists(const std::string& path) {
+  return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool win_create_directory(const std::string& path) {
+  return CreateDirectoryW(wide(path).c_str(), nullptr) != 0;
+}
+
+bool win_computer_name(std::string& out) {
+  wchar_t buffer[260];
+  DWORD size = 260;
+  if (!GetComputerNameW(buffer, &size)) return false;
+  out = narrow(buffer);
+  return true;
+}
+
+// The registry value NtfsDisableLastAccessUpdate, found by enumerating the key's
+// values; a value with a name of one or two characters ends the search.
+int win_last_access_setting() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", 0,
+                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return -1;
+  }
+  std::vector<wchar_t> name(8192);
+  std::vector<BYTE> data(16383);
+  int result = -1;
+  for (DWORD index = 0;; ++index) {
+    DWORD name_size = 8191;
+    DWORD data_size = 16383;
+    DWORD type = 0;
+    LONG status = RegEnumValueW(key, index, name.data(), &name_size, nullptr, &type, data.data(),
+                                &data_size);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) continue;
+    if (wcscmp(name.data(), L"NtfsDisableLastAccessUpdate") == 0) {
+      uint32_t word = 0;
+      std::memcpy(&word, data.data(), data_size < 4 ? data_size : 4);
+      result = static_cast<int>(word);
+      break;
+    }
+    if (wcslen(name.data()) < 3) break;
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+std::FILE* win_open_stream(const std::string& path, const char* mode) {
+  return _wfopen(long_form(path).c_str(), wide(mode).c_str());
+}
+
+read_handle win_open_for_reading(const std::string& path) {
+  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return k_no_file;
+  return reinterpret_cast<read_handle>(h);
+}
+
+int64_t win_read_bytes(read_handle file, void* buffer, int64_t size) {
+  DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, want, &got, nullptr)) {
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return got;
+}
+
+void win_close_file(read_handle file) {
+  if (file != k_no_file) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+bool win_file_size(const std::string& path, int64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(long_form(path).c_str(), GetFileExInfoStandard, &data)) return false;
+  size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                              data.nFileSizeLow);
+  return true;
+}
+
+bool win_truncate_file(const std::string& path, int64_t size) {
+  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER at;
+  at.QuadPart = size;
+  bool ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+  CloseHandle(h);
+  return ok;
+}
+
+int64_t win_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size) {
+  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  DWORD got = 0;
+  bool ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) &&
+            ReadFile(h, buffer, static_cast<DWORD>(size), &got, nullptr);
+  CloseHandle(h);
+  return ok ? static_cast<int64_t>(got) : -1;
+}
+
+bool win_get_environment(const char* name, std::string& out) {
+  const wchar_t* value = _wgetenv(wide(name).c_str());
+  if (!value) return false;
+  out = narrow(value);
+  return true;
+}
+
+volatile LONG g_interrupt_flag = 0;
+
+void win_console_start() { setvbuf(stdin, nullptr, _IONBF, 0); }
+
+void win_console_restore() {}
+
+bool win_stdin_is_terminal() { return _isatty(_fileno(stdin)) != 0; }
+
+bool win_is_terminal(std::FILE* stream) { return stream && _isatty(_fileno(stream)) != 0; }
+
+bool win_key_waiting() { return win_stdin_is_terminal() && _kbhit() != 0; }
+
+int win_read_key() {
+  if (g_interrupt_flag) return 3;
+  if (win_stdin_is_terminal()) return _getch();
+  int c = std::getchar();
+  return c == EOF ? -1 : c;
+}
+
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  // A second interrupt before the main thread acted on the first: leave at once.
+  if (InterlockedExchange(&g_interrupt_flag, 1) != 0) ExitProcess(2);
+  return TRUE;
+}
+
+void win_install_interrupt_handler() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+bool win_interrupt_requested() { return g_interrupt_flag != 0; }
+
+void win_sleep_milliseconds(int milliseconds) {
+  while (milliseconds > 0 && !g_interrupt_flag) {
+    int step = milliseconds < 50 ? milliseconds : 50;
+    Sleep(static_cast<DWORD>(step));
+    milliseconds -= step;
+  }
+}
+
+void win_ignore_broken_pipe() {}
+
+}  // namespace
+
+const platform_table& native_platform() {
+  static const platform_table table = {
+      win_find_first,
+      win_find_next,
+      win_find_close,
+      win_lookup_file,
+      win_directory_identity,
+      win_get_attributes,
+      win_set_attributes,
+      win_current_time,
+      win_seconds_to_calendar,
+      win_ticks_to_calendar,
+      win_local_calendar_to_seconds,
+      win_time_zone,
+      win_full_path,
+      win_current_directory,
+      win_program_path,
+      win_is_directory,
+      win_path_exists,
+      win_create_directory,
+      win_computer_name,
+      win_last_access_setting,
+      win_open_stream,
+      win_open_for_reading,
+      win_read_bytes,
+      win_close_file,
+      win_file_size,
+      win_truncate_file,
+      win_read_at,
+      win_get_environment,
+      win_console_start,
+      win_console_restore,
+      win_key_waiting,
+      win_read_key,
+      win_stdin_is_terminal,
+      win_is_terminal,
+      win_install_interrupt_handler,
+      win_interrupt_requested,
+      win_sleep_milliseconds,
+      win_ignore_broken_pipe,
+  };
+  return table;
+}

@@ -1,0 +1,251 @@
+#include "run/eml_base.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "INCLUDE_U/clock.h"
+#include "INCLUDE_U/numbers.h"
+#include "INCLUDE_U/text.h"
+#include "discovery/path_lists.h"
+#include "discovery/walk.h"
+#include "listing/eml_program.h"
+#include "platform/platform.h"
+#include "run/help_screen.h"
+#include "run/run_state.h"
+#include "run/terminate.h"
+#include "runlog/last_access.h"
+#include "runlog/run_log.h"
+#include "settings/eml_options.h"
+#include "settings/ini_settings.h"
+#include "settings/run_settings.h"
+
+std::FILE* g_out_file = nullptr;
+std::FILE* g_msg_file = nullptr;
+std::FILE* g_acct_file = nullptr;
+int64_t g_start_time = 0;
+int64_t g_end_time = 0;
+int g_counting = 1;
+uint32_t g_counted_files = 0;
+uint64_t g_counted_bytes = 0;
+uint32_t g_longest_path = 0;
+int32_t g_dir_count = 0;
+int32_t g_file_count = 0;
+int32_t g_depth = 0;
+
+namespace {
+
+// Set once terminate_run has begun, so that a failure inside it cannot re-enter it.
+bool s_terminating = false;
+
+// Buffers for the listing and message streams when they are not terminals: one
+// write per few thousand records instead of one per record.
+char s_stdout_buffer[1 << 16];
+char s_stderr_buffer[1 << 14];
+
+[[noreturn]] void on_out_of_memory() {
+  std::set_new_handler(nullptr);
+  std::fputs("\nError obtaining memory\n", stderr);
+  terminate_run(k_exit_memory);
+}
+
+struct reason_entry {
+  int reason;
+  const char* text;
+};
+
+constexpr reason_entry k_reason_texts[] = {
+    {1, "NORMAL_EXIT"},          {2, "USER_ABORTED"},
+    {3, "INPUT_FILE"},           {4, "OUTPUT_FILE"},
+    {5, "PARAMATER_FILE"},       {6, "ILLEGAL or INCOMPLETE OPTION"},
+    {7, "MEMORY ERROR"},         {8, "OTHER_EXIT"},
+    {9, "WRITE_ERROR"},          {11, "READ_ERROR"},
+    {13, "NON_SPECIFIC ERROR"},
+};
+
+// The settings record, the path lists and the run-wide values, all empty.
+void allocate_run_buffers() {
+  create_run_settings();
+  clear_path_lists();
+}
+
+void set_stream_buffers() {
+  if (!g_platform.is_terminal(stdout)) {
+    std::setvbuf(stdout, s_stdout_buffer, _IOFBF, sizeof s_stdout_buffer);
+  }
+  if (!g_platform.is_terminal(stderr)) {
+    std::setvbuf(stderr, s_stderr_buffer, _IOFBF, sizeof s_stderr_buffer);
+  }
+}
+
+std::string with_trailing_separator(const std::string& path) {
+  if (!path.empty() && path.back() == k_path_separator) return path;
+  return path + k_path_separator;
+}
+
+// The optional first pass: counts files and bytes per starting path so that the
+// user sees the size of the job before it starts.
+void run_counting_pass() {
+  std::fputs("\nCounting files: ", stderr);
+  for (std::string& path : g_paths) {
+    path = with_trailing_separator(path);
+    walk_directory(path);
+  }
+  g_counting = 0;
+  if (g_settings->auto_width) {
+    g_settings->width = static_cast<int32_t>(g_longest_path + 2);
+    std::fprintf(stderr, "\r  Maximum path length found is %d, -w %d installed\n",
+                 g_settings->width, g_settings->width);
+  }
+  std::fprintf(stderr, "\r%10s files to process, ", format_thousands(g_counted_files));
+  std::fprintf(stderr, "%s bytes\n", format_thousands64(static_cast<int64_t>(g_counted_bytes)));
+}
+
+void run_processing_pass() {
+  for (std::size_t i = 0; i < g_paths.size(); ++i) {
+    g_paths[i] = with_trailing_separator(g_paths[i]);
+    walk_directory(g_paths[i]);
+  }
+}
+
+void write_screen_summary(int64_t elapsed) {
+  write_text(stderr, directory_count_text(g_dir_count, g_file_count));
+  std::fputs("  Elapsed: ", stderr);
+  write_text(stderr, elapsed_text(elapsed));
+  std::fputs("\n\n", stderr);
+  std::fputs("\n", stderr);
+}
+
+// Closes the output file; a failure to write its last buffer is a write error.
+bool close_output_file() {
+  bool ok = true;
+  if (g_settings && g_settings->output_mode && g_out_file && g_out_file != stdout) {
+    ok = std::fclose(g_out_file) == 0;
+    g_out_file = nullptr;
+  }
+  return ok;
+}
+
+}  // namespace
+
+const char* exit_reason_text(int reason) {
+  for (const reason_entry& entry : k_reason_texts) {
+    if (entry.reason == reason) return entry.text;
+  }
+  return nullptr;
+}
+
+void exit_directly(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  g_platform.console_restore();
+  std::exit(status);
+}
+
+int abort_key_pressed() {
+  if (g_platform.interrupt_requested()) return 1;
+  if (!g_platform.key_waiting()) return 0;
+  int key = g_platform.read_key();
+  return key == 3 || key == 27;
+}
+
+bool interrupt_pending() { return g_platform.interrupt_requested(); }
+
+void terminate_run(int reason) {
+  if (s_terminating) exit_directly(reason);
+  s_terminating = true;
+
+  // Learn about a failed write before anything reports the run as a success.
+  bool quiet = false;
+  if (g_out_file) {
+    flush_result flushed = flush_listing_output();
+    if (flushed != flush_result::ok && reason == k_exit_normal) reason = k_exit_write_error;
+    quiet = flushed == flush_result::pipe_closed;
+  }
+
+  if (g_start_time == 0) g_start_time = current_time();
+  g_end_time = current_time();
+  int64_t elapsed = g_end_time - g_start_time;
+
+  const char* text = exit_reason_text(reason);
+  if (reason != 0 && !quiet) {
+    std::fprintf(stderr, "\nAbnormal termination. Reason: %s\n\n", text ? text : "");
+  }
+  bool summary_wanted = g_settings && g_out_file && g_settings->output_mode && !g_settings->silent;
+  if (summary_wanted) write_screen_summary(elapsed);
+
+  if (!close_output_file() && reason == k_exit_normal) {
+    std::fprintf(stderr, "\nError writing output file %s\n", g_output_name.c_str());
+    reason = k_exit_write_error;
+  }
+
+  if (g_acct_file) {
+    write_run_log_trailer(reason);
+    std::fclose(g_acct_file);
+    g_acct_file = nullptr;
+  }
+  exit_directly(reason);
+}
+
+void set_run_defaults() {
+  g_settings->zulu = 0;
+  g_settings->time_type = 'w';
+  if (env_contains("ON", "RESET")) g_settings->reset = 1;
+  g_settings->military = 1;
+  if (env_contains("ON", "SILENT")) g_settings->silent = 1;
+  g_start_time = current_time();
+  zone_state zone;
+  g_platform.time_zone(zone);
+  g_last_access_setting = read_last_access_setting();
+}
+
+void set_output_defaults() {
+  reserve_output_buffers();
+  g_out_file = stdout;
+  g_msg_file = stderr;
+  g_settings->width = 32;
+  g_settings->military = 1;
+  g_settings->stream = 1;
+  g_settings->pause = 0;
+  g_settings->recurse = 1;
+}
+
+void program_main(std::vector<std::string> args) {
+  std::set_new_handler(on_out_of_memory);
+  std::string program;
+  if (g_platform.program_path(program)) {
+    if (args.empty()) args.push_back(program);
+    else args[0] = program;
+  }
+  allocate_run_buffers();
+  set_stream_buffers();
+  std::setvbuf(stdin, nullptr, _IONBF, 0);
+  g_platform.console_start();
+  g_platform.install_interrupt_handler();
+  g_platform.ignore_broken_pipe();
+
+  if (args.size() <= 1) {
+    show_help();
+    exit_directly(0);
+  }
+
+  set_run_defaults();
+  set_output_defaults();
+  parse_command_line(args);
+  if (g_acct_file) write_command_echo(args);
+  open_output_file();
+  write_run_log_header(args);
+  if (g_filetypes.empty()) add_filetype("*.*");
+  if (g_paths.empty()) add_current_directory();
+  start_listing();
+
+  if (g_settings->output_mode && g_settings->no_count == 0) {
+    run_counting_pass();
+  } else {
+    g_settings->auto_width = 0;
+  }
+  g_counting = 0;
+  if (g_acct_file) write_initial_directory();
+  run_processing_pass();
+  terminate_run(k_exit_normal);
+}

@@ -1,0 +1,23 @@
+// The run log ("accounting file"): one appended block per run.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Prepares and opens a run log for appending and writes the separator; null (after
+// a message) when it cannot be opened. Ends the process with status 1 when the
+// file can be neither opened nor created.
+std::FILE* open_run_log(const std::string& name);
+// Creates the log's directory (and missing parents) when needed; true when it exists.
+bool ensure_log_directory(const std::string& name);
+// Cuts a run of NUL and Ctrl-Z bytes at the very end of the file.
+void trim_log_file(const std::string& name);
+// Command-line echo: each argument after a space, "|" quoted; then a line end.
+void write_command_echo(const std::vector<std::string>& args);
+// The header with the start stamp, time-zone facts and command line.
+void write_run_log_header(const std::vector<std::string>& args);
+// " Initial directory: ..." with the first starting path.
+void write_initial_directory();
+// The trailer: reason, counts, finish stamp, elapsed time, last-access report.
+void write_run_log_trailer(int reason);

@@ -1,0 +1,95 @@
+// Test harness: temporary trees, a runner for the built program, a platform-table
+// swapper. Works natively and, cross-compiled, under wine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+// The built program and the source tree, in this platform's path form.
+std::string mailsift_binary();
+std::string source_dir();
+// A path below the source tree, given with '/' separators.
+std::string source_path(std::string_view relative);
+
+// A temporary directory tree, removed with everything in it at the end of the test.
+class temp_tree {
+ public:
+  temp_tree();
+  ~temp_tree();
+  temp_tree(const temp_tree&) = delete;
+  temp_tree& operator=(const temp_tree&) = delete;
+
+  // Absolute path of the tree, without a trailing separator.
+  const std::string& root() const { return root_; }
+  // Absolute path of `relative` (written with '/') inside the tree.
+  std::string path(std::string_view relative) const;
+  // Writes `bytes` to the file, creating missing parent directories.
+  void write(std::string_view relative, std::string_view bytes) const;
+  void make_dir(std::string_view relative) const;
+  std::string read(std::string_view relative) const;
+  bool exists(std::string_view relative) const;
+  void remove(std::string_view relative) const;
+  // Sets last-write and last-access times, in seconds since 1970-01-01 UTC.
+  void set_times(std::string_view relative, int64_t write_seconds, int64_t access_seconds) const;
+
+ private:
+  std::string root_;
+};
+
+struct run_options {
+  std::string input;  // standard input of the program
+  // Environment variables set for the program (on top of the pinned ones).
+  std::vector<std::pair<std::string, std::string>> env;
+  std::string cwd;          // working directory; empty = the test's own
+  bool no_ini_word = true;  // appends "-.ini" to the arguments
+  int timeout_seconds = 120;
+};
+
+struct run_result {
+  int status = -1;
+  std::string out;  // standard output, CR LF turned into LF
+  std::string err;  // standard error, CR LF turned into LF
+  bool timed_out = false;
+};
+
+// Runs the built program with `args` (program name not included). The
+// environment is pinned: TZ=EST5EDT; ACCT, DELIMETER, RESET and SILENT unset.
+run_result run_mailsift(const std::vector<std::string>& args, const run_options& options = {});
+
+// A program started in the background, for interrupt tests.
+struct spawned_program {
+  long long id = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+};
+// False where the platform cannot deliver an interrupt to a child (Windows).
+bool can_interrupt_children();
+spawned_program start_mailsift(const std::vector<std::string>& args,
+                               const run_options& options = {});
+void send_interrupt(const spawned_program& program);
+run_result wait_for(spawned_program& program, int timeout_seconds = 60);
+
+std::string normalise_line_ends(std::string_view text);
+// Seconds since 1970 of a UTC calendar time.
+int64_t utc_seconds(int year, int month, int day, int hour, int minute, int second);
+// Seconds since 1970 of a time on the EST5EDT clock the tests pin (US rules
+// since 2007: daylight time from the second Sunday of March, 02:00, to the first
+// Sunday of November, 02:00).
+int64_t eastern_seconds(int year, int month, int day, int hour, int minute, int second);
+
+// Swaps entries of g_platform for one test; the real table comes back at scope end.
+class scoped_platform {
+ public:
+  scoped_platform() : saved_(g_platform) {}
+  ~scoped_platform() { g_platform = saved_; }
+  scoped_platform(const scoped_platform&) = delete;
+  scoped_platform& operator=(const scoped_platform&) = delete;
+
+ private:
+  platform_table saved_;
+};

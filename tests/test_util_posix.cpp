@@ -1,0 +1,276 @@
+// The POSIX half of the test harness: trees through the file system calls,
+// the program run with fork and exec.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <tuple>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+extern char** environ;
+
+namespace {
+
+void remove_tree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);  // a test may have taken the permissions away
+    if (DIR* dir = opendir(path.c_str())) {
+      while (struct dirent* d = readdir(dir)) {
+        std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        remove_tree(path + "/" + name);
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+void make_parents(const std::string& path) {
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    if (path[i] == '/') mkdir(path.substr(0, i).c_str(), 0777);
+  }
+}
+
+std::vector<std::string> pinned_environment(const run_options& options) {
+  static const char* const removed[] = {"ACCT", "DELIMETER", "RESET", "SILENT", "TZ"};
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool drop = false;
+    for (const char* r : removed) drop = drop || name == r;
+    for (const auto& [n, v] : options.env) drop = drop || name == n;
+    if (!drop) env.push_back(entry);
+  }
+  bool tz_given = false;
+  for (const auto& [n, v] : options.env) {
+    env.push_back(n + "=" + v);
+    tz_given = tz_given || n == "TZ";
+  }
+  if (!tz_given) env.push_back("TZ=EST5EDT");
+  return env;
+}
+
+std::vector<std::string> full_arguments(const std::vector<std::string>& args,
+                                        const run_options& options) {
+  std::vector<std::string> all;
+  all.push_back(mailsift_binary());
+  all.insert(all.end(), args.begin(), args.end());
+  if (options.no_ini_word) all.push_back("-.ini");
+  return all;
+}
+
+struct pipes {
+  int in[2];
+  int out[2];
+  int err[2];
+};
+
+pid_t spawn(const std::vector<std::string>& args, const run_options& options, pipes& p) {
+  if (pipe(p.in) != 0 || pipe(p.out) != 0 || pipe(p.err) != 0) return -1;
+  std::vector<std::string> all = full_arguments(args, options);
+  std::vector<std::string> env = pinned_environment(options);
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    dup2(p.in[0], 0);
+    dup2(p.out[1], 1);
+    dup2(p.err[1], 2);
+    for (int fd : {p.in[0], p.in[1], p.out[0], p.out[1], p.err[0], p.err[1]}) close(fd);
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(p.in[0]);
+  close(p.out[1]);
+  close(p.err[1]);
+  return pid;
+}
+
+// Feeds `input` and collects both outputs until the program closes them or the
+// deadline passes.
+bool pump(int in_fd, const std::string& input, int out_fd, int err_fd, std::string& out,
+          std::string& err, int timeout_seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  std::size_t written = 0;
+  if (in_fd >= 0 && input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  }
+  if (in_fd >= 0) fcntl(in_fd, F_SETFL, O_NONBLOCK);
+  while (out_fd >= 0 || err_fd >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) return false;
+    struct pollfd fds[3];
+    int n = 0;
+    int in_at = -1, out_at = -1, err_at = -1;
+    if (in_fd >= 0) fds[in_at = n++] = {in_fd, POLLOUT, 0};
+    if (out_fd >= 0) fds[out_at = n++] = {out_fd, POLLIN, 0};
+    if (err_fd >= 0) fds[err_at = n++] = {err_fd, POLLIN, 0};
+    int ready = poll(fds, static_cast<nfds_t>(n), static_cast<int>(left < 1000 ? left : 1000));
+    if (ready < 0 && errno != EINTR) return false;
+    char buffer[65536];
+    if (in_at >= 0 && fds[in_at].revents) {
+      ssize_t w = write(in_fd, input.data() + written, input.size() - written);
+      if (w > 0) written += static_cast<std::size_t>(w);
+      if (w < 0 && errno != EAGAIN) written = input.size();
+      if (written >= input.size()) {
+        close(in_fd);
+        in_fd = -1;
+      }
+    }
+    for (auto [at, fd, sink] : {std::tuple{out_at, &out_fd, &out}, std::tuple{err_at, &err_fd, &err}}) {
+      if (at < 0 || !fds[at].revents) continue;
+      ssize_t r = read(*fd, buffer, sizeof buffer);
+      if (r > 0) {
+        sink->append(buffer, static_cast<std::size_t>(r));
+      } else if (r == 0 || errno != EINTR) {
+        close(*fd);
+        *fd = -1;
+      }
+    }
+  }
+  if (in_fd >= 0) close(in_fd);
+  return true;
+}
+
+int wait_status(pid_t pid, bool kill_it) {
+  if (kill_it) kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+temp_tree::temp_tree() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/mailsift-test-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+  root_ = name.data();
+}
+
+temp_tree::~temp_tree() { remove_tree(root_); }
+
+void temp_tree::write(std::string_view relative, std::string_view bytes) const {
+  std::string p = path(relative);
+  make_parents(p);
+  int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) throw std::runtime_error("cannot write " + p);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+void temp_tree::make_dir(std::string_view relative) const {
+  std::string p = path(relative);
+  make_parents(p + "/");
+}
+
+std::string temp_tree::read(std::string_view relative) const {
+  std::string p = path(relative);
+  int fd = open(p.c_str(), O_RDONLY);
+  if (fd < 0) return std::string();
+  std::string data;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) data.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return data;
+}
+
+bool temp_tree::exists(std::string_view relative) const {
+  struct stat st;
+  return lstat(path(relative).c_str(), &st) == 0;
+}
+
+void temp_tree::remove(std::string_view relative) const { remove_tree(path(relative)); }
+
+void temp_tree::set_times(std::string_view relative, int64_t write_seconds,
+                          int64_t access_seconds) const {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(access_seconds);
+  times[0].tv_nsec = 0;
+  times[1].tv_sec = static_cast<time_t>(write_seconds);
+  times[1].tv_nsec = 0;
+  utimensat(AT_FDCWD, path(relative).c_str(), times, 0);
+}
+
+run_result run_mailsift(const std::vector<std::string>& args, const run_options& options) {
+  run_result result;
+  pipes p;
+  pid_t pid = spawn(args, options, p);
+  if (pid < 0) return result;
+  bool finished = pump(p.in[1], options.input, p.out[0], p.err[0], result.out, result.err,
+                       options.timeout_seconds);
+  result.timed_out = !finished;
+  result.status = wait_status(pid, !finished);
+  result.out = normalise_line_ends(result.out);
+  result.err = normalise_line_ends(result.err);
+  return result;
+}
+
+bool can_interrupt_children() { return true; }
+
+spawned_program start_mailsift(const std::vector<std::string>& args, const run_options& options) {
+  spawned_program program;
+  pipes p;
+  pid_t pid = spawn(args, options, p);
+  if (pid < 0) return program;
+  close(p.in[1]);
+  program.id = pid;
+  program.out_fd = p.out[0];
+  program.err_fd = p.err[0];
+  return program;
+}
+
+void send_interrupt(const spawned_program& program) {
+  if (program.id > 0) kill(static_cast<pid_t>(program.id), SIGINT);
+}
+
+run_result wait_for(spawned_program& program, int timeout_seconds) {
+  run_result result;
+  bool finished = pump(-1, std::string(), program.out_fd, program.err_fd, result.out, result.err,
+                       timeout_seconds);
+  result.timed_out = !finished;
+  result.status = wait_status(static_cast<pid_t>(program.id), !finished);
+  result.out = normalise_line_ends(result.out);
+  result.err = normalise_line_ends(result.err);
+  return result;
+}

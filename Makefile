@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINE ?= /usr/lib/wine/wine64
 
-.PHONY: all run test windows test-windows test-asan clean
+.PHONY: all run test windows test-windows test-asan bench clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF
@@ -30,6 +30,10 @@ test-asan:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMAILSIFT_WERROR=ON -DMAILSIFT_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# Scale benchmark: a full run against one process that only reads the same bytes.
+bench:
+	python3 bench/run_bench.py
 
 clean:
 	rm -rf build build-test build-windows build-asan

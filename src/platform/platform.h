@@ -154,6 +154,8 @@ struct platform_table {
   void (*sleep_milliseconds)(int milliseconds);
   // Writing to a closed pipe must fail with an error, never kill the process.
   void (*ignore_broken_pipe)();
+  // Ends the process with `status` (exit, so that streams are flushed).
+  void (*exit_process)(int status);
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -469,6 +469,8 @@ void posix_sleep_milliseconds(int milliseconds) {
 
 void posix_ignore_broken_pipe() { signal(SIGPIPE, SIG_IGN); }
 
+[[noreturn]] void posix_exit_process(int status) { std::exit(status); }
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -511,6 +513,7 @@ const platform_table& native_platform() {
       posix_interrupt_requested,
       posix_sleep_milliseconds,
       posix_ignore_broken_pipe,
+      posix_exit_process,
   };
   return table;
 }

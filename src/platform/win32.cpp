@@ -379,6 +379,8 @@ void win_sleep_milliseconds(int milliseconds) {
 
 void win_ignore_broken_pipe() {}
 
+[[noreturn]] void win_exit_process(int status) { std::exit(status); }
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -421,6 +423,7 @@ const platform_table& native_platform() {
       win_interrupt_requested,
       win_sleep_milliseconds,
       win_ignore_broken_pipe,
+      win_exit_process,
   };
   return table;
 }

@@ -139,7 +139,8 @@ void exit_directly(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
   g_platform.console_restore();
-  std::exit(status);
+  g_platform.exit_process(status);
+  std::exit(status);  // a replaced exit_process (tests) may return
 }
 
 int abort_key_pressed() {

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Times a full run of mailsift against the physical floor of reading the same bytes.
+
+Builds a release binary and bench/readall, generates a scale collection outside the
+source tree, warms the page cache, then times interleaved, repeated runs of:
+  (a) readall TREE            one process reading every file once into one buffer
+  (b) find TREE -type f       the walk alone
+  (c) mailsift -p TREE -o OUT
+  (d) mailsift -p TREE -o OUT -d ,
+  (e) grep -r -i -c '^Subject:' TREE | cat > /dev/null   a full-scan reference
+and prints medians, ratios to (a), throughput and peak resident memory.
+"""
+import argparse
+import os
+import shlex
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def run(cmd, **kw):
+    print("+", " ".join(shlex.quote(c) for c in cmd), file=sys.stderr)
+    subprocess.run(cmd, check=True, **kw)
+
+
+def build(build_dir):
+    run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DMAILSIFT_TESTS=OFF"],
+        stdout=subprocess.DEVNULL)
+    run(["cmake", "--build", build_dir, "-j", "2", "--target", "mailsift"], stdout=subprocess.DEVNULL)
+    readall = os.path.join(build_dir, "readall")
+    run(["g++", "-O2", "-std=c++20", "-o", readall, os.path.join(ROOT, "bench", "readall.cpp")])
+    return os.path.join(build_dir, "mailsift"), readall
+
+
+def timed(shell_cmd):
+    """Runs a shell command; returns (seconds, peak RSS in KB of the slowest child)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(["/bin/sh", "-c", shell_cmd])
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"command failed ({status}): {shell_cmd}")
+    return elapsed, usage.ru_maxrss
+
+
+def tree_size(tree):
+    files = 0
+    size = 0
+    for dirpath, _, names in os.walk(tree):
+        for name in names:
+            if name.startswith("."):
+                continue
+            files += 1
+            size += os.path.getsize(os.path.join(dirpath, name))
+    return files, size
+
+
+def peak_rss_kb(cmd):
+    """Peak resident memory of one process run alone (GNU time)."""
+    out = subprocess.run(["/usr/bin/time", "-f", "%M", "/bin/sh", "-c", "exec " + cmd],
+                         stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True, check=True)
+    return int(out.stderr.strip().splitlines()[-1])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--files", type=int, default=int(os.environ.get("BENCH_FILES", 40000)))
+    parser.add_argument("--repeat", type=int, default=int(os.environ.get("BENCH_REPEAT", 5)))
+    parser.add_argument("--work", default=os.environ.get("BENCH_DIR", "/tmp/mailsift-bench"))
+    parser.add_argument("--source", default=None)
+    args = parser.parse_args()
+
+    source = args.source
+    if source is None:
+        corpus = os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus"))
+        source = corpus if os.path.isdir(corpus) else os.path.join(ROOT, "samples")
+    build_dir = os.path.join(ROOT, "build-bench")
+    mailsift, readall = build(build_dir)
+
+    os.makedirs(args.work, exist_ok=True)
+    tree = os.path.join(args.work, f"collection-{args.files}")
+    out = os.path.join(args.work, "listing.txt")
+    run([sys.executable, os.path.join(ROOT, "bench", "make_collection.py"), "--source", source,
+         "--dest", tree, "--files", str(args.files)])
+    files, size = tree_size(tree)
+    print(f"collection: {tree}: {files} files, {size / 1e6:.1f} MB (from {source})")
+
+    q = shlex.quote
+    commands = [
+        ("a", "readall", f"{q(readall)} {q(tree)} > /dev/null"),
+        ("b", "find -type f", f"find {q(tree)} -type f > /dev/null"),
+        ("c", "mailsift -o", f"{q(mailsift)} -.ini -p {q(tree)} -o {q(out)} 2> /dev/null"),
+        ("d", "mailsift -o -d ,", f"{q(mailsift)} -.ini -p {q(tree)} -o {q(out)} -d , 2> /dev/null"),
+        ("e", "grep -r -i -c", f"grep -r -i -c '^Subject:' {q(tree)} | cat > /dev/null"),
+    ]
+    for _ in range(2):  # warm the page cache
+        timed(commands[0][2])
+    samples = {key: [] for key, _, _ in commands}
+    for _ in range(args.repeat):
+        for key, _, cmd in commands:
+            samples[key].append(timed(cmd)[0])
+
+    floor = statistics.median(samples["a"])
+    print(f"\n{'':3}{'command':20}{'median s':>10}{'ratio':>8}{'MB/s':>10}{'files/s':>11}")
+    for key, name, _ in commands:
+        m = statistics.median(samples[key])
+        print(f"({key}) {name:18}{m:10.3f}{m / floor:8.2f}{size / 1e6 / m:10.0f}{files / m:11.0f}")
+    rss = peak_rss_kb(commands[2][2])
+    print(f"\npeak resident memory of (c): {rss} KB ({rss / 1024:.1f} MB)")
+    c = statistics.median(samples["c"])
+    d = statistics.median(samples["d"])
+    e = statistics.median(samples["e"])
+    print(f"targets: (c)/(a) = {c / floor:.2f} (<= 1.3); (c) < (e): {c < e}; "
+          f"(d)/(c) = {d / c:.3f} (<= 1.05); peak RSS < 6 MB: {rss < 6 * 1024}")
+
+
+if __name__ == "__main__":
+    main()

@@ -156,6 +156,10 @@ struct platform_table {
   void (*ignore_broken_pipe)();
   // Ends the process with `status` (exit, so that streams are flushed).
   void (*exit_process)(int status);
+  // Text read from a file as UTF-8: valid UTF-8 is kept; on Windows other bytes are
+  // taken in the system's ANSI code page, while POSIX keeps them as they are.
+  // False when the conversion fails.
+  bool (*ansi_text_to_utf8)(const std::string& bytes, std::string& out);
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -471,6 +471,12 @@ void posix_ignore_broken_pipe() { signal(SIGPIPE, SIG_IGN); }
 
 [[noreturn]] void posix_exit_process(int status) { std::exit(status); }
 
+// POSIX names are bytes: nothing to convert.
+bool posix_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
+  out = bytes;
+  return true;
+}
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -514,6 +520,7 @@ const platform_table& native_platform() {
       posix_sleep_milliseconds,
       posix_ignore_broken_pipe,
       posix_exit_process,
+      posix_ansi_text_to_utf8,
   };
   return table;
 }

@@ -381,6 +381,21 @@ void win_ignore_broken_pipe() {}
 
 [[noreturn]] void win_exit_process(int status) { std::exit(status); }
 
+bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
+  if (is_valid_utf8(bytes)) {
+    out = bytes;
+    return true;
+  }
+  if (bytes.size() > 0x7FFFFFFF) return false;
+  int length = static_cast<int>(bytes.size());
+  int units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+  if (units <= 0) return false;
+  std::wstring w(static_cast<std::size_t>(units), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, w.data(), units) != units) return false;
+  out = utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(w.data()), w.size()));
+  return true;
+}
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -424,6 +439,7 @@ const platform_table& native_platform() {
       win_sleep_milliseconds,
       win_ignore_broken_pipe,
       win_exit_process,
+      win_ansi_text_to_utf8,
   };
   return table;
 }

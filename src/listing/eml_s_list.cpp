@@ -1,4 +1,98 @@
 #include "listing/eml_s_list.h"
 
-// Stand-in until the source-list mode exists.
-void process_source_list() {}
+#include <string_view>
+
+#include "INCLUDE_U/text.h"
+#include "discovery/select_file.h"
+#include "platform/platform.h"
+#include "run/terminate.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+// One more byte than a line may hold, for the carriage return of a CR LF line end.
+using list_line = bounded_text<k_list_line_limit + 1>;
+
+enum class line_read { line, too_long, end_of_file };
+
+// Reads one line without its "\n"; a line longer than the buffer is read to its end
+// and reported as too long, so that its rest is not taken for further lines.
+line_read read_list_line(std::FILE* list, list_line& line) {
+  line.clear();
+  bool overflow = false;
+  int c = std::getc(list);
+  if (c == EOF) return line_read::end_of_file;
+  while (c != EOF && c != '\n') {
+    if (!line.push_back(static_cast<char>(c))) overflow = true;
+    c = std::getc(list);
+  }
+  if (line.back() == '\r') line.drop_last();
+  return overflow || line.size() > k_list_line_limit ? line_read::too_long : line_read::line;
+}
+
+// The name of a list line: the text before the first "|" without trailing line
+// ends and spaces; the first character always stays.
+std::string_view name_of_line(std::string_view line) {
+  std::size_t bar = line.find('|');
+  if (bar != std::string_view::npos) line = line.substr(0, bar);
+  while (line.size() > 1) {
+    char c = line.back();
+    if (c != '\n' && c != '\r' && c != ' ') break;
+    line.remove_suffix(1);
+  }
+  return line;
+}
+
+void report_too_long(int line_number) {
+  std::fprintf(stderr, "\nSource list line %d skipped: the path is too long\n", line_number);
+}
+
+enum class entry_result { named, nothing_named, too_long };
+
+// Splits the full path of `name` into the directory string and the file name.
+entry_result split_list_name(std::string_view name, std::string& dir, std::string& file) {
+  std::string text;
+  if (name.empty() || !g_platform.ansi_text_to_utf8(std::string(name), text)) {
+    return entry_result::nothing_named;
+  }
+  std::string full;
+  if (!g_platform.full_path(text, full)) return entry_result::too_long;
+  std::size_t separator = full.rfind(k_path_separator);
+  if (separator == std::string::npos || separator + 1 == full.size()) {
+    return entry_result::nothing_named;
+  }
+  std::string_view prefix(k_long_path_prefix);
+  // A line that already carries the long-path form must not get it twice.
+  if (!prefix.empty() && std::string_view(full).substr(0, prefix.size()) == prefix) prefix = {};
+  if (prefix.size() + full.size() > k_list_path_limit) return entry_result::too_long;
+  dir.assign(prefix);
+  dir.append(full, 0, separator + 1);
+  file.assign(full, separator + 1);
+  return entry_result::named;
+}
+
+}  // namespace
+
+void read_source_list(std::FILE* list, list_entry_handler handler) {
+  static list_line line;
+  std::string dir;
+  std::string file;
+  for (int line_number = 1;; ++line_number) {
+    if (abort_key_pressed()) terminate_run(k_exit_user_aborted);
+    line_read read = read_list_line(list, line);
+    if (read == line_read::end_of_file) return;
+    if (read == line_read::too_long) {
+      report_too_long(line_number);
+      continue;
+    }
+    // An empty line ends the list.
+    if (line.empty()) return;
+    entry_result result = split_list_name(name_of_line(line.view()), dir, file);
+    if (result == entry_result::too_long) report_too_long(line_number);
+    if (result == entry_result::named) handler(dir, file);
+  }
+}
+
+void process_source_list() {
+  if (g_source_list_file) read_source_list(g_source_list_file, select_file);
+}

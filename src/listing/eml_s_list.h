@@ -1,5 +1,20 @@
 // Source-list mode: list the files named in a text file.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
+// Longest list line and longest full path (long-path prefix included) taken, in bytes.
+inline constexpr std::size_t k_list_line_limit = 32767;
+inline constexpr std::size_t k_list_path_limit = 32767;
+
+// Receives one named file: the directory (long-path prefix, ending in a separator)
+// and the file name.
+using list_entry_handler = void (*)(const std::string& dir, const std::string& name);
+
 // Reads g_source_list_file line by line and hands each named file to select_file.
 void process_source_list();
+// Reads a list from `list` up to its end or its first empty line and hands each
+// named file to `handler`. A line whose path is too long is skipped with a message
+// naming its line number on standard error.
+void read_source_list(std::FILE* list, list_entry_handler handler);

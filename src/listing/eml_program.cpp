@@ -1,21 +1,99 @@
 #include "listing/eml_program.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "listing/eml_s_list.h"
 #include "listing/new_do_eml.h"
+#include "platform/platform.h"
 #include "run/run_state.h"
+#include "run/terminate.h"
 #include "settings/run_settings.h"
 
-// Stand-ins until the output file and listing start exist.
-void reserve_output_buffers() { g_output_name.clear(); }
+namespace {
 
-void open_output_file() {}
+// Label that the output-file messages give as their source.
+constexpr const char* k_module_label = ".\\eml_program";
+
+// The output file's stream buffer. Larger than the classic 8 KB so that a big
+// listing costs one write per many records; it lives as long as the stream.
+char s_output_buffer[1 << 16];
+
+// errno of the first failed listing write, 0 while none failed.
+int s_write_errno = 0;
+// A write error is reported once, however often the stream is flushed.
+bool s_write_error_reported = false;
+
+[[noreturn]] void fail_to_open_output(const char* what, int line) {
+  std::fprintf(stderr, "\ncan't %s output file %s\n", what, g_output_name.c_str());
+  std::fprintf(stderr, "FILE: %s, LINE %d\n", k_module_label, line);
+  exit_directly(k_exit_output_file);
+}
+
+void report_write_error(int error) {
+  if (s_write_error_reported) return;
+  s_write_error_reported = true;
+  const char* cause = error ? std::strerror(error) : "unknown cause";
+  if (g_out_file == stdout) {
+    std::fprintf(stderr, "\nError writing the listing to standard output: %s\n", cause);
+  } else {
+    std::fprintf(stderr, "\nError writing output file %s: %s\n", g_output_name.c_str(), cause);
+  }
+}
+
+}  // namespace
+
+void reserve_output_buffers() {
+  // An allocation failure reaches the new-handler, which ends the run with reason 7.
+  g_output_name.clear();
+}
+
+void open_output_file() {
+  if (g_settings->output_mode) {
+    std::FILE* file = nullptr;
+    if (g_settings->append_output) {
+      file = g_platform.open_stream(g_output_name, "a+");
+      if (!file) fail_to_open_output("open", 835);
+    } else {
+      file = g_platform.open_stream(g_output_name, "w");
+      if (!file) fail_to_open_output("create", 845);
+    }
+    std::setvbuf(file, s_output_buffer, _IOFBF, sizeof s_output_buffer);
+    g_out_file = file;
+  }
+  if (g_settings->append_output && !g_settings->output_mode) {
+    std::fputs("\n\tNeed output file name if -a is chosen\n", stdout);
+    terminate_run(k_exit_illegal_option);
+  }
+}
 
 void start_listing() {
   g_settings->no_count = !g_settings->no_count;
+  if (g_settings->time_letter_given || g_settings->time_type == '3') g_settings->width -= 3;
+  if (g_settings->source_list && g_source_list_file) {
+    process_source_list();
+    // The source-list mode ends here, without summary; a failed write must not
+    // end it as a success.
+    exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
+  }
+  if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
   write_listing_header(g_out_file);
 }
 
+bool listing_write_failed() {
+  if (!std::ferror(g_out_file)) return false;
+  if (s_write_errno == 0) s_write_errno = errno ? errno : EIO;
+  return true;
+}
+
 flush_result flush_listing_output() {
-  return std::fflush(g_out_file) == 0 ? flush_result::ok : flush_result::failed;
+  errno = 0;
+  bool failed = std::fflush(g_out_file) != 0;
+  int flush_errno = errno;
+  if (!failed && !std::ferror(g_out_file)) return flush_result::ok;
+  if (s_write_errno == 0) s_write_errno = flush_errno ? flush_errno : EIO;
+  if (s_write_errno == EPIPE || flush_errno == EPIPE) return flush_result::pipe_closed;
+  report_write_error(s_write_errno);
+  return flush_result::failed;
 }

@@ -4,7 +4,8 @@
 // Reserves the output-name buffer and makes it empty.
 void reserve_output_buffers();
 // Opens or creates the output file when one was named; the listing stays on
-// standard output otherwise. Ends the run when it cannot be opened.
+// standard output otherwise. Ends the process with status 4 when the file cannot
+// be opened, and the run with reason 6 when -a came without a file name.
 void open_output_file();
 // Inverts no_count, adjusts width, runs the source-list mode (which ends the
 // process) or writes the column header line.
@@ -14,3 +15,6 @@ enum class flush_result { ok, failed, pipe_closed };
 // output (nothing for a closed pipe, which ends quietly); the caller ends the run
 // with reason 9 unless the result is ok.
 flush_result flush_listing_output();
+// True when a write to the listing output has failed; remembers the cause so that
+// a later flush can tell a closed pipe from a full disk.
+bool listing_write_failed();

@@ -1,26 +1,189 @@
 #include "listing/header_values.h"
 
-// Stand-ins until the header value routines exist.
+#include <charconv>
+#include <cstring>
+
+#include "listing/line_reader.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+constexpr std::string_view k_month_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool is_ascii_letter(char c) { return ascii_upper(c) >= 'A' && ascii_upper(c) <= 'Z'; }
+
+// The literal's character that the search looks for first: a ':' or '=' where it
+// has one (rare in body text), else its first non-letter, else its first letter.
+std::size_t anchor_of(std::string_view literal) {
+  std::size_t mark = literal.find_first_of(":=");
+  if (mark != std::string_view::npos) return mark;
+  for (std::size_t i = 0; i < literal.size(); ++i) {
+    if (!is_ascii_letter(literal[i])) return i;
+  }
+  return 0;
+}
+
+// Next position in [from, to) holding `c` in either case.
+std::size_t find_either_case(std::string_view text, char c, std::size_t from, std::size_t to) {
+  if (!is_ascii_letter(c)) {
+    const void* hit = std::memchr(text.data() + from, c, to - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+               : std::string_view::npos;
+  }
+  char upper = ascii_upper(c);
+  for (std::size_t i = from; i < to; ++i) {
+    if (ascii_upper(text[i]) == upper) return i;
+  }
+  return std::string_view::npos;
+}
+
+// The character at `i` of the line as stored: its text, then the line end.
+char stored_char(const message_line& line, std::size_t i) {
+  if (i < line.text.size()) return line.text[i];
+  return i == line.text.size() && line.line_end ? '\n' : '\0';
+}
+
+std::size_t stored_length(const message_line& line) {
+  return line.text.size() + (line.line_end ? 1 : 0);
+}
+
+bool is_continuation(const message_line& line) {
+  // Three characters or fewer, line end included, hold no address worth joining.
+  if (stored_length(line) <= 3) return false;
+  char first = stored_char(line, 0);
+  if (is_ascii_space(first)) return true;
+  return first == '>' && is_ascii_space(stored_char(line, 1));
+}
+
+// Reads one date-part number at `i` and files it as day or year; false when the
+// number is neither.
+bool take_date_number(std::string_view line, std::size_t i, parsed_date& date) {
+  int v = leading_int(line.substr(i));
+  if (v < 32 && date.day == 0) {
+    date.day = v;
+  } else if (v > 1900) {
+    date.year = v;
+  } else if (v > 32 && v < 1900 && date.year == 0) {
+    date.year = v + 1900;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Two-digit and missing years: the first number above 1990 from the line's ninth
+// character on, else the last number read there.
+void search_year_again(std::string_view line, parsed_date& date) {
+  for (std::size_t i = 8; i < line.size(); ++i) {
+    if (line[i] == ' ' || line[i] == ':') continue;
+    date.year = leading_int(line.substr(i));
+    if (date.year > 1990) return;
+  }
+}
+
+}  // namespace
+
 std::size_t find_text(std::string_view text, std::string_view literal) {
-  (void)text;
-  (void)literal;
+  const std::size_t n = text.size();
+  const std::size_t l = literal.size();
+  if (n <= l) return std::string_view::npos;
+  if (l == 0) return 0;
+  // Start positions run below n - l: a match ending at the text's end is never tried.
+  const std::size_t anchor = anchor_of(literal);
+  const std::size_t anchor_end = n - l + anchor;
+  for (std::size_t at = anchor; at < anchor_end; ++at) {
+    at = find_either_case(text, literal[anchor], at, anchor_end);
+    if (at == std::string_view::npos) break;
+    std::size_t start = at - anchor;
+    if (ascii_iequal(text.substr(start, l), literal)) return start;
+  }
   return std::string_view::npos;
 }
 
 bool strip_quote_marks(field_text& line) {
-  (void)line;
-  return false;
+  if (line.size() < 10 || (line[0] != '*' && line[0] != '>')) return false;
+  std::size_t skip = 0;
+  while (skip < line.size() && (line[skip] == '*' || line[skip] == '>')) ++skip;
+  if (skip < line.size() && is_ascii_space(line[skip])) ++skip;
+  std::size_t rest = line.size() - skip;
+  std::memmove(line.data(), line.data() + skip, rest);
+  line.length = rest;
+  line[rest] = '\0';
+  return true;
 }
 
-void append_entry(field_text& field, int& counter, std::string_view text) {
-  (void)field;
-  (void)text;
+void append_entry_head(field_text& field, int& counter, bool body) {
+  field.append("(#");
+  if (body) {
+    field.append("body");
+  } else {
+    char digits[16];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, counter);
+    (void)ec;
+    field.append(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+  }
+  field.append(":) ");
   ++counter;
 }
 
-void double_quotes(field_text& field) { (void)field; }
+void append_entry(field_text& field, int& counter, std::string_view text) {
+  append_entry_head(field, counter, false);
+  field.append(text);
+  field.append("  ");
+}
+
+void double_quotes(field_text& field) {
+  if (g_delimiter != ',') return;
+  if (!std::memchr(field.data(), '"', field.size())) return;
+  static field_text work;
+  work.clear();
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '"') work.push_back('"');
+    work.push_back(field[i]);
+  }
+  field.assign(work.view());
+}
 
 void parse_date_line(std::string_view line, parsed_date& date) {
-  (void)line;
-  (void)date;
+  if (line.size() < 2) return;
+  std::size_t space = line.find(' ', 1);
+  if (space == std::string_view::npos) return;
+  std::string_view date_text = line.substr(space + 1);
+  for (int m = 0; m < 12; ++m) {
+    if (find_text(date_text, k_month_names[m]) != std::string_view::npos) {
+      date.month = m + 1;
+      break;
+    }
+  }
+  std::size_t i = space + 1;
+  while (i < line.size() && !is_ascii_digit(line[i])) ++i;
+  while (i < line.size()) {
+    // The first "d:" or "dd:" (or " d:") starts the time of day.
+    if (i + 2 < line.size() && line[i + 2] == ':') {
+      date.time_text.assign(line.substr(i));
+      break;
+    }
+    if (take_date_number(line, i, date)) {
+      while (i < line.size() && is_ascii_digit(line[i])) ++i;
+    }
+    ++i;
+  }
+  if (date.year < 1900) search_year_again(line, date);
+}
+
+void fold_continuations(line_reader& reader, field_text& field) {
+  static message_line work;
+  if (!read_line(reader, work)) return;
+  char first = stored_char(work, 0);
+  if (is_ascii_space(first) || first == '>') {
+    while (is_continuation(work)) {
+      if (field.back() == ',') field.drop_last();
+      if (work.text[0] == '\t') work.text[0] = ' ';
+      field.append(work.text.view());
+      // At the end of the file there is nothing to hand back.
+      if (!read_line(reader, work)) return;
+    }
+  }
+  step_back(reader, work);
 }

@@ -6,11 +6,23 @@
 #include <string_view>
 
 // Shows the help pages on standard error; may end the process with status 6 when
-// the user leaves the pager.
+// the user leaves the pager (x, Escape, Ctrl-C or the end of input at a prompt).
 void show_help();
 // Writes the code notice to standard output and ends the process with status 6.
 [[noreturn]] void show_code_notice();
-// Writes (width - length) / 2 spaces and the text, without a line end.
+// Writes (width - length) / 2 spaces and the text, without a line end; the length
+// counts characters, not bytes.
 void print_centred(int width, std::string_view text, std::FILE* stream);
-// The version text from a build date ("Aug 14 2013") and time ("09:30:21").
-std::string version_text(const char* build_date, const char* build_time);
+// Number of characters of `text` as the console shows them: bytes on Windows (the
+// console's code page), UTF-8 characters elsewhere.
+int text_width(std::string_view text);
+// Date ("Aug 14 2013") and time ("09:30:21") of this build; one build builds
+// every module together, so this stamp stands for all of them.
+const char* build_date();
+const char* build_time();
+// The version text from a build date ("Aug 14 2013") and time ("09:30:21"):
+// "13.08.14.09.30" and a check mark; an unknown month name contributes nothing.
+std::string version_text(const char* date_text, const char* time_text);
+// The five lines of the program's box banner, each centred in 80 columns and ended
+// by "\n", without the blank lines that precede it.
+std::string help_banner(std::string_view version);

@@ -1,0 +1,189 @@
+// The command line through the built program: the ways an option ends the run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "INCLUDE_U/dates.h"
+#include "test_util.h"
+
+namespace {
+
+const char* const k_option_reason =
+    "\nAbnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION\n\n";
+
+std::string describe(const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& w : words) out += " " + w;
+  return out;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+run_options in_tree(const temp_tree& tree) {
+  run_options options;
+  options.cwd = tree.root();
+  return options;
+}
+
+}  // namespace
+
+TEST(option_errors, illegal_letter_names_the_rest_of_the_word) {
+  temp_tree tree;
+  run_result r = run_mailsift({"-rkz"}, in_tree(tree));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out, "\nIllegal option kz\n");
+  EXPECT_EQ(r.err, k_option_reason);
+}
+
+TEST(option_errors, missing_values_end_the_run_without_a_message) {
+  temp_tree tree;
+  std::vector<std::vector<std::string>> cases = {
+      {"-o"}, {"-O"}, {"-d"},       {"-G"},       {"-L"},       {"-t"},  {"-T"},
+      {"-w"}, {"-W"}, {"-o", "-r"}, {"-d", "-5"}, {"-G", "-1"}, {"-rL"},
+  };
+  for (const auto& words : cases) {
+    run_options options = in_tree(tree);
+    options.no_ini_word = false;
+    run_result r = run_mailsift(words, options);
+    EXPECT_EQ(r.status, 6) << describe(words);
+    EXPECT_EQ(r.out, "") << describe(words);
+    EXPECT_EQ(r.err, k_option_reason) << describe(words);
+  }
+}
+
+TEST(option_errors, missing_values_of_some_letters_show_the_help_screen) {
+  temp_tree tree;
+  std::vector<std::vector<std::string>> cases = {
+      {"-1"}, {"-1", "-r"}, {"-C"}, {"-C", "-x"}, {"-g"},     {"-l"},
+      {"-x"}, {"-x", "-r"}, {"-?"}, {"--help"},   {"--HeLp"},
+  };
+  for (const auto& words : cases) {
+    run_options options = in_tree(tree);
+    options.no_ini_word = false;
+    // Enough answers for every page of the help screen.
+    options.input = std::string(40, '\n');
+    run_result r = run_mailsift(words, options);
+    EXPECT_EQ(r.status, 6) << describe(words);
+    EXPECT_NE(r.err.find("MAILSIFT"), std::string::npos) << describe(words);
+    EXPECT_TRUE(ends_with(r.err, k_option_reason)) << describe(words) << r.err;
+  }
+}
+
+TEST(option_errors, rejected_long_option_is_named) {
+  temp_tree tree;
+  struct {
+    std::string word;
+    std::string out;
+  } cases[] = {
+      {"--recurse=no", "\nIllegal option: recurse=no"},
+      {"--OUT", "\nIllegal option: OUT"},
+      {"+-WID=", "\nIllegal option: WID="},
+  };
+  for (const auto& c : cases) {
+    run_result r = run_mailsift({c.word}, in_tree(tree));
+    EXPECT_EQ(r.status, 6) << c.word;
+    EXPECT_EQ(r.out, c.out) << c.word;
+    EXPECT_EQ(r.err, k_option_reason) << c.word;
+  }
+}
+
+TEST(option_errors, extra_word_after_the_options) {
+  temp_tree tree;
+  run_result r = run_mailsift({"-r", "extra"}, in_tree(tree));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out,
+            "\nThere appears to be an extra or eroneous item \"extra\"\n"
+            "at the end of the command line\n"
+            "Please check your syntax, and correct to problem.\n");
+  EXPECT_EQ(r.err, k_option_reason);
+}
+
+TEST(option_errors, backslash_in_a_file_type) {
+  temp_tree tree;
+  run_result r = run_mailsift({"-f", "*.eml", "mail\\*.eml"}, in_tree(tree));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, std::string("Can't have a \\ in the file type option\n") + k_option_reason);
+}
+
+TEST(option_errors, more_than_80_excludes) {
+  temp_tree tree;
+  const std::string too_many =
+      "\nYou have too many -eXclude file types.\nMax exclude types is 80\n";
+  std::vector<std::string> listed{"-x"};
+  std::vector<std::string> long_form;
+  for (int i = 0; i < 80; ++i) {
+    listed.push_back("*." + std::to_string(i));
+    long_form.push_back("--EXC=*." + std::to_string(i));
+  }
+  run_result r = run_mailsift(listed, in_tree(tree));
+  EXPECT_EQ(r.status, 0) << r.out;
+
+  listed.push_back("*.x");
+  r = run_mailsift(listed, in_tree(tree));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out, too_many);
+  EXPECT_EQ(r.err, k_option_reason);
+
+  long_form.push_back("--EXC=*.x");
+  r = run_mailsift(long_form, in_tree(tree));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out, too_many);
+  EXPECT_EQ(r.err, k_option_reason);
+}
+
+TEST(option_errors, source_list_that_cannot_be_opened_ends_with_status_3) {
+  temp_tree tree;
+  std::string name = tree.path("missing.txt");
+  run_result r = run_mailsift({"--SOURCE=" + name}, in_tree(tree));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out, "\nCannot find/open " + name);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(option_errors, impossible_date_is_refused) {
+  int year = 0, month = 0, day = 0;
+  split_date_text("12-05-2005", year, month, day);
+  if (year != 2005) GTEST_SKIP() << "calendar routines not available";
+  temp_tree tree;
+  struct {
+    std::vector<std::string> words;
+    std::string out;
+  } cases[] = {
+      {{"-g", "02-30-2005"}, "2/30/2005 is not a valid date\n"},
+      {{"-l", "02-29-2005w"}, "2/29/2005 is not a valid date\n"},
+      {{"--OLDER=13-01-2005"}, "13/1/2005 is not a valid date\n"},
+      {{"--NEWER=04-31-2005"}, "4/31/2005 is not a valid date\n"},
+  };
+  for (const auto& c : cases) {
+    run_result r = run_mailsift(c.words, in_tree(tree));
+    EXPECT_EQ(r.status, 6) << describe(c.words);
+    EXPECT_EQ(r.out, c.out) << describe(c.words);
+    EXPECT_EQ(r.err, k_option_reason) << describe(c.words);
+  }
+}
+
+TEST(options, unknown_long_option_warns_waits_and_goes_on) {
+  temp_tree tree;
+  run_result r = run_mailsift({tree.root(), "--hashes"}, in_tree(tree));
+  EXPECT_EQ(r.status, 0);
+  const std::string warning =
+      "\nIllegal or incomplete minusminus option of \"--hashes\" IGNORED\n"
+      "Please check the option compatability and rerun if necessary\n";
+  EXPECT_EQ(r.out.substr(0, warning.size()), warning);
+  EXPECT_EQ(r.err.find("Abnormal termination"), std::string::npos) << r.err;
+}
+
+TEST(options, absolute_bare_word_is_a_starting_path) {
+  temp_tree tree;
+  tree.write("box/a.eml", "Subject: hi\n\nbody\n");
+  temp_tree elsewhere;
+  run_result r = run_mailsift({tree.path("box")}, in_tree(elsewhere));
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::string line = "\n" + tree.path("box/a.eml");
+  EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+}

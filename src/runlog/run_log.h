@@ -3,21 +3,31 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Prepares and opens a run log for appending and writes the separator; null (after
 // a message) when it cannot be opened. Ends the process with status 1 when the
 // file can be neither opened nor created.
 std::FILE* open_run_log(const std::string& name);
-// Creates the log's directory (and missing parents) when needed; true when it exists.
+// Creates the log's directory (and missing parents) when needed, with a message per
+// directory and a one-second pause; true when it existed or the last creation worked.
 bool ensure_log_directory(const std::string& name);
-// Cuts a run of NUL and Ctrl-Z bytes at the very end of the file.
+// Cuts a run of NUL and Ctrl-Z bytes at the very end of the file, creating a missing
+// file empty. Ends the process with status 1 when it can be neither opened nor created.
 void trim_log_file(const std::string& name);
 // Command-line echo: each argument after a space, "|" quoted; then a line end.
 void write_command_echo(const std::vector<std::string>& args);
-// The header with the start stamp, time-zone facts and command line.
+// The header with the start stamp, time-zone facts and command line, when a log is
+// open and an output file is in use or the run is not silent. Ends the process with
+// status 7 when the time-zone facts cannot be obtained.
 void write_run_log_header(const std::vector<std::string>& args);
 // " Initial directory: ..." with the first starting path.
 void write_initial_directory();
 // The trailer: reason, counts, finish stamp, elapsed time, last-access report.
 void write_run_log_trailer(int reason);
+
+// Three-letter abbreviation of a zone name: its first three characters, the second
+// and third replaced by the initials of its second and third words ("Eastern
+// Standard Time" gives "Est", upper-cased "EST").
+std::string zone_abbreviation(std::string_view name, bool upper);

@@ -1,0 +1,295 @@
+#include "runlog/run_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "discovery/path_lists.h"
+#include "run/run_state.h"
+#include "runlog/last_access.h"
+#include "settings/run_settings.h"
+#include "test_util.h"
+
+namespace {
+
+// The zone the fake platform reports, and the milliseconds it was asked to sleep.
+zone_state s_zone;
+bool s_zone_known = true;
+int s_slept_ms = 0;
+
+// Wed Aug 14 13:30:21 2013 UTC; the fake local clock runs four hours behind it
+// (daylight time in a zone five hours west), whatever TZ the test runs under.
+constexpr int64_t k_now = 1376487021;
+
+void use_fake_clock_and_zone() {
+  g_platform.current_time = [] { return k_now; };
+  g_platform.seconds_to_calendar = [](int64_t seconds, bool local, calendar_time& out) {
+    return native_platform().seconds_to_calendar(local ? seconds - 4 * 3600 : seconds, false, out);
+  };
+  g_platform.time_zone = [](zone_state& out) {
+    out = s_zone;
+    return s_zone_known;
+  };
+  g_platform.sleep_milliseconds = [](int ms) { s_slept_ms += ms; };
+}
+
+// What `action` writes into the run log.
+std::string logged(const std::function<void()>& action) {
+  temp_tree tree;
+  std::string path = tree.path("log.txt");
+  g_acct_file = std::fopen(path.c_str(), "wb");
+  action();
+  std::fclose(g_acct_file);
+  g_acct_file = nullptr;
+  return tree.read("log.txt");
+}
+
+}  // namespace
+
+TEST(run_log, zone_abbreviations_take_the_initials_of_later_words) {
+  struct row {
+    const char* name;
+    bool upper;
+    const char* abbreviation;
+  };
+  const row rows[] = {
+      {"Eastern Standard Time", true, "EST"},
+      {"Eastern Daylight Time", false, "EDT"},
+      {"Central Europe Standard Time", true, "CES"},
+      {"AUS Eastern Standard Time", true, "AES"},
+      {"GMT Standard Time", true, "GST"},
+      {"EST", true, "EST"},
+      {"cet", true, "CET"},
+      {"cest", false, "ces"},
+      {"Pacific time", false, "Ptc"},
+      {"UT", true, "UT"},
+      {"", true, ""},
+      // A trailing space has no initial after it: the abbreviation ends there.
+      {"X ", true, "X"},
+  };
+  for (const row& r : rows) {
+    EXPECT_EQ(zone_abbreviation(r.name, r.upper), r.abbreviation) << r.name;
+  }
+}
+
+TEST(run_log, start_stamp_shows_the_zone_facts) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  create_run_settings();
+  struct row {
+    zone_state zone;
+    const char* stamp;
+  };
+  const row rows[] = {
+      {{18000, true, "Eastern Standard Time", "Eastern Daylight Time"},
+       "Wed Aug 14 13:30:21 2013 GMT, 09:30 Eastern Standard Time (EST/EDT:5)"},
+      {{18000, true, "EST", "EDT"}, "Wed Aug 14 13:30:21 2013 GMT, 09:30 EST (EST/EDT:5)"},
+      {{0, false, "UTC", "UTC"}, "Wed Aug 14 13:30:21 2013 GMT, 09:30 UTC (UTC/:0)"},
+      {{18000, true, "EST", ""}, "Wed Aug 14 13:30:21 2013 GMT, 09:30 EST (EST/:5)"},
+      {{-3600, true, "CET", "CEST"}, "Wed Aug 14 13:30:21 2013 GMT, 09:30 CET (CET/CES:-1)"},
+      // Whole hours, truncated towards zero.
+      {{-19800, false, "IST", ""}, "Wed Aug 14 13:30:21 2013 GMT, 09:30 IST (IST/:-5)"},
+      {{12600, true, "NST", "NDT"}, "Wed Aug 14 13:30:21 2013 GMT, 09:30 NST (NST/NDT:3)"},
+      {{0, false, "", ""}, "Wed Aug 14 09:30:21 2013 Local Time: "},
+  };
+  for (const row& r : rows) {
+    s_zone = r.zone;
+    std::string log = logged([] { write_run_log_header({"prog", "-1", "x.log"}); });
+    EXPECT_EQ(log, std::string("\n Started ") + r.stamp + "\n Command Line: prog -1 x.log \n")
+        << r.zone.standard_name;
+  }
+}
+
+TEST(run_log, header_needs_an_output_file_or_a_run_that_is_not_silent) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  s_zone = {18000, true, "EST", "EDT"};
+  struct row {
+    int output_mode;
+    int silent;
+    bool written;
+  };
+  const row rows[] = {{0, 0, true}, {1, 0, true}, {1, 1, true}, {0, 1, false}, {0, 2, false}};
+  for (const row& r : rows) {
+    create_run_settings();
+    g_settings->output_mode = r.output_mode;
+    g_settings->silent = r.silent;
+    std::string log = logged([] { write_run_log_header({"prog"}); });
+    EXPECT_EQ(!log.empty(), r.written) << r.output_mode << " " << r.silent;
+  }
+}
+
+TEST(run_log_death, header_ends_with_status_7_without_zone_facts) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  s_zone_known = false;
+  create_run_settings();
+  EXPECT_EXIT(logged([] { write_run_log_header({"prog"}); }), testing::ExitedWithCode(7),
+              "Can't get timezone information");
+  s_zone_known = true;
+}
+
+TEST(run_log, a_lone_bar_is_quoted_in_the_echo_only) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  s_zone = {18000, true, "EST", "EDT"};
+  create_run_settings();
+  const std::vector<std::string> args = {"prog", "|", "a|b", "\"|\"", "-1"};
+  EXPECT_EQ(logged([&] { write_command_echo(args); }), " prog \"|\" a|b \"|\" -1\n");
+  std::string header = logged([&] { write_run_log_header(args); });
+  EXPECT_NE(header.find("\n Command Line: prog | a|b \"|\" -1 \n"), std::string::npos) << header;
+}
+
+TEST(run_log, initial_directory_drops_the_long_path_prefix) {
+  clear_path_lists();
+  std::string shown = std::string(1, k_path_separator) + "mail" + k_path_separator + "box";
+  g_paths.push_back(std::string(k_long_path_prefix) + shown);
+  g_paths.push_back(std::string(k_long_path_prefix) + "other");
+  EXPECT_EQ(logged([] { write_initial_directory(); }), " Initial directory: " + shown + "\n");
+  clear_path_lists();
+  EXPECT_EQ(logged([] { write_initial_directory(); }), "");
+}
+
+TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  struct row {
+    int reason;
+    int32_t directories;
+    int32_t files;
+    int64_t elapsed;
+    int last_access;
+    std::string text;
+  };
+  const std::string finished = "\n\n  Finished: Wed Aug 14 09:30:21 2013\n";
+  const std::string on = "    Last Access Date UPDATE is turned ON\n";
+  const row rows[] = {
+      {0, 1, 12, 3725, 0,
+       "\n  1 directory, 12 files\n" + finished + "  Elapsed:  1 hrs. 2 mins. 5 secs.\n" + on +
+           "\n"},
+      {2, 0, 0, 59, 1,
+       "\n Abnormal termination. Reason: USER_ABORTED\n  0 directories, 0 files\n" + finished +
+           "  Elapsed:  0 hrs. 0 mins. 59 secs.\n" +
+           "    Last Access Date UPDATE is turned ***** OFF *****\n\n"},
+      {6, 2, 3, 86400, 0,
+       "\n Abnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION\n  2 directories, 3 "
+       "files\n" +
+           finished + "  Elapsed:  24 hrs. 0 mins. 0 secs.\n" + on + "\n"},
+  };
+  for (const row& r : rows) {
+    g_end_time = k_now;
+    g_start_time = k_now - r.elapsed;
+    g_dir_count = r.directories;
+    g_file_count = r.files;
+    g_last_access_setting = r.last_access;
+    EXPECT_EQ(logged([&] { write_run_log_trailer(r.reason); }), r.text) << r.reason;
+  }
+  g_start_time = g_end_time = 0;
+  g_dir_count = g_file_count = 0;
+  g_last_access_setting = -1;
+}
+
+TEST(run_log, trim_cuts_only_a_trailing_run_of_end_marks) {
+  const std::string text(10000, 'x');
+  struct row {
+    std::string before;
+    std::string after;
+  };
+  const row rows[] = {
+      {"0123456789\x1a", "0123456789"},
+      {std::string("line one\r\n\x1a\x1a\0\0", 14), "line one\r\n"},
+      // A stray NUL or Ctrl-Z inside the text keeps everything after it.
+      {std::string("01234\0 6789 more text\n", 22), std::string("01234\0 6789 more text\n", 22)},
+      {"abc\x1a more text\n", "abc\x1a more text\n"},
+      {std::string("12345\x1a\0 tail\x1a", 13), std::string("12345\x1a\0 tail", 12)},
+      // Nine bytes or fewer are never touched.
+      {"01234567\x1a", "01234567\x1a"},
+      {"012345678\x1a", "012345678"},
+      {std::string(20, '\0'), ""},
+      // The run of marks may be longer than one read of the tail.
+      {text + std::string(5000, '\0') + "\x1a", text},
+      {text + "\n", text + "\n"},
+  };
+  for (const row& r : rows) {
+    temp_tree tree;
+    tree.write("run.log", r.before);
+    trim_log_file(tree.path("run.log"));
+    EXPECT_EQ(tree.read("run.log"), r.after) << r.before.substr(0, 20);
+  }
+}
+
+TEST(run_log, trim_creates_a_missing_log_empty) {
+  temp_tree tree;
+  trim_log_file(tree.path("new.log"));
+  ASSERT_TRUE(tree.exists("new.log"));
+  EXPECT_EQ(tree.read("new.log"), "");
+}
+
+TEST(run_log_death, trim_ends_with_status_1_when_the_log_cannot_be_opened_or_created) {
+  temp_tree tree;
+  tree.make_dir("taken");
+  EXPECT_EXIT(trim_log_file(tree.path("taken")), testing::ExitedWithCode(1), "error opening");
+}
+
+TEST(run_log, missing_directories_are_created_with_a_message_each) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  temp_tree tree;
+  tree.make_dir("have");
+  struct row {
+    std::string name;
+    std::string screen;
+    int slept_ms;
+    bool result;
+  };
+  const row rows[] = {
+      {tree.path("have/run.log"), "", 0, true},
+      {tree.path("one/run.log"), "Creating (log) directory:  " + tree.path("one") + "\n", 1000,
+       true},
+      {tree.path("two/levels/run.log"),
+       "Creating (log\\error) directory:  " + tree.path("two") +
+           "\nCreating (log) directory:  " + tree.path("two/levels") + "\n",
+       1000, true},
+      // A bare name has no directory to test: the creation of "" fails, as it always did.
+      {"ACCT-ING", "Creating (log) directory:  \n", 1000, false},
+  };
+  for (const row& r : rows) {
+    s_slept_ms = 0;
+    testing::internal::CaptureStdout();
+    bool result = ensure_log_directory(r.name);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.screen) << r.name;
+    EXPECT_EQ(result, r.result) << r.name;
+    EXPECT_EQ(s_slept_ms, r.slept_ms) << r.name;
+  }
+  EXPECT_TRUE(tree.exists("two/levels"));
+}
+
+TEST(run_log, open_appends_the_separator_after_the_old_text) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  temp_tree tree;
+  tree.write("run.log", "old block line\n\x1a");
+  std::FILE* log = open_run_log(tree.path("run.log"));
+  ASSERT_NE(log, nullptr);
+  std::fputs("next\n", log);
+  std::fclose(log);
+  EXPECT_EQ(normalise_line_ends(tree.read("run.log")),
+            "old block line\n\n****************************************\nnext\n");
+}
+
+TEST(run_log, open_failure_is_reported_and_the_run_goes_on) {
+  scoped_platform swap;
+  use_fake_clock_and_zone();
+  g_platform.open_stream = [](const std::string& path, const char* mode) -> std::FILE* {
+    if (std::string(mode) == "a+") return nullptr;
+    return native_platform().open_stream(path, mode);
+  };
+  temp_tree tree;
+  std::string name = tree.path("run.log");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(open_run_log(name), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can't open accounting file " + name + "\n");
+}

@@ -1,0 +1,465 @@
+#include "settings/ini_keys.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/text.h"
+#include "discovery/path_lists.h"
+#include "platform/platform.h"
+#include "run/run_state.h"
+#include "settings/eml_options.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+// One setting line, upper-cased as a whole so that keys and values ignore case.
+struct ini_line {
+  std::string text;
+  // An '=' with something after it; "KEY=" alone counts as the bare key, so that no
+  // setting takes an empty name, a NUL delimiter or a zero number by accident.
+  bool has_value = false;
+  std::string value;
+  // The value as written: file names keep their case where the file system minds it.
+  std::string name;
+};
+
+using field_ptr = int32_t run_settings::*;
+using key_action = void (*)(const ini_line& line, field_ptr field);
+
+struct ini_key {
+  const char* key;
+  bool anywhere;  // found anywhere in the line, else only at its start
+  key_action action;
+  field_ptr field;  // the field of the plain switches; null for the others
+};
+
+bool contains(const std::string& text, const char* word) {
+  return text.find(word) != std::string::npos;
+}
+
+// Messages of the reader go to standard output and stay readable for a moment.
+void say(const char* format, const ini_line& line) { std::printf(format, line.text.c_str()); }
+
+void wait_seconds(int seconds) {
+  std::fflush(stdout);
+  pause_seconds(seconds);
+}
+
+// ON or YES anywhere sets 1 (so NONE counts as ON); OFF is tested second and wins.
+void apply_switch(int32_t& field, const std::string& value) {
+  if (contains(value, "ON") || contains(value, "YES")) field = 1;
+  if (contains(value, "OFF")) field = 0;
+}
+
+void first_one_switch(const ini_line& line, field_ptr field) {
+  g_settings->*field = 1;
+  if (line.has_value) apply_switch(g_settings->*field, line.value);
+}
+
+void first_zero_switch(const ini_line& line, field_ptr field) {
+  g_settings->*field = 0;
+  if (line.has_value) apply_switch(g_settings->*field, line.value);
+}
+
+void plain_switch(const ini_line& line, field_ptr field) {
+  if (line.has_value) apply_switch(g_settings->*field, line.value);
+}
+
+std::string full_name(const std::string& name) {
+  std::string full;
+  return g_platform.full_path(name, full) ? full : name;
+}
+
+void set_accounting(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s=", line);
+    wait_seconds(2);
+    g_settings->accounting = 0;
+    return;
+  }
+  if (contains(line.value, "OFF")) {
+    g_settings->accounting = 0;
+    return;
+  }
+  g_acct_name = full_name(line.name);
+  g_settings->accounting = 1;
+  // The log opened from the environment gives way; the new one opens at the end of
+  // the command line.
+  if (g_acct_file) {
+    std::fputs("This file closed.\n", g_acct_file);
+    std::fprintf(g_acct_file, "Accounting file overridden by .ini file pointing to %s\n",
+                 g_acct_name.c_str());
+    std::fclose(g_acct_file);
+    g_acct_file = nullptr;
+  }
+}
+
+void set_all_ht(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    wait_seconds(2);
+    return;
+  }
+  if (contains(line.value, "ON") || contains(line.value, "YES")) {
+    g_settings->military = 1;
+    g_settings->all_times = 1;
+    g_settings->time_type = '3';
+    g_settings->all_hash = 1;
+    g_settings->hash = 1;
+  }
+  if (contains(line.value, "OFF")) {
+    g_settings->all_times = 0;
+    g_settings->all_hash = 0;
+  }
+}
+
+void set_all_times(const ini_line& line, field_ptr) {
+  if (!line.has_value || contains(line.value, "ON") || contains(line.value, "YES")) {
+    g_settings->military = 1;
+    g_settings->all_times = 1;
+    g_settings->time_type = '3';
+  }
+  if (line.has_value && contains(line.value, "OFF")) g_settings->all_times = 0;
+}
+
+void set_comment(const ini_line& line, field_ptr) {
+  g_settings->comment = 1;
+  if (line.has_value) g_comment_text = line.value;
+}
+
+void set_delimiter(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file directive %s", line);
+    wait_seconds(2);
+    g_settings->delimiter_set = 0;
+    return;
+  }
+  if (contains(line.value, "OFF")) {
+    g_settings->delimiter_set = 0;
+    return;
+  }
+  g_settings->delimiter_set = 1;
+  g_delimiter = line.value[0];
+}
+
+void set_displace(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file directive: %s", line);
+    g_begin_offset = 0;
+    return;
+  }
+  g_begin_offset = contains(line.value, "OFF") ? 0 : leading_number(line.value);
+}
+
+void add_ini_exclude(const ini_line& line, field_ptr) {
+  g_settings->exclude = 1;
+  if (!line.has_value) {
+    say("\nMissing/illegal ini file directive %s", line);
+    wait_seconds(2);
+    return;
+  }
+  add_exclude(line.value);
+}
+
+void set_ext(const ini_line&, field_ptr) {
+  g_settings->ext_mode = 2;
+  g_settings->ext = 1;
+}
+
+// Settings never end the run: entries beyond the list's room are dropped.
+void add_ini_filetype(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing/Illegal ini file directive %s", line);
+    wait_seconds(2);
+    return;
+  }
+  if (g_filetypes.size() < k_list_limit) add_filetype(line.value);
+}
+
+void set_fdi(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing/Illegal ini file directive %s", line);
+    wait_seconds(2);
+    return;
+  }
+  if (contains(line.value, "ON") || contains(line.value, "YES")) {
+    g_begin_offset = 512;
+    g_settings->fdi = 1;
+  }
+  if (contains(line.value, "OFF")) {
+    g_begin_offset = 0;
+    g_settings->fdi = 0;
+  }
+}
+
+void set_greater(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    std::fputs("\nGREATER size option turned OFF", stdout);
+    wait_seconds(3);
+    g_settings->size_greater = 0;
+    return;
+  }
+  g_settings->size_greater = 1;
+  g_greater_than_size = leading_number(line.value);
+}
+
+void set_less(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nIllegal ini file directive %s", line);
+    std::fputs("\nLESSTHAN size option turned OFF", stdout);
+    wait_seconds(3);
+    g_settings->size_less = 0;
+    return;
+  }
+  g_settings->size_less = 1;
+  g_less_than_size = leading_number(line.value);
+}
+
+int clamp_days(int64_t days) {
+  if (days > INT32_MAX) return INT32_MAX;
+  if (days < INT32_MIN) return INT32_MIN;
+  return static_cast<int>(days);
+}
+
+// A value with '-', '/' or '\' is a date (with optional letters a, c, w naming the
+// file times); anything else is a number of days.
+void apply_age_bound(const std::string& value, int& days, file_ticks& bound, int32_t& bound_set) {
+  g_settings->age_filter = 1;
+  if (value.find_first_of("-/\\") == std::string::npos) {
+    days = leading_int(value);
+    return;
+  }
+  bound_set = 1;
+  std::string date = value;
+  take_time_letters(date);
+  date = narrow_text(date);
+  days = clamp_days(days_since_date(date));
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  split_date_text(date, year, month, day);
+  bound = to_file_time(make_local_time(year, month, day, 0, 0, 0));
+}
+
+void set_newer(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini modifier at: %s", line);
+    std::fputs("\nAging modifier turned off", stdout);
+    wait_seconds(2);
+    g_settings->age_filter = 0;
+    return;
+  }
+  apply_age_bound(line.value, g_newer_than_days, g_newer_than_time, g_settings->newer_than_set);
+}
+
+void set_older(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    std::fputs("\nAging modifier turned off", stdout);
+    wait_seconds(2);
+    g_settings->age_filter = 0;
+    return;
+  }
+  apply_age_bound(line.value, g_older_than_days, g_older_than_time, g_settings->older_than_set);
+}
+
+void set_output(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    std::fputs("Output set to NOne\n", stdout);
+    wait_seconds(3);
+    g_settings->output_mode = 0;
+    return;
+  }
+  g_settings->output_mode = 1;
+  g_output_name = full_name(line.name);
+}
+
+void add_ini_path(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing/Illegal ini file directive %s", line);
+    wait_seconds(2);
+    return;
+  }
+  if (g_paths.size() < k_list_limit) add_path(line.name);
+}
+
+void set_recurse(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file directive at: %s", line);
+    wait_seconds(2);
+    return;
+  }
+  apply_switch(g_settings->recurse, line.value);
+}
+
+// REVERSE also takes NO for off; like OFF it is tested after ON and wins.
+void set_reverse(const ini_line& line, field_ptr) {
+  g_settings->reverse = 1;
+  if (!line.has_value) return;
+  apply_switch(g_settings->reverse, line.value);
+  if (contains(line.value, "NO")) g_settings->reverse = 0;
+}
+
+void set_split(const ini_line& line, field_ptr) {
+  ++g_settings->silent;
+  if (!line.has_value) {
+    say("\nIllegal ini file directive %s", line);
+    wait_seconds(2);
+    g_settings->split = 0;
+    return;
+  }
+  g_settings->split = 1;
+  g_split_count = leading_int(line.value);
+}
+
+void set_stream(const ini_line& line, field_ptr) {
+  g_settings->stream = 0;
+  if (line.has_value) {
+    apply_switch(g_settings->stream, line.value);
+    return;
+  }
+  say("\nIllegal ini file directive %s", line);
+  wait_seconds(2);
+}
+
+void set_sort(const ini_line& line, field_ptr) {
+  g_settings->sort = 1;
+  if (!line.has_value) return;
+  g_sort_key = line.value[0];
+  g_sort_descending = line.value.size() > 1 && line.value[1] == '-';
+}
+
+void set_time(const ini_line& line, field_ptr) {
+  g_settings->time_letter_given = 1;
+  if (!line.has_value) {
+    g_settings->time_type = 'w';
+    say("\nIllegal ini file directive %s", line);
+    wait_seconds(2);
+    return;
+  }
+  g_settings->time_type = static_cast<unsigned char>(line.value[0]);
+  g_settings->military = 1;
+}
+
+void set_variable_width(const ini_line&, field_ptr) { g_settings->variable_width = 1; }
+
+void set_width(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    wait_seconds(2);
+    return;
+  }
+  g_settings->width = leading_int(line.value);
+}
+
+void set_zulu(const ini_line& line, field_ptr) {
+  g_settings->military = 1;
+  if (!line.has_value) {
+    say("\nIllegal ini file directive %s", line);
+    wait_seconds(2);
+    return;
+  }
+  apply_switch(g_settings->zulu, line.value);
+}
+
+void set_long_names(const ini_line& line, field_ptr) {
+  g_settings->name_form = 0;
+  g_name_width = 32;
+  if (!line.has_value) return;
+  if (contains(line.value, "ON") || contains(line.value, "YES")) {
+    g_settings->name_form = 2;
+    g_name_width = 32;
+  }
+  if (contains(line.value, "OFF")) g_settings->name_form = 0;
+  if (is_ascii_digit(line.value[0])) g_name_width = leading_int(line.value);
+}
+
+void set_short_names(const ini_line&, field_ptr) { g_settings->name_form = 1; }
+
+// Tested in this order; the first key that fits wins, so a key found anywhere can
+// take a line meant for a later one (OUTPUT=C:\DELIMS.TXT is a DELIM line).
+constexpr ini_key k_ini_keys[] = {
+    {"ACCT", false, set_accounting, nullptr},
+    {"ACCTING", false, set_accounting, nullptr},
+    {"ACCOUNT", false, set_accounting, nullptr},
+    {"LOG", false, set_accounting, nullptr},
+    {"ALL_HT", false, set_all_ht, nullptr},
+    {"ALL_TIMES", false, set_all_times, nullptr},
+    {"ALLTIMES", false, set_all_times, nullptr},
+    {"APPEND", false, first_one_switch, &run_settings::append_output},
+    {"AUTO", false, first_one_switch, &run_settings::auto_width},
+    {"COMMENT", false, set_comment, nullptr},
+    {"CRC", false, first_one_switch, &run_settings::crc},
+    {"DELIM", true, set_delimiter, nullptr},
+    {"DISPLACE", true, set_displace, nullptr},
+    {"EXC", false, add_ini_exclude, nullptr},
+    {"X=", false, add_ini_exclude, nullptr},
+    {"EXT", false, set_ext, nullptr},
+    {"FILE", false, add_ini_filetype, nullptr},
+    {"FDI", false, set_fdi, nullptr},
+    {"GREATER", true, set_greater, nullptr},
+    {"LARGER", true, set_greater, nullptr},
+    {"BIGGER", true, set_greater, nullptr},
+    {"HASH", false, first_one_switch, &run_settings::hash},
+    {"IMMEDIATE", true, first_one_switch, &run_settings::no_count},
+    {"NO_COUNT", true, first_one_switch, &run_settings::no_count},
+    {"LESSTHAN", true, set_less, nullptr},
+    {"SMALLER", true, set_less, nullptr},
+    {"MILITARY", true, plain_switch, &run_settings::military},
+    {"NAMEONLY", false, first_one_switch, &run_settings::name_only},
+    {"NEWER", true, set_newer, nullptr},
+    {"YOUNGER", true, set_newer, nullptr},
+    {"OLDER", true, set_older, nullptr},
+    {"OUTPUT", false, set_output, nullptr},
+    {"PATH", false, add_ini_path, nullptr},
+    {"PPATHONLY", false, first_one_switch, &run_settings::path_only},
+    {"PAUSE", true, first_one_switch, &run_settings::pause},
+    {"RECURSE", true, set_recurse, nullptr},
+    {"RESET", true, first_one_switch, &run_settings::reset},
+    {"REVERSE", false, set_reverse, nullptr},
+    {"SHA", false, first_one_switch, &run_settings::sha1},
+    {"SILENT", true, first_zero_switch, &run_settings::silent},
+    {"VERBOSE", true, first_zero_switch, &run_settings::silent},
+    {"SPLIT", false, set_split, nullptr},
+    {"STREAM", false, set_stream, nullptr},
+    {"SORT", false, set_sort, nullptr},
+    {"TIME", true, set_time, nullptr},
+    {"VAR", false, set_variable_width, nullptr},
+    {"WIDTH", false, set_width, nullptr},
+    {"ZULU", true, set_zulu, nullptr},
+    {"LFN", true, set_long_names, nullptr},
+    {"8.3", true, set_short_names, nullptr},
+};
+
+bool key_fits(const ini_key& key, const std::string& text) {
+  return key.anywhere ? contains(text, key.key) : text.rfind(key.key, 0) == 0;
+}
+
+ini_line split_line(std::string_view written) {
+  ini_line line;
+  line.text = ascii_upper_copy(written);
+  std::size_t equals = line.text.find('=');
+  if (equals != std::string::npos && equals + 1 < line.text.size()) {
+    line.has_value = true;
+    line.value = line.text.substr(equals + 1);
+    line.name = k_windows ? line.value : std::string(written.substr(equals + 1));
+  }
+  return line;
+}
+
+}  // namespace
+
+void apply_ini_line(std::string_view written) {
+  if (written.empty() || written[0] == ';' || written[0] == '#') return;
+  ini_line line = split_line(written);
+  for (const ini_key& key : k_ini_keys) {
+    if (key_fits(key, line.text)) {
+      key.action(line, key.field);
+      return;
+    }
+  }
+}

@@ -37,7 +37,7 @@ run_result run_help(const std::vector<std::string>& args, const std::string& inp
 
 TEST(help_pages, without_arguments_five_pages_and_the_build_stamps_end_with_status_0) {
   // Any key but x, Escape and Ctrl-C goes on: Enter, a space, a digit.
-  for (const char* keys : {"\n\n\n\n", " 1\n ", "\r\n\r\n"}) {
+  for (const char* keys : {"\n\n\n\n", " 1\n ", "\r\r\r\r"}) {
     run_result r = run_help({}, keys);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.status, 0) << keys;

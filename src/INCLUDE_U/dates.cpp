@@ -1,26 +1,183 @@
 #include "INCLUDE_U/dates.h"
 
+#include <climits>
+#include <cstdio>
+
+#include "INCLUDE_U/text.h"
 #include "platform/platform.h"
 
-// Stand-ins until the calendar routines exist.
+namespace {
+
+constexpr int k_month_lengths[2][13] = {
+    {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+    {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+};
+
+// Day number of 1 January 1900, kept so that numbers agree with older run logs.
+constexpr int64_t k_day_number_1900 = 19000;
+
+// Where the year, month and day stand in a date text of one layout. The month
+// and the day are always two characters.
+struct date_layout {
+  bool separated;
+  int class_low, class_high;  // length class
+  int lead_low, lead_high;    // value of the first two characters
+  int year_at, year_length;
+  int month_at, day_at;
+};
+
+constexpr date_layout k_date_layouts[] = {
+    {false, 6, 6, INT_MIN, 12, 4, 2, 0, 2},      {false, 6, 6, 13, INT_MAX, 0, 2, 2, 4},
+    {false, 8, 8, INT_MIN, 13, 4, 4, 0, 2},      {false, 8, 8, 14, 20, 0, 4, 4, 6},
+    {false, 8, 8, 21, INT_MAX, 0, 2, 2, 4},      {false, 5, 5, INT_MIN, INT_MAX, 4, 2, 0, 2},
+    {false, 7, 7, INT_MIN, INT_MAX, 4, 2, 0, 2}, {true, 8, 8, INT_MIN, 12, 6, 2, 0, 3},
+    {true, 9, 9, INT_MIN, INT_MAX, 6, 2, 0, 3},  {true, 8, 8, 13, INT_MAX, 0, 2, 3, 6},
+    {true, 10, 10, INT_MIN, 13, 6, 4, 0, 3},     {true, 10, 10, 14, INT_MAX, 0, 4, 5, 8},
+};
+
+// The character at `i`, or NUL past the end: short texts are read as if their
+// terminator repeated, never beyond them.
+char char_at(std::string_view text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+
+// The number that atoi reads from the `length` characters at `at`.
+int number_at(std::string_view text, std::size_t at, std::size_t length) {
+  if (at >= text.size()) return 0;
+  return leading_int(text.substr(at, length));
+}
+
+bool is_separated(std::string_view text) {
+  return !is_ascii_digit(char_at(text, 2)) || !is_ascii_digit(char_at(text, 4));
+}
+
+// 8, 9 or 10 for separated texts (digits from position 8 on); 5 to 8 for plain
+// digits (digits from position 5 on), where white space on the way means 6.
+int length_class(std::string_view text, bool separated) {
+  if (separated) {
+    int i = 8;
+    while (i < 10 && is_ascii_digit(char_at(text, i))) ++i;
+    return i;
+  }
+  int i = 5;
+  while (i < 8) {
+    char c = char_at(text, i);
+    if (is_ascii_space(c)) return 6;
+    if (!is_ascii_digit(c)) break;
+    ++i;
+  }
+  return i;
+}
+
+const date_layout* find_layout(std::string_view text) {
+  bool separated = is_separated(text);
+  int length = length_class(text, separated);
+  int lead = number_at(text, 0, 2);
+  for (const date_layout& layout : k_date_layouts) {
+    if (layout.separated == separated && length >= layout.class_low &&
+        length <= layout.class_high && lead >= layout.lead_low && lead <= layout.lead_high) {
+      return &layout;
+    }
+  }
+  return nullptr;
+}
+
+// Proleptic Gregorian days since 1970-01-01, for every year.
+int64_t days_from_civil(int64_t year, int month, int day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_era_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_era_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+// Day number of 31 December of the year before `year`, so that adding the day
+// of the year gives the date's number.
+int64_t days_before_year(int year) {
+  return k_day_number_1900 + days_from_civil(year, 1, 1) - days_from_civil(1900, 1, 1);
+}
+
+// Days of the months before `month` in `year`.
+int days_before_month(int year, int month) {
+  int total = 0;
+  for (int m = 1; m < month && m <= 12; ++m) total += month_length(year, m);
+  return total;
+}
+
+// One "%d" of scanf: white space, a sign, at least one digit.
+bool scan_int(std::string_view text, std::size_t& at, int& out) {
+  std::string_view rest = text.substr(at < text.size() ? at : text.size());
+  std::size_t used = leading_number_length(rest);
+  if (used == 0) return false;
+  out = leading_int(rest);
+  at += used;
+  return true;
+}
+
+// Reads "%d%c%d%c%d"; fields after the first failure stay 0.
+void scan_three_numbers(std::string_view text, int& first, int& second, int& third) {
+  first = second = third = 0;
+  std::size_t at = 0;
+  if (!scan_int(text, at, first) || at >= text.size()) return;
+  ++at;
+  if (!scan_int(text, at, second) || at >= text.size()) return;
+  ++at;
+  scan_int(text, at, third);
+}
+
+int repair_short_year(int year) {
+  if (year >= 11 && year <= 99) return year + 1900;
+  if (year >= 0 && year <= 9) return year + 2000;
+  return year;
+}
+
+// Value minus one, where 0 also stands for 0.
+int from_plus_one(int value) { return value ? value - 1 : 0; }
+
+}  // namespace
+
 std::string narrow_text(std::string_view text) { return std::string(text.substr(0, 1039)); }
 
 void split_date_text(std::string_view text, int& year, int& month, int& day) {
-  (void)text;
-  year = 1900;
+  year = 0;
   month = 0;
   day = 0;
+  if (const date_layout* layout = find_layout(text)) {
+    year = number_at(text, static_cast<std::size_t>(layout->year_at),
+                     static_cast<std::size_t>(layout->year_length));
+    month = number_at(text, static_cast<std::size_t>(layout->month_at), 2);
+    day = number_at(text, static_cast<std::size_t>(layout->day_at), 2);
+  }
+  if (year < 1900) year += 1900;
 }
 
 int64_t days_since_date(std::string_view text) {
-  (void)text;
-  return 0;
+  int first, second, third;
+  scan_three_numbers(text, first, second, third);
+  char normalised[48];
+  int n = std::snprintf(normalised, sizeof normalised, "%02d-%02d-%04d", first, second,
+                        repair_short_year(third));
+  std::size_t length = n < 0 ? 0 : static_cast<std::size_t>(n);
+  if (length >= sizeof normalised) length = sizeof normalised - 1;
+  int year, month, day;
+  split_date_text(std::string_view(normalised, length), year, month, day);
+
+  int64_t now = g_platform.current_time();
+  int64_t midnight = make_local_time(year, month, day, 0, 0, 0);
+  if (midnight != -1) return (now - midnight) / 86400;
+  // The run-time cannot form that day: count whole calendar days instead.
+  calendar_time today;
+  if (!g_platform.seconds_to_calendar(now, true, today)) return 0;
+  return day_number(today.year, today.month, today.day) - day_number(year, month, day);
 }
 
 int64_t make_local_time(int year, int month, int day, int hour1, int minute1, int second1) {
+  int full_year = year >= 1900 ? year : year + 1900;
   int64_t out = 0;
-  g_platform.local_calendar_to_seconds(year, month, day, hour1 ? hour1 - 1 : 0,
-                                       minute1 ? minute1 - 1 : 0, second1 ? second1 - 1 : 0, out);
+  if (!g_platform.local_calendar_to_seconds(full_year, month, day, from_plus_one(hour1),
+                                            from_plus_one(minute1), from_plus_one(second1), out)) {
+    return -1;
+  }
   return out;
 }
 
@@ -28,28 +185,40 @@ file_ticks to_file_time(int64_t seconds) {
   return static_cast<file_ticks>((seconds + k_seconds_1601_to_1970) * k_ticks_per_second);
 }
 
+bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int month_length(int year, int month) {
+  if (month < 1 || month > 12) return 0;
+  return k_month_lengths[is_leap_year(year) ? 1 : 0][month];
+}
+
 day_of_year_result day_of_year(int year, int day, int month, int& total) {
-  (void)year;
-  (void)day;
-  (void)month;
   total = 0;
-  return day_of_year_result::out_of_range;
+  if (month > 12 || day > 31) return day_of_year_result::out_of_range;
+  // A negative month would index before the table; such a date does not exist.
+  if (month < 0 || day < 0 || day > month_length(year, month)) {
+    return day_of_year_result::invalid_date;
+  }
+  total = day + days_before_month(year, month);
+  return day_of_year_result::ok;
 }
 
 std::string day_of_year_text(int year, int day, int month) {
-  (void)year;
-  (void)day;
-  (void)month;
-  return std::string();
+  int total = 0;
+  if (day_of_year(year, day, month, total) != day_of_year_result::ok) return std::string();
+  char text[8];
+  int n = std::snprintf(text, sizeof text, "%03d", total);
+  return std::string(text, n < 0 ? 0 : (n > 3 ? 3 : static_cast<std::size_t>(n)));
 }
 
 int64_t day_number(int year, int month, int day) {
-  (void)year;
-  (void)month;
-  (void)day;
-  return 0;
+  if (month > 12 || day > 31) return 0;
+  return days_before_year(year) + day + days_before_month(year, month);
 }
 
-bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-void pause_seconds(int n) { g_platform.sleep_milliseconds(n * 1000); }
+void pause_seconds(int n) {
+  if (n <= 0) return;
+  // Beyond about three weeks the milliseconds would not fit an int.
+  if (n > 2000000) n = 2000000;
+  g_platform.sleep_milliseconds(n * 1000);
+}

@@ -16,10 +16,12 @@ std::string narrow_text(std::string_view text);
 void split_date_text(std::string_view text, int& year, int& month, int& day);
 
 // Whole days from the date's local midnight to now (negative in the future).
+// The text is read as month, day, year around any one-character separators.
 int64_t days_since_date(std::string_view text);
 
 // Local calendar fields to seconds since 1970; hour1, minute1 and second1 carry
-// the value plus one (0 also means 0). Daylight saving is decided by the run-time.
+// the value plus one (0 also means 0); a year below 1900 counts from 1900.
+// Daylight saving is decided by the run-time. -1 when the time cannot be formed.
 int64_t make_local_time(int year, int month, int day, int hour1, int minute1, int second1);
 
 // Seconds since 1970 to file ticks.
@@ -27,17 +29,21 @@ file_ticks to_file_time(int64_t seconds);
 
 enum class day_of_year_result { ok, out_of_range, invalid_date };
 // Day of the year (1 January is 1) into `total`; out_of_range when month > 12 or
-// day > 31; invalid_date when the day does not exist in that month and year.
+// day > 31; invalid_date when the day does not exist in that month and year
+// (negative months and days included; month 0 has no days, so only day 0 fits).
 day_of_year_result day_of_year(int year, int day, int month, int& total);
 // The same as three-digit text, "%03d"; empty unless ok.
 std::string day_of_year_text(int year, int day, int month);
 
 // Day number of a date: the difference of two day numbers is their distance in
-// days, for every year. 0 when month > 12 or day > 31.
+// days, for every year (1 January 1900 is 19001). 0 when month > 12 or day > 31.
 int64_t day_number(int year, int month, int day);
+
+// Days in `month` (1-12) of `year`; 0 for any other month.
+int month_length(int year, int month);
 
 // Leap year by the Gregorian rule.
 bool is_leap_year(int year);
 
-// Waits n seconds (sleeping, not spinning).
+// Waits n seconds (sleeping, not spinning); nothing for n <= 0.
 void pause_seconds(int n);

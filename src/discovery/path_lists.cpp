@@ -11,13 +11,36 @@ std::vector<std::string> g_filetypes;
 std::vector<std::string> g_excludes;
 int g_exclude_count = 0;
 
+namespace {
+
+// Windows names ignore case; POSIX names do not, so there "Mail" and "mail" are
+// two directories and both are walked.
+bool same_path(std::string_view a, std::string_view b) {
+  return k_windows ? ascii_iequal(a, b) : a == b;
+}
+
+bool is_separator(char c) { return c == k_path_separator || (k_windows && c == '/'); }
+
+// Splits a full path after its last separator: the directory part keeps the
+// separator, the rest is file name plus extension.
+void split_full_path(const std::string& full, std::string& directory, std::string& file) {
+  std::size_t cut = full.size();
+  while (cut > 0 && !is_separator(full[cut - 1])) --cut;
+  // "C:name" has no separator: the drive alone is the directory part.
+  if (cut == 0 && k_windows && full.size() >= 2 && full[1] == ':') cut = 2;
+  directory = full.substr(0, cut);
+  file = full.substr(cut);
+}
+
+}  // namespace
+
 void add_path(std::string_view path) {
   std::string full;
-  if (!g_platform.full_path(std::string(path), full)) return;
+  if (path.empty() || !g_platform.full_path(std::string(path), full)) return;
   if (full.size() > 1 && full.back() == k_path_separator) full.pop_back();
   std::string stored = std::string(k_long_path_prefix) + full;
   for (const std::string& entry : g_paths) {
-    if (ascii_iequal(entry, stored)) return;
+    if (same_path(entry, stored)) return;
   }
   if (g_paths.size() >= k_list_limit) {
     std::printf("\nToo many starting paths: at most %zu can be given\n", k_list_limit);
@@ -26,7 +49,23 @@ void add_path(std::string_view path) {
   g_paths.push_back(stored);
 }
 
-void add_path_argument(std::string_view word) { add_path(word); }
+void add_path_argument(std::string_view word) {
+  std::string full;
+  if (word.empty() || !g_platform.full_path(std::string(word), full)) return;
+  if (full.find('*') == std::string::npos && g_platform.is_directory(full)) {
+    add_path(full);
+    return;
+  }
+  std::string directory, file;
+  split_full_path(full, directory, file);
+  // With a starting path already given, a drive root loses its separator and so
+  // names that drive's current directory. The POSIX root "/" has no such form.
+  if (!g_paths.empty() && directory.size() > 1 && is_separator(directory.back())) {
+    directory.pop_back();
+  }
+  add_path(directory);
+  if (!file.empty()) add_filetype(file);
+}
 
 void add_filetype(std::string_view pattern) {
   for (const std::string& entry : g_filetypes) {

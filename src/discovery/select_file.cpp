@@ -1,33 +1,171 @@
 #include "discovery/select_file.h"
 
-// Stand-ins until the file selection exists.
-void select_file(const std::string& dir, const std::string& name) {
-  (void)dir;
-  (void)name;
+#include "INCLUDE_U/dates.h"
+#include "listing/new_do_eml.h"
+#include "platform/platform.h"
+#include "run/run_state.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+// Ticks of 1602-01-01 00:00 UTC: every earlier time lies in 1601, the year a
+// time that was never set converts to.
+constexpr file_ticks k_ticks_1602 = 365ULL * 86400ULL * static_cast<file_ticks>(k_ticks_per_second);
+
+// A time that was never set (raw 0, or anything in 1601) shows as 1980 with
+// month and day 0 on every platform and in every zone; a time that cannot be
+// split is shown the same way.
+date_parts never_set_parts() {
+  date_parts parts;
+  parts.year = 1980;
+  return parts;
 }
 
+date_parts convert_one_time(file_ticks ticks, bool in_utc) {
+  calendar_time t;
+  if (ticks < k_ticks_1602 || !g_platform.ticks_to_calendar(ticks, !in_utc, t) || t.year <= 1601) {
+    return never_set_parts();
+  }
+  date_parts parts;
+  parts.month = t.month;
+  parts.day = t.day;
+  parts.year = t.year;
+  parts.millisecond = t.millisecond;
+  if (t.hour <= 24) {
+    parts.hour = t.hour;
+    parts.minute = t.minute;
+    parts.second = t.second;
+  }
+  return parts;
+}
+
+int64_t day_number_of(const date_parts& parts) {
+  return day_number(parts.year, parts.month, parts.day);
+}
+
+bool raw_time_within_bounds(file_ticks raw) {
+  return raw > g_newer_than_time && raw < g_older_than_time;
+}
+
+// The date bounds (with time letters) or the age in days (without them).
+bool passes_age_filter(const std::string& path, const file_dates& dates) {
+  const age_time_flags& letters = g_age_times;
+  bool any_letter = letters.access || letters.creation || letters.written;
+  if (any_letter) {
+    if (!g_settings->older_than_set && !g_settings->newer_than_set) return true;
+    return (letters.access && raw_time_within_bounds(dates.access_raw)) ||
+           (letters.creation && raw_time_within_bounds(dates.create_raw)) ||
+           (letters.written && raw_time_within_bounds(dates.write_raw));
+  }
+  int64_t age = 0;
+  // A file that vanished since its look-up has no age: it is skipped like one
+  // that cannot be found.
+  if (!file_age_days(path, g_settings->time_type, age)) return false;
+  return age >= g_older_than_days && age < g_newer_than_days;
+}
+
+bool passes_size_filters(int64_t size) {
+  if (g_settings->size_greater && size < g_greater_than_size) return false;
+  if (g_settings->size_less && size > g_less_than_size) return false;
+  return true;
+}
+
+// Sets, then clears, the masked bits; failures are ignored and the computed
+// value stands.
+uint32_t change_attributes(const std::string& path, uint32_t attributes) {
+  uint32_t value = attributes | g_attributes_to_set;
+  g_platform.set_attributes(path, value);
+  value &= ~g_attributes_to_clear;
+  g_platform.set_attributes(path, value);
+  return value;
+}
+
+// One UTF-16 unit of Windows per "?" there, one character here: POSIX patterns
+// match whole characters.
+void append_wildcards_for(std::string& out, unsigned char lead) {
+  out += '?';
+  if (k_windows && lead >= 0xF0) out += '?';
+}
+
+}  // namespace
+
 file_dates convert_file_times(const dir_entry& entry, bool in_utc) {
-  (void)entry;
-  (void)in_utc;
-  return file_dates{};
+  file_dates dates;
+  dates.access_time = convert_one_time(entry.access_ticks, in_utc);
+  dates.create_time = convert_one_time(entry.create_ticks, in_utc);
+  dates.write_time = convert_one_time(entry.write_ticks, in_utc);
+  dates.create_raw = entry.create_ticks;
+  dates.access_raw = entry.access_ticks;
+  dates.write_raw = entry.write_ticks;
+  return dates;
 }
 
 bool get_file_dates(const std::string& path, file_dates& out) {
-  (void)path;
-  out = file_dates{};
-  return false;
+  dir_entry entry;
+  if (!g_platform.lookup_file(path, entry)) return false;
+  out = convert_file_times(entry, false);
+  return true;
 }
 
 bool file_age_days(const std::string& path, int letter, int64_t& age) {
-  (void)path;
-  (void)letter;
-  age = 0;
-  return false;
+  calendar_time now;
+  if (!g_platform.seconds_to_calendar(g_platform.current_time(), true, now)) return false;
+  file_dates dates;
+  if (!get_file_dates(path, dates)) return false;
+  const date_parts& chosen = (letter == 'a' || letter == 'A')   ? dates.access_time
+                             : (letter == 'c' || letter == 'C') ? dates.create_time
+                                                                : dates.write_time;
+  age = day_number(now.year, now.month, now.day) - day_number_of(chosen);
+  return true;
 }
 
 bool find_by_wildcard(const std::string& path, const std::string& name, dir_entry& out) {
-  (void)path;
-  (void)name;
-  (void)out;
-  return false;
+  std::string pattern;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(path[i]);
+    if (byte < 0x80) {
+      pattern += path[i];
+    } else if ((byte & 0xC0) != 0x80) {
+      // U+0080 is the one character above 127 that stays itself.
+      bool is_u0080 =
+          byte == 0xC2 && i + 1 < path.size() && static_cast<unsigned char>(path[i + 1]) == 0x80;
+      if (is_u0080)
+        pattern += path.substr(i, 2);
+      else
+        append_wildcards_for(pattern, byte);
+    }
+  }
+  dir_entry entry;
+  find_state* search = g_platform.find_first(pattern, entry);
+  if (!search) return false;
+  // Only the file itself will do: another name that fits the pattern belongs to
+  // a different file, whose size and dates must not be listed under this name.
+  bool found = false;
+  do {
+    found = entry.name == name;
+  } while (!found && g_platform.find_next(search, entry));
+  g_platform.find_close(search);
+  if (found) out = entry;
+  return found;
+}
+
+void select_file(const std::string& dir, const std::string& name) {
+  if (name == "." || name == "..") return;
+  const std::string path = dir + name;
+  dir_entry entry;
+  if (!g_platform.lookup_file(path, entry) && !find_by_wildcard(path, name, entry)) return;
+  file_dates dates = convert_file_times(entry, g_settings->zulu != 0);
+  int64_t size = entry.size;
+  uint32_t attributes = entry.attributes;
+  if (g_settings->age_filter && !passes_age_filter(path, dates)) return;
+  if (!passes_size_filters(size)) return;
+  if (g_settings->change_attributes) {
+    attributes = change_attributes(path, attributes);
+    if (g_settings->directory_mode > 1 && (attributes & k_attr_directory) == 0) return;
+  }
+  bool is_file = (attributes & k_attr_directory) == 0;
+  // Reading it would be refused: skipped silently, like an unreadable directory.
+  if (is_file && !g_platform.can_read_file(path)) return;
+  if (is_file) ++g_file_count;
+  scan_message(path, size, dates);
 }

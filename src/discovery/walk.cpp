@@ -1,16 +1,126 @@
 #include "discovery/walk.h"
 
-#include "run/run_state.h"
+#include <cstdint>
+#include <vector>
 
-// Stand-in until the directory walk exists: the starting directory is counted.
-void walk_directory(const std::string& dir) {
-  (void)dir;
-  if (!g_counting) ++g_dir_count;
+#include "INCLUDE_U/text.h"
+#include "discovery/path_lists.h"
+#include "discovery/select_file.h"
+#include "discovery/wildcard.h"
+#include "platform/platform.h"
+#include "run/run_state.h"
+#include "run/terminate.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+// Identities of the directories on the current walk path. A link back to one of
+// them would repeat the same files without end, so it is not entered again.
+std::vector<dir_identity> s_walk_path;
+
+bool is_on_walk_path(const dir_identity& id) {
+  for (const dir_identity& entered : s_walk_path) {
+    if (entered == id) return true;
+  }
+  return false;
 }
 
-void scan_directory_files(const std::string& dir) { (void)dir; }
+void check_abort_key() {
+  if (abort_key_pressed()) terminate_run(k_exit_user_aborted);
+}
+
+bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+
+// Length as the width setting counts it: in UTF-16 units, not bytes.
+uint32_t utf16_length(std::string_view text) {
+  uint32_t units = 0;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // one per lead byte
+    if (byte >= 0xF0) ++units;           // four-byte sequences need a surrogate pair
+  }
+  return units;
+}
+
+void count_file(const std::string& dir, const dir_entry& entry) {
+  ++g_counted_files;
+  if (entry.size > 0) g_counted_bytes += static_cast<uint64_t>(entry.size);
+  if (g_settings->auto_width) {
+    uint32_t length = utf16_length(dir) + utf16_length(entry.name);
+    if (length > g_longest_path) g_longest_path = length;
+  }
+}
+
+void handle_file(const std::string& dir, const dir_entry& entry) {
+  if (g_counting && g_settings->output_mode) {
+    count_file(dir, entry);
+  } else if (!g_settings->exclude || !is_excluded(entry.name)) {
+    select_file(dir, entry.name);
+  }
+}
+
+// Walks every subdirectory of the open enumeration, each completely before the
+// next entry is read.
+void walk_subdirectories(const std::string& dir, find_state* search, dir_entry& entry) {
+  do {
+    check_abort_key();
+    if ((entry.attributes & k_attr_directory) == 0 || is_dot_entry(entry.name)) continue;
+    if (!g_counting) ++g_dir_count;
+    walk_directory(dir + entry.name + k_path_separator);
+  } while (g_platform.find_next(search, entry));
+}
+
+}  // namespace
+
+void walk_directory(const std::string& dir) {
+  ++g_depth;
+  if (g_settings->level_depth != 0 && g_depth > g_settings->level_depth - 1) {
+    --g_depth;
+    return;
+  }
+  dir_identity id;
+  bool identified = g_platform.directory_identity(dir, id);
+  if (identified && is_on_walk_path(id)) {
+    --g_depth;
+    return;
+  }
+  dir_entry entry;
+  find_state* search = g_platform.find_first(dir + "*.*", entry);
+  if (!search) {
+    --g_depth;
+    return;
+  }
+  if (identified) s_walk_path.push_back(id);
+  if (g_settings->recurse) {
+    walk_subdirectories(dir, search, entry);
+  } else if (!g_counting) {
+    ++g_dir_count;
+  }
+  g_platform.find_close(search);
+  scan_directory_files(dir);
+  if (identified) s_walk_path.pop_back();
+  --g_depth;
+}
+
+void scan_directory_files(const std::string& dir) {
+  for (std::size_t i = 0; i < g_filetypes.size(); ++i) {
+    const std::string pattern = g_filetypes[i];
+    if (pattern.empty() || pattern[0] == '-') break;
+    dir_entry entry;
+    find_state* search = g_platform.find_first(dir + pattern, entry);
+    if (!search) continue;
+    do {
+      check_abort_key();
+      if ((entry.attributes & k_attr_directory) == 0) handle_file(dir, entry);
+    } while (g_platform.find_next(search, entry));
+    g_platform.find_close(search);
+  }
+}
 
 bool is_excluded(std::string_view name) {
-  (void)name;
+  std::string upper = ascii_upper_copy(name);
+  for (const std::string& pattern : g_excludes) {
+    if (wildcard_match(pattern, upper)) return true;
+  }
   return false;
 }

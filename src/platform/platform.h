@@ -160,6 +160,9 @@ struct platform_table {
   // taken in the system's ANSI code page, while POSIX keeps them as they are.
   // False when the conversion fails.
   bool (*ansi_text_to_utf8)(const std::string& bytes, std::string& out);
+  // False only when the file exists but reading it is refused (permission denied);
+  // other failures are left to the open that follows.
+  bool (*can_read_file)(const std::string& path);
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -477,6 +477,11 @@ bool posix_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
   return true;
 }
 
+bool posix_can_read_file(const std::string& path) {
+  if (faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0) return true;
+  return errno != EACCES;
+}
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -521,6 +526,7 @@ const platform_table& native_platform() {
       posix_ignore_broken_pipe,
       posix_exit_process,
       posix_ansi_text_to_utf8,
+      posix_can_read_file,
   };
   return table;
 }

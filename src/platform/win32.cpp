@@ -396,6 +396,17 @@ bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
   return true;
 }
 
+bool win_can_read_file(const std::string& path) {
+  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return true;
+  }
+  return GetLastError() != ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -440,6 +451,7 @@ const platform_table& native_platform() {
       win_ignore_broken_pipe,
       win_exit_process,
       win_ansi_text_to_utf8,
+      win_can_read_file,
   };
   return table;
 }

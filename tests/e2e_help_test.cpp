@@ -69,3 +69,25 @@ TEST(help_pages, leaving_at_a_prompt_ends_at_once_with_status_6) {
     EXPECT_EQ(r.err.substr(r.err.size() - k_prompt.size()), k_prompt) << c.keys;
   }
 }
+
+TEST(help_pages, question_mark_shows_the_pages_then_ends_with_reason_6) {
+  run_options options;
+  options.input = "\n\n\n\n";
+  run_result r = run_mailsift({"-?"}, options);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(count_of(r.err, banner()), 5u);
+  EXPECT_EQ(count_of(r.err, k_prompt), 4u);
+  std::string end =
+      build_stamps() + "\nAbnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION\n\n";
+  ASSERT_GE(r.err.size(), end.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - end.size()), end);
+}
+
+TEST(help_pages, at_sign_shows_only_the_code_notice_with_status_6) {
+  run_result r = run_mailsift({"-@"});
+  EXPECT_EQ(r.status, 6);
+  EXPECT_NE(r.out.find("no third-party SHA-2"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("MAILSIFT"), std::string::npos) << r.err;
+  EXPECT_EQ(count_of(r.out, k_prompt) + count_of(r.err, k_prompt), 0u);
+}

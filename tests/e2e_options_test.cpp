@@ -184,6 +184,74 @@ TEST(options, absolute_bare_word_is_a_starting_path) {
   temp_tree elsewhere;
   run_result r = run_mailsift({tree.path("box")}, in_tree(elsewhere));
   EXPECT_EQ(r.status, 0) << r.out;
-  std::string line = "\n" + tree.path("box/a.eml");
-  EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+  // Records begin with a line end and the file's full path.
+  std::string record = tree.path("box/a.eml");
+  record.insert(record.begin(), '\n');
+  EXPECT_NE(r.out.find(record), std::string::npos) << r.out;
+}
+
+namespace {
+
+// The screen summary of a run of a second or less.
+bool ends_with_summary(const std::string& err, const std::string& counts) {
+  for (const char* seconds : {"0", "1"}) {
+    std::string summary = counts + "  Elapsed:  0 hrs. 0 mins. " + seconds + " secs.\n\n\n";
+    if (ends_with(err, summary)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(run_summary, shown_with_an_output_file) {
+  temp_tree tree;
+  tree.write("box/a.eml", "Subject: a\n");
+  tree.write("box/b.eml", "Subject: b\n");
+  tree.write("box/sub/c.eml", "Subject: c\n");
+  tree.make_dir("box/sub2");
+  tree.make_dir("empty");
+  // The walk counts the subdirectories it finds, and the starting directories
+  // only when it does not recurse.
+  struct {
+    std::vector<std::string> words;
+    std::string counts;
+  } cases[] = {
+      {{tree.path("box"), "-r", "-o", tree.path("out.txt")}, "\n  1 directory, 2 files\n"},
+      {{tree.path("box"), "-o", tree.path("out.txt")}, "\n  2 directories, 3 files\n"},
+      {{tree.path("empty"), "-o", tree.path("out.txt")}, "\n  0 directories, 0 files\n"},
+  };
+  for (const auto& c : cases) {
+    run_result r = run_mailsift(c.words, in_tree(tree));
+    EXPECT_EQ(r.status, 0) << describe(c.words);
+    EXPECT_TRUE(ends_with_summary(r.err, c.counts)) << describe(c.words) << r.err;
+  }
+}
+
+TEST(run_summary, an_option_error_after_o_reports_zero_counts) {
+  temp_tree tree;
+  run_result r = run_mailsift({"-o", tree.path("out.txt"), "extra"}, in_tree(tree));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.err.find(k_option_reason), 0u) << r.err;
+  EXPECT_TRUE(ends_with_summary(r.err, "\n  0 directories, 0 files\n")) << r.err;
+}
+
+TEST(run_summary, not_shown_without_output_file_or_when_silent) {
+  temp_tree tree;
+  tree.write("box/a.eml", "Subject: a\n");
+  struct {
+    std::vector<std::string> words;
+    bool silent_environment;
+  } cases[] = {
+      {{tree.path("box")}, false},
+      {{tree.path("box"), "-o", tree.path("out.txt"), "--VERBOSE"}, false},
+      {{tree.path("box"), "-o", tree.path("out.txt")}, true},
+  };
+  for (const auto& c : cases) {
+    run_options options = in_tree(tree);
+    if (c.silent_environment) options.env.push_back({"SILENT", "on"});
+    run_result r = run_mailsift(c.words, options);
+    EXPECT_EQ(r.status, 0) << describe(c.words);
+    EXPECT_EQ(r.err.find("Elapsed:"), std::string::npos) << describe(c.words) << r.err;
+    EXPECT_EQ(r.err.find("director"), std::string::npos) << describe(c.words) << r.err;
+  }
 }

@@ -354,3 +354,26 @@ TEST(command_line, run_log_override_notes_go_into_the_open_log) {
     g_acct_file = nullptr;
   }
 }
+
+TEST(command_line, only_o_and_O_rewrite_dated_masks) {
+  temp_tree tree;
+  calendar_time today;
+  ASSERT_TRUE(local_parts(current_time(), today));
+  std::string year = std::to_string(today.year);
+  struct {
+    std::vector<std::string> words;
+    std::string name;
+  } cases[] = {
+      {{"-o", tree.path("YYYY.txt")}, tree.path(year + ".txt")},
+      {{"-O", tree.path("YYYY.txt")}, tree.path(year + ".txt")},
+      {{"--OUT=" + tree.path("YYYY.txt")}, tree.path("YYYY.txt")},
+      {{"-o", tree.path("yyyy.txt")}, tree.path("yyyy.txt")},
+  };
+  for (const auto& c : cases) {
+    if (tree.root().find('.') != std::string::npos) GTEST_SKIP() << "a dot in " << tree.root();
+    scoped_platform platform;
+    start_fresh_run();
+    parse_words(c.words);
+    EXPECT_EQ(g_output_name, c.name) << describe(c.words);
+  }
+}

@@ -16,12 +16,12 @@ bool is_ascii_letter(char c) { return ascii_upper(c) >= 'A' && ascii_upper(c) <=
 // The literal's character that the search looks for first: a ':' or '=' where it
 // has one (rare in body text), else its first non-letter, else its first letter.
 std::size_t anchor_of(std::string_view literal) {
-  std::size_t mark = literal.find_first_of(":=");
-  if (mark != std::string_view::npos) return mark;
+  std::size_t other = literal.size();
   for (std::size_t i = 0; i < literal.size(); ++i) {
-    if (!is_ascii_letter(literal[i])) return i;
+    if (literal[i] == ':' || literal[i] == '=') return i;
+    if (other == literal.size() && !is_ascii_letter(literal[i])) other = i;
   }
-  return 0;
+  return other == literal.size() ? 0 : other;
 }
 
 // Next position in [from, to) holding `c` in either case.

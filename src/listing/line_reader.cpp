@@ -40,6 +40,7 @@ bool refill(line_reader& reader) {
       // A failing read ends the file like its end does.
       reader.at_eof = true;
       reader.end = kept;
+      reader.chunk_has_nul = false;
       return kept > 0;
     }
     std::size_t size =
@@ -49,6 +50,8 @@ bool refill(line_reader& reader) {
       --size;
     }
     reader.end = size;
+    // Most files hold no NUL at all: one look per chunk spares one per line.
+    reader.chunk_has_nul = std::memchr(reader.buffer.data(), '\0', size) != nullptr;
     if (size > 0) return true;
   }
 }
@@ -89,8 +92,10 @@ bool read_line(line_reader& reader, message_line& line) {
   // Characters this read may still take, its line end included.
   std::size_t room = k_field_capacity;
   bool got_any = false;
+  bool may_hold_nul = false;
   while (room > 0) {
     if (reader.pos == reader.end && !refill(reader)) break;
+    may_hold_nul = may_hold_nul || reader.chunk_has_nul;
     const char* start = reader.buffer.data() + reader.pos;
     std::size_t scan = reader.end - reader.pos;
     if (scan > room) scan = room;
@@ -107,7 +112,7 @@ bool read_line(line_reader& reader, message_line& line) {
     reader.pos += scan;
     room -= scan;
   }
-  cut_at_nul(line);
+  if (may_hold_nul) cut_at_nul(line);
   return got_any;
 }
 

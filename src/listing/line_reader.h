@@ -28,11 +28,12 @@ inline constexpr std::size_t k_read_chunk = 1 << 16;
 struct line_reader {
   read_handle file = k_no_file;
   std::array<char, k_read_chunk> buffer{};
-  std::size_t pos = 0;   // next byte to hand out
-  std::size_t end = 0;   // end of the translated bytes that may be handed out
-  std::size_t held = 0;  // bytes after `end` kept for the next read (a CR)
-  bool at_eof = false;   // the file has delivered its last byte (or failed)
-  bool replay = false;   // the next read hands back `stepped_back`
+  std::size_t pos = 0;         // next byte to hand out
+  std::size_t end = 0;         // end of the translated bytes that may be handed out
+  std::size_t held = 0;        // bytes after `end` kept for the next read (a CR)
+  bool at_eof = false;         // the file has delivered its last byte (or failed)
+  bool chunk_has_nul = false;  // the lines of this chunk need the NUL cut
+  bool replay = false;         // the next read hands back `stepped_back`
   message_line stepped_back;
 };
 

@@ -1,6 +1,7 @@
 #include "listing/new_do_eml.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "INCLUDE_U/numbers.h"
@@ -38,9 +39,20 @@ using rule_action = void (*)(scan_state& scan, message_line& line);
 
 enum class rule_test { starts_any_case, starts_exact, contains, armed_content_type };
 
+// A rule's literal with the place of its first ':' or '=' (its size when it has
+// neither), worked out when the table is built.
+struct rule_literal {
+  std::string_view text;
+  std::size_t mark = 0;
+  constexpr rule_literal() = default;
+  constexpr rule_literal(const char* literal) : text(literal), mark(0) {
+    while (mark < text.size() && text[mark] != ':' && text[mark] != '=') ++mark;
+  }
+};
+
 struct header_rule {
   rule_test test;
-  std::array<std::string_view, 5> literals;
+  std::array<rule_literal, 5> literals;
   rule_action action;
 };
 
@@ -284,9 +296,52 @@ bool may_start_header(char first) {
   }
 }
 
+// Positions of the ':' and '=' of a line. Every contains-literal holds one of
+// them, so a contains-test only compares at these few places; a line with more
+// falls back to the full search.
+struct line_marks {
+  std::array<uint16_t, 16> at{};
+  std::size_t count = 0;
+  bool overflow = false;
+};
+
+void collect_marks(std::string_view text, char mark, line_marks& marks) {
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const void* hit = std::memchr(text.data() + from, mark, text.size() - from);
+    if (!hit) return;
+    if (marks.count == marks.at.size()) {
+      marks.overflow = true;
+      return;
+    }
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    marks.at[marks.count++] = static_cast<uint16_t>(at);
+    from = at + 1;
+  }
+}
+
+// find_text(text, literal) != npos, answered from the line's marks.
+bool contains_literal(std::string_view text, const line_marks& marks, rule_literal pattern) {
+  std::string_view literal = pattern.text;
+  std::size_t anchor = pattern.mark;
+  if (marks.overflow || anchor == literal.size()) {
+    return find_text(text, literal) != std::string_view::npos;
+  }
+  if (text.size() <= literal.size()) return false;
+  // As in find_text, a match may not end at the end of the line.
+  std::size_t start_limit = text.size() - literal.size();
+  for (std::size_t i = 0; i < marks.count; ++i) {
+    std::size_t at = marks.at[i];
+    if (text[at] != literal[anchor] || at < anchor || at - anchor >= start_limit) continue;
+    if (ascii_iequal(text.substr(at - anchor, literal.size()), literal)) return true;
+  }
+  return false;
+}
+
 bool rule_matches(const header_rule& rule, const scan_state& scan, std::string_view text,
-                  bool may_start) {
-  for (std::string_view literal : rule.literals) {
+                  const line_marks& marks, bool may_start) {
+  for (const rule_literal& pattern : rule.literals) {
+    std::string_view literal = pattern.text;
     if (literal.empty()) break;
     switch (rule.test) {
       case rule_test::starts_any_case:
@@ -296,11 +351,11 @@ bool rule_matches(const header_rule& rule, const scan_state& scan, std::string_v
         if (may_start && text.starts_with(literal)) return true;
         break;
       case rule_test::contains:
-        if (find_text(text, literal) != std::string_view::npos) return true;
+        if (contains_literal(text, marks, pattern)) return true;
         break;
       case rule_test::armed_content_type:
         if (scan.content_type_armed && may_start && text.starts_with(literal) &&
-            find_text(text, literal) != std::string_view::npos) {
+            contains_literal(text, marks, pattern)) {
           return true;
         }
         break;
@@ -309,33 +364,41 @@ bool rule_matches(const header_rule& rule, const scan_state& scan, std::string_v
   return false;
 }
 
-void apply_header_rules(scan_state& scan, message_line& line, std::size_t first_rule) {
+void apply_rules_with_marks(scan_state& scan, message_line& line, const line_marks& marks,
+                            std::size_t first_rule) {
   std::string_view text = line.text.view();
   bool may_start = !text.empty() && may_start_header(text[0]);
   for (std::size_t i = first_rule; i < std::size(k_header_rules); ++i) {
-    if (rule_matches(k_header_rules[i], scan, text, may_start)) {
+    if (rule_matches(k_header_rules[i], scan, text, marks, may_start)) {
       k_header_rules[i].action(scan, line);
       return;
     }
   }
 }
 
-// Every literal of every rule holds a ':' or an '=': most body lines hold
-// neither and so skip the rules.
-bool may_hold_header(std::string_view text) {
-  return std::memchr(text.data(), ':', text.size()) || std::memchr(text.data(), '=', text.size());
+void apply_header_rules(scan_state& scan, message_line& line, std::size_t first_rule) {
+  line_marks marks;
+  collect_marks(line.text.view(), ':', marks);
+  collect_marks(line.text.view(), '=', marks);
+  apply_rules_with_marks(scan, line, marks, first_rule);
 }
+
+constexpr rule_literal k_hasattach("Mapi-Hasattach:");
 
 void scan_line(scan_state& scan, message_line& line) {
   field_text& text = line.text;
   if (!text.empty() && (text[0] == '*' || text[0] == '>')) strip_quote_marks(text);
-  if (!may_hold_header(text.view())) return;
-  if (!scan.content_type_armed &&
-      find_text(text.view(), "Mapi-Hasattach:") != std::string_view::npos &&
+  line_marks marks;
+  collect_marks(text.view(), ':', marks);
+  collect_marks(text.view(), '=', marks);
+  // Every literal of every rule holds a ':' or an '=': most body lines hold
+  // neither and so skip the rules.
+  if (marks.count == 0) return;
+  if (!scan.content_type_armed && contains_literal(text.view(), marks, k_hasattach) &&
       text.view().find("True") == std::string_view::npos) {
     scan.content_type_armed = true;
   }
-  apply_header_rules(scan, line, 0);
+  apply_rules_with_marks(scan, line, marks, 0);
 }
 
 // Writes `text` as one field, in double quotes when quoting.

@@ -1,0 +1,279 @@
+// The walk and the file selection as the options drive them, through the built
+// program: recursion, depth, patterns, excludes, age, date and size bounds,
+// attribute changes and the counting pass.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+using names = std::vector<std::string>;
+
+names selected_files(const std::string& out) {
+  names files;
+  std::size_t at = out.find('\n');
+  while (at != std::string::npos) {
+    std::size_t next = out.find('\n', at + 1);
+    std::string line = out.substr(at + 1, next == std::string::npos ? next : next - at - 1);
+    files.push_back(line.substr(0, line.find('|')));
+    at = next;
+  }
+  return files;
+}
+
+// "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
+// literal + string does not trip over.
+std::string numbered(std::string text, long long number, std::string_view suffix = "") {
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
+names sorted(names list) {
+  std::sort(list.begin(), list.end());
+  return list;
+}
+
+struct civil_date {
+  int year, month, day;
+};
+
+// Calendar date of a day count since 1970-01-01.
+civil_date civil_from_days(int64_t days) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t mp = (5 * day_of_year + 2) / 153;
+  const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {static_cast<int>(year_of_era + era * 400 + (month <= 2)), month, day};
+}
+
+// Noon, on the EST5EDT clock of the runs, of the day `days_back` days before today.
+int64_t eastern_noon_days_back(int days_back) {
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  // The local date is that of four or five hours earlier in UTC.
+  int64_t day = (now - 4 * 3600) / 86400;
+  civil_date today = civil_from_days(day);
+  if (eastern_seconds(today.year, today.month, today.day, 0, 0, 0) > now) --day;
+  civil_date date = civil_from_days(day - days_back);
+  return eastern_seconds(date.year, date.month, date.day, 12, 0, 0);
+}
+
+std::string summary_line(int directories, int files) {
+  return numbered(
+      numbered("\n  ", directories, directories == 1 ? " directory, " : " directories, "), files,
+      " files\n");
+}
+
+// m/a.eml, m/s/b.eml and m/s/t/c.eml.
+void make_nested_tree(const temp_tree& tree) {
+  tree.write("m/a.eml", "Subject: a\n");
+  tree.write("m/s/b.eml", "Subject: b\n");
+  tree.write("m/s/t/c.eml", "Subject: c\n");
+}
+
+}  // namespace
+
+TEST(discovery_options, recursion_and_the_directory_count) {
+  temp_tree tree;
+  temp_tree scratch;
+  make_nested_tree(tree);
+  struct {
+    std::vector<std::string> options;
+    names files;
+    std::string summary;
+  } cases[] = {
+      {{}, {"m/s/t/c.eml", "m/s/b.eml", "m/a.eml"}, summary_line(2, 3)},
+      {{"-r"}, {"m/a.eml"}, summary_line(1, 1)},
+      {{"-r", "-r"}, {"m/s/t/c.eml", "m/s/b.eml", "m/a.eml"}, summary_line(2, 3)},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-p", tree.path("m"), "-o", scratch.path("out.txt")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    run_result r = run_mailsift(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    names expected;
+    for (const std::string& file : c.files) expected.push_back(tree.path(file));
+    EXPECT_EQ(selected_files(normalise_line_ends(scratch.read("out.txt"))), expected);
+    EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
+  }
+}
+
+// --LEV=n walks down to depth n (the starting directory is depth 1); the
+// directory one level beyond is counted but not entered. The option also asks
+// for directories only, so no file is listed.
+TEST(discovery_options, depth_limit_shows_in_the_directory_count) {
+  temp_tree tree;
+  temp_tree scratch;
+  make_nested_tree(tree);
+  tree.write("m/s/t/u/d.eml", "Subject: d\n");
+  struct {
+    const char* option;
+    int directories;
+  } cases[] = {{"--LEV=0", 0}, {"--LEV=1", 1}, {"--LEV=2", 2}, {"--LEV=3", 3}, {"--LEV=9", 3}};
+  for (const auto& c : cases) {
+    run_result r = run_mailsift({"-p", tree.path("m"), "-o", scratch.path("out.txt"), c.option});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(summary_line(c.directories, 0)), std::string::npos) << c.option << "\n"
+                                                                             << r.err;
+    EXPECT_TRUE(selected_files(normalise_line_ends(scratch.read("out.txt"))).empty());
+  }
+}
+
+TEST(discovery_options, a_file_matching_two_patterns_is_listed_twice) {
+  temp_tree tree;
+  tree.write("a1.eml", "x");
+  tree.write("b.eml", "x");
+  tree.write("c.txt", "x");
+  run_result r = run_mailsift({"-p", tree.root(), "-f", "*.eml", "a*.eml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  names got = selected_files(r.out);
+  ASSERT_EQ(got.size(), 3u) << r.out;
+  EXPECT_EQ(got[2], tree.path("a1.eml"));
+  EXPECT_EQ(sorted({got[0], got[1]}), sorted({tree.path("a1.eml"), tree.path("b.eml")}));
+}
+
+TEST(discovery_options, excludes_match_without_regard_to_case) {
+  temp_tree tree;
+  tree.write("B.bak", "x");
+  tree.write("C.BAK", "x");
+  tree.write("d.eml", "x");
+  run_result r = run_mailsift({"-p", tree.root(), "-x", "*.bak"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(selected_files(r.out), (names{tree.path("d.eml")}));
+}
+
+TEST(discovery_options, a_path_given_twice_is_walked_once) {
+  temp_tree tree;
+  tree.write("m/a.eml", "x");
+  run_result r = run_mailsift({"-p", tree.path("m"), tree.path("m") + k_path_separator});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/a.eml")}));
+}
+
+// Ages count calendar days on the local clock: today is 0.
+TEST(discovery_options, age_in_days_boundaries) {
+  temp_tree tree;
+  for (int age : {0, 4, 5, 6}) {
+    std::string name = numbered("age", age, ".eml");
+    tree.write(name, "x");
+    tree.set_times(name, eastern_noon_days_back(age), eastern_noon_days_back(age));
+  }
+  struct {
+    std::vector<std::string> options;
+    names files;
+  } cases[] = {
+      {{"-l", "5"}, {"age0.eml", "age4.eml"}},
+      {{"-g", "5"}, {"age5.eml", "age6.eml"}},
+      {{"-g", "4", "-l", "6"}, {"age4.eml", "age5.eml"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-p", tree.root()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    run_result r = run_mailsift(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    names expected;
+    for (const std::string& file : c.files) expected.push_back(tree.path(file));
+    EXPECT_EQ(sorted(selected_files(r.out)), expected) << c.options[0] << " " << c.options[1];
+  }
+}
+
+// Both date bounds are exclusive: a file written at the bound's very second is
+// not listed.
+TEST(discovery_options, date_bounds_are_exclusive) {
+  temp_tree tree;
+  struct {
+    const char* name;
+    int64_t written;
+    bool listed;
+  } files[] = {
+      {"at_lower.eml", eastern_seconds(2013, 8, 1, 0, 0, 0), false},
+      {"after_lower.eml", eastern_seconds(2013, 8, 1, 0, 0, 1), true},
+      {"before_upper.eml", eastern_seconds(2013, 8, 9, 23, 59, 59), true},
+      {"at_upper.eml", eastern_seconds(2013, 8, 10, 0, 0, 0), false},
+      {"winter.eml", eastern_seconds(2013, 1, 5, 12, 0, 0), false},
+  };
+  names expected;
+  for (const auto& f : files) {
+    tree.write(f.name, "x");
+    tree.set_times(f.name, f.written, f.written);
+    if (f.listed) expected.push_back(tree.path(f.name));
+  }
+  run_result r = run_mailsift({"-p", tree.root(), "-l", "08-01-2013w", "-g", "08-10-2013w"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sorted(selected_files(r.out)), sorted(expected));
+}
+
+TEST(discovery_options, size_bounds_are_inclusive) {
+  temp_tree tree;
+  tree.write("empty.eml", "");
+  tree.write("s100.eml", std::string(100, 'x'));
+  tree.write("s101.eml", std::string(101, 'x'));
+  struct {
+    std::vector<std::string> options;
+    names files;
+  } cases[] = {
+      {{"-G", "100"}, {"s100.eml", "s101.eml"}},
+      {{"-L", "100"}, {"empty.eml", "s100.eml"}},
+      {{"-G", "101"}, {"s101.eml"}},
+      {{"-L", "0"}, {"empty.eml"}},
+      {{"-G", "100", "-L", "100"}, {"s100.eml"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-p", tree.root()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    run_result r = run_mailsift(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    names expected;
+    for (const std::string& file : c.files) expected.push_back(tree.path(file));
+    EXPECT_EQ(sorted(selected_files(r.out)), expected) << c.options[0] << " " << c.options[1];
+  }
+}
+
+TEST(discovery_options, read_only_is_set_on_listed_files_only) {
+  temp_tree tree;
+  tree.write("small.eml", "x");
+  tree.write("large.eml", std::string(200, 'x'));
+  run_result r = run_mailsift({"-p", tree.root(), "-L", "100", "-q+R"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(selected_files(r.out), (names{tree.path("small.eml")}));
+  uint32_t attributes = 0;
+  ASSERT_TRUE(g_platform.get_attributes(tree.path("small.eml"), attributes));
+  EXPECT_NE(attributes & k_attr_readonly, 0u);
+  ASSERT_TRUE(g_platform.get_attributes(tree.path("large.eml"), attributes));
+  EXPECT_EQ(attributes & k_attr_readonly, 0u);
+  // -q-R gives write permission back.
+  r = run_mailsift({"-p", tree.root(), "-q-R"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(g_platform.get_attributes(tree.path("small.eml"), attributes));
+  EXPECT_EQ(attributes & k_attr_readonly, 0u);
+}
+
+// The counting pass runs with an output file and --IM; excludes and filters do
+// not apply to it.
+TEST(discovery_options, counting_pass_totals) {
+  temp_tree tree;
+  temp_tree scratch;
+  tree.write("m/a.eml", std::string(1000, 'x'));
+  tree.write("m/s/b.eml", std::string(234, 'x'));
+  tree.write("m/s/c.bak", std::string(1, 'x'));
+  run_result r = run_mailsift(
+      {"-p", tree.path("m"), "-o", scratch.path("out.txt"), "--IM", "-x", "*.bak", "-G", "500"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("\nCounting files: \r         3 files to process, 1,235 bytes\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(selected_files(normalise_line_ends(scratch.read("out.txt"))),
+            (names{tree.path("m/a.eml")}));
+}

@@ -255,3 +255,63 @@ TEST(run_summary, not_shown_without_output_file_or_when_silent) {
     EXPECT_EQ(r.err.find("director"), std::string::npos) << describe(c.words) << r.err;
   }
 }
+
+namespace {
+
+const std::string k_log_separator = "\n" + std::string(40, '*') + "\n";
+
+}  // namespace
+
+TEST(run_log_options, a_log_opened_from_acct_is_replaced_with_a_note) {
+  temp_tree tree;
+  tree.make_dir("box");
+  std::string old_log = tree.path("old.log");
+  std::string new_log = tree.path("new.log");
+  struct {
+    std::vector<std::string> words;
+    std::string note;
+    bool new_log_written;
+  } cases[] = {
+      {{tree.path("box"), "-1", new_log},
+       "This file closed.\nAccounting file overridden by option -1 file pointing to " + new_log +
+           "\n",
+       true},
+      {{tree.path("box"), "--LOGFILE=" + new_log},
+       "Previous log closed, and " + new_log + " opened\n",
+       true},
+      {{tree.path("box"), "+1"}, "", false},
+  };
+  for (const auto& c : cases) {
+    tree.remove("old.log");
+    if (tree.exists("new.log")) tree.remove("new.log");
+    run_options options = in_tree(tree);
+    options.env.push_back({"ACCT", old_log});
+    run_result r = run_mailsift(c.words, options);
+    EXPECT_EQ(r.status, 0) << describe(c.words) << r.out;
+    // The old log keeps its separator and the note, and gets no trailer.
+    EXPECT_EQ(normalise_line_ends(tree.read("old.log")), k_log_separator + c.note)
+        << describe(c.words);
+    EXPECT_EQ(tree.exists("new.log"), c.new_log_written) << describe(c.words);
+    if (c.new_log_written) {
+      std::string log = normalise_line_ends(tree.read("new.log"));
+      EXPECT_EQ(log.find(k_log_separator), 0u) << log;
+      EXPECT_NE(log.find("Finished:"), std::string::npos) << log;
+    }
+  }
+}
+
+TEST(run_log_options, split_names_the_log_after_the_output_file) {
+  temp_tree tree;
+  tree.write("box/a.eml", "Subject: a\n");
+  tree.write("mailsift.ini", "SPLIT=5\n");
+  run_options options = in_tree(tree);
+  options.no_ini_word = false;
+  run_result r = run_mailsift({tree.path("box"), "-o", tree.path("out.txt")}, options);
+  EXPECT_EQ(r.status, 0) << r.out;
+  ASSERT_TRUE(tree.exists("out.txt.log"));
+  std::string log = normalise_line_ends(tree.read("out.txt.log"));
+  EXPECT_EQ(log.find(k_log_separator), 0u) << log;
+  EXPECT_NE(log.find("1 files"), std::string::npos) << log;
+  // SPLIT also makes the run silent.
+  EXPECT_EQ(r.err.find("Elapsed:"), std::string::npos) << r.err;
+}

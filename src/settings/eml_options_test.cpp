@@ -259,6 +259,8 @@ TEST(command_line, starting_paths_from_bare_words_and_path_lists) {
       {{"-p", tree.path("a"), tree.path("b")}, {tree.path("a"), tree.path("b")}, 1},
       {{"-pr", tree.path("a")}, {tree.path("a")}, 0},
       {{"-p", tree.path("a"), "+r", "-p", tree.path("b")}, {tree.path("a"), tree.path("b")}, 1},
+      // The -p list ends only at '-' or '+', so "/r" is a path on every platform.
+      {{"-p", tree.path("a"), "/r"}, {tree.path("a"), "/r"}, 1},
       {{"--PATH=" + tree.path("b")}, {tree.path("b")}, 1},
   };
   for (const auto& c : cases) {

@@ -110,12 +110,14 @@ TEST(ini_keys, switches_take_on_yes_and_off_with_off_winning) {
       {{" APPEND"}, &run_settings::append_output, 0, 0},
       {{"UNKNOWN=ON"}, &run_settings::append_output, 0, 0},
   };
+  testing::internal::CaptureStdout();
   for (const row& r : rows) {
     start_settings();
     g_settings->*r.target = r.preset;
     apply_lines(r.lines);
     EXPECT_EQ(g_settings->*r.target, r.expected) << r.lines.back();
   }
+  testing::internal::GetCapturedStdout();
 }
 
 TEST(ini_keys, lines_are_taken_by_the_first_key_that_fits) {
@@ -185,29 +187,6 @@ TEST(ini_keys, numbers_sizes_and_offsets) {
   apply_ini_line("FDI=OFF");
   EXPECT_EQ(g_begin_offset, 0);
   EXPECT_EQ(g_settings->fdi, 0);
-}
-
-TEST(ini_keys, all_ht_and_all_times) {
-  ini_test_platform fake;
-  start_settings();
-  g_settings->military = 0;
-  apply_ini_line("ALL_HT=ON");
-  EXPECT_EQ(g_settings->military, 1);
-  EXPECT_EQ(g_settings->all_times, 1);
-  EXPECT_EQ(g_settings->time_type, '3');
-  EXPECT_EQ(g_settings->all_hash, 1);
-  EXPECT_EQ(g_settings->hash, 1);
-  apply_ini_line("ALL_HT=OFF");
-  EXPECT_EQ(g_settings->all_times, 0);
-  EXPECT_EQ(g_settings->all_hash, 0);
-  EXPECT_EQ(g_settings->hash, 1);
-
-  start_settings();
-  apply_ini_line("ALLTIMES");
-  EXPECT_EQ(g_settings->all_times, 1);
-  EXPECT_EQ(g_settings->time_type, '3');
-  apply_ini_line("ALL_TIMES=OFF");
-  EXPECT_EQ(g_settings->all_times, 0);
 }
 
 TEST(ini_keys, age_values_in_days_and_dates) {

@@ -176,7 +176,10 @@ void read_ini_settings(const std::vector<std::string>& args) {
     return;
   }
   if (choice.shared) {
-    read_program_section(file, "[" + ascii_upper_copy(program.base_name) + "]");
+    std::string header = "[";
+    header += ascii_upper_copy(program.base_name);
+    header += ']';
+    read_program_section(file, header);
   } else {
     read_own_file(file);
   }

@@ -159,29 +159,30 @@ TEST(listing_e2e, append_without_an_output_file_is_an_option_error) {
 TEST(listing_e2e, a_file_of_random_bytes_gives_one_whole_record) {
   temp_tree tree;
   std::mt19937 random(12345);
-  const char* fragments[] = {"From:",
-                             "To: ",
-                             "Cc:",
-                             "Date: ",
-                             "Sent: ",
-                             "Received: from ",
-                             "Received: by ",
-                             "[",
-                             "]",
-                             "Content-Type: message",
-                             "=",
-                             "Mapi-Hasattach: 1\n",
-                             "Content-Type:",
-                             "name=",
-                             "\t",
-                             ">",
-                             "\r",
-                             "\n",
-                             "\r\n",
-                             ",",
-                             "|",
-                             "\"",
-                             std::string(1, '\0').c_str()};
+  // Header pieces mixed into the noise, so that the rules see odd lines too.
+  const std::string fragments[] = {"From:",
+                                   "To: ",
+                                   "Cc:",
+                                   "Date: ",
+                                   "Sent: ",
+                                   "Received: from ",
+                                   "Received: by ",
+                                   "[",
+                                   "]",
+                                   "Content-Type: message",
+                                   "=",
+                                   "Mapi-Hasattach: 1\n",
+                                   "Content-Type:",
+                                   "name=",
+                                   "\t",
+                                   ">",
+                                   "\r",
+                                   "\n",
+                                   "\r\n",
+                                   ",",
+                                   "|",
+                                   "\"",
+                                   std::string(1, '\0')};
   for (int file = 0; file < 8; ++file) {
     std::string bytes;
     while (bytes.size() < 200000) {

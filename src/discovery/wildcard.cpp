@@ -46,7 +46,13 @@ char32_t text_cursor::peek(std::size_t& length) const {
   return value;
 }
 
-bool match_from(text_cursor pattern, text_cursor name);
+// A failure after a "*" that tried every later position of the name cannot be
+// helped by moving an earlier "*" further on: that only leaves fewer positions.
+// Reporting it as given_up ends the search at once, so that patterns with many
+// stars take time in proportion to pattern times name, not exponential time.
+enum class match_result { matches, fails, given_up };
+
+match_result match_from(text_cursor pattern, text_cursor name);
 
 // One set item: a character, "\" taking the next one literally. False when the
 // pattern ends first.
@@ -94,41 +100,45 @@ set_outcome match_set(text_cursor& pattern, char32_t c) {
 // After a "*": further "*" and "?" each take one character (a "*" meeting the
 // end of the name takes nothing); then every later position of the name where
 // the next pattern character can start is tried.
-bool match_star(text_cursor pattern, text_cursor name) {
+match_result match_star(text_cursor pattern, text_cursor name) {
   std::size_t length = 0;
   for (;;) {
     char32_t c = pattern.peek(length);
     if (pattern.at_end() || (c != U'*' && c != U'?')) break;
-    if (name.at_end() && c == U'?') return false;
+    if (name.at_end() && c == U'?') return match_result::fails;
     pattern.at += length;
     if (!name.at_end()) name.take();
   }
-  if (pattern.at_end()) return true;
+  if (pattern.at_end()) return match_result::matches;
   text_cursor literal = pattern;
   char32_t next = literal.take();
   if (next == U'\\') {
     // A lone "\" at the end of the pattern escapes nothing and matches nothing.
-    if (literal.at_end()) return false;
+    if (literal.at_end()) return match_result::fails;
     next = literal.take();
   }
   for (; !name.at_end(); name.take()) {
-    if ((next == U'[' || name.peek(length) == next) && match_from(pattern, name)) return true;
+    if (next != U'[' && name.peek(length) != next) continue;
+    match_result rest = match_from(pattern, name);
+    if (rest != match_result::fails) return rest;
   }
-  return false;
+  return match_result::given_up;
 }
 
-bool match_from(text_cursor pattern, text_cursor name) {
+match_result match_from(text_cursor pattern, text_cursor name) {
   for (;;) {
-    if (pattern.at_end()) return name.at_end();
+    if (pattern.at_end()) return name.at_end() ? match_result::matches : match_result::fails;
     std::size_t length = 0;
     char32_t p = pattern.peek(length);
     if (p == U'*') {
       pattern.at += length;
       return match_star(pattern, name);
     }
-    if (name.at_end()) return false;
+    if (name.at_end()) return match_result::fails;
     if (p == U'[') {
-      if (match_set(pattern, name.take()) != set_outcome::takes_character) return false;
+      if (match_set(pattern, name.take()) != set_outcome::takes_character) {
+        return match_result::fails;
+      }
       continue;
     }
     pattern.at += length;
@@ -137,15 +147,15 @@ bool match_from(text_cursor pattern, text_cursor name) {
       continue;
     }
     if (p == U'\\') {
-      if (pattern.at_end()) return false;
+      if (pattern.at_end()) return match_result::fails;
       p = pattern.take();
     }
-    if (p != name.take()) return false;
+    if (p != name.take()) return match_result::fails;
   }
 }
 
 }  // namespace
 
 bool wildcard_match(std::string_view pattern, std::string_view name) {
-  return match_from(text_cursor{pattern, 0}, text_cursor{name, 0});
+  return match_from(text_cursor{pattern, 0}, text_cursor{name, 0}) == match_result::matches;
 }

@@ -250,9 +250,10 @@ TEST(run_log_e2e, the_header_names_the_zone_of_tz) {
     const char* tz;
     const char* zone;  // what follows the local hours and minutes
   };
+  // Under wine the zone is the one the wine server started with, so only the pinned
+  // EST5EDT is certain there.
   const std::vector<row> rows =
-      k_windows ? std::vector<row>{{"EST5EDT", "Eastern Standard Time (EST/EDT:5)"},
-                                   {"PST8PDT", "Pacific Standard Time (PST/PDT:8)"}}
+      k_windows ? std::vector<row>{{"EST5EDT", "Eastern Standard Time (EST/EDT:5)"}}
                 : std::vector<row>{{"EST5EDT", "EST (EST/EDT:5)"},
                                    {"PST8PDT", "PST (PST/PDT:8)"},
                                    {"EST5", "EST (EST/:5)"},

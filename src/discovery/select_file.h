@@ -29,6 +29,7 @@ struct file_dates {
 
 // Decides whether one candidate file is listed, and if so counts it and hands
 // it to scan_message. `dir` carries the long-path prefix and ends in a separator.
+// Files that vanished, fail a filter or cannot be read are skipped silently.
 void select_file(const std::string& dir, const std::string& name);
 
 // The three times of an entry as file_dates, in UTC or local time.
@@ -38,5 +39,6 @@ bool get_file_dates(const std::string& path, file_dates& out);
 // Whole days between today's local date and the chosen time of the file at
 // `path` ('a' access, 'c' creation, else written); false when the file vanished.
 bool file_age_days(const std::string& path, int letter, int64_t& age);
-// Fallback look-up with every non-ASCII character replaced by '?'.
+// Fallback look-up with every non-ASCII character replaced by '?'; only an
+// entry of exactly `name` counts. False when there is none.
 bool find_by_wildcard(const std::string& path, const std::string& name, dir_entry& out);

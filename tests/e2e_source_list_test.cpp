@@ -117,5 +117,8 @@ TEST(source_list_mode, a_line_that_is_not_utf8_is_read_in_the_ansi_code_page) {
   std::string list = tree.path("mail") + k_path_separator + "caf\xE9.eml|1\n";
   run_result r = run_list(tree, list);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("\n" + tree.path("mail/" + name) + "|", 0), 0u) << r.out;
+  std::string record_start = "\n";
+  record_start += tree.path("mail/" + name);
+  record_start += '|';
+  EXPECT_EQ(r.out.rfind(record_start, 0), 0u) << r.out;
 }

@@ -133,22 +133,6 @@ TEST(help_screen, five_pages_break_before_the_documented_lines) {
   EXPECT_EQ(count_of(err, prompt), 4u);
 }
 
-TEST(help_screen, help_ends_with_the_three_build_stamps) {
-  scoped_platform saved;
-  g_platform.read_key = enter_key;
-  testing::internal::CaptureStderr();
-  show_help();
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string when = std::string(build_date()) + " " + build_time();
-  std::string stamps =
-      "      --accounting=filename, --logfile=filename\n\n"
-      "   eml_base.cpp last updated: " +
-      when + "\n" + "eml_program.cpp last updated: " + when + "\n" + "." + k_path_separator +
-      "new_do_eml.cpp last updated: " + when + "\n\n";
-  ASSERT_GE(err.size(), stamps.size());
-  EXPECT_EQ(err.substr(err.size() - stamps.size()), stamps);
-}
-
 TEST(help_screen, text_width_counts_console_characters) {
   EXPECT_EQ(text_width("MAILSIFT"), 8);
   EXPECT_EQ(text_width(""), 0);

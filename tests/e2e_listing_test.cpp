@@ -34,7 +34,7 @@ void write_message(const temp_tree& tree, const std::string& relative, const std
 }
 
 std::string example_record(const std::string& path, std::size_t size) {
-  return "\n" + path + "|" + std::to_string(size) +
+  return std::string("\n") + path + "|" + std::to_string(size) +
          "|'2012-03-12 14:07|(#1:) From: Ann Lee  |(#1:) To: Bob Roe  |||"
          "(#1:) Date: Mon, 12 Mar 2012 14:05:33 -0400  |'2012-03-12 14:05:33 -0400||"
          "(#1:) Subject: Hello  |(#1:)  YES ||(#1:) [10.0.0.1]  ";
@@ -58,7 +58,7 @@ TEST(listing_e2e, the_example_record_goes_to_standard_output_byte_for_byte) {
     EXPECT_EQ(r.out, k_plain_header + example_record(tree.path("mail/a.eml"), text.size()));
     char progress[64];
     std::snprintf(progress, sizeof progress, "   %11zu Bytes", text.size());
-    EXPECT_EQ(r.err, "\n" + tree.path("mail/a.eml") + progress);
+    EXPECT_EQ(r.err, std::string("\n") + tree.path("mail/a.eml") + progress);
   }
 }
 
@@ -69,11 +69,11 @@ TEST(listing_e2e, the_output_file_holds_the_listing_and_the_screen_the_progress)
   run_result r = run_mailsift({tree.path("mail"), "-o", tree.path("out.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("\n" + tree.path("mail/big.eml") + "     1,234,567 Bytes"),
+  EXPECT_NE(r.err.find(std::string("\n") + tree.path("mail/big.eml") + "     1,234,567 Bytes"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(normalise_line_ends(tree.read("out.txt")),
-            std::string(k_plain_header) + "\n" + tree.path("mail/big.eml") +
+            std::string(k_plain_header) + std::string("\n") + tree.path("mail/big.eml") +
                 "|1234567|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||");
 }
 
@@ -228,7 +228,7 @@ TEST(listing_e2e, an_interrupt_during_a_long_file_ends_with_a_whole_record) {
   EXPECT_NE(r.err.find("Abnormal termination. Reason: USER_ABORTED"), std::string::npos) << r.err;
   std::string listing = normalise_line_ends(tree.read("out.txt"));
   std::string huge = tree.path("mail/huge.eml");
-  std::size_t at = listing.find("\n" + huge + "|");
+  std::size_t at = listing.find(std::string("\n") + huge + "|");
   ASSERT_NE(at, std::string::npos) << listing;
   std::string record = listing.substr(at + 1);
   EXPECT_EQ(record.find('\n'), std::string::npos);

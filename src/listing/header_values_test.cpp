@@ -164,7 +164,7 @@ TEST(parse_date_line, never_reads_past_the_end_of_the_line) {
   // The text after the line (in a larger buffer) must not change the result.
   std::string buffer = "Date: 1 Jan 2012 12:33";
   parsed_date date;
-  parse_date_line(std::string_view(buffer).substr(0, 18), date);
+  parse_date_line(std::string_view(buffer).substr(0, 19), date);
   EXPECT_EQ(date.day, 1);
   EXPECT_EQ(date.year, 2012);
   EXPECT_EQ(date.time_text.view(), "");

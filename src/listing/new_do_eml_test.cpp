@@ -179,6 +179,7 @@ TEST(header_rules, read_flags_replace_message_read_and_share_one_counter) {
       {"Mapi-Message-Flags: 1 (read)\n", read, "(#1:)  YES "},
       {"X-Mapi-Message-Flags: was read x\n", read, "(#1:)  YES "},
       {"Mapi-Message-Flags: 0 (unsent)\n", read, ""},
+      {"X-Mapi-Message-Flags:\n", read, " Unknown  "},
       {"X-Mozilla-Status: 0001\nMapi-Message-Flags: x (read)\n", read, "(#2:)  YES "},
   });
 }
@@ -188,6 +189,8 @@ TEST(header_rules, attachment_rules_collect_names_with_two_counters) {
   check_rule_cases({
       // A literal that ends the line is not found.
       {"Attachment:\n", info, ""},
+      {"See the Attachment:\n", info, ""},
+      {"See the Attachment: \n", info, "(#1:) Attachment info: See the Attachment:   "},
       {"Attachment: a.doc\n", info, "(#1:) Attachment info: Attachment: a.doc  "},
       {"Content-Disposition: attachment;\tfilename=\"a b.doc\"; size=5\n", info,
        "(#1:) Attachment info: filename=\"a b.doc\"  "},
@@ -343,7 +346,7 @@ TEST(listing_record, the_example_record_comes_out_byte_for_byte) {
     std::string content;
     for (const char* line : k_example_lines) content += std::string(line) + line_end;
     tree.write("a.eml", content);
-    std::string expected = std::string(k_plain_header) + "\n" + tree.path("a.eml") +
+    std::string expected = std::string(k_plain_header) + std::string("\n") + tree.path("a.eml") +
                            "|2048|'2012-03-12 14:07|(#1:) From: Ann Lee  |(#1:) To: Bob Roe  |||"
                            "(#1:) Date: Mon, 12 Mar 2012 14:05:33 -0400  |'2012-03-12 14:05:33 "
                            "-0400||(#1:) Subject: Hello  |(#1:)  YES ||(#1:) [10.0.0.1]  ";
@@ -369,15 +372,22 @@ TEST(listing_record, empty_unopenable_and_dateless_files_give_whole_records) {
     listing_run run;
     std::string expected;
   } cases[] = {
-      {empty, {}, "\n" + empty + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||"},
-      {missing, {}, "\n" + missing + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||"},
-      {dir, {}, "\n" + dir + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||"},
+      {empty,
+       {},
+       std::string("\n") + empty + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||"},
+      {missing,
+       {},
+       std::string("\n") + missing + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||"},
+      {dir,
+       {},
+       std::string("\n") + dir + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||| Unknown  ||"},
       {nodate,
        {},
-       "\n" + nodate + "|2048|'2012-03-12 14:07||||||'0000-00-00 ||(#1:) Subject: s  | Unknown  ||"},
+       std::string("\n") + nodate +
+           "|2048|'2012-03-12 14:07||||||'0000-00-00 ||(#1:) Subject: s  | Unknown  ||"},
       {nodate,
        {',', true},
-       "\n\"" + nodate +
+       std::string("\n\"") + nodate +
            "\",\"2048\",\"'2012-03-12 14:07\",\"\",\"\",\"\",\"\",\"\",\"'   0-00-00 \",\"\","
            "\"(#1:) Subject: s  \",\" Unknown  \",\"\",\"\""},
   };
@@ -402,13 +412,13 @@ TEST(listing_record, quoted_mode_doubles_quotes_only_with_the_comma) {
     std::string record;
   } cases[] = {
       {{',', true},
-       "\n\"" + doubled_path +
+       std::string("\n\"") + doubled_path +
            "\",\"2048\",\"'2012-03-12 14:07\",\"\",\"\",\"\",\"\","
            "\"(#1:) Date: 1 Jan 2012 10:00:00 \"\"Z\"\"  \","
            "\"'2012-01-01 10:00:00 \"\"Z\"\"\",\"\",\"(#1:) Subject: say \"\"hi\"\"  \","
            "\" Unknown  \",\"\",\"\""},
       {{';', true},
-       "\n\"" + path +
+       std::string("\n\"") + path +
            "\";\"2048\";\"'2012-03-12 14:07\";\"\";\"\";\"\";\"\";"
            "\"(#1:) Date: 1 Jan 2012 10:00:00 \"Z\"  \";"
            "\"'2012-01-01 10:00:00 \"Z\"\";\"\";\"(#1:) Subject: say \"hi\"  \";"

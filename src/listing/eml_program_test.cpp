@@ -1,0 +1,121 @@
+#include "listing/eml_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "run/run_state.h"
+#include "settings/run_settings.h"
+#include "test_util.h"
+
+namespace {
+
+// Points the listing at a file of the tree for one test; standard output after.
+struct listing_to_file {
+  explicit listing_to_file(const temp_tree& tree) : saved(g_out_file) {
+    g_out_file = g_platform.open_stream(tree.path("listing.txt"), "w");
+  }
+  ~listing_to_file() {
+    if (g_out_file) std::fclose(g_out_file);
+    g_out_file = saved;
+  }
+  std::FILE* saved;
+};
+
+}  // namespace
+
+TEST(start_listing, makes_the_last_settings_adjustments) {
+  temp_tree tree;
+  struct {
+    int no_count, time_letter_given, time_type, nameafter, nameafter_count;
+    int want_no_count, want_width, want_nameafter_count;
+  } cases[] = {
+      {0, 0, 'w', 0, -1, 1, 32, -1}, {1, 0, 'w', 0, -1, 0, 32, -1}, {0, 1, 'a', 0, -1, 1, 29, -1},
+      {0, 0, '3', 0, -1, 1, 29, -1}, {0, 1, '3', 0, -1, 1, 29, -1}, {0, 0, 'w', 1, -1, 1, 32, 50},
+      {0, 0, 'w', 1, 7, 1, 32, 7},
+  };
+  for (const auto& c : cases) {
+    create_run_settings();
+    listing_to_file listing(tree);
+    g_settings->width = 32;
+    g_settings->no_count = c.no_count;
+    g_settings->time_letter_given = c.time_letter_given;
+    g_settings->time_type = c.time_type;
+    g_settings->nameafter = c.nameafter;
+    g_nameafter_count = c.nameafter_count;
+    start_listing();
+    EXPECT_EQ(g_settings->no_count, c.want_no_count);
+    EXPECT_EQ(g_settings->width, c.want_width);
+    EXPECT_EQ(g_nameafter_count, c.want_nameafter_count);
+  }
+  create_run_settings();
+}
+
+TEST(start_listing, writes_the_header_line_without_a_line_end) {
+  temp_tree tree;
+  struct {
+    char delimiter;
+    bool quoted;
+    std::string header;
+  } cases[] = {
+      {'|', false,
+       "Filename|Size|File-(MOD)Date|From|To|CC|Bcc|Date|Date-Time|Forward Date|Subject|"
+       "Message Read|Attachment Info|Recent IP"},
+      {'\t', false,
+       "Filename\tSize\tFile-(MOD)Date\tFrom\tTo\tCC\tBcc\tDate\tDate-Time\tForward Date\t"
+       "Subject\tMessage Read\tAttachment Info\tRecent IP"},
+      {';', true,
+       "\"Filename\";\"Size\";\"File-(MOD)Date\";\"From\";\"To\";\"CC\";\"Bcc\";\"Date\";"
+       "\"Date-Time\";\"Forward Date\";\"Subject\";\"Message Read\";\"Attachment Info\";"
+       "\"Recent IP\""},
+  };
+  for (const auto& c : cases) {
+    create_run_settings();
+    g_delimiter = c.delimiter;
+    g_settings->quote_fields = c.quoted;
+    {
+      listing_to_file listing(tree);
+      start_listing();
+    }
+    EXPECT_EQ(tree.read("listing.txt"), c.header);
+  }
+  create_run_settings();
+}
+
+TEST(open_output_file, creates_or_appends_in_text_mode) {
+  temp_tree tree;
+  struct {
+    bool append;
+    std::string after;
+  } cases[] = {
+      {false, "new\n"},
+      {true, "old\nnew\n"},
+  };
+  for (const auto& c : cases) {
+    create_run_settings();
+    tree.write("out.txt", "old\n");
+    g_output_name = tree.path("out.txt");
+    g_settings->output_mode = 1;
+    g_settings->append_output = c.append;
+    std::FILE* saved = g_out_file;
+    open_output_file();
+    ASSERT_NE(g_out_file, saved);
+    std::fputs("new\n", g_out_file);
+    EXPECT_EQ(flush_listing_output(), flush_result::ok);
+    EXPECT_FALSE(listing_write_failed());
+    std::fclose(g_out_file);
+    g_out_file = saved;
+    EXPECT_EQ(normalise_line_ends(tree.read("out.txt")), c.after);
+  }
+  create_run_settings();
+}
+
+TEST(open_output_file, leaves_the_listing_on_standard_output_without_a_name) {
+  create_run_settings();
+  std::FILE* saved = g_out_file;
+  g_out_file = stdout;
+  open_output_file();
+  EXPECT_EQ(g_out_file, stdout);
+  g_out_file = saved;
+}

@@ -74,6 +74,12 @@ spawned_program start_mailsift(const std::vector<std::string>& args,
 void send_interrupt(const spawned_program& program);
 run_result wait_for(spawned_program& program, int timeout_seconds = 60);
 
+// Runs the program with standard output and standard error on a pseudo-terminal
+// (POSIX only; false from can_use_terminal elsewhere). Both arrive in `out`.
+bool can_use_terminal();
+run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
+                                    const run_options& options = {});
+
 std::string normalise_line_ends(std::string_view text);
 // Seconds since 1970 of a UTC calendar time.
 int64_t utc_seconds(int year, int month, int day, int hour, int minute, int second);

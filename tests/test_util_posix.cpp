@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_util.h"
@@ -146,7 +146,8 @@ bool pump(int in_fd, const std::string& input, int out_fd, int err_fd, std::stri
         in_fd = -1;
       }
     }
-    for (auto [at, fd, sink] : {std::tuple{out_at, &out_fd, &out}, std::tuple{err_at, &err_fd, &err}}) {
+    for (auto [at, fd, sink] :
+         {std::tuple{out_at, &out_fd, &out}, std::tuple{err_at, &err_fd, &err}}) {
       if (at < 0 || !fds[at].revents) continue;
       ssize_t r = read(*fd, buffer, sizeof buffer);
       if (r > 0) {
@@ -210,7 +211,8 @@ std::string temp_tree::read(std::string_view relative) const {
   std::string data;
   char buffer[65536];
   ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) data.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+    data.append(buffer, static_cast<std::size_t>(n));
   close(fd);
   return data;
 }
@@ -272,5 +274,46 @@ run_result wait_for(spawned_program& program, int timeout_seconds) {
   result.status = wait_status(static_cast<pid_t>(program.id), !finished);
   result.out = normalise_line_ends(result.out);
   result.err = normalise_line_ends(result.err);
+  return result;
+}
+
+bool can_use_terminal() { return true; }
+
+run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
+                                    const run_options& options) {
+  run_result result;
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
+  std::string slave_name = ptsname(master);
+  std::vector<std::string> all = full_arguments(args, options);
+  std::vector<std::string> env = pinned_environment(options);
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int slave = open(slave_name.c_str(), O_RDWR);
+    int null_in = open("/dev/null", O_RDONLY);
+    if (slave < 0 || null_in < 0) _exit(126);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    dup2(null_in, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    close(master);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  std::string out;
+  int ignored = -1;
+  std::string none;
+  // The terminal reports an error instead of end of file once the program is gone.
+  bool finished = pump(-1, std::string(), master, ignored, out, none, options.timeout_seconds);
+  result.timed_out = !finished;
+  result.status = wait_status(pid, !finished);
+  result.out = normalise_line_ends(out);
   return result;
 }

@@ -17,8 +17,8 @@ std::wstring wide(const std::string& text) {
 }
 
 std::string narrow(const std::wstring& text) {
-  return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()),
-                                           text.size()));
+  return utf16_to_utf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 void remove_tree(const std::wstring& path) {
@@ -80,7 +80,8 @@ std::wstring environment_block(const run_options& options) {
     std::wstring name = entry.substr(0, entry.find(L'=', 1));
     bool drop = false;
     for (const wchar_t* r : removed) drop = drop || _wcsicmp(name.c_str(), r) == 0;
-    for (const auto& [n, v] : options.env) drop = drop || _wcsicmp(name.c_str(), wide(n).c_str()) == 0;
+    for (const auto& [n, v] : options.env)
+      drop = drop || _wcsicmp(name.c_str(), wide(n).c_str()) == 0;
     if (!drop) entries.push_back(entry);
   }
   FreeEnvironmentStringsW(block);
@@ -132,16 +133,17 @@ void temp_tree::write(std::string_view relative, std::string_view bytes) const {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
-  if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  if (!bytes.empty())
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(h);
 }
 
 void temp_tree::make_dir(std::string_view relative) const { make_parents(path(relative) + "\\"); }
 
 std::string temp_tree::read(std::string_view relative) const {
-  HANDLE h = CreateFileW(wide(path(relative)).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(wide(path(relative)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::string();
   std::string data;
   drain(h, &data);
@@ -200,9 +202,9 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
   PROCESS_INFORMATION process{};
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(L'\0');
-  BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                CREATE_UNICODE_ENVIRONMENT, env.data(),
-                                cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  BOOL started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                     env.data(), cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
   CloseHandle(in_read);
   CloseHandle(out_write);
   CloseHandle(err_write);
@@ -223,7 +225,8 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
     }
     CloseHandle(in_write);
   });
-  DWORD waited = WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.timeout_seconds) * 1000);
+  DWORD waited =
+      WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.timeout_seconds) * 1000);
   if (waited != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 255);
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -253,3 +256,9 @@ spawned_program start_mailsift(const std::vector<std::string>&, const run_option
 void send_interrupt(const spawned_program&) {}
 
 run_result wait_for(spawned_program&, int) { return run_result{}; }
+
+bool can_use_terminal() { return false; }
+
+run_result run_mailsift_on_terminal(const std::vector<std::string>&, const run_options&) {
+  return run_result{};
+}

@@ -45,9 +45,8 @@ std::string directory_count_text(long directories, long files) {
 
 std::string elapsed_text(int64_t seconds) {
   char text[96];
-  int n = std::snprintf(text, sizeof text, " %lld hrs. %lld mins. %lld secs.",
-                        static_cast<long long>(seconds / 3600),
-                        static_cast<long long>((seconds % 3600) / 60),
-                        static_cast<long long>((seconds % 3600) % 60));
+  int n = std::snprintf(
+      text, sizeof text, " %lld hrs. %lld mins. %lld secs.", static_cast<long long>(seconds / 3600),
+      static_cast<long long>((seconds % 3600) / 60), static_cast<long long>((seconds % 3600) % 60));
   return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
 }

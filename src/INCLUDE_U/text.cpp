@@ -75,3 +75,23 @@ int leading_int(std::string_view text) {
 void write_text(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }
+
+void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_terminal) {
+  if (!on_terminal) {
+    write_text(stream, text);
+    return;
+  }
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+              static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if ((c < 0x20 && c != '\t') || c == 0x7F || c1) {
+      write_text(stream, text.substr(start, i - start));
+      std::fputc('?', stream);
+      if (c1) ++i;
+      start = i + 1;
+    }
+  }
+  write_text(stream, text.substr(start));
+}

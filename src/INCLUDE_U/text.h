@@ -112,3 +112,7 @@ std::size_t leading_number_length(std::string_view text);
 
 // Writes `text` to `stream` as bytes.
 void write_text(std::FILE* stream, std::string_view text);
+// Writes text that came from files (names, message fields). On a terminal, control
+// characters other than tab (C0, DEL, and C1 as UTF-8) are shown as '?' so that a
+// crafted message cannot drive the terminal; elsewhere the bytes go unchanged.
+void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_terminal);

@@ -31,10 +31,18 @@ TEST(leading_number, reads_like_atoi_and_saturates) {
   struct {
     const char* text;
     int64_t value;
-  } cases[] = {{"", 0},          {"abc", 0},       {"  42x", 42},     {"\t-7", -7},
-               {"+15", 15},      {"0001", 1},      {"8000", 8000},    {"12a3", 12},
-               {"- 5", 0},       {"99999999999999999999", INT64_MAX},
-               {"-99999999999999999999", INT64_MIN}, {"-9223372036854775808", INT64_MIN}};
+  } cases[] = {{"", 0},
+               {"abc", 0},
+               {"  42x", 42},
+               {"\t-7", -7},
+               {"+15", 15},
+               {"0001", 1},
+               {"8000", 8000},
+               {"12a3", 12},
+               {"- 5", 0},
+               {"99999999999999999999", INT64_MAX},
+               {"-99999999999999999999", INT64_MIN},
+               {"-9223372036854775808", INT64_MIN}};
   for (const auto& c : cases) EXPECT_EQ(leading_number(c.text), c.value) << c.text;
   EXPECT_EQ(leading_int("99999999999"), INT_MAX);
   EXPECT_EQ(leading_int("-99999999999"), INT_MIN);
@@ -48,4 +56,40 @@ TEST(ascii_helpers, case_folds_only_ascii_letters) {
   EXPECT_EQ(ascii_ifind("a b ReCeIvEd", "received"), 4u);
   EXPECT_EQ(ascii_ifind("abc", "abcd"), std::string_view::npos);
   EXPECT_EQ(ascii_upper_copy("a*.tmp\xc3\xa9"), "A*.TMP\xc3\xa9");
+}
+
+namespace {
+
+std::string shown(std::string_view text, bool on_terminal) {
+  std::FILE* f = std::tmpfile();
+  write_untrusted_text(f, text, on_terminal);
+  std::rewind(f);
+  std::string out;
+  int c;
+  while ((c = std::fgetc(f)) != EOF) out += static_cast<char>(c);
+  std::fclose(f);
+  return out;
+}
+
+}  // namespace
+
+TEST(untrusted_text, controls_are_shown_as_question_marks_only_on_a_terminal) {
+  struct {
+    std::string text;
+    std::string on_terminal;
+  } cases[] = {
+      {"plain \t text", "plain \t text"},
+      {"\x1b]0;owned\x07title", "?]0;owned?title"},
+      {"cr\rlf\nnul" + std::string(1, '\0') + "end", "cr?lf?nul?end"},
+      {"del\x7f", "del?"},
+      {"csi \xc2\x9b"
+       "31m",
+       "csi ?31m"},                                              // C1 control written as UTF-8
+      {"caf\xc3\xa9 \xc2\xa0nbsp", "caf\xc3\xa9 \xc2\xa0nbsp"},  // printable text stays
+      {"ends in \xc2", "ends in \xc2"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(shown(c.text, true), c.on_terminal);
+    EXPECT_EQ(shown(c.text, false), c.text);
+  }
 }

@@ -7,6 +7,7 @@
 #include "INCLUDE_U/numbers.h"
 #include "listing/eml_program.h"
 #include "listing/line_reader.h"
+#include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
 #include "settings/run_settings.h"
@@ -68,6 +69,23 @@ message_line s_look_ahead;
 message_fields s_fields;
 
 bool quoting() { return g_settings->quote_fields != 0; }
+
+// Whether the listing and the progress lines are shown on a terminal, where text
+// from the files must not reach the terminal as control characters.
+bool listing_on_terminal(std::FILE* stream) {
+  static std::FILE* checked = nullptr;
+  static bool terminal = false;
+  if (stream != checked) {
+    checked = stream;
+    terminal = g_platform.is_terminal(stream);
+  }
+  return terminal;
+}
+
+bool messages_on_terminal() {
+  static const bool terminal = g_platform.is_terminal(stderr);
+  return terminal;
+}
 bool doubling_quotes() { return quoting() && g_delimiter == ','; }
 
 void replace_tabs(field_text& text) {
@@ -404,7 +422,7 @@ void scan_line(scan_state& scan, message_line& line) {
 // Writes `text` as one field, in double quotes when quoting.
 void write_field(std::FILE* stream, std::string_view text, bool quoted) {
   if (quoted) std::fputc('"', stream);
-  write_text(stream, text);
+  write_untrusted_text(stream, text, listing_on_terminal(stream));
   if (quoted) std::fputc('"', stream);
 }
 
@@ -429,7 +447,7 @@ void write_date_time(std::FILE* stream, const parsed_date& date) {
 
 void write_progress_line(std::string_view name, int64_t size) {
   std::fputc('\n', stderr);
-  write_text(stderr, name);
+  write_untrusted_text(stderr, name, messages_on_terminal());
   std::fprintf(stderr, "   %11s Bytes", format_thousands64(size));
 }
 

@@ -60,9 +60,9 @@ struct dir_identity {
 
 // Calendar parts of a point in time.
 struct calendar_time {
-  int year = 0;    // four digits
-  int month = 0;   // 1-12
-  int day = 0;     // 1-31
+  int year = 0;   // four digits
+  int month = 0;  // 1-12
+  int day = 0;    // 1-31
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -108,8 +108,8 @@ struct platform_table {
   bool (*ticks_to_calendar)(file_ticks ticks, bool local, calendar_time& out);
   // Local calendar fields to seconds since 1970 (mktime, daylight saving decided by
   // the run-time); false when the run-time cannot represent the time.
-  bool (*local_calendar_to_seconds)(int year, int month, int day, int hour, int minute,
-                                    int second, int64_t& out);
+  bool (*local_calendar_to_seconds)(int year, int month, int day, int hour, int minute, int second,
+                                    int64_t& out);
   // Refreshes the run-time's time-zone state from the environment and reports it.
   bool (*time_zone)(zone_state& out);
 

@@ -34,7 +34,11 @@ char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) :
 // Length of the UTF-8 sequence that starts at `p`; a stray byte counts as one.
 std::size_t utf8_sequence_length(const char* p, const char* end) {
   unsigned char c = static_cast<unsigned char>(*p);
-  std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+  std::size_t n = c < 0x80           ? 1
+                  : (c >> 5) == 0x6  ? 2
+                  : (c >> 4) == 0xE  ? 3
+                  : (c >> 3) == 0x1E ? 4
+                                     : 1;
   for (std::size_t i = 1; i < n; ++i) {
     if (p + i >= end || (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) return 1;
   }
@@ -109,8 +113,8 @@ std::string base_name(const std::string& path) {
 // sockets are refused: reading them could block or never end.
 bool fill_entry(const std::string& path, const std::string& name, dir_entry& entry) {
   struct statx sx;
-  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
-            &sx) != 0) {
+  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
+      0) {
     return false;
   }
   mode_t mode = sx.stx_mode;
@@ -194,7 +198,8 @@ bool posix_set_attributes(const std::string& path, uint32_t attributes) {
   mode_t mode = st.st_mode & 07777;
   bool writable = (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
   bool want_readonly = (attributes & k_attr_readonly) != 0;
-  if (want_readonly && writable) return chmod(path.c_str(), mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  if (want_readonly && writable)
+    return chmod(path.c_str(), mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   if (!want_readonly && !writable) return chmod(path.c_str(), mode | S_IWUSR) == 0;
   return true;
 }
@@ -230,8 +235,8 @@ bool posix_ticks_to_calendar(file_ticks ticks, bool local, calendar_time& out) {
   return true;
 }
 
-bool posix_local_calendar_to_seconds(int year, int month, int day, int hour, int minute,
-                                     int second, int64_t& out) {
+bool posix_local_calendar_to_seconds(int year, int month, int day, int hour, int minute, int second,
+                                     int64_t& out) {
   struct tm parts {};
   parts.tm_year = year - 1900;
   parts.tm_mon = month - 1;

@@ -1,8 +1,8 @@
 // Win32 backend of the platform layer.
-#include <windows.h>
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -43,8 +43,8 @@ file_ticks ticks_of(const FILETIME& ft) {
 void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
   entry.name = narrow(data.cFileName);
   entry.attributes = data.dwFileAttributes;
-  entry.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                    data.nFileSizeLow);
+  entry.size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   entry.create_ticks = ticks_of(data.ftCreationTime);
   entry.access_ticks = ticks_of(data.ftLastAccessTime);
   entry.write_ticks = ticks_of(data.ftLastWriteTime);
@@ -83,9 +83,9 @@ bool win_lookup_file(const std::string& path, dir_entry& entry) {
 }
 
 bool win_directory_identity(const std::string& path, dir_identity& id) {
-  HANDLE h = CreateFileW(wide(path).c_str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h =
+      CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   bool ok = GetFileInformationByHandle(h, &info) != 0;
@@ -147,8 +147,7 @@ bool win_ticks_to_calendar(file_ticks ticks, bool local, calendar_time& out) {
 
 bool win_seconds_to_calendar(int64_t seconds, bool local, calendar_time& out) {
   if (seconds < -k_seconds_1601_to_1970) return false;
-  file_ticks ticks =
-      static_cast<file_ticks>(seconds + k_seconds_1601_to_1970) * k_ticks_per_second;
+  file_ticks ticks = static_cast<file_ticks>(seconds + k_seconds_1601_to_1970) * k_ticks_per_second;
   return win_ticks_to_calendar(ticks, local, out);
 }
 
@@ -256,8 +255,8 @@ int win_last_access_setting() {
     DWORD name_size = 8191;
     DWORD data_size = 16383;
     DWORD type = 0;
-    LONG status = RegEnumValueW(key, index, name.data(), &name_size, nullptr, &type, data.data(),
-                                &data_size);
+    LONG status =
+        RegEnumValueW(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS) continue;
     if (wcscmp(name.data(), L"NtfsDisableLastAccessUpdate") == 0) {
@@ -300,8 +299,8 @@ void win_close_file(read_handle file) {
 bool win_file_size(const std::string& path, int64_t& size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(long_form(path).c_str(), GetFileExInfoStandard, &data)) return false;
-  size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                              data.nFileSizeLow);
+  size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   return true;
 }
 
@@ -317,9 +316,8 @@ bool win_truncate_file(const std::string& path, int64_t size) {
 }
 
 int64_t win_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size) {
-  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return -1;
   LARGE_INTEGER at;
   at.QuadPart = offset;

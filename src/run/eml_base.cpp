@@ -55,12 +55,10 @@ struct reason_entry {
 };
 
 constexpr reason_entry k_reason_texts[] = {
-    {1, "NORMAL_EXIT"},          {2, "USER_ABORTED"},
-    {3, "INPUT_FILE"},           {4, "OUTPUT_FILE"},
-    {5, "PARAMATER_FILE"},       {6, "ILLEGAL or INCOMPLETE OPTION"},
-    {7, "MEMORY ERROR"},         {8, "OTHER_EXIT"},
-    {9, "WRITE_ERROR"},          {11, "READ_ERROR"},
-    {13, "NON_SPECIFIC ERROR"},
+    {1, "NORMAL_EXIT"},  {2, "USER_ABORTED"},        {3, "INPUT_FILE"},
+    {4, "OUTPUT_FILE"},  {5, "PARAMATER_FILE"},      {6, "ILLEGAL or INCOMPLETE OPTION"},
+    {7, "MEMORY ERROR"}, {8, "OTHER_EXIT"},          {9, "WRITE_ERROR"},
+    {11, "READ_ERROR"},  {13, "NON_SPECIFIC ERROR"},
 };
 
 // The settings record, the path lists and the run-wide values, all empty.
@@ -215,8 +213,10 @@ void program_main(std::vector<std::string> args) {
   std::set_new_handler(on_out_of_memory);
   std::string program;
   if (g_platform.program_path(program)) {
-    if (args.empty()) args.push_back(program);
-    else args[0] = program;
+    if (args.empty())
+      args.push_back(program);
+    else
+      args[0] = program;
   }
   allocate_run_buffers();
   set_stream_buffers();

@@ -234,15 +234,22 @@ TEST(run_log_e2e, only_end_marks_at_the_very_end_are_cut_before_appending) {
   }
 }
 
-TEST(run_log_e2e, a_log_that_cannot_be_created_ends_the_run_with_status_1) {
+TEST(run_log_e2e, a_log_that_cannot_be_created_is_reported_and_the_listing_still_written) {
   temp_tree tree;
   tree.make_dir("taken");
+  tree.write("mail/a.eml", "Subject: kept\n");
   run_options options;
   options.cwd = tree.root();
-  run_result r = run_mailsift({tree.root(), "-1", tree.path("taken")}, options);
-  EXPECT_EQ(r.status, 1);
+  run_result r = run_mailsift(
+      {tree.path("mail"), "-1", tree.path("taken"), "-o", tree.path("list.txt")}, options);
+  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err.find("\nGeneric_u\n"), 0u) << r.err;
   EXPECT_NE(r.err.find("\nerror opening " + tree.path("taken") + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Can't open accounting file " + tree.path("taken") + "\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nAccounting file not opened\n"), std::string::npos) << r.out;
+  EXPECT_NE(tree.read("list.txt").find("(#1:) Subject: kept  "), std::string::npos);
 }
 
 TEST(run_log_e2e, the_header_names_the_zone_of_tz) {

@@ -52,9 +52,8 @@ void show_stdout(const char* format, const std::string& text) {
   std::fflush(stdout);
 }
 
-[[noreturn]] void fail_file_routine(int line, const char* what, const std::string& name) {
+void report_file_routine(int line, const char* what, const std::string& name) {
   std::fprintf(stderr, "\n%s\n%d\n%s %s\n", k_file_routine_label, line, what, name.c_str());
-  exit_directly(1);
 }
 
 // Offset just past the last byte that is neither NUL nor Ctrl-Z, reading the file
@@ -155,26 +154,31 @@ bool ensure_log_directory(const std::string& name) {
   return created;
 }
 
-void trim_log_file(const std::string& name) {
+bool trim_log_file(const std::string& name) {
   // Opening for update proves the file exists and may be written; otherwise it is
   // created empty, which "a" never does to an existing file.
   std::FILE* probe = g_platform.open_stream(name, "r+b");
   if (!probe) probe = g_platform.open_stream(name, "ab");
-  if (!probe) fail_file_routine(__LINE__, "error opening", name);
+  if (!probe) {
+    report_file_routine(__LINE__, "error opening", name);
+    return false;
+  }
   std::fclose(probe);
 
   int64_t size = 0;
-  if (!g_platform.file_size(name, size) || size <= k_untrimmed_size) return;
+  if (!g_platform.file_size(name, size) || size <= k_untrimmed_size) return true;
   // Only a run of end-of-file marks at the very end goes: a stray NUL in the middle
   // of the log, or of a file named by mistake, must not cost the text after it.
   int64_t end = end_of_text(name, size);
   if (end < size) g_platform.truncate_file(name, end);
+  return true;
 }
 
 std::FILE* open_run_log(const std::string& name) {
   ensure_log_directory(name);
-  trim_log_file(name);
-  std::FILE* log = g_platform.open_stream(name, "a+");
+  // A log that cannot be written is reported and the run goes on without it: an
+  // optional log must not cost the user the listing.
+  std::FILE* log = trim_log_file(name) ? g_platform.open_stream(name, "a+") : nullptr;
   if (!log) {
     show_stdout("Can't open accounting file %s\n", name);
     return nullptr;

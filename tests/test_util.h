@@ -48,6 +48,9 @@ struct run_options {
   std::string cwd;          // working directory; empty = the test's own
   bool no_ini_word = true;  // appends "-.ini" to the arguments
   int timeout_seconds = 120;
+  // Run as an unprivileged user (POSIX, when the tests run as root, who reads
+  // everything): permission tests then mean the same for every tester.
+  bool unprivileged = false;
 };
 
 struct run_result {
@@ -55,6 +58,7 @@ struct run_result {
   std::string out;  // standard output, CR LF turned into LF
   std::string err;  // standard error, CR LF turned into LF
   bool timed_out = false;
+  long peak_rss_kb = -1;  // peak resident memory of the program, where known
 };
 
 // Runs the built program with `args` (program name not included). The
@@ -72,6 +76,8 @@ bool can_interrupt_children();
 spawned_program start_mailsift(const std::vector<std::string>& args,
                                const run_options& options = {});
 void send_interrupt(const spawned_program& program);
+// SIGTERM, as a service manager or `kill` sends it.
+void send_terminate(const spawned_program& program);
 run_result wait_for(spawned_program& program, int timeout_seconds = 60);
 
 // Runs the program with standard output and standard error on a pseudo-terminal

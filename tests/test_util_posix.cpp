@@ -2,8 +2,10 @@
 // the program run with fork and exec.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -78,6 +80,13 @@ std::vector<std::string> full_arguments(const std::vector<std::string>& args,
   return all;
 }
 
+// The user "nobody"; root would read every file whatever its permissions say.
+void drop_privileges() {
+  const gid_t nobody_group = 65534;
+  const uid_t nobody = 65534;
+  if (setgroups(0, nullptr) != 0 || setgid(nobody_group) != 0 || setuid(nobody) != 0) _exit(125);
+}
+
 struct pipes {
   int in[2];
   int out[2];
@@ -97,6 +106,7 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
   pid_t pid = fork();
   if (pid == 0) {
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (options.unprivileged && geteuid() == 0) drop_privileges();
     dup2(p.in[0], 0);
     dup2(p.out[1], 1);
     dup2(p.err[1], 2);
@@ -162,11 +172,13 @@ bool pump(int in_fd, const std::string& input, int out_fd, int err_fd, std::stri
   return true;
 }
 
-int wait_status(pid_t pid, bool kill_it) {
+int wait_status(pid_t pid, bool kill_it, long* peak_rss_kb = nullptr) {
   if (kill_it) kill(pid, SIGKILL);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  if (peak_rss_kb) *peak_rss_kb = usage.ru_maxrss;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
@@ -242,7 +254,7 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
   bool finished = pump(p.in[1], options.input, p.out[0], p.err[0], result.out, result.err,
                        options.timeout_seconds);
   result.timed_out = !finished;
-  result.status = wait_status(pid, !finished);
+  result.status = wait_status(pid, !finished, &result.peak_rss_kb);
   result.out = normalise_line_ends(result.out);
   result.err = normalise_line_ends(result.err);
   return result;
@@ -266,12 +278,16 @@ void send_interrupt(const spawned_program& program) {
   if (program.id > 0) kill(static_cast<pid_t>(program.id), SIGINT);
 }
 
+void send_terminate(const spawned_program& program) {
+  if (program.id > 0) kill(static_cast<pid_t>(program.id), SIGTERM);
+}
+
 run_result wait_for(spawned_program& program, int timeout_seconds) {
   run_result result;
   bool finished = pump(-1, std::string(), program.out_fd, program.err_fd, result.out, result.err,
                        timeout_seconds);
   result.timed_out = !finished;
-  result.status = wait_status(static_cast<pid_t>(program.id), !finished);
+  result.status = wait_status(static_cast<pid_t>(program.id), !finished, &result.peak_rss_kb);
   result.out = normalise_line_ends(result.out);
   result.err = normalise_line_ends(result.err);
   return result;

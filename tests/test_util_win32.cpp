@@ -255,6 +255,8 @@ spawned_program start_mailsift(const std::vector<std::string>&, const run_option
 
 void send_interrupt(const spawned_program&) {}
 
+void send_terminate(const spawned_program&) {}
+
 run_result wait_for(spawned_program&, int) { return run_result{}; }
 
 bool can_use_terminal() { return false; }

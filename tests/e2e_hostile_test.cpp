@@ -1,0 +1,266 @@
+// Hostile trees and files: collections copied from other machines and mail from
+// anyone. Each case gives one well-formed record per file, or is skipped as the
+// rules say, and the run ends with its proper status.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "discovery/path_lists.h"
+#include "discovery/walk.h"
+#include "platform/platform.h"
+#include "run/run_state.h"
+#include "settings/run_settings.h"
+#include "test_util.h"
+
+#ifndef _WIN32
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr std::size_t k_fields = 14;
+
+// The records of a listing (its lines after the header line).
+std::vector<std::string> records(const std::string& listing) {
+  std::vector<std::string> lines;
+  std::size_t start = listing.find('\n');
+  while (start != std::string::npos) {
+    std::size_t end = listing.find('\n', start + 1);
+    lines.push_back(listing.substr(start + 1, end == std::string::npos ? end : end - start - 1));
+    start = end;
+  }
+  return lines;
+}
+
+std::size_t field_count(const std::string& record, char delimiter = '|') {
+  std::size_t n = 1;
+  for (char c : record) n += c == delimiter;
+  return n;
+}
+
+// Every record has the 14 fields of the header line.
+void expect_whole_records(const std::string& listing, std::size_t expected) {
+  std::vector<std::string> all = records(listing);
+  ASSERT_EQ(all.size(), expected) << listing.substr(0, 2000);
+  for (const std::string& record : all) {
+    EXPECT_EQ(field_count(record), k_fields) << record.substr(0, 500);
+  }
+}
+
+// Deletes the file before the real call, as another process might between the
+// walk and the scan.
+platform_table s_real;
+const temp_tree* s_tree = nullptr;
+
+bool lookup_after_deletion(const std::string& path, dir_entry& entry) {
+  if (path.find("gone") != std::string::npos) s_tree->remove("m/gone.eml");
+  return s_real.lookup_file(path, entry);
+}
+
+read_handle open_after_deletion(const std::string& path) {
+  if (path.find("gone") != std::string::npos) s_tree->remove("m/gone.eml");
+  return s_real.open_for_reading(path);
+}
+
+// Walks the tree's "m" directory in-process and returns the listing it wrote.
+std::string walk_in_process(const temp_tree& tree) {
+  create_run_settings();
+  clear_path_lists();
+  g_settings->recurse = 1;
+  add_filetype("*.*");
+  std::FILE* out = std::tmpfile();
+  g_out_file = out;
+  g_counting = 0;
+  g_file_count = 0;
+  walk_directory(tree.path("m") + k_path_separator);
+  std::rewind(out);
+  std::string listing;
+  int c;
+  while ((c = std::fgetc(out)) != EOF) listing += static_cast<char>(c);
+  std::fclose(out);
+  g_out_file = stdout;
+  return listing;
+}
+
+}  // namespace
+
+TEST(hostile_files, a_file_deleted_between_walk_and_scan_is_skipped_or_listed_whole) {
+  scoped_platform swap;
+  s_real = g_platform;
+  for (bool at_open : {false, true}) {
+    temp_tree tree;
+    s_tree = &tree;
+    tree.write("m/gone.eml", "Subject: never read\n");
+    tree.write("m/kept.eml", "Subject: kept\n");
+    g_platform = s_real;
+    if (at_open) {
+      g_platform.open_for_reading = open_after_deletion;
+    } else {
+      g_platform.lookup_file = lookup_after_deletion;
+    }
+    std::string listing = walk_in_process(tree);
+    EXPECT_NE(listing.find("(#1:) Subject: kept  "), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("never read"), std::string::npos) << listing;
+    // Gone before its look-up: skipped. Gone after it: its record is whole, from
+    // the start values.
+    std::string gone = "\n";
+    gone += tree.path("m/gone.eml") + "|";
+    EXPECT_EQ(listing.find(gone) != std::string::npos, at_open) << listing;
+    if (at_open) {
+      std::size_t at = listing.find(gone);
+      std::string record = listing.substr(at + 1, listing.find('\n', at + 1) - at - 1);
+      EXPECT_EQ(field_count(record), k_fields) << record;
+      EXPECT_NE(record.find("|'0000-00-00 ||| Unknown  ||"), std::string::npos) << record;
+    }
+  }
+}
+
+TEST(hostile_files, awkward_contents_give_one_whole_record_each) {
+  temp_tree tree;
+  std::mt19937 random(20261208);
+  std::string noise(64 * 1024, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  std::string nuls = "From: someone@example.org\n" + std::string(5000, '\0') + "\nSubject: after\n";
+  struct row {
+    const char* name;
+    std::string content;
+  };
+  const std::vector<row> rows = {
+      {"long-line.eml", "Subject: " + std::string(1024 * 1024, 'x') + "\nTo: later@example.org\n"},
+      {"noise.eml", noise},
+      {"nuls.eml", nuls},
+      {"only-newline.eml", "\n"},
+      {"empty.eml", ""},
+      {"cr-only.eml", "From: someone@example.org\rSubject: no line feeds\r"},
+      {"ctrl-z.eml", "From: someone@example.org\nX-Note: \x1a\nSubject: after the mark\n"},
+  };
+  for (const row& r : rows) tree.write(std::string("m/") + r.name, r.content);
+  run_result r = run_mailsift({tree.path("m")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_FALSE(r.timed_out);
+  expect_whole_records(r.out, rows.size());
+  EXPECT_EQ(r.out.find('\0'), std::string::npos) << "a NUL byte reached the listing";
+  // The field keeps what fits; the line after the long one is still read.
+  EXPECT_NE(r.out.find("(#1:) Subject: " + std::string(100, 'x')), std::string::npos);
+  EXPECT_NE(r.out.find("(#1:) To: later@example.org  "), std::string::npos);
+  EXPECT_NE(r.out.find("(#1:) Subject: after  "), std::string::npos);
+  EXPECT_NE(r.out.find("(#1:) Subject: after the mark  "), std::string::npos);
+}
+
+#ifndef _WIN32
+TEST(hostile_trees, awkward_names_are_listed_once_each) {
+  temp_tree tree;
+  const std::vector<std::string> names = {"with space.eml",  "quote\"d.eml",    "comma,name.eml",
+                                          "bad\xff\xfe.eml", "caf\xc3\xa9.eml", "-dash.eml"};
+  for (const std::string& name : names) tree.write("m/" + name, "Subject: named\n");
+  run_result r = run_mailsift({tree.path("m"), "-d", ","});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> got = records(r.out);
+  ASSERT_EQ(got.size(), names.size()) << r.out;
+  for (const std::string& name : names) {
+    std::string quoted = tree.path("m/" + name);
+    std::string doubled;
+    for (char c : quoted) doubled += c == '"' ? std::string("\"\"") : std::string(1, c);
+    EXPECT_NE(r.out.find("\n\"" + doubled + "\","), std::string::npos) << name;
+  }
+}
+
+TEST(hostile_trees, a_tree_200_levels_deep_is_walked_to_the_bottom) {
+  temp_tree tree;
+  std::string path = "top";
+  for (int level = 1; level < 200; ++level) path += "/d" + std::to_string(level);
+  tree.write(path + "/deep.eml", "Subject: at the bottom\n");
+  tree.write("top/shallow.eml", "Subject: at the top\n");
+  run_result r = run_mailsift({tree.path("top"), "-o", tree.path("list.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string listing = normalise_line_ends(tree.read("list.txt"));
+  expect_whole_records(listing, 2);
+  EXPECT_EQ(listing.find("\n" + tree.path(path + "/deep.eml") + "|"), listing.find('\n'));
+  EXPECT_NE(r.err.find("  199 directories, 2 files\n"), std::string::npos) << r.err;
+}
+
+TEST(hostile_faults, a_run_log_in_a_read_only_directory_does_not_cost_the_listing) {
+  temp_tree tree;
+  tree.write("m/a.eml", "Subject: kept\n");
+  tree.make_dir("locked");
+  tree.make_dir("out");
+  chmod(tree.root().c_str(), 0755);
+  chmod(tree.path("locked").c_str(), 0555);
+  chmod(tree.path("out").c_str(), 0777);
+  run_options options;
+  options.unprivileged = true;
+  options.cwd = tree.root();
+  run_result r = run_mailsift(
+      {tree.path("m"), "-1", tree.path("locked/run.log"), "-o", tree.path("out/list.txt")},
+      options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nAccounting file not opened\n"), std::string::npos) << r.out;
+  EXPECT_NE(tree.read("out/list.txt").find("(#1:) Subject: kept  "), std::string::npos);
+}
+
+// A 2 GB mbox, mostly a hole of zeros, with messages at both ends: the scan keeps
+// its memory constant and still reaches the far end.
+TEST(hostile_files, a_2_gb_mbox_is_scanned_in_constant_memory) {
+  temp_tree tree;
+  tree.write("m/huge.mbox", "From: first@example.org\nSubject: at the start\n");
+  const int64_t size = 2LL * 1024 * 1024 * 1024;
+  const std::string tail = "\nFrom: last@example.org\nSubject: at the end\n";
+  ASSERT_EQ(truncate(tree.path("m/huge.mbox").c_str(), size - static_cast<int64_t>(tail.size())),
+            0);
+  FILE* f = fopen(tree.path("m/huge.mbox").c_str(), "ab");
+  ASSERT_NE(f, nullptr);
+  fwrite(tail.data(), 1, tail.size(), f);
+  fclose(f);
+  run_result r = run_mailsift({tree.path("m")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  expect_whole_records(r.out, 1);
+  EXPECT_NE(r.out.find("(#1:) Subject: at the start  (#2:) Subject: at the end  "),
+            std::string::npos);
+  EXPECT_NE(r.out.find("|2147483648|"), std::string::npos);
+  ASSERT_GT(r.peak_rss_kb, 0);
+  EXPECT_LT(r.peak_rss_kb, 32 * 1024) << "peak resident memory in KB";
+  RecordProperty("peak_rss_kb", static_cast<int>(r.peak_rss_kb));
+}
+
+// SIGINT or SIGTERM in the middle of a large run: every record in the output file is
+// whole, and the run log has its trailer with the reason.
+TEST(hostile_faults, an_interrupt_or_terminate_leaves_whole_records_and_a_log_trailer) {
+  for (bool terminate : {false, true}) {
+    temp_tree tree;
+    for (int d = 0; d < 20; ++d) {
+      for (int f = 0; f < 200; ++f) {
+        tree.write("m/d" + std::to_string(d) + "/message-" + std::to_string(f) + ".eml",
+                   "From: someone@example.com\nTo: other@example.com\nSubject: signal " +
+                       std::to_string(f) + "\n\nbody text\n");
+      }
+    }
+    spawned_program program =
+        start_mailsift({tree.path("m"), "-o", tree.path("list.txt"), "-1", tree.path("run.log")});
+    struct pollfd fds[1] = {{program.err_fd, POLLIN, 0}};
+    ASSERT_GT(poll(fds, 1, 30000), 0) << "no progress from the program";
+    if (terminate) {
+      send_terminate(program);
+    } else {
+      send_interrupt(program);
+    }
+    run_result r = wait_for(program);
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 2) << r.err;
+    std::string listing = normalise_line_ends(tree.read("list.txt"));
+    std::vector<std::string> all = records(listing);
+    EXPECT_LT(all.size(), 4000u);
+    for (const std::string& record : all) {
+      EXPECT_EQ(field_count(record), k_fields) << record;
+      EXPECT_NE(record.find("(#1:) Subject: signal"), std::string::npos) << record;
+    }
+    std::string log = normalise_line_ends(tree.read("run.log"));
+    EXPECT_NE(log.find("\n Abnormal termination. Reason: USER_ABORTED"), std::string::npos) << log;
+    EXPECT_NE(log.find("  Finished: "), std::string::npos) << log;
+  }
+}
+#endif

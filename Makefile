@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINE ?= /usr/lib/wine/wine64
 
-.PHONY: all run test windows test-windows test-asan bench clean
+.PHONY: all run test windows test-windows test-asan fuzz fuzz-smoke bench clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF
@@ -31,9 +31,19 @@ test-asan:
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang); fuzz-smoke runs each for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 30
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMAILSIFT_FUZZ=ON -DMAILSIFT_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+
+fuzz-smoke: fuzz
+	fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 # Scale benchmark: a full run against one process that only reads the same bytes.
 bench:
 	python3 bench/run_bench.py
 
 clean:
-	rm -rf build build-test build-windows build-asan
+	rm -rf build build-test build-windows build-asan build-fuzz

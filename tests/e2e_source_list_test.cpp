@@ -88,6 +88,8 @@ TEST(source_list_mode, lines_are_trimmed_and_an_empty_line_ends_the_list) {
       {tree.path("mail/missing.eml") + "\n" + a, record_a},
       {"mail" + std::string(1, k_path_separator) + "a.eml|1|2\n", record_a},
       {"\n" + a + "\n", ""},
+      // A Ctrl-Z byte is a character like any other, not the end of the list.
+      {b + "\n\x1a\n" + a + "\n", record_b + record_a},
   };
   for (const auto& c : cases) {
     run_result r = run_list(tree, c.list);

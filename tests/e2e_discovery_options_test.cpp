@@ -15,26 +15,6 @@ namespace {
 
 using names = std::vector<std::string>;
 
-names selected_files(const std::string& out) {
-  names files;
-  std::size_t at = out.find('\n');
-  while (at != std::string::npos) {
-    std::size_t next = out.find('\n', at + 1);
-    std::string line = out.substr(at + 1, next == std::string::npos ? next : next - at - 1);
-    files.push_back(line.substr(0, line.find('|')));
-    at = next;
-  }
-  return files;
-}
-
-// "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
-// literal + string does not trip over.
-std::string numbered(std::string text, long long number, std::string_view suffix = "") {
-  text += std::to_string(number);
-  text += suffix;
-  return text;
-}
-
 names sorted(names list) {
   std::sort(list.begin(), list.end());
   return list;
@@ -105,7 +85,7 @@ TEST(discovery_options, recursion_and_the_directory_count) {
     ASSERT_EQ(r.status, 0) << r.err;
     names expected;
     for (const std::string& file : c.files) expected.push_back(tree.path(file));
-    EXPECT_EQ(selected_files(normalise_line_ends(scratch.read("out.txt"))), expected);
+    EXPECT_EQ(listed_files(normalise_line_ends(scratch.read("out.txt"))), expected);
     EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
   }
 }
@@ -127,7 +107,7 @@ TEST(discovery_options, depth_limit_shows_in_the_directory_count) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(summary_line(c.directories, 0)), std::string::npos) << c.option << "\n"
                                                                              << r.err;
-    EXPECT_TRUE(selected_files(normalise_line_ends(scratch.read("out.txt"))).empty());
+    EXPECT_TRUE(listed_files(normalise_line_ends(scratch.read("out.txt"))).empty());
   }
 }
 
@@ -138,7 +118,7 @@ TEST(discovery_options, a_file_matching_two_patterns_is_listed_twice) {
   tree.write("c.txt", "x");
   run_result r = run_mailsift({"-p", tree.root(), "-f", "*.eml", "a*.eml"});
   ASSERT_EQ(r.status, 0) << r.err;
-  names got = selected_files(r.out);
+  names got = listed_files(r.out);
   ASSERT_EQ(got.size(), 3u) << r.out;
   EXPECT_EQ(got[2], tree.path("a1.eml"));
   EXPECT_EQ(sorted({got[0], got[1]}), sorted({tree.path("a1.eml"), tree.path("b.eml")}));
@@ -151,7 +131,7 @@ TEST(discovery_options, excludes_match_without_regard_to_case) {
   tree.write("d.eml", "x");
   run_result r = run_mailsift({"-p", tree.root(), "-x", "*.bak"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("d.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("d.eml")}));
 }
 
 TEST(discovery_options, a_path_given_twice_is_walked_once) {
@@ -159,7 +139,7 @@ TEST(discovery_options, a_path_given_twice_is_walked_once) {
   tree.write("m/a.eml", "x");
   run_result r = run_mailsift({"-p", tree.path("m"), tree.path("m") + k_path_separator});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/a.eml")}));
 }
 
 // Ages count calendar days on the local clock: today is 0.
@@ -185,7 +165,7 @@ TEST(discovery_options, age_in_days_boundaries) {
     ASSERT_EQ(r.status, 0) << r.err;
     names expected;
     for (const std::string& file : c.files) expected.push_back(tree.path(file));
-    EXPECT_EQ(sorted(selected_files(r.out)), expected) << c.options[0] << " " << c.options[1];
+    EXPECT_EQ(sorted(listed_files(r.out)), expected) << c.options[0] << " " << c.options[1];
   }
 }
 
@@ -217,7 +197,7 @@ TEST(discovery_options, date_bounds_are_exclusive) {
   }
   run_result r = run_mailsift({"-p", tree.root(), "-l", "08-01-2013w", "-g", "08-10-2013w"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(sorted(selected_files(r.out)), sorted(expected));
+  EXPECT_EQ(sorted(listed_files(r.out)), sorted(expected));
 }
 
 TEST(discovery_options, size_bounds_are_inclusive) {
@@ -242,7 +222,7 @@ TEST(discovery_options, size_bounds_are_inclusive) {
     ASSERT_EQ(r.status, 0) << r.err;
     names expected;
     for (const std::string& file : c.files) expected.push_back(tree.path(file));
-    EXPECT_EQ(sorted(selected_files(r.out)), expected) << c.options[0] << " " << c.options[1];
+    EXPECT_EQ(sorted(listed_files(r.out)), expected) << c.options[0] << " " << c.options[1];
   }
 }
 
@@ -252,7 +232,7 @@ TEST(discovery_options, read_only_is_set_on_listed_files_only) {
   tree.write("large.eml", std::string(200, 'x'));
   run_result r = run_mailsift({"-p", tree.root(), "-L", "100", "-q+R"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("small.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("small.eml")}));
   uint32_t attributes = 0;
   ASSERT_TRUE(g_platform.get_attributes(tree.path("small.eml"), attributes));
   EXPECT_NE(attributes & k_attr_readonly, 0u);
@@ -279,6 +259,6 @@ TEST(discovery_options, counting_pass_totals) {
   EXPECT_NE(r.err.find("\nCounting files: \r         3 files to process, 1,235 bytes\n"),
             std::string::npos)
       << r.err;
-  EXPECT_EQ(selected_files(normalise_line_ends(scratch.read("out.txt"))),
+  EXPECT_EQ(listed_files(normalise_line_ends(scratch.read("out.txt"))),
             (names{tree.path("m/a.eml")}));
 }

@@ -18,28 +18,6 @@ namespace {
 
 using names = std::vector<std::string>;
 
-// The first field of every listing line after the column header line: the
-// selected files, in the order they were listed.
-names selected_files(const std::string& out) {
-  names files;
-  std::size_t at = out.find('\n');
-  while (at != std::string::npos) {
-    std::size_t next = out.find('\n', at + 1);
-    std::string line = out.substr(at + 1, next == std::string::npos ? next : next - at - 1);
-    files.push_back(line.substr(0, line.find('|')));
-    at = next;
-  }
-  return files;
-}
-
-// "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
-// literal + string does not trip over.
-std::string numbered(std::string text, long long number, std::string_view suffix = "") {
-  text += std::to_string(number);
-  text += suffix;
-  return text;
-}
-
 names sorted(names list) {
   std::sort(list.begin(), list.end());
   return list;
@@ -58,7 +36,7 @@ TEST(discovery_run, subdirectory_files_come_before_the_directory_s_own) {
   make_two_level_tree(tree);
   run_result r = run_mailsift({tree.path("m")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
   EXPECT_EQ(r.err.find("Abnormal termination"), std::string::npos) << r.err;
 }
 
@@ -71,7 +49,7 @@ TEST(discovery_run, a_pattern_word_gives_a_starting_path_and_a_file_type) {
   tree.write("m/sub/e.msg", "x");
   run_result r = run_mailsift({tree.path("m/*.eml")});
   ASSERT_EQ(r.status, 0) << r.err;
-  names got = selected_files(r.out);
+  names got = listed_files(r.out);
   ASSERT_EQ(got.size(), 3u) << r.out;
   EXPECT_EQ(got[0], tree.path("m/sub/d.eml"));
   EXPECT_EQ(sorted({got[1], got[2]}), sorted({tree.path("m/a.eml"), tree.path("m/B.EML")}));
@@ -86,7 +64,7 @@ TEST(discovery_run, a_file_word_selects_that_name_throughout_its_tree) {
   tree.write("m/sub/a.eml", "x");
   run_result r = run_mailsift({tree.path("m/a.eml")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/sub/a.eml"), tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/sub/a.eml"), tree.path("m/a.eml")}));
 }
 
 TEST(discovery_run, a_starting_path_given_twice_is_walked_once) {
@@ -97,7 +75,7 @@ TEST(discovery_run, a_starting_path_given_twice_is_walked_once) {
   if (k_windows) args.push_back(tree.path("M"));
   run_result r = run_mailsift(args);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
 }
 
 TEST(discovery_run, starting_paths_are_walked_in_the_order_given) {
@@ -106,7 +84,7 @@ TEST(discovery_run, starting_paths_are_walked_in_the_order_given) {
   tree.write("two/2.eml", "x");
   run_result r = run_mailsift({tree.path("two"), tree.path("one")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("two/2.eml"), tree.path("one/1.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("two/2.eml"), tree.path("one/1.eml")}));
 }
 
 TEST(discovery_run, a_missing_starting_path_is_skipped_silently) {
@@ -114,7 +92,7 @@ TEST(discovery_run, a_missing_starting_path_is_skipped_silently) {
   tree.write("m/a.eml", "x");
   run_result r = run_mailsift({tree.path("missing/*.eml"), tree.path("m/*.eml")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/a.eml")}));
   EXPECT_EQ(r.err.find("missing"), std::string::npos) << r.err;
 }
 
@@ -150,7 +128,7 @@ TEST(discovery_run, a_link_loop_lists_each_file_once) {
   ASSERT_EQ(symlink(tree.path("m").c_str(), tree.path("m/s/top").c_str()), 0);
   run_result r = run_mailsift({tree.path("m")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
 }
 
 TEST(discovery_run, unreadable_paths_are_skipped_silently) {
@@ -169,7 +147,7 @@ TEST(discovery_run, unreadable_paths_are_skipped_silently) {
   options.cwd = tree.root();
   run_result r = run_mailsift({tree.path("locked"), tree.path("m")}, options);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(selected_files(r.out), (names{tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/a.eml")}));
 }
 #endif
 
@@ -195,7 +173,7 @@ TEST(discovery_run, an_interrupt_during_the_walk_ends_after_a_whole_record) {
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\nAbnormal termination. Reason: USER_ABORTED\n\n"), std::string::npos);
-  names got = selected_files(r.out);
+  names got = listed_files(r.out);
   EXPECT_LT(got.size(), static_cast<std::size_t>(directories * files_per_directory));
   // Every record, the last one included, has as many fields as the header line.
   std::size_t header_end = r.out.find('\n');

@@ -25,18 +25,6 @@ namespace {
 
 constexpr std::size_t k_fields = 14;
 
-// The records of a listing (its lines after the header line).
-std::vector<std::string> records(const std::string& listing) {
-  std::vector<std::string> lines;
-  std::size_t start = listing.find('\n');
-  while (start != std::string::npos) {
-    std::size_t end = listing.find('\n', start + 1);
-    lines.push_back(listing.substr(start + 1, end == std::string::npos ? end : end - start - 1));
-    start = end;
-  }
-  return lines;
-}
-
 std::size_t field_count(const std::string& record, char delimiter = '|') {
   std::size_t n = 1;
   for (char c : record) n += c == delimiter;
@@ -45,7 +33,7 @@ std::size_t field_count(const std::string& record, char delimiter = '|') {
 
 // Every record has the 14 fields of the header line.
 void expect_whole_records(const std::string& listing, std::size_t expected) {
-  std::vector<std::string> all = records(listing);
+  std::vector<std::string> all = listing_records(listing);
   ASSERT_EQ(all.size(), expected) << listing.substr(0, 2000);
   for (const std::string& record : all) {
     EXPECT_EQ(field_count(record), k_fields) << record.substr(0, 500);
@@ -160,7 +148,7 @@ TEST(hostile_trees, awkward_names_are_listed_once_each) {
   for (const std::string& name : names) tree.write("m/" + name, "Subject: named\n");
   run_result r = run_mailsift({tree.path("m"), "-d", ","});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> got = records(r.out);
+  std::vector<std::string> got = listing_records(r.out);
   ASSERT_EQ(got.size(), names.size()) << r.out;
   for (const std::string& name : names) {
     std::string quoted = tree.path("m/" + name);
@@ -252,7 +240,7 @@ TEST(hostile_faults, an_interrupt_or_terminate_leaves_whole_records_and_a_log_tr
     ASSERT_FALSE(r.timed_out);
     EXPECT_EQ(r.status, 2) << r.err;
     std::string listing = normalise_line_ends(tree.read("list.txt"));
-    std::vector<std::string> all = records(listing);
+    std::vector<std::string> all = listing_records(listing);
     EXPECT_LT(all.size(), 4000u);
     for (const std::string& record : all) {
       EXPECT_EQ(field_count(record), k_fields) << record;

@@ -27,19 +27,6 @@ char header_delimiter(const std::string& out) {
   return at == std::string::npos || at + 8 >= out.size() ? '\0' : out[at + 8];
 }
 
-// First fields of the records: the listed files, in order.
-std::vector<std::string> listed_files(const std::string& out) {
-  std::vector<std::string> files;
-  std::size_t line = out.find('\n');
-  while (line != std::string::npos) {
-    std::size_t next = out.find('\n', line + 1);
-    std::string record = out.substr(line + 1, next == std::string::npos ? next : next - line - 1);
-    files.push_back(record.substr(0, record.find('|')));
-    line = next;
-  }
-  return files;
-}
-
 }  // namespace
 
 TEST(ini_e2e, the_own_file_or_the_program_section_of_the_shared_file) {

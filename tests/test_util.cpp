@@ -63,6 +63,31 @@ std::string normalise_line_ends(std::string_view text) {
   return out;
 }
 
+std::vector<std::string> listing_records(const std::string& listing) {
+  std::vector<std::string> lines;
+  std::size_t start = listing.find('\n');
+  while (start != std::string::npos) {
+    std::size_t end = listing.find('\n', start + 1);
+    lines.push_back(listing.substr(start + 1, end == std::string::npos ? end : end - start - 1));
+    start = end;
+  }
+  return lines;
+}
+
+std::vector<std::string> listed_files(const std::string& listing, char delimiter) {
+  std::vector<std::string> files;
+  for (const std::string& record : listing_records(listing)) {
+    files.push_back(record.substr(0, record.find(delimiter)));
+  }
+  return files;
+}
+
+std::string numbered(std::string text, long long number, std::string_view suffix) {
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
 int64_t utc_seconds(int year, int month, int day, int hour, int minute, int second) {
   return days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
          hour * 3600 + minute * 60 + second;

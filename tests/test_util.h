@@ -87,6 +87,13 @@ run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
                                     const run_options& options = {});
 
 std::string normalise_line_ends(std::string_view text);
+// The records of a listing: its lines after the column header line.
+std::vector<std::string> listing_records(const std::string& listing);
+// The first field of every record: the listed files, in the order listed.
+std::vector<std::string> listed_files(const std::string& listing, char delimiter = '|');
+// "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
+// literal + string does not trip over.
+std::string numbered(std::string text, long long number, std::string_view suffix = "");
 // Seconds since 1970 of a UTC calendar time.
 int64_t utc_seconds(int year, int month, int day, int hour, int minute, int second);
 // Seconds since 1970 of a time on the EST5EDT clock the tests pin (US rules

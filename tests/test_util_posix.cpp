@@ -87,6 +87,22 @@ void drop_privileges() {
   if (setgroups(0, nullptr) != 0 || setgid(nobody_group) != 0 || setuid(nobody) != 0) _exit(125);
 }
 
+// The argument and environment vectors of the program, as execve takes them.
+struct exec_vectors {
+  std::vector<std::string> args;
+  std::vector<std::string> env;
+  std::vector<char*> argv;
+  std::vector<char*> envp;
+
+  exec_vectors(const std::vector<std::string>& words, const run_options& options)
+      : args(full_arguments(words, options)), env(pinned_environment(options)) {
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+  }
+};
+
 struct pipes {
   int in[2];
   int out[2];
@@ -95,14 +111,7 @@ struct pipes {
 
 pid_t spawn(const std::vector<std::string>& args, const run_options& options, pipes& p) {
   if (pipe(p.in) != 0 || pipe(p.out) != 0 || pipe(p.err) != 0) return -1;
-  std::vector<std::string> all = full_arguments(args, options);
-  std::vector<std::string> env = pinned_environment(options);
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  exec_vectors command(args, options);
   pid_t pid = fork();
   if (pid == 0) {
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
@@ -113,7 +122,7 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
     for (int fd : {p.in[0], p.in[1], p.out[0], p.out[1], p.err[0], p.err[1]}) close(fd);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGINT, SIG_DFL);
-    execve(argv[0], argv.data(), envp.data());
+    execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
   }
   close(p.in[0]);
@@ -301,14 +310,7 @@ run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
   std::string slave_name = ptsname(master);
-  std::vector<std::string> all = full_arguments(args, options);
-  std::vector<std::string> env = pinned_environment(options);
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  exec_vectors command(args, options);
   pid_t pid = fork();
   if (pid == 0) {
     setsid();
@@ -320,7 +322,7 @@ run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
     dup2(slave, 1);
     dup2(slave, 2);
     close(master);
-    execve(argv[0], argv.data(), envp.data());
+    execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
   }
   std::string out;

@@ -26,14 +26,6 @@ bool vanishing_lookup(const std::string& path, dir_entry& entry) {
 
 bool failing_lookup(const std::string&, dir_entry&) { return false; }
 
-// "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
-// literal + string does not trip over.
-std::string numbered(std::string text, long long number, std::string_view suffix = "") {
-  text += std::to_string(number);
-  text += suffix;
-  return text;
-}
-
 class select_file_test : public discovery_test {
  protected:
   void SetUp() override {

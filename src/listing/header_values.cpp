@@ -1,5 +1,6 @@
 #include "listing/header_values.h"
 
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -56,6 +57,25 @@ bool is_continuation(const message_line& line) {
   return first == '>' && is_ascii_space(stored_char(line, 1));
 }
 
+// The first month of the table (1-12) whose name find_text finds in `text`, or 0.
+// One pass collects every name found; the table's order then decides.
+int first_month_named(std::string_view text) {
+  if (text.size() <= 3) return 0;
+  unsigned found = 0;
+  // As in find_text, a name may not end at the text's end.
+  for (std::size_t i = 0; i + 3 < text.size(); ++i) {
+    char first = ascii_upper(text[i]);
+    if (first < 'A' || first > 'Z') continue;
+    char second = ascii_lower(text[i + 1]);
+    char third = ascii_lower(text[i + 2]);
+    for (int m = 0; m < 12; ++m) {
+      std::string_view name = k_month_names[m];
+      if (first == name[0] && second == name[1] && third == name[2]) found |= 1u << m;
+    }
+  }
+  return found == 0 ? 0 : std::countr_zero(found) + 1;
+}
+
 // Reads one date-part number at `i` and files it as day or year; false when the
 // number is neither.
 bool take_date_number(std::string_view line, std::size_t i, parsed_date& date) {
@@ -101,11 +121,17 @@ std::size_t find_text(std::string_view text, std::string_view literal) {
   return std::string_view::npos;
 }
 
-bool strip_quote_marks(field_text& line) {
-  if (line.size() < 10 || (line[0] != '*' && line[0] != '>')) return false;
+std::size_t quote_marks_length(std::string_view line) {
+  if (line.size() < 10 || (line[0] != '*' && line[0] != '>')) return 0;
   std::size_t skip = 0;
   while (skip < line.size() && (line[skip] == '*' || line[skip] == '>')) ++skip;
   if (skip < line.size() && is_ascii_space(line[skip])) ++skip;
+  return skip;
+}
+
+bool strip_quote_marks(field_text& line) {
+  std::size_t skip = quote_marks_length(line.view());
+  if (skip == 0) return false;
   std::size_t rest = line.size() - skip;
   std::memmove(line.data(), line.data() + skip, rest);
   line.length = rest;
@@ -149,13 +175,8 @@ void parse_date_line(std::string_view line, parsed_date& date) {
   if (line.size() < 2) return;
   std::size_t space = line.find(' ', 1);
   if (space == std::string_view::npos) return;
-  std::string_view date_text = line.substr(space + 1);
-  for (int m = 0; m < 12; ++m) {
-    if (find_text(date_text, k_month_names[m]) != std::string_view::npos) {
-      date.month = m + 1;
-      break;
-    }
-  }
+  int month = first_month_named(line.substr(space + 1));
+  if (month != 0) date.month = month;
   std::size_t i = space + 1;
   while (i < line.size() && !is_ascii_digit(line[i])) ++i;
   while (i < line.size()) {

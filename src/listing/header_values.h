@@ -1,6 +1,7 @@
 // Routines on the byte text of message lines.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <string_view>
 
@@ -20,9 +21,18 @@ struct parsed_date {
   bounded_text<19> time_text;
 };
 
+// Appends `value` in decimal as printf's "%*lld" (pad ' ') or "%0*lld" (pad '0')
+// writes it with `width`: the record's numbers without formatting at run time.
+template <std::size_t N>
+void append_number(bounded_text<N>& out, long long value, int width, char pad);
+
 // Case-insensitive search that never finds a literal ending exactly at the end
 // of the text. Returns the offset of the first match, or npos.
 std::size_t find_text(std::string_view text, std::string_view literal);
+
+// Length of the leading '*' and '>' marks (and one white-space character after
+// them) that strip_quote_marks removes from this line; 0 when it removes nothing.
+std::size_t quote_marks_length(std::string_view line);
 
 // Removes leading '*' and '>' marks (and one white-space character after them)
 // from a line of 10 or more characters; true when something was removed.
@@ -47,3 +57,19 @@ void parse_date_line(std::string_view line, parsed_date& date);
 // (white-space or "> " indented, each without a trailing comma of the field), and
 // leaves the reader at the first line that is not one.
 void fold_continuations(line_reader& reader, field_text& field);
+
+template <std::size_t N>
+void append_number(bounded_text<N>& out, long long value, int width, char pad) {
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)ec;  // 24 bytes hold every long long
+  std::string_view text(digits, static_cast<std::size_t>(end - digits));
+  int fill = width - static_cast<int>(text.size());
+  // Zeros go after the sign, spaces before it.
+  if (pad == '0' && value < 0) {
+    out.push_back('-');
+    text.remove_prefix(1);
+  }
+  for (; fill > 0; --fill) out.push_back(pad);
+  out.append(text);
+}

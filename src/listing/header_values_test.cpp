@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -146,6 +148,11 @@ TEST(parse_date_line, reads_day_month_year_and_time_in_line_order) {
       // A month name that ends the line is not found.
       {"Date: 5 2011 Dec", 2011, 0, 5, ""},
       {"Date: 5 2011 Decx", 2011, 12, 5, ""},
+      // The month table's order decides, not the line's; names match in any case.
+      {"Date: 5 Dec Jan 2011 x", 2011, 1, 5, ""},
+      {"Date: 5 NOV 2011 x", 2011, 11, 5, ""},
+      {"Date: 5 sEp 2011 x", 2011, 9, 5, ""},
+      {"Date: 5 Ju 2011 x", 2011, 0, 5, ""},
       {"Date:12-2012", 0, 0, 0, ""},
       {"Date: ", 0, 0, 0, ""},
       {"Date: Monday", 0, 0, 0, ""},
@@ -168,4 +175,37 @@ TEST(parse_date_line, never_reads_past_the_end_of_the_line) {
   EXPECT_EQ(date.day, 1);
   EXPECT_EQ(date.year, 2012);
   EXPECT_EQ(date.time_text.view(), "");
+}
+
+// The record's numbers are written without printf; they must read as printf's.
+TEST(append_number, writes_what_printf_writes) {
+  const long long values[] = {0,
+                              1,
+                              -1,
+                              7,
+                              -7,
+                              42,
+                              -42,
+                              999,
+                              1000,
+                              2012,
+                              -2012,
+                              1980,
+                              2147483648,
+                              -400,
+                              123456789012LL,
+                              std::numeric_limits<long long>::min(),
+                              std::numeric_limits<long long>::max()};
+  for (long long value : values) {
+    for (int width : {0, 2, 4, 11}) {
+      for (char pad : {' ', '0'}) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, pad == '0' ? "%0*lld" : "%*lld", width, value);
+        bounded_text<64> text;
+        append_number(text, value, width, pad);
+        EXPECT_EQ(text.view(), std::string_view(expected))
+            << value << " " << width << " '" << pad << "'";
+      }
+    }
+  }
 }

@@ -1,8 +1,16 @@
 #include "listing/line_reader.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
+
+// Makes `to` a copy of `from`.
+void copy_line(message_line& to, const message_line& from) {
+  std::memcpy(to.text.data(), from.text.c_str(), from.text.length + 1);
+  to.text.length = from.text.length;
+  to.line_end = from.line_end;
+}
 
 // Appends `n` bytes at `from` to the text; the caller has checked the room.
 void append_bytes(field_text& text, const char* from, std::size_t n) {
@@ -11,31 +19,20 @@ void append_bytes(field_text& text, const char* from, std::size_t n) {
   text.bytes[text.length] = '\0';
 }
 
-// Turns every CR LF of buffer[0, size) into LF in place; returns the new size.
-std::size_t translate_line_ends(char* buffer, std::size_t size) {
-  char* cr = static_cast<char*>(std::memchr(buffer, '\r', size));
-  if (!cr) return size;
-  std::size_t out = static_cast<std::size_t>(cr - buffer);
-  for (std::size_t in = out; in < size; ++in) {
-    if (buffer[in] == '\r' && in + 1 < size && buffer[in + 1] == '\n') continue;
-    buffer[out++] = buffer[in];
-  }
-  return out;
-}
-
 // Reads the next chunk behind a CR held back from the last one; false at end of
-// file. A CR at the end of a chunk is held back because its LF may start the next.
+// file. A CR at the end of a chunk is held back because its LF may start the
+// next one: a CR LF pair never spans two chunks.
 bool refill(line_reader& reader) {
+  reader.marks_ready = false;
   for (;;) {
-    std::size_t kept = reader.held;
+    std::size_t kept = reader.held_cr ? 1 : 0;
     if (kept) reader.buffer[0] = '\r';
     reader.pos = 0;
-    reader.held = 0;
+    reader.held_cr = false;
+    int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
     int64_t got = 0;
-    if (!reader.at_eof) {
-      got = g_platform.read_bytes(reader.file, reader.buffer.data() + kept,
-                                  static_cast<int64_t>(reader.buffer.size() - kept));
-    }
+    if (!reader.at_eof)
+      got = g_platform.read_bytes(reader.file, reader.buffer.data() + kept, wanted);
     if (got <= 0) {
       // A failing read ends the file like its end does.
       reader.at_eof = true;
@@ -43,10 +40,15 @@ bool refill(line_reader& reader) {
       reader.chunk_has_nul = false;
       return kept > 0;
     }
-    std::size_t size =
-        translate_line_ends(reader.buffer.data(), kept + static_cast<std::size_t>(got));
-    if (reader.buffer[size - 1] == '\r') {
-      reader.held = 1;
+    reader.bytes_read += got;
+    ++reader.chunks_read;
+    // A short read that brings the file to its known size is its end.
+    if (got < wanted && reader.expected_size >= 0 && reader.bytes_read >= reader.expected_size) {
+      reader.at_eof = true;
+    }
+    std::size_t size = kept + static_cast<std::size_t>(got);
+    if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
+      reader.held_cr = true;
       --size;
     }
     reader.end = size;
@@ -64,14 +66,133 @@ void cut_at_nul(message_line& line) {
   line.line_end = false;
 }
 
+// Length of the text of the line [start, lf) without the CR of a CR LF end.
+std::size_t text_length(const char* start, const char* lf) {
+  std::size_t n = static_cast<std::size_t>(lf - start);
+  return n > 0 && start[n - 1] == '\r' ? n - 1 : n;
+}
+
+// Takes the line at `reader.pos` from the current chunk into `line`, as far as
+// `room` characters (line end included) allow; returns the characters taken.
+std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t room) {
+  const char* start = reader.buffer.data() + reader.pos;
+  std::size_t available = reader.end - reader.pos;
+  // A CR LF counts as one character, so the line end may lie one byte further.
+  std::size_t window = available < room + 1 ? available : room + 1;
+  const char* lf = static_cast<const char*>(std::memchr(start, '\n', window));
+  if (lf) {
+    std::size_t n = text_length(start, lf);
+    if (n + 1 <= room) {
+      append_bytes(line.text, start, n);
+      reader.pos += static_cast<std::size_t>(lf - start) + 1;
+      line.line_end = true;
+      return n + 1;
+    }
+  }
+  std::size_t take = available < room ? available : room;
+  append_bytes(line.text, start, take);
+  reader.pos += take;
+  return take;
+}
+
+// Bit i set when block[i] is ':' or '=', for the k_mark_block bytes of `block`.
+uint64_t mark_bits(const char* block) {
+  uint64_t bits = 0;
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    bits |= static_cast<uint64_t>(mark_bits16(block + i)) << i;
+  }
+  return bits;
+}
+
+// The marks of the block at `bytes` that `filter` admits, bit i for its byte i.
+// Every mark is judged without a branch on the outcome, which the processor
+// could not foresee.
+uint64_t admitted_marks(const char* bytes, uint64_t marks, const mark_filter& filter) {
+  uint64_t admitted = 0;
+  for (; marks != 0; marks &= marks - 1) {
+    int i = std::countr_zero(marks);
+    const char* mark = bytes + i;
+    admitted |= static_cast<uint64_t>(filter.admits(mark[0], mark[-2], mark[-1])) << i;
+  }
+  return admitted;
+}
+
+// Works out the admitted marks of every block of the chunk, in one tight loop.
+void find_admitted_marks(line_reader& reader, const mark_filter& filter) {
+  const char* base = reader.buffer.data();
+  std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const char* bytes = base + b * k_mark_block;
+    uint64_t marks = mark_bits(bytes);
+    // The chunk's first two bytes have no two bytes before them.
+    if (b == 0) marks &= ~uint64_t{3};
+    reader.marks[b] = admitted_marks(bytes, marks, filter);
+  }
+  // Bytes after the chunk's end belong to no line of it.
+  std::size_t tail = reader.end % k_mark_block;
+  if (tail != 0) reader.marks[blocks - 1] &= (uint64_t{1} << tail) - 1;
+  reader.marks_ready = true;
+}
+
+// Position of the next mark from `reader.pos` on that the filter admits, or the
+// chunk's end. Every literal looked for has two bytes before its mark, within
+// its line, and a line starts at `reader.pos` or later.
+std::size_t next_admitted_mark(line_reader& reader, const mark_filter& filter) {
+  if (!reader.marks_ready) find_admitted_marks(reader, filter);
+  std::size_t from = reader.pos + 2;
+  if (from >= reader.end) return reader.end;
+  std::size_t block = from / k_mark_block;
+  // Bytes of the block before `from` are behind the search already.
+  uint64_t ahead = reader.marks[block] >> (from % k_mark_block) << (from % k_mark_block);
+  std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
+  while (ahead == 0) {
+    if (++block == blocks) return reader.end;
+    ahead = reader.marks[block];
+  }
+  return block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead));
+}
+
+// Place of the last `c` in [from, from + n), or null. Lines are short, so the
+// byte loop ends soon; the C library's reverse search is not everywhere.
+const char* find_last(const char* from, std::size_t n, char c) {
+  for (const char* p = from + n; p != from;) {
+    if (*--p == c) return p;
+  }
+  return nullptr;
+}
+
+// Start of the line that holds `at`: just after the last line end before it, but
+// not before `reader.pos`, which is where a line or a piece of one begins.
+std::size_t line_start(const line_reader& reader, std::size_t at) {
+  const char* base = reader.buffer.data();
+  const char* lf = find_last(base + reader.pos, at - reader.pos, '\n');
+  return lf ? static_cast<std::size_t>(lf - base) + 1 : reader.pos;
+}
+
+marked_read read_whole_line(line_reader& reader, message_line& spare, std::string_view& text) {
+  if (!read_line(reader, spare)) return marked_read::end;
+  text = spare.text.view();
+  return marked_read::line;
+}
+
 }  // namespace
 
 bool open_line_reader(line_reader& reader, const std::string& path) {
-  reader.file = g_platform.open_for_reading(path);
-  reader.pos = reader.end = reader.held = 0;
-  reader.at_eof = false;
-  reader.replay = false;
+  attach_line_reader(reader, g_platform.open_for_reading(path));
   return reader.file != k_no_file;
+}
+
+void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
+  reader.file = file;
+  reader.pos = reader.end = 0;
+  reader.held_cr = false;
+  reader.at_eof = file == k_no_file;
+  reader.chunk_has_nul = false;
+  reader.replay = false;
+  reader.marks_ready = false;
+  reader.expected_size = size;
+  reader.bytes_read = 0;
+  reader.chunks_read = 0;
 }
 
 void close_line_reader(line_reader& reader) {
@@ -83,8 +204,7 @@ void close_line_reader(line_reader& reader) {
 bool read_line(line_reader& reader, message_line& line) {
   if (reader.replay) {
     reader.replay = false;
-    line.text.assign(reader.stepped_back.text.view());
-    line.line_end = reader.stepped_back.line_end;
+    copy_line(line, reader.stepped_back);
     return true;
   }
   line.text.clear();
@@ -93,31 +213,46 @@ bool read_line(line_reader& reader, message_line& line) {
   std::size_t room = k_field_capacity;
   bool got_any = false;
   bool may_hold_nul = false;
-  while (room > 0) {
+  while (room > 0 && !line.line_end) {
     if (reader.pos == reader.end && !refill(reader)) break;
     may_hold_nul = may_hold_nul || reader.chunk_has_nul;
-    const char* start = reader.buffer.data() + reader.pos;
-    std::size_t scan = reader.end - reader.pos;
-    if (scan > room) scan = room;
     got_any = true;
-    const char* lf = static_cast<const char*>(std::memchr(start, '\n', scan));
-    if (lf) {
-      std::size_t n = static_cast<std::size_t>(lf - start);
-      append_bytes(line.text, start, n);
-      reader.pos += n + 1;
-      line.line_end = true;
-      break;
-    }
-    append_bytes(line.text, start, scan);
-    reader.pos += scan;
-    room -= scan;
+    room -= take_from_chunk(reader, line, room);
   }
   if (may_hold_nul) cut_at_nul(line);
   return got_any;
 }
 
 void step_back(line_reader& reader, const message_line& line) {
-  reader.stepped_back.text.assign(line.text.view());
-  reader.stepped_back.line_end = line.line_end;
+  copy_line(reader.stepped_back, line);
   reader.replay = true;
+}
+
+marked_read read_marked_line(line_reader& reader, const mark_filter& filter, message_line& spare,
+                             std::string_view& text) {
+  if (reader.replay) return read_whole_line(reader, spare, text);
+  if (reader.pos == reader.end) return refill(reader) ? marked_read::next_chunk : marked_read::end;
+  // NULs cut lines short, so their marks may not count: such chunks go line by line.
+  if (reader.chunk_has_nul) return read_whole_line(reader, spare, text);
+  std::size_t mark = next_admitted_mark(reader, filter);
+  if (mark == reader.end) {
+    // The chunk's whole lines hold no admitted mark. Its last line may go on in
+    // the next chunk, where one could follow: that one is read whole.
+    const char* base = reader.buffer.data();
+    const char* lf = find_last(base + reader.pos, reader.end - reader.pos, '\n');
+    if (lf) reader.pos = static_cast<std::size_t>(lf - base) + 1;
+    if (reader.pos == reader.end) return read_marked_line(reader, filter, spare, text);
+    return read_whole_line(reader, spare, text);
+  }
+  reader.pos = line_start(reader, mark);
+  const char* start = reader.buffer.data() + reader.pos;
+  const char* lf = static_cast<const char*>(std::memchr(start, '\n', reader.end - reader.pos));
+  // A line that goes on in the next chunk, or that is too long for one read, is
+  // read whole: its pieces are lines of their own.
+  if (!lf || text_length(start, lf) + 1 > k_field_capacity) {
+    return read_whole_line(reader, spare, text);
+  }
+  text = std::string_view(start, text_length(start, lf));
+  reader.pos += static_cast<std::size_t>(lf - start) + 1;
+  return marked_read::line;
 }

@@ -4,14 +4,24 @@
 // platform; a lone CR and Ctrl-Z are ordinary bytes. One read delivers at most
 // k_field_capacity characters, its line end included, so a longer line arrives in
 // pieces. A line's text ends at its first NUL byte.
+//
+// Besides reading every line, the reader can pass over the lines that hold neither
+// ':' nor '=' without copying them: no header rule can match such a line, and most
+// body lines are of that kind.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "listing/header_values.h"
 #include "platform/platform.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // One line as read: its text without the line end, and whether a line end
 // followed the text (false for a piece of a long line, a last line without a line
@@ -22,26 +32,104 @@ struct message_line {
 };
 
 inline constexpr std::size_t k_read_chunk = 1 << 16;
+// The chunk is searched for ':' and '=' a block of this many bytes at a time.
+inline constexpr std::size_t k_mark_block = 64;
+static_assert(k_read_chunk % k_mark_block == 0);
 
 // State of one open message file. One instance is reused for every file, so
-// nothing is allocated per file.
+// nothing is allocated per file. The buffer holds the bytes as stored; CR LF is
+// turned into LF as lines are handed out.
 struct line_reader {
   read_handle file = k_no_file;
-  std::array<char, k_read_chunk> buffer{};
-  std::size_t pos = 0;         // next byte to hand out
-  std::size_t end = 0;         // end of the translated bytes that may be handed out
-  std::size_t held = 0;        // bytes after `end` kept for the next read (a CR)
+  alignas(k_mark_block) std::array<char, k_read_chunk> buffer{};
+  std::size_t pos = 0;         // next byte to hand out; always the start of a line or piece
+  std::size_t end = 0;         // end of the bytes that may be handed out
+  bool held_cr = false;        // a CR after `end`, kept for the next chunk
   bool at_eof = false;         // the file has delivered its last byte (or failed)
   bool chunk_has_nul = false;  // the lines of this chunk need the NUL cut
   bool replay = false;         // the next read hands back `stepped_back`
+  // The admitted ':' and '=' of the chunk, bit i of word b for byte i of block b,
+  // worked out for a whole chunk at once when it is first searched.
+  std::array<uint64_t, k_read_chunk / k_mark_block> marks{};
+  bool marks_ready = false;  // false after a refill, until the chunk is searched
+  // Bytes the file is known to hold (-1 when unknown): a short read that reaches
+  // it ends the file without one more read to learn so.
+  int64_t expected_size = -1;
+  int64_t bytes_read = 0;
+  uint64_t chunks_read = 0;  // chunks of this file read so far
   message_line stepped_back;
 };
 
 // Opens the file for reading; false when it cannot be opened.
 bool open_line_reader(line_reader& reader, const std::string& path);
+// Reads from a file opened by the caller (k_no_file gives an empty file). When
+// `size` is not negative it is the size the file was found to have.
+void attach_line_reader(line_reader& reader, read_handle file, int64_t size = -1);
 void close_line_reader(line_reader& reader);
 // Reads the next line (or piece of a long line) into `line`; false at end of
 // file or when the read fails, with `line` then empty.
 bool read_line(line_reader& reader, message_line& line);
 // Makes the next read_line hand back `line`, the line just read ahead.
 void step_back(line_reader& reader, const message_line& line);
+
+// Bit i set when bytes[i] is ':' or '=', for the 16 bytes at `bytes`: all sixteen
+// at once where the processor has SSE2, as every x86-64 does.
+inline uint32_t mark_bits16(const char* bytes) {
+#ifdef __SSE2__
+  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
+                              _mm_cmpeq_epi8(block, _mm_set1_epi8('=')));
+  return static_cast<uint32_t>(_mm_movemask_epi8(hits));
+#else
+  uint32_t bits = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (bytes[i] == ':' || bytes[i] == '=') bits |= 1u << i;
+  }
+  return bits;
+#endif
+}
+
+// The byte pairs that may stand right before a ':' or '=' worth a look: a mark
+// after any other pair is passed over. Whoever knows what is looked for builds it.
+// Letters count without their case and all other bytes alike, which keeps the
+// table small enough to stay in the fastest cache.
+struct mark_filter {
+  // Bit (letter_key(first) * 32 + letter_key(second)).
+  std::array<uint64_t, 16> before_colon{};
+  std::array<uint64_t, 16> before_equals{};
+
+  // 1-26 for the letters A-Z in either case, 0 for every other byte; looked up,
+  // since a test here would be a branch the processor cannot foresee.
+  static constexpr std::array<uint8_t, 256> k_letter_keys = [] {
+    std::array<uint8_t, 256> keys{};
+    for (unsigned i = 0; i < 26; ++i) {
+      keys['a' + i] = static_cast<uint8_t>(i + 1);
+      keys['A' + i] = static_cast<uint8_t>(i + 1);
+    }
+    return keys;
+  }();
+  static constexpr unsigned letter_key(char c) {
+    return k_letter_keys[static_cast<unsigned char>(c)];
+  }
+  constexpr void admit(char mark, char first, char second) {
+    auto& bits = mark == ':' ? before_colon : before_equals;
+    unsigned key = letter_key(first) * 32 + letter_key(second);
+    bits[key / 64] |= uint64_t{1} << (key % 64);
+  }
+  constexpr bool admits(char mark, char first, char second) const {
+    const auto& bits = mark == ':' ? before_colon : before_equals;
+    unsigned key = letter_key(first) * 32 + letter_key(second);
+    return (bits[key / 64] >> (key % 64)) & 1;
+  }
+};
+
+enum class marked_read { line, next_chunk, end };
+// Passes over the lines that hold no ':' or '=' after a pair of bytes `filter`
+// admits, and gives the next line (or piece) that holds one, or that could not be
+// judged without reading it whole.
+// `text` then points either into the reader's buffer (valid until the next read)
+// or at `spare`, into which the line was read. Returns next_chunk without a line
+// when it has read a new chunk and found nothing yet, so that a caller watching
+// chunks_read hears from it however long the file; end at the end of the file.
+marked_read read_marked_line(line_reader& reader, const mark_filter& filter, message_line& spare,
+                             std::string_view& text);

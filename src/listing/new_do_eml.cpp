@@ -1,8 +1,10 @@
 #include "listing/new_do_eml.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "INCLUDE_U/numbers.h"
 #include "listing/eml_program.h"
@@ -56,9 +58,6 @@ struct header_rule {
   std::array<rule_literal, 5> literals;
   rule_action action;
 };
-
-// Interrupts are looked at once per this many lines of a file.
-constexpr unsigned k_interrupt_check_lines = 4096;
 
 // The open message file and the three line buffers; kept for the whole run so
 // that no file and no line allocates.
@@ -296,127 +295,265 @@ constexpr header_rule k_header_rules[] = {
 };
 static_assert(std::size(k_header_rules) == 14);
 
-// Letters (upper-cased) that begin a starts-with literal; other lines only meet
-// the contains-rules.
-bool may_start_header(char first) {
-  switch (ascii_upper(first)) {
-    case 'B':
-    case 'C':
-    case 'D':
-    case 'F':
-    case 'R':
-    case 'S':
-    case 'T':
-    case 'X':
-      return true;
-    default:
-      return false;
-  }
+constexpr uint32_t k_hasattach_bit = uint32_t{1} << std::size(k_header_rules);
+constexpr rule_literal k_hasattach("Mapi-Hasattach:");
+
+constexpr bool tests_contains(rule_test test) {
+  return test == rule_test::contains || test == rule_test::armed_content_type;
 }
 
-// Positions of the ':' and '=' of a line. Every contains-literal holds one of
-// them, so a contains-test only compares at these few places; a line with more
-// falls back to the full search.
-struct line_marks {
-  std::array<uint16_t, 16> at{};
+// Every literal is found through its first ':' or '=', its mark, and the two
+// bytes before the mark: so every literal needs both.
+constexpr bool every_literal_has_two_bytes_before_its_mark() {
+  for (const header_rule& rule : k_header_rules) {
+    for (const rule_literal& literal : rule.literals) {
+      if (literal.text.empty()) break;
+      if (literal.mark < 2 || literal.mark == literal.text.size()) return false;
+    }
+  }
+  return k_hasattach.mark >= 2 && k_hasattach.mark < k_hasattach.text.size();
+}
+static_assert(every_literal_has_two_bytes_before_its_mark());
+
+// The marks worth a look: those after the two bytes that come before the mark
+// of some literal. A line matches a rule only through such a mark, and the
+// Content-Type rule is armed only through one.
+constexpr void admit_literal(mark_filter& filter, const rule_literal& literal) {
+  filter.admit(literal.text[literal.mark], literal.text[literal.mark - 2],
+               literal.text[literal.mark - 1]);
+}
+
+constexpr mark_filter collect_mark_filter() {
+  mark_filter out;
+  for (const header_rule& rule : k_header_rules) {
+    for (const rule_literal& literal : rule.literals) {
+      if (literal.text.empty()) break;
+      admit_literal(out, literal);
+    }
+  }
+  admit_literal(out, k_hasattach);
+  return out;
+}
+constexpr mark_filter k_mark_filter = collect_mark_filter();
+
+// The contains-literals of the rule table, each with the bit of its rule (bit i
+// for rule i), and the literal that arms the Content-Type rule with a bit of its
+// own. Each carries the key of the two bytes before its mark, so that it is
+// compared only where they agree.
+struct contains_check {
+  rule_literal pattern;
+  uint32_t rule_bit = 0;
+  unsigned pair_key = 0;
+};
+struct contains_checks {
+  std::array<contains_check, 15> checks{};
   std::size_t count = 0;
-  bool overflow = false;
 };
 
-void collect_marks(std::string_view text, char mark, line_marks& marks) {
-  std::size_t from = 0;
-  while (from < text.size()) {
-    const void* hit = std::memchr(text.data() + from, mark, text.size() - from);
-    if (!hit) return;
-    if (marks.count == marks.at.size()) {
-      marks.overflow = true;
-      return;
+constexpr unsigned pair_key(char first, char second) {
+  return mark_filter::letter_key(first) * 32 + mark_filter::letter_key(second);
+}
+
+constexpr contains_check check_of(const rule_literal& literal, uint32_t rule_bit) {
+  return {literal, rule_bit,
+          pair_key(literal.text[literal.mark - 2], literal.text[literal.mark - 1])};
+}
+
+constexpr contains_checks collect_contains_checks() {
+  contains_checks out;
+  for (std::size_t r = 0; r < std::size(k_header_rules); ++r) {
+    if (!tests_contains(k_header_rules[r].test)) continue;
+    for (const rule_literal& literal : k_header_rules[r].literals) {
+      if (literal.text.empty()) break;
+      out.checks[out.count++] = check_of(literal, uint32_t{1} << r);
     }
-    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-    marks.at[marks.count++] = static_cast<uint16_t>(at);
-    from = at + 1;
   }
+  out.checks[out.count++] = check_of(k_hasattach, k_hasattach_bit);
+  return out;
+}
+constexpr contains_checks k_contains_checks = collect_contains_checks();
+
+// For each mark and each key of the two bytes before it, the contains-checks
+// (bit i for check i) whose literal could have its mark there, and bit 15 when
+// some literal at all could: the filter's answer and the checks in one look.
+constexpr unsigned k_any_literal = 1u << 15;
+struct mark_candidates {
+  std::array<uint16_t, 1024> colon{};
+  std::array<uint16_t, 1024> equals{};
+};
+
+constexpr mark_candidates collect_mark_candidates() {
+  mark_candidates out;
+  for (unsigned key = 0; key < 1024; ++key) {
+    if (key % 32 > 26 || key / 32 > 26) continue;
+    // A byte of each key: a letter, or a space for all other bytes.
+    char first = key / 32 == 0 ? ' ' : static_cast<char>('a' + key / 32 - 1);
+    char second = key % 32 == 0 ? ' ' : static_cast<char>('a' + key % 32 - 1);
+    if (k_mark_filter.admits(':', first, second)) out.colon[key] |= k_any_literal;
+    if (k_mark_filter.admits('=', first, second)) out.equals[key] |= k_any_literal;
+  }
+  for (std::size_t i = 0; i < k_contains_checks.count; ++i) {
+    const contains_check& check = k_contains_checks.checks[i];
+    auto& table = check.pattern.text[check.pattern.mark] == ':' ? out.colon : out.equals;
+    table[check.pair_key] |= static_cast<uint16_t>(1u << i);
+  }
+  return out;
+}
+constexpr mark_candidates k_mark_candidates = collect_mark_candidates();
+
+// `text` equals `literal` ignoring the case of A-Z (the sizes are equal).
+bool same_ignoring_case(const char* text, std::string_view literal) {
+  for (std::size_t i = 0; i < literal.size(); ++i) {
+    if (ascii_lower(text[i]) != ascii_lower(literal[i])) return false;
+  }
+  return true;
 }
 
-// find_text(text, literal) != npos, answered from the line's marks.
-bool contains_literal(std::string_view text, const line_marks& marks, rule_literal pattern) {
-  std::string_view literal = pattern.text;
-  std::size_t anchor = pattern.mark;
-  if (marks.overflow || anchor == literal.size()) {
-    return find_text(text, literal) != std::string_view::npos;
-  }
-  if (text.size() <= literal.size()) return false;
-  // As in find_text, a match may not end at the end of the line.
-  std::size_t start_limit = text.size() - literal.size();
-  for (std::size_t i = 0; i < marks.count; ++i) {
-    std::size_t at = marks.at[i];
-    if (text[at] != literal[anchor] || at < anchor || at - anchor >= start_limit) continue;
-    if (ascii_iequal(text.substr(at - anchor, literal.size()), literal)) return true;
-  }
-  return false;
+// The literal `pattern` stands at the start of `text`, whose mark and the two
+// letters before it are known to agree: the rest after the mark is compared
+// first, since lines part from the literals there soonest.
+bool literal_at(const char* text, const rule_literal& pattern) {
+  std::size_t after = pattern.mark + 1;
+  return same_ignoring_case(text + after, pattern.text.substr(after)) &&
+         same_ignoring_case(text, pattern.text.substr(0, pattern.mark - 2));
 }
 
-bool rule_matches(const header_rule& rule, const scan_state& scan, std::string_view text,
-                  const line_marks& marks, bool may_start) {
-  for (const rule_literal& pattern : rule.literals) {
-    std::string_view literal = pattern.text;
-    if (literal.empty()) break;
-    switch (rule.test) {
-      case rule_test::starts_any_case:
-        if (may_start && ascii_istarts_with(text, literal)) return true;
-        break;
-      case rule_test::starts_exact:
-        if (may_start && text.starts_with(literal)) return true;
-        break;
-      case rule_test::contains:
-        if (contains_literal(text, marks, pattern)) return true;
-        break;
-      case rule_test::armed_content_type:
-        if (scan.content_type_armed && may_start && text.starts_with(literal) &&
-            contains_literal(text, marks, pattern)) {
+// Bits of the rules whose contains-literals among `candidates` match with their
+// mark at `at`, as find_text would find them: never ending at the line's end.
+uint32_t literals_marked_at(std::string_view text, std::size_t at, unsigned candidates) {
+  uint32_t found = 0;
+  for (candidates &= ~k_any_literal; candidates != 0; candidates &= candidates - 1) {
+    const contains_check& check = k_contains_checks.checks[std::countr_zero(candidates)];
+    std::string_view literal = check.pattern.text;
+    std::size_t anchor = check.pattern.mark;
+    if (at < anchor) continue;
+    std::size_t start = at - anchor;
+    if (start + literal.size() >= text.size()) continue;
+    if (literal_at(text.data() + start, check.pattern)) found |= check.rule_bit;
+  }
+  return found;
+}
+
+// What the rules need to know of a line before they are tried: whether it holds
+// a mark the filter admits at all (a line without one matches no rule), and which
+// rules' contains-literals it holds. One look at each of its marks answers both.
+struct line_facts {
+  bool has_mark = false;
+  uint32_t contained = 0;
+};
+
+line_facts facts_of(std::string_view text) {
+  line_facts facts;
+  auto look_at = [&](std::size_t at) {
+    if (at < 2) return;
+    unsigned key = pair_key(text[at - 2], text[at - 1]);
+    unsigned candidates =
+        text[at] == ':' ? k_mark_candidates.colon[key] : k_mark_candidates.equals[key];
+    if (candidates == 0) return;
+    facts.has_mark = true;
+    if (candidates != k_any_literal) facts.contained |= literals_marked_at(text, at, candidates);
+  };
+  std::size_t i = 0;
+  for (; i + 16 <= text.size(); i += 16) {
+    for (uint32_t marks = mark_bits16(text.data() + i); marks != 0; marks &= marks - 1) {
+      look_at(i + static_cast<std::size_t>(std::countr_zero(marks)));
+    }
+  }
+  for (; i < text.size(); ++i) {
+    if (text[i] == ':' || text[i] == '=') look_at(i);
+  }
+  return facts;
+}
+
+// Both cases of an ASCII letter (any other byte twice), for the table below.
+constexpr std::array<char, 2> both_cases(char c) {
+  if (c >= 'a' && c <= 'z') return {c, static_cast<char>(c - 32)};
+  if (c >= 'A' && c <= 'Z') return {c, static_cast<char>(c + 32)};
+  return {c, c};
+}
+
+// Bytes that begin a starts-with literal, in either case: a line that begins
+// otherwise and holds no contains-literal matches no rule.
+constexpr std::array<bool, 256> collect_header_starts() {
+  std::array<bool, 256> out{};
+  for (const header_rule& rule : k_header_rules) {
+    if (tests_contains(rule.test) && rule.test != rule_test::armed_content_type) continue;
+    for (const rule_literal& literal : rule.literals) {
+      if (literal.text.empty()) break;
+      for (char c : both_cases(literal.text[0])) out[static_cast<unsigned char>(c)] = true;
+    }
+  }
+  return out;
+}
+constexpr std::array<bool, 256> k_header_starts = collect_header_starts();
+
+bool starts_with_literal(std::string_view text, std::string_view literal, bool any_case) {
+  // The first byte decides for almost every line; the rest is compared only then.
+  if (text.empty() || ascii_upper(text[0]) != ascii_upper(literal[0])) return false;
+  return any_case ? ascii_istarts_with(text, literal) : text.starts_with(literal);
+}
+
+bool rule_matches(std::size_t index, const scan_state& scan, std::string_view text,
+                  const line_facts& facts) {
+  const header_rule& rule = k_header_rules[index];
+  bool contained = (facts.contained & (uint32_t{1} << index)) != 0;
+  switch (rule.test) {
+    case rule_test::contains:
+      return contained;
+    case rule_test::armed_content_type:
+      return contained && scan.content_type_armed &&
+             starts_with_literal(text, rule.literals[0].text, false);
+    case rule_test::starts_any_case:
+    case rule_test::starts_exact:
+      for (const rule_literal& literal : rule.literals) {
+        if (literal.text.empty()) break;
+        if (starts_with_literal(text, literal.text, rule.test == rule_test::starts_any_case))
           return true;
-        }
-        break;
-    }
+      }
+      return false;
   }
   return false;
 }
 
-void apply_rules_with_marks(scan_state& scan, message_line& line, const line_marks& marks,
-                            std::size_t first_rule) {
-  std::string_view text = line.text.view();
-  bool may_start = !text.empty() && may_start_header(text[0]);
+// The first rule from `first_rule` on that matches, or none (the table's size).
+std::size_t first_matching_rule(const scan_state& scan, std::string_view text,
+                                const line_facts& facts, std::size_t first_rule) {
   for (std::size_t i = first_rule; i < std::size(k_header_rules); ++i) {
-    if (rule_matches(k_header_rules[i], scan, text, marks, may_start)) {
-      k_header_rules[i].action(scan, line);
-      return;
-    }
+    if (rule_matches(i, scan, text, facts)) return i;
   }
+  return std::size(k_header_rules);
 }
 
 void apply_header_rules(scan_state& scan, message_line& line, std::size_t first_rule) {
-  line_marks marks;
-  collect_marks(line.text.view(), ':', marks);
-  collect_marks(line.text.view(), '=', marks);
-  apply_rules_with_marks(scan, line, marks, first_rule);
+  std::size_t rule =
+      first_matching_rule(scan, line.text.view(), facts_of(line.text.view()), first_rule);
+  if (rule < std::size(k_header_rules)) k_header_rules[rule].action(scan, line);
 }
 
-constexpr rule_literal k_hasattach("Mapi-Hasattach:");
+// Makes `line` hold `text`, which may already lie inside it.
+void hold_line(message_line& line, std::string_view text) {
+  std::memmove(line.text.data(), text.data(), text.size());
+  line.text.length = text.size();
+  line.text[text.size()] = '\0';
+  line.line_end = true;
+}
 
-void scan_line(scan_state& scan, message_line& line) {
-  field_text& text = line.text;
-  if (!text.empty() && (text[0] == '*' || text[0] == '>')) strip_quote_marks(text);
-  line_marks marks;
-  collect_marks(text.view(), ':', marks);
-  collect_marks(text.view(), '=', marks);
-  // Every literal of every rule holds a ':' or an '=': most body lines hold
-  // neither and so skip the rules.
-  if (marks.count == 0) return;
-  if (!scan.content_type_armed && contains_literal(text.view(), marks, k_hasattach) &&
-      text.view().find("True") == std::string_view::npos) {
+// Tests one line against the rules. `text` lies in the reader's buffer or in
+// s_line; it is copied into s_line only when a rule takes it, since the rules
+// change the line and read further lines.
+void scan_text(scan_state& scan, std::string_view text) {
+  text.remove_prefix(quote_marks_length(text));
+  line_facts facts = facts_of(text);
+  if (!facts.has_mark) return;
+  if (facts.contained == 0 && !k_header_starts[static_cast<unsigned char>(text[0])]) return;
+  if (!scan.content_type_armed && (facts.contained & k_hasattach_bit) &&
+      text.find("True") == std::string_view::npos) {
     scan.content_type_armed = true;
   }
-  apply_rules_with_marks(scan, line, marks, 0);
+  std::size_t rule = first_matching_rule(scan, text, facts, 0);
+  if (rule == std::size(k_header_rules)) return;
+  hold_line(s_line, text);
+  k_header_rules[rule].action(scan, s_line);
 }
 
 // Writes `text` as one field, in double quotes when quoting.
@@ -439,16 +576,28 @@ void write_delimiter(std::FILE* stream) { std::fputc(g_delimiter, stream); }
 void write_date_time(std::FILE* stream, const parsed_date& date) {
   bounded_text<96> text;
   // The year is zero-padded in plain mode and space-padded in quoted mode.
-  append_format(text, quoting() ? "'%4d-%02d-%02d " : "'%04d-%02d-%02d ", date.year, date.month,
-                date.day);
+  text.push_back('\'');
+  append_number(text, date.year, 4, quoting() ? ' ' : '0');
+  text.push_back('-');
+  append_number(text, date.month, 2, '0');
+  text.push_back('-');
+  append_number(text, date.day, 2, '0');
+  text.push_back(' ');
   append_doubling_quotes(text, date.time_text.view(), doubling_quotes());
   write_field(stream, text.view(), quoting());
 }
 
+// "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
 void write_progress_line(std::string_view name, int64_t size) {
   std::fputc('\n', stderr);
   write_untrusted_text(stderr, name, messages_on_terminal());
-  std::fprintf(stderr, "   %11s Bytes", format_thousands64(size));
+  std::string_view digits = format_thousands64(size);
+  bounded_text<64> text;
+  text.append("   ");
+  for (std::size_t width = digits.size(); width < 11; ++width) text.push_back(' ');
+  text.append(digits);
+  text.append(" Bytes");
+  write_text(stderr, text.view());
 }
 
 }  // namespace
@@ -470,20 +619,33 @@ void reset_message_fields(message_fields& fields) {
   fields.date_time = parsed_date{};
 }
 
-scan_result read_message_fields(const std::string& path, message_fields& fields) {
-  if (!open_line_reader(s_reader, path)) return scan_result::not_opened;
+// Reads the attached file to its end against the header rules, then closes it.
+scan_result read_attached_fields(message_fields& fields) {
   scan_state scan{&s_reader, &fields};
   scan_result result = scan_result::done;
-  unsigned lines = 0;
-  while (read_line(s_reader, s_line)) {
-    if (++lines % k_interrupt_check_lines == 0 && interrupt_pending()) {
-      result = scan_result::interrupted;
-      break;
+  std::string_view text;
+  // Interrupts are looked at once per chunk after the first, so a long file
+  // stops soon and a short one is read whole.
+  uint64_t chunks_checked = 1;
+  for (;;) {
+    marked_read got = read_marked_line(s_reader, k_mark_filter, s_line, text);
+    if (got == marked_read::end) break;
+    if (s_reader.chunks_read > chunks_checked) {
+      chunks_checked = s_reader.chunks_read;
+      if (interrupt_pending()) {
+        result = scan_result::interrupted;
+        break;
+      }
     }
-    scan_line(scan, s_line);
+    if (got == marked_read::line) scan_text(scan, text);
   }
   close_line_reader(s_reader);
   return result;
+}
+
+scan_result read_message_fields(const std::string& path, message_fields& fields) {
+  if (!open_line_reader(s_reader, path)) return scan_result::not_opened;
+  return read_attached_fields(fields);
 }
 
 void write_listing_header(std::FILE* stream) {
@@ -521,10 +683,25 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   } else {
     write_field(stream, path, quoted);
   }
-  write_delimiter(stream);
-  std::fprintf(stream, quoted ? "\"%lld\"%c" : "%lld%c", static_cast<long long>(size), g_delimiter);
-  std::fprintf(stream, quoted ? "\"'%4d-%02d-%02d %02d:%02d\"%c" : "'%4d-%02d-%02d %02d:%02d%c",
-               written.year, written.month, written.day, written.hour, written.minute, g_delimiter);
+  // Size and last-write date: "%lld" and "'%4d-%02d-%02d %02d:%02d", each
+  // followed by the delimiter and quoted as a whole when quoting.
+  bounded_text<96> text;
+  text.push_back(g_delimiter);
+  if (quoted) text.push_back('"');
+  append_number(text, size, 0, ' ');
+  if (quoted) text.push_back('"');
+  text.push_back(g_delimiter);
+  if (quoted) text.push_back('"');
+  text.push_back('\'');
+  append_number(text, written.year, 4, ' ');
+  for (auto [separator, value] : {std::pair{'-', written.month}, std::pair{'-', written.day},
+                                  std::pair{' ', written.hour}, std::pair{':', written.minute}}) {
+    text.push_back(separator);
+    append_number(text, value, 2, '0');
+  }
+  if (quoted) text.push_back('"');
+  text.push_back(g_delimiter);
+  write_text(stream, text.view());
 }
 
 void write_record_end(std::FILE* stream, message_fields& fields) {
@@ -550,12 +727,18 @@ void write_record_end(std::FILE* stream, message_fields& fields) {
 }
 
 void scan_message(const std::string& path, int64_t size, const file_dates& dates) {
+  scan_opened_message(path, g_platform.open_for_reading(path), size, dates);
+}
+
+void scan_opened_message(const std::string& path, read_handle file, int64_t size,
+                         const file_dates& dates) {
   reset_message_fields(s_fields);
   std::string_view name = display_name(path);
   write_record_prefix(g_out_file, name, size, dates.write_time);
   write_progress_line(name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
-  scan_result result = read_message_fields(path, s_fields);
+  attach_line_reader(s_reader, file, size);
+  scan_result result = read_attached_fields(s_fields);
   write_record_end(g_out_file, s_fields);
   s_fields.date_time = parsed_date{};
   if (listing_write_failed()) terminate_run(k_exit_write_error);

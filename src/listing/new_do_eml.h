@@ -30,6 +30,10 @@ struct message_fields {
 // cannot be opened still gets a whole record, from the start values. Ends the run
 // (reason 2 or 9) after the record when an interrupt arrived or a write failed.
 void scan_message(const std::string& path, int64_t size, const file_dates& dates);
+// The same for a file the caller has opened (k_no_file when the open failed);
+// `size` is the size the file was found to have. The file is closed here.
+void scan_opened_message(const std::string& path, read_handle file, int64_t size,
+                         const file_dates& dates);
 
 // Writes the column header line (plain or quoted form as quote_fields says).
 void write_listing_header(std::FILE* stream);

@@ -39,6 +39,18 @@ date_parts convert_one_time(file_ticks ticks, bool in_utc) {
   return parts;
 }
 
+// What the filters and the record use: the raw times and the last-write time as
+// calendar parts. The other parts serve no one here, and each would cost a
+// time-zone conversion per file.
+file_dates listing_dates(const dir_entry& entry, bool in_utc) {
+  file_dates dates;
+  dates.write_time = convert_one_time(entry.write_ticks, in_utc);
+  dates.create_raw = entry.create_ticks;
+  dates.access_raw = entry.access_ticks;
+  dates.write_raw = entry.write_ticks;
+  return dates;
+}
+
 int64_t day_number_of(const date_parts& parts) {
   return day_number(parts.year, parts.month, parts.day);
 }
@@ -151,10 +163,14 @@ bool find_by_wildcard(const std::string& path, const std::string& name, dir_entr
 
 void select_file(const std::string& dir, const std::string& name) {
   if (name == "." || name == "..") return;
-  const std::string path = dir + name;
-  dir_entry entry;
+  // The complete path and the entry are reused from file to file, so that a file
+  // costs no allocation here.
+  static std::string path;
+  static dir_entry entry;
+  path.assign(dir);
+  path.append(name);
   if (!g_platform.lookup_file(path, entry) && !find_by_wildcard(path, name, entry)) return;
-  file_dates dates = convert_file_times(entry, g_settings->zulu != 0);
+  file_dates dates = listing_dates(entry, g_settings->zulu != 0);
   int64_t size = entry.size;
   uint32_t attributes = entry.attributes;
   if (g_settings->age_filter && !passes_age_filter(path, dates)) return;
@@ -164,8 +180,10 @@ void select_file(const std::string& dir, const std::string& name) {
     if (g_settings->directory_mode > 1 && (attributes & k_attr_directory) == 0) return;
   }
   bool is_file = (attributes & k_attr_directory) == 0;
-  // Reading it would be refused: skipped silently, like an unreadable directory.
-  if (is_file && !g_platform.can_read_file(path)) return;
+  read_handle file = g_platform.open_for_reading(path);
+  // Only a failed open asks why. Reading refused: skipped silently, like an
+  // unreadable directory; any other failure still gets its whole record.
+  if (file == k_no_file && is_file && !g_platform.can_read_file(path)) return;
   if (is_file) ++g_file_count;
-  scan_message(path, size, dates);
+  scan_opened_message(path, file, size, dates);
 }

@@ -85,7 +85,9 @@ void walk_directory(const std::string& dir) {
     return;
   }
   dir_entry entry;
-  find_state* search = g_platform.find_first(dir + "*.*", entry);
+  // Only names and the directory bit matter here: a full look-up of every file
+  // would cost as much again as the look-up the file selection makes.
+  find_state* search = g_platform.find_first_names(dir + "*.*", entry);
   if (!search) {
     --g_depth;
     return;
@@ -103,11 +105,15 @@ void walk_directory(const std::string& dir) {
 }
 
 void scan_directory_files(const std::string& dir) {
+  // The counting pass adds up sizes; the processing pass hands names to the file
+  // selection, which looks each file up itself.
+  bool counting = g_counting && g_settings->output_mode;
+  auto find_first = counting ? g_platform.find_first : g_platform.find_first_names;
+  dir_entry entry;
   for (std::size_t i = 0; i < g_filetypes.size(); ++i) {
-    const std::string pattern = g_filetypes[i];
+    const std::string& pattern = g_filetypes[i];
     if (pattern.empty() || pattern[0] == '-') break;
-    dir_entry entry;
-    find_state* search = g_platform.find_first(dir + pattern, entry);
+    find_state* search = find_first(dir + pattern, entry);
     if (!search) continue;
     do {
       check_abort_key();

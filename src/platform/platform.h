@@ -163,6 +163,11 @@ struct platform_table {
   // False only when the file exists but reading it is refused (permission denied);
   // other failures are left to the open that follows.
   bool (*can_read_file)(const std::string& path);
+  // Directory search for a walk that wants only names and the directory bit: as
+  // find_first (find_next and find_close go on with it), but the other facts of an
+  // entry may be left unset, which spares a look-up per entry where the system's
+  // directory listing already tells the type.
+  find_state* (*find_first_names)(const std::string& pattern, dir_entry& entry);
 };
 
 // The table in use; start-up sets it to the real backend.

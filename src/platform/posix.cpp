@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -25,8 +26,8 @@ namespace {
 
 struct find_state_posix {
   DIR* dir = nullptr;
-  std::string directory;  // ends in '/'
   std::string pattern;
+  bool names_only = false;  // only the name and the directory bit are wanted
 };
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
@@ -74,12 +75,12 @@ bool glob_match(const char* p, const char* pend, const char* n, const char* nend
 // The file-type patterns users type from Windows habit: "*.*" is every name,
 // a pattern ending in "." wants names without an extension, and a trailing ".*"
 // may also match nothing.
-bool name_matches(const std::string& pattern, const std::string& name) {
+bool name_matches(const std::string& pattern, std::string_view name) {
   if (pattern == "*" || pattern == "*.*") return true;
   const char* nb = name.data();
   const char* ne = nb + name.size();
   if (pattern.size() > 1 && pattern.back() == '.' && pattern[pattern.size() - 2] != '.') {
-    if (name.find('.') != std::string::npos) return false;
+    if (name.find('.') != std::string_view::npos) return false;
     return glob_match(pattern.data(), pattern.data() + pattern.size() - 1, nb, ne);
   }
   if (glob_match(pattern.data(), pattern.data() + pattern.size(), nb, ne)) return true;
@@ -96,7 +97,7 @@ file_ticks to_ticks(const struct timespec& ts) {
          static_cast<file_ticks>(ts.tv_nsec / 100);
 }
 
-uint32_t attributes_of(const std::string& name, mode_t mode) {
+uint32_t attributes_of(std::string_view name, mode_t mode) {
   uint32_t attributes = 0;
   if (S_ISDIR(mode)) attributes |= k_attr_directory;
   if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= k_attr_readonly;
@@ -104,58 +105,92 @@ uint32_t attributes_of(const std::string& name, mode_t mode) {
   return attributes;
 }
 
-std::string base_name(const std::string& path) {
+std::string_view base_name(std::string_view path) {
   std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// Fills `entry` from the file at `path` (links followed). FIFOs, devices and
-// sockets are refused: reading them could block or never end.
-bool fill_entry(const std::string& path, const std::string& name, dir_entry& entry) {
+file_ticks ticks_of(const struct statx_timestamp& t) {
+  struct timespec s;
+  s.tv_sec = t.tv_sec;
+  s.tv_nsec = t.tv_nsec;
+  return to_ticks(s);
+}
+
+// Fills `entry` from the file `path` names relative to the directory `at` (links
+// followed). FIFOs, devices and sockets are refused: reading them could block or
+// never end. The name is assigned in place, so a reused entry allocates nothing.
+bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entry) {
   struct statx sx;
-  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
-      0) {
+  if (statx(at, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
     return false;
   }
   mode_t mode = sx.stx_mode;
   if (!S_ISREG(mode) && !S_ISDIR(mode)) return false;
-  entry.name = name;
+  entry.name.assign(name);
   entry.attributes = attributes_of(name, mode);
   entry.size = S_ISDIR(mode) ? 0 : static_cast<int64_t>(sx.stx_size);
-  auto ts = [](const struct statx_timestamp& t) {
-    struct timespec s;
-    s.tv_sec = t.tv_sec;
-    s.tv_nsec = t.tv_nsec;
-    return to_ticks(s);
-  };
-  entry.access_ticks = ts(sx.stx_atime);
-  entry.write_ticks = ts(sx.stx_mtime);
+  entry.access_ticks = ticks_of(sx.stx_atime);
+  entry.write_ticks = ticks_of(sx.stx_mtime);
   // Creation times exist only where the file system keeps them; 0 reads as never set.
-  entry.create_ticks = (sx.stx_mask & STATX_BTIME) ? ts(sx.stx_btime) : 0;
+  entry.create_ticks = (sx.stx_mask & STATX_BTIME) ? ticks_of(sx.stx_btime) : 0;
   return true;
 }
 
+// The name and the directory bit from the directory listing's own type where it
+// gives one; links and unknown types need the look-up that follows them.
+bool fill_name_entry(int at, const struct dirent* d, dir_entry& entry) {
+  switch (d->d_type) {
+    case DT_DIR:
+    case DT_REG:
+      entry.name.assign(d->d_name);
+      entry.attributes = d->d_type == DT_DIR ? k_attr_directory : 0;
+      entry.size = 0;
+      entry.create_ticks = entry.access_ticks = entry.write_ticks = 0;
+      return true;
+    case DT_LNK:
+    case DT_UNKNOWN:
+      return fill_entry(at, d->d_name, d->d_name, entry);
+    default:
+      return false;  // FIFOs, devices and sockets, as fill_entry refuses them
+  }
+}
+
 bool next_match(find_state_posix* search, dir_entry& entry) {
+  // Looking entries up relative to the open directory spares walking the whole
+  // path again for each of them.
+  int at = dirfd(search->dir);
   while (struct dirent* d = readdir(search->dir)) {
-    std::string name = d->d_name;
-    if (!name_matches(search->pattern, name)) continue;
-    if (fill_entry(search->directory + name, name, entry)) return true;
+    if (!name_matches(search->pattern, d->d_name)) continue;
+    bool filled = search->names_only ? fill_name_entry(at, d, entry)
+                                     : fill_entry(at, d->d_name, d->d_name, entry);
+    if (filled) return true;
   }
   return false;
 }
 
-find_state* posix_find_first(const std::string& pattern, dir_entry& entry) {
+find_state* start_search(const std::string& pattern, bool names_only, dir_entry& entry) {
   std::size_t slash = pattern.find_last_of('/');
   auto* search = new find_state_posix;
-  search->directory = slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
+  std::string directory =
+      slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
   search->pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-  search->dir = opendir(search->directory.c_str());
+  search->names_only = names_only;
+  search->dir = opendir(directory.c_str());
   if (!search->dir || !next_match(search, entry)) {
     if (search->dir) closedir(search->dir);
     delete search;
     return nullptr;
   }
   return reinterpret_cast<find_state*>(search);
+}
+
+find_state* posix_find_first(const std::string& pattern, dir_entry& entry) {
+  return start_search(pattern, false, entry);
+}
+
+find_state* posix_find_first_names(const std::string& pattern, dir_entry& entry) {
+  return start_search(pattern, true, entry);
 }
 
 bool posix_find_next(find_state* handle, dir_entry& entry) {
@@ -170,9 +205,12 @@ void posix_find_close(find_state* handle) {
 }
 
 bool posix_lookup_file(const std::string& path, dir_entry& entry) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  return fill_entry(trimmed, base_name(trimmed), entry);
+  std::size_t length = path.size();
+  while (length > 1 && path[length - 1] == '/') --length;
+  std::string_view trimmed(path.data(), length);
+  if (length == path.size()) return fill_entry(AT_FDCWD, path.c_str(), base_name(trimmed), entry);
+  std::string copy(trimmed);
+  return fill_entry(AT_FDCWD, copy.c_str(), base_name(trimmed), entry);
 }
 
 bool posix_directory_identity(const std::string& path, dir_identity& id) {
@@ -532,6 +570,7 @@ const platform_table& native_platform() {
       posix_exit_process,
       posix_ansi_text_to_utf8,
       posix_can_read_file,
+      posix_find_first_names,
   };
   return table;
 }

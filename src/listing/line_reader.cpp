@@ -3,6 +3,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Makes `to` a copy of `from`.
@@ -95,14 +99,35 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
   return take;
 }
 
-// Bit i set when block[i] is ':' or '=', for the k_mark_block bytes of `block`.
-uint64_t mark_bits(const char* block) {
+#if defined(__GNUC__) && defined(__x86_64__)
+// The marks of a block 32 bytes at a time, for processors that have AVX2; the
+// build itself assumes no more than SSE2, so the choice is made at run time.
+__attribute__((target("avx2"))) uint64_t mark_bits_avx2(const char* block) {
+  const __m256i colon = _mm256_set1_epi8(':');
+  const __m256i equals = _mm256_set1_epi8('=');
   uint64_t bits = 0;
-  for (std::size_t i = 0; i < k_mark_block; i += 16) {
-    bits |= static_cast<uint64_t>(mark_bits16(block + i)) << i;
+  for (std::size_t i = 0; i < k_mark_block; i += 32) {
+    __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + i));
+    __m256i hits =
+        _mm256_or_si256(_mm256_cmpeq_epi8(bytes, colon), _mm256_cmpeq_epi8(bytes, equals));
+    bits |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hits))) << i;
   }
   return bits;
 }
+
+using mark_bits_function = uint64_t (*)(const char*);
+
+mark_bits_function widest_mark_bits() {
+  // The processor's features are known only once this has run; a constructor of
+  // the program may run first.
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? mark_bits_avx2 : mark_bits_baseline;
+}
+
+const mark_bits_function k_mark_bits = widest_mark_bits();
+#else
+constexpr auto k_mark_bits = mark_bits_baseline;
+#endif
 
 // The marks of the block at `bytes` that `filter` admits, bit i for its byte i.
 // Every mark is judged without a branch on the outcome, which the processor
@@ -123,7 +148,7 @@ void find_admitted_marks(line_reader& reader, const mark_filter& filter) {
   std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
   for (std::size_t b = 0; b < blocks; ++b) {
     const char* bytes = base + b * k_mark_block;
-    uint64_t marks = mark_bits(bytes);
+    uint64_t marks = k_mark_bits(bytes);
     // The chunk's first two bytes have no two bytes before them.
     if (b == 0) marks &= ~uint64_t{3};
     reader.marks[b] = admitted_marks(bytes, marks, filter);
@@ -176,6 +201,16 @@ marked_read read_whole_line(line_reader& reader, message_line& spare, std::strin
 }
 
 }  // namespace
+
+uint64_t mark_bits_baseline(const char* block) {
+  uint64_t bits = 0;
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    bits |= static_cast<uint64_t>(mark_bits16(block + i)) << i;
+  }
+  return bits;
+}
+
+uint64_t mark_bits(const char* block) { return k_mark_bits(block); }
 
 bool open_line_reader(line_reader& reader, const std::string& path) {
   attach_line_reader(reader, g_platform.open_for_reading(path));

@@ -89,6 +89,12 @@ inline uint32_t mark_bits16(const char* bytes) {
 #endif
 }
 
+// Bit i set when block[i] is ':' or '=', for the k_mark_block bytes at `block`
+// (aligned to k_mark_block): with the widest instructions the processor has.
+uint64_t mark_bits(const char* block);
+// The same with SSE2 alone (byte by byte without it), as every processor can.
+uint64_t mark_bits_baseline(const char* block);
+
 // The byte pairs that may stand right before a ':' or '=' worth a look: a mark
 // after any other pair is passed over. Whoever knows what is looked for builds it.
 // Letters count without their case and all other bytes alike, which keeps the

@@ -151,3 +151,117 @@ TEST(line_reader, a_missing_file_cannot_be_opened) {
   EXPECT_FALSE(open_line_reader(*reader, tree.path("missing.eml")));
   close_line_reader(*reader);
 }
+
+namespace {
+
+// What both block searches must find: ':' and '=' byte by byte.
+uint64_t marks_one_by_one(const char* block) {
+  uint64_t bits = 0;
+  for (std::size_t i = 0; i < k_mark_block; ++i) {
+    if (block[i] == ':' || block[i] == '=') bits |= uint64_t{1} << i;
+  }
+  return bits;
+}
+
+// A filter that admits "om:" (as in From:) and "me=" (as in name=), in any case.
+mark_filter test_filter() {
+  mark_filter filter;
+  filter.admit(':', 'o', 'm');
+  filter.admit('=', 'm', 'e');
+  return filter;
+}
+
+// Whether a line as read holds a mark the filter admits, with two bytes before it.
+bool holds_admitted_mark(std::string_view text, const mark_filter& filter) {
+  for (std::size_t i = 2; i < text.size(); ++i) {
+    if ((text[i] == ':' || text[i] == '=') && filter.admits(text[i], text[i - 2], text[i - 1])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The lines of the file that hold an admitted mark, read every one (read_line)
+// or passing over the others (read_marked_line); each line as text then "$" for
+// a line end, which only read_line reports.
+std::vector<std::string> admitted_lines(const std::string& path, bool passing_over) {
+  const mark_filter filter = test_filter();
+  auto reader = std::make_unique<line_reader>();
+  auto line = std::make_unique<message_line>();
+  std::vector<std::string> lines;
+  EXPECT_TRUE(open_line_reader(*reader, path));
+  for (;;) {
+    std::string_view text;
+    if (passing_over) {
+      marked_read got = read_marked_line(*reader, filter, *line, text);
+      if (got == marked_read::end) break;
+      if (got == marked_read::next_chunk) continue;
+    } else {
+      if (!read_line(*reader, *line)) break;
+      text = line->text.view();
+    }
+    if (holds_admitted_mark(text, filter)) lines.emplace_back(text);
+  }
+  close_line_reader(*reader);
+  return lines;
+}
+
+// Contents where passing over lines could go wrong: marks at chunk and piece
+// edges, CR LF across chunks, NULs before and after marks, long lines.
+std::vector<std::string> awkward_contents() {
+  const std::size_t n = k_field_capacity;
+  std::vector<std::string> contents = {
+      "From: a\nbody: x\nname=y\n",
+      "xFrom: early\r\nFROM: upper\r\n\r\nname=\r\n",
+      std::string("From: \0cut\nab\0From: after a NUL\nname=z\n", 40),
+      "om:at the start\n" + std::string(k_read_chunk - 20, 'x') + "\r\nFrom: over the edge\r\n",
+      std::string(k_read_chunk - 3, 'y') + "From: split\n",
+      std::string(n, 'x') + "From: a piece starts here\nname=w\n",
+      // The literal is cut by the piece edge, so neither piece holds it.
+      std::string(n - 3, 'x') + "From: straddles a piece edge\nname=v\n",
+      std::string(n - 4, 'x') + "From: q\r\nname=u\n",
+      std::string(2 * n + 5, 'x') + "name=far\n" + std::string(70000, 'z'),
+      "From: last line without an end",
+  };
+  // Marks in every position of a line and a block, and lines of every length.
+  std::string ladder;
+  for (int i = 0; i < 300; ++i)
+    ladder += std::string(i % 97, 'a') + "From: " + std::to_string(i) + "\n";
+  contents.push_back(ladder);
+  return contents;
+}
+
+}  // namespace
+
+TEST(line_reader, both_block_searches_find_every_mark) {
+  alignas(k_mark_block) char block[k_mark_block];
+  uint32_t seed = 12345;
+  for (int round = 0; round < 2000; ++round) {
+    for (char& c : block) {
+      seed = seed * 1103515245 + 12345;
+      // Mostly marks and their neighbours in the byte table, so that every bit
+      // position sees both answers.
+      const char k_bytes[] = {':', '=', ';', '<', '9', 'a', '\0', '\xba', '\xbd', '\n'};
+      c = k_bytes[(seed >> 16) % sizeof k_bytes];
+    }
+    EXPECT_EQ(mark_bits(block), marks_one_by_one(block)) << round;
+    EXPECT_EQ(mark_bits_baseline(block), marks_one_by_one(block)) << round;
+  }
+}
+
+TEST(line_reader, passing_over_lines_keeps_every_line_with_an_admitted_mark) {
+  temp_tree tree;
+  scoped_platform swap;
+  s_real_read = g_platform.read_bytes;
+  for (int64_t limit : {int64_t{1} << 30, int64_t{4093}, int64_t{7}, int64_t{1}}) {
+    s_read_limit = limit;
+    g_platform.read_bytes = read_a_little;
+    for (const std::string& content : awkward_contents()) {
+      tree.write("m.eml", content);
+      std::vector<std::string> all = admitted_lines(tree.path("m.eml"), false);
+      EXPECT_FALSE(all.empty());
+      EXPECT_EQ(admitted_lines(tree.path("m.eml"), true), all)
+          << "read limit " << limit << ": " << content.substr(0, 40);
+    }
+  }
+}

@@ -102,6 +102,16 @@ void search_year_again(std::string_view line, parsed_date& date) {
   }
 }
 
+// Appends as much of `run` as fits; false when something was dropped.
+bool append_run(field_text& text, std::string_view run) {
+  std::size_t room = field_text::capacity - text.size();
+  std::size_t take = run.size() < room ? run.size() : room;
+  std::memcpy(text.data() + text.size(), run.data(), take);
+  text.length += take;
+  text[text.length] = '\0';
+  return take == run.size();
+}
+
 }  // namespace
 
 std::size_t find_text(std::string_view text, std::string_view literal) {
@@ -164,11 +174,19 @@ void double_quotes(field_text& field) {
   if (!std::memchr(field.data(), '"', field.size())) return;
   static field_text work;
   work.clear();
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '"') work.push_back('"');
-    work.push_back(field[i]);
+  // Each run up to and including a quote, then the quote once more; what goes
+  // beyond the capacity is dropped, as it would be character by character.
+  std::string_view rest = field.view();
+  while (!rest.empty()) {
+    std::size_t quote = rest.find('"');
+    std::string_view run =
+        rest.substr(0, quote == std::string_view::npos ? rest.size() : quote + 1);
+    if (!append_run(work, run)) break;
+    if (quote != std::string_view::npos && !work.push_back('"')) break;
+    rest.remove_prefix(run.size());
   }
-  field.assign(work.view());
+  std::memcpy(field.data(), work.c_str(), work.size() + 1);
+  field.length = work.size();
 }
 
 void parse_date_line(std::string_view line, parsed_date& date) {

@@ -120,7 +120,16 @@ TEST(double_quotes, doubles_only_with_the_comma_delimiter) {
   g_delimiter = ',';
   auto full = field_of(std::string(k_field_capacity - 1, '"'));
   double_quotes(*full);
-  EXPECT_EQ(full->size(), k_field_capacity);
+  EXPECT_EQ(full->view(), std::string(k_field_capacity, '"'));
+  // What does not fit is dropped where it would reach beyond the capacity, even
+  // between the two quotes of a pair.
+  std::string near_full = std::string(k_field_capacity - 4, 'x') + "a\"b\"c";
+  for (std::size_t cut : {0, 1, 2, 3}) {
+    auto field = field_of(near_full.substr(cut));
+    double_quotes(*field);
+    std::string doubled = near_full.substr(cut, k_field_capacity - 4 - cut) + "a\"\"b\"\"c";
+    EXPECT_EQ(field->view(), doubled.substr(0, k_field_capacity)) << cut;
+  }
   create_run_settings();
 }
 

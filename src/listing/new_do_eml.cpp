@@ -556,11 +556,61 @@ void scan_text(scan_state& scan, std::string_view text) {
   k_header_rules[rule].action(scan, s_line);
 }
 
+// The parts of a record on their way to the stream, gathered so that a record
+// costs a few writes instead of one per field, quote and delimiter.
+struct record_writer {
+  std::FILE* stream = nullptr;
+  bool on_terminal = false;
+  bounded_text<4096> pending;
+};
+
+// The one writer, reused for every part of every record: its buffer is neither
+// allocated nor cleared byte by byte per record.
+record_writer& start_record_writer(std::FILE* stream) {
+  static record_writer writer;
+  writer.stream = stream;
+  writer.on_terminal = listing_on_terminal(stream);
+  writer.pending.clear();
+  return writer;
+}
+
+void flush(record_writer& out) {
+  write_text(out.stream, out.pending.view());
+  out.pending.clear();
+}
+
+void put(record_writer& out, char c) {
+  if (!out.pending.push_back(c)) {
+    flush(out);
+    out.pending.push_back(c);
+  }
+}
+
+// Text of the program's own making.
+void put(record_writer& out, std::string_view text) {
+  bounded_text<4096>& pending = out.pending;
+  if (text.size() > pending.capacity - pending.size()) flush(out);
+  if (text.size() > pending.capacity) {
+    write_text(out.stream, text);
+    return;
+  }
+  std::memcpy(pending.data() + pending.size(), text.data(), text.size());
+  pending.length += text.size();
+  pending[pending.length] = '\0';
+}
+
+// Text from the files, which a terminal must not see as control characters.
+void put_untrusted(record_writer& out, std::string_view text) {
+  if (!out.on_terminal) return put(out, text);
+  flush(out);
+  write_untrusted_text(out.stream, text, true);
+}
+
 // Writes `text` as one field, in double quotes when quoting.
-void write_field(std::FILE* stream, std::string_view text, bool quoted) {
-  if (quoted) std::fputc('"', stream);
-  write_untrusted_text(stream, text, listing_on_terminal(stream));
-  if (quoted) std::fputc('"', stream);
+void write_field(record_writer& out, std::string_view text, bool quoted) {
+  if (quoted) put(out, '"');
+  put_untrusted(out, text);
+  if (quoted) put(out, '"');
 }
 
 template <std::size_t N>
@@ -571,9 +621,9 @@ void append_doubling_quotes(bounded_text<N>& out, std::string_view text, bool do
   }
 }
 
-void write_delimiter(std::FILE* stream) { std::fputc(g_delimiter, stream); }
+void write_delimiter(record_writer& out) { put(out, g_delimiter); }
 
-void write_date_time(std::FILE* stream, const parsed_date& date) {
+void write_date_time(record_writer& out, const parsed_date& date) {
   bounded_text<96> text;
   // The year is zero-padded in plain mode and space-padded in quoted mode.
   text.push_back('\'');
@@ -584,7 +634,7 @@ void write_date_time(std::FILE* stream, const parsed_date& date) {
   append_number(text, date.day, 2, '0');
   text.push_back(' ');
   append_doubling_quotes(text, date.time_text.view(), doubling_quotes());
-  write_field(stream, text.view(), quoting());
+  write_field(out, text.view(), quoting());
 }
 
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
@@ -663,25 +713,28 @@ void write_listing_header(std::FILE* stream) {
                                               "Message Read",
                                               "Attachment Info",
                                               "Recent IP"};
+  record_writer& out = start_record_writer(stream);
   bool first = true;
   for (const char* column : k_columns) {
-    if (!first) write_delimiter(stream);
-    write_field(stream, column, quoting());
+    if (!first) write_delimiter(out);
+    write_field(out, column, quoting());
     first = false;
   }
+  flush(out);
 }
 
 void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
                          const date_parts& written) {
+  record_writer& out = start_record_writer(stream);
   bool quoted = quoting();
-  std::fputc('\n', stream);
+  put(out, '\n');
   if (doubling_quotes() && path.find('"') != std::string_view::npos) {
     static field_text doubled;
     doubled.clear();
     append_doubling_quotes(doubled, path, true);
-    write_field(stream, doubled.view(), quoted);
+    write_field(out, doubled.view(), quoted);
   } else {
-    write_field(stream, path, quoted);
+    write_field(out, path, quoted);
   }
   // Size and last-write date: "%lld" and "'%4d-%02d-%02d %02d:%02d", each
   // followed by the delimiter and quoted as a whole when quoting.
@@ -701,7 +754,8 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   }
   if (quoted) text.push_back('"');
   text.push_back(g_delimiter);
-  write_text(stream, text.view());
+  put(out, text.view());
+  flush(out);
 }
 
 void write_record_end(std::FILE* stream, message_fields& fields) {
@@ -713,17 +767,19 @@ void write_record_end(std::FILE* stream, message_fields& fields) {
       double_quotes(*field);
     }
   }
+  record_writer& out = start_record_writer(stream);
   for (const field_text* field :
        {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.date}) {
-    write_field(stream, field->view(), quoted);
-    write_delimiter(stream);
+    write_field(out, field->view(), quoted);
+    write_delimiter(out);
   }
-  write_date_time(stream, fields.date_time);
+  write_date_time(out, fields.date_time);
   for (const field_text* field : {&fields.forward_date, &fields.subject, &fields.message_read,
                                   &fields.attachment_info, &fields.recent_ip}) {
-    write_delimiter(stream);
-    write_field(stream, field->view(), quoted);
+    write_delimiter(out);
+    write_field(out, field->view(), quoted);
   }
+  flush(out);
 }
 
 void scan_message(const std::string& path, int64_t size, const file_dates& dates) {

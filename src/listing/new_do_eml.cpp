@@ -350,8 +350,21 @@ struct contains_checks {
   std::size_t count = 0;
 };
 
+// 1-26 for the letters A-Z in either case, 0 for every other byte; looked up,
+// since a test here would be a branch the processor cannot foresee.
+constexpr std::array<uint8_t, 256> k_letter_keys = [] {
+  std::array<uint8_t, 256> keys{};
+  for (unsigned i = 0; i < 26; ++i) {
+    keys['a' + i] = static_cast<uint8_t>(i + 1);
+    keys['A' + i] = static_cast<uint8_t>(i + 1);
+  }
+  return keys;
+}();
+
+// The two bytes before a mark, letters without their case, other bytes as 0.
 constexpr unsigned pair_key(char first, char second) {
-  return mark_filter::letter_key(first) * 32 + mark_filter::letter_key(second);
+  return k_letter_keys[static_cast<unsigned char>(first)] * 32u +
+         k_letter_keys[static_cast<unsigned char>(second)];
 }
 
 constexpr contains_check check_of(const rule_literal& literal, uint32_t rule_bit) {
@@ -386,7 +399,8 @@ constexpr mark_candidates collect_mark_candidates() {
   mark_candidates out;
   for (unsigned key = 0; key < 1024; ++key) {
     if (key % 32 > 26 || key / 32 > 26) continue;
-    // A byte of each key: a letter, or a space for all other bytes.
+    // A byte of each key: a letter, or a space for all other bytes, which stand
+    // in no literal's pair (the reader's filter is looser there).
     char first = key / 32 == 0 ? ' ' : static_cast<char>('a' + key / 32 - 1);
     char second = key % 32 == 0 ? ' ' : static_cast<char>('a' + key % 32 - 1);
     if (k_mark_filter.admits(':', first, second)) out.colon[key] |= k_any_literal;

@@ -47,3 +47,16 @@ bench:
 
 clean:
 	rm -rf build build-test build-windows build-asan build-fuzz
+
+# The header scan alone, on messages in memory (Google Benchmark); the corpus
+# benchmark reads every message of BENCH_CORPUS.
+BENCH_CORPUS ?= $(firstword $(wildcard ../shared/corpus) samples)
+.PHONY: bench-scan bench-memory
+bench-scan:
+	cmake -S . -B build-bench-scan -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF -DMAILSIFT_BENCH=ON
+	cmake --build build-bench-scan -j $(JOBS) --target mailsift_benchmarks
+	MAILSIFT_BENCH_CORPUS=$(BENCH_CORPUS) ./build-bench-scan/mailsift_benchmarks
+
+# Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default).
+bench-memory:
+	python3 bench/run_bench.py --memory

@@ -26,7 +26,8 @@ def build(source, dest, count, fanout=10):
     files = source_files(source)
     if not files:
         sys.exit(f"no message files under {source}")
-    marker = os.path.join(dest, ".collection")
+    # The marker lies beside the tree, so that the tree holds messages alone.
+    marker = os.path.normpath(dest) + ".signature"
     signature = f"{os.path.abspath(source)} {count} {fanout}\n"
     if os.path.exists(marker) and open(marker).read() == signature:
         return

@@ -9,6 +9,11 @@ source tree, warms the page cache, then times interleaved, repeated runs of:
   (d) mailsift -p TREE -o OUT -d ,
   (e) grep -r -i -c '^Subject:' TREE | cat > /dev/null   a full-scan reference
 and prints medians, ratios to (a), throughput and peak resident memory.
+
+--baseline BINARY adds (c0) and (d0): another mailsift build timed in the same
+rounds, for before-and-after figures that share the machine's moods.
+--memory measures peak resident memory on one large generated mbox instead
+(--big-mb megabytes, 2048 by default), and on the collection.
 """
 import argparse
 import os
@@ -51,8 +56,6 @@ def tree_size(tree):
     size = 0
     for dirpath, _, names in os.walk(tree):
         for name in names:
-            if name.startswith("."):
-                continue
             files += 1
             size += os.path.getsize(os.path.join(dirpath, name))
     return files, size
@@ -65,12 +68,100 @@ def peak_rss_kb(cmd):
     return int(out.stderr.strip().splitlines()[-1])
 
 
+def source_messages(source):
+    for dirpath, _, names in sorted(os.walk(source)):
+        for name in sorted(names):
+            path = os.path.join(dirpath, name)
+            if not name.endswith(".md") and os.path.isfile(path):
+                yield path
+
+
+def make_big_mbox(source, path, megabytes):
+    """One mbox of the given size: the source messages over and over, each after a
+    From_ line. Kept between runs when its size is right."""
+    want = megabytes * 1024 * 1024
+    if os.path.exists(path) and os.path.getsize(path) == want:
+        return
+    messages = [open(p, "rb").read() for p in source_messages(source)]
+    written = 0
+    with open(path, "wb") as out:
+        while written < want:
+            for message in messages:
+                chunk = b"From sender@example.org Mon Mar 12 14:05:33 2012\n" + message + b"\n"
+                chunk = chunk[:want - written]
+                out.write(chunk)
+                written += len(chunk)
+                if written >= want:
+                    break
+
+
+def scale_benchmark(args, mailsift, readall, tree):
+    files, size = tree_size(tree)
+    print(f"collection: {tree}: {files} files, {size / 1e6:.1f} MB")
+    out = os.path.join(args.work, "listing.txt")
+    q = shlex.quote
+
+    def mailsift_run(binary, extra=""):
+        return f"{q(binary)} -.ini -p {q(tree)} -o {q(out)}{extra} 2> /dev/null"
+
+    commands = [
+        ("a", "readall", f"{q(readall)} {q(tree)} > /dev/null"),
+        ("b", "find -type f", f"find {q(tree)} -type f > /dev/null"),
+        ("c", "mailsift -o", mailsift_run(mailsift)),
+        ("d", "mailsift -o -d ,", mailsift_run(mailsift, " -d ,")),
+        ("e", "grep -r -i -c", f"grep -r -i -c '^Subject:' {q(tree)} | cat > /dev/null"),
+    ]
+    if args.baseline:
+        commands += [
+            ("c0", "baseline -o", mailsift_run(args.baseline)),
+            ("d0", "baseline -o -d ,", mailsift_run(args.baseline, " -d ,")),
+        ]
+    for _ in range(2):  # warm the page cache
+        timed(commands[0][2])
+    samples = {key: [] for key, _, _ in commands}
+    for _ in range(args.repeat):
+        for key, _, cmd in commands:
+            samples[key].append(timed(cmd)[0])
+
+    floor = statistics.median(samples["a"])
+    print(f"\n{'':5}{'command':20}{'median s':>10}{'ratio':>8}{'MB/s':>10}{'files/s':>11}")
+    for key, name, _ in commands:
+        m = statistics.median(samples[key])
+        label = f"({key})"
+        print(f"{label:5}{name:20}{m:10.3f}{m / floor:8.2f}{size / 1e6 / m:10.0f}{files / m:11.0f}")
+    rss = peak_rss_kb(commands[2][2])
+    print(f"\npeak resident memory of (c): {rss} KB ({rss / 1024:.1f} MB)")
+    c = statistics.median(samples["c"])
+    d = statistics.median(samples["d"])
+    e = statistics.median(samples["e"])
+    print(f"targets: (c)/(a) = {c / floor:.2f} (<= 1.3); (c) < (e): {c < e}; "
+          f"(d)/(c) = {d / c:.3f} (<= 1.05); peak RSS < 6 MB: {rss < 6 * 1024}")
+
+
+def memory_benchmark(args, mailsift, source, tree):
+    big = os.path.join(args.work, f"big-{args.big_mb}mb")
+    os.makedirs(big, exist_ok=True)
+    mbox = os.path.join(big, "mail.mbox")
+    make_big_mbox(source, mbox, args.big_mb)
+    q = shlex.quote
+    out = os.path.join(args.work, "listing.txt")
+    for name, path in ((f"one {args.big_mb} MB mbox", big), (f"collection {tree}", tree)):
+        cmd = f"{q(mailsift)} -.ini -p {q(path)} -o {q(out)} 2> /dev/null"
+        start = time.perf_counter()
+        rss = peak_rss_kb(cmd)
+        elapsed = time.perf_counter() - start
+        print(f"{name}: peak resident memory {rss} KB ({rss / 1024:.1f} MB), {elapsed:.2f} s")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--files", type=int, default=int(os.environ.get("BENCH_FILES", 40000)))
     parser.add_argument("--repeat", type=int, default=int(os.environ.get("BENCH_REPEAT", 5)))
     parser.add_argument("--work", default=os.environ.get("BENCH_DIR", "/tmp/mailsift-bench"))
     parser.add_argument("--source", default=None)
+    parser.add_argument("--baseline", default=os.environ.get("BENCH_BASELINE"))
+    parser.add_argument("--memory", action="store_true")
+    parser.add_argument("--big-mb", type=int, default=int(os.environ.get("BENCH_BIG_MB", 2048)))
     args = parser.parse_args()
 
     source = args.source
@@ -82,39 +173,13 @@ def main():
 
     os.makedirs(args.work, exist_ok=True)
     tree = os.path.join(args.work, f"collection-{args.files}")
-    out = os.path.join(args.work, "listing.txt")
     run([sys.executable, os.path.join(ROOT, "bench", "make_collection.py"), "--source", source,
          "--dest", tree, "--files", str(args.files)])
-    files, size = tree_size(tree)
-    print(f"collection: {tree}: {files} files, {size / 1e6:.1f} MB (from {source})")
-
-    q = shlex.quote
-    commands = [
-        ("a", "readall", f"{q(readall)} {q(tree)} > /dev/null"),
-        ("b", "find -type f", f"find {q(tree)} -type f > /dev/null"),
-        ("c", "mailsift -o", f"{q(mailsift)} -.ini -p {q(tree)} -o {q(out)} 2> /dev/null"),
-        ("d", "mailsift -o -d ,", f"{q(mailsift)} -.ini -p {q(tree)} -o {q(out)} -d , 2> /dev/null"),
-        ("e", "grep -r -i -c", f"grep -r -i -c '^Subject:' {q(tree)} | cat > /dev/null"),
-    ]
-    for _ in range(2):  # warm the page cache
-        timed(commands[0][2])
-    samples = {key: [] for key, _, _ in commands}
-    for _ in range(args.repeat):
-        for key, _, cmd in commands:
-            samples[key].append(timed(cmd)[0])
-
-    floor = statistics.median(samples["a"])
-    print(f"\n{'':3}{'command':20}{'median s':>10}{'ratio':>8}{'MB/s':>10}{'files/s':>11}")
-    for key, name, _ in commands:
-        m = statistics.median(samples[key])
-        print(f"({key}) {name:18}{m:10.3f}{m / floor:8.2f}{size / 1e6 / m:10.0f}{files / m:11.0f}")
-    rss = peak_rss_kb(commands[2][2])
-    print(f"\npeak resident memory of (c): {rss} KB ({rss / 1024:.1f} MB)")
-    c = statistics.median(samples["c"])
-    d = statistics.median(samples["d"])
-    e = statistics.median(samples["e"])
-    print(f"targets: (c)/(a) = {c / floor:.2f} (<= 1.3); (c) < (e): {c < e}; "
-          f"(d)/(c) = {d / c:.3f} (<= 1.05); peak RSS < 6 MB: {rss < 6 * 1024}")
+    print(f"messages from {source}")
+    if args.memory:
+        memory_benchmark(args, mailsift, source, tree)
+    else:
+        scale_benchmark(args, mailsift, readall, tree)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 #include "listing/header_values.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "listing/line_reader.h"
@@ -57,6 +59,13 @@ bool is_continuation(const message_line& line) {
   return first == '>' && is_ascii_space(stored_char(line, 1));
 }
 
+// For each letter A-Z, the months (bit m for month m + 1) whose name begins with it.
+constexpr std::array<uint16_t, 26> k_months_by_initial = [] {
+  std::array<uint16_t, 26> out{};
+  for (int m = 0; m < 12; ++m) out[k_month_names[m][0] - 'A'] |= static_cast<uint16_t>(1u << m);
+  return out;
+}();
+
 // The first month of the table (1-12) whose name find_text finds in `text`, or 0.
 // One pass collects every name found; the table's order then decides.
 int first_month_named(std::string_view text) {
@@ -68,9 +77,9 @@ int first_month_named(std::string_view text) {
     if (first < 'A' || first > 'Z') continue;
     char second = ascii_lower(text[i + 1]);
     char third = ascii_lower(text[i + 2]);
-    for (int m = 0; m < 12; ++m) {
-      std::string_view name = k_month_names[m];
-      if (first == name[0] && second == name[1] && third == name[2]) found |= 1u << m;
+    for (unsigned months = k_months_by_initial[first - 'A']; months != 0; months &= months - 1) {
+      std::string_view name = k_month_names[std::countr_zero(months)];
+      if (second == name[1] && third == name[2]) found |= 1u << std::countr_zero(months);
     }
   }
   return found == 0 ? 0 : std::countr_zero(found) + 1;
@@ -113,6 +122,8 @@ bool append_run(field_text& text, std::string_view run) {
 }
 
 }  // namespace
+
+void append_text(field_text& field, std::string_view text) { append_run(field, text); }
 
 std::size_t find_text(std::string_view text, std::string_view literal) {
   const std::size_t n = text.size();
@@ -165,7 +176,7 @@ void append_entry_head(field_text& field, int& counter, bool body) {
 
 void append_entry(field_text& field, int& counter, std::string_view text) {
   append_entry_head(field, counter, false);
-  field.append(text);
+  append_text(field, text);
   field.append("  ");
 }
 
@@ -219,7 +230,7 @@ void fold_continuations(line_reader& reader, field_text& field) {
     while (is_continuation(work)) {
       if (field.back() == ',') field.drop_last();
       if (work.text[0] == '\t') work.text[0] = ' ';
-      field.append(work.text.view());
+      append_text(field, work.text.view());
       // At the end of the file there is nothing to hand back.
       if (!read_line(reader, work)) return;
     }

@@ -121,7 +121,7 @@ void take_address(scan_state& scan, message_line& line, field_text& field, int& 
                   std::size_t after_colon, bool body) {
   blank_after_colon(line.text, after_colon, g_delimiter);
   append_entry_head(field, counter, body);
-  field.append(line.text.view());
+  append_text(field, line.text.view());
   fold_continuations(*scan.reader, field);
   field.append("  ");
 }
@@ -134,12 +134,12 @@ void take_from(scan_state& scan, message_line& line) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
     if (read_line(*scan.reader, s_second_line)) {
-      text.append(s_second_line.text.view());
+      append_text(text, s_second_line.text.view());
       replace_tabs(text);
     }
   }
   append_entry_head(scan.fields->from, scan.from_count, !scan.header_phase && scan.from_seen);
-  scan.fields->from.append(text.view());
+  append_text(scan.fields->from, text.view());
   scan.fields->from.append("  ");
   scan.from_seen = true;
 }
@@ -206,7 +206,7 @@ void append_attachment(scan_state& scan, int& counter, std::string_view text) {
   field_text& info = scan.fields->attachment_info;
   append_entry_head(info, counter, false);
   info.append("Attachment info: ");
-  info.append(text);
+  append_text(info, text);
   info.append("  ");
 }
 
@@ -479,27 +479,12 @@ line_facts facts_of(std::string_view text) {
   return facts;
 }
 
-// Both cases of an ASCII letter (any other byte twice), for the table below.
+// Both cases of an ASCII letter (any other byte twice), for the tables below.
 constexpr std::array<char, 2> both_cases(char c) {
   if (c >= 'a' && c <= 'z') return {c, static_cast<char>(c - 32)};
   if (c >= 'A' && c <= 'Z') return {c, static_cast<char>(c + 32)};
   return {c, c};
 }
-
-// Bytes that begin a starts-with literal, in either case: a line that begins
-// otherwise and holds no contains-literal matches no rule.
-constexpr std::array<bool, 256> collect_header_starts() {
-  std::array<bool, 256> out{};
-  for (const header_rule& rule : k_header_rules) {
-    if (tests_contains(rule.test) && rule.test != rule_test::armed_content_type) continue;
-    for (const rule_literal& literal : rule.literals) {
-      if (literal.text.empty()) break;
-      for (char c : both_cases(literal.text[0])) out[static_cast<unsigned char>(c)] = true;
-    }
-  }
-  return out;
-}
-constexpr std::array<bool, 256> k_header_starts = collect_header_starts();
 
 bool starts_with_literal(std::string_view text, std::string_view literal, bool any_case) {
   // The first byte decides for almost every line; the rest is compared only then.
@@ -529,10 +514,33 @@ bool rule_matches(std::size_t index, const scan_state& scan, std::string_view te
   return false;
 }
 
+// For each byte, the rules (bit i for rule i) with a starts-with literal that
+// begins with it in either case; only they, and the rules whose contains-literals
+// the line holds, can take a line.
+constexpr std::array<uint16_t, 256> k_rules_by_first_byte = [] {
+  std::array<uint16_t, 256> out{};
+  for (std::size_t r = 0; r < std::size(k_header_rules); ++r) {
+    const header_rule& rule = k_header_rules[r];
+    if (rule.test == rule_test::contains) continue;
+    for (const rule_literal& literal : rule.literals) {
+      if (literal.text.empty()) break;
+      for (char c : both_cases(literal.text[0])) {
+        out[static_cast<unsigned char>(c)] |= static_cast<uint16_t>(1u << r);
+      }
+    }
+  }
+  return out;
+}();
+constexpr uint32_t k_all_rules = (uint32_t{1} << std::size(k_header_rules)) - 1;
+
 // The first rule from `first_rule` on that matches, or none (the table's size).
 std::size_t first_matching_rule(const scan_state& scan, std::string_view text,
                                 const line_facts& facts, std::size_t first_rule) {
-  for (std::size_t i = first_rule; i < std::size(k_header_rules); ++i) {
+  uint32_t candidates = facts.contained & k_all_rules;
+  if (!text.empty()) candidates |= k_rules_by_first_byte[static_cast<unsigned char>(text[0])];
+  candidates &= k_all_rules & ~((uint32_t{1} << first_rule) - 1);
+  for (; candidates != 0; candidates &= candidates - 1) {
+    std::size_t i = static_cast<std::size_t>(std::countr_zero(candidates));
     if (rule_matches(i, scan, text, facts)) return i;
   }
   return std::size(k_header_rules);
@@ -559,7 +567,8 @@ void scan_text(scan_state& scan, std::string_view text) {
   text.remove_prefix(quote_marks_length(text));
   line_facts facts = facts_of(text);
   if (!facts.has_mark) return;
-  if (facts.contained == 0 && !k_header_starts[static_cast<unsigned char>(text[0])]) return;
+  if (facts.contained == 0 && k_rules_by_first_byte[static_cast<unsigned char>(text[0])] == 0)
+    return;
   if (!scan.content_type_armed && (facts.contained & k_hasattach_bit) &&
       text.find("True") == std::string_view::npos) {
     scan.content_type_armed = true;

@@ -42,21 +42,28 @@ fuzz-smoke: fuzz
 	fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
 # Scale benchmark: a full run against one process that only reads the same bytes.
+# The benchmarks need python3, GNU time and Google Benchmark.
+BENCH_PACKAGES = python3 time libbenchmark-dev
+# Then the header scan alone (bench-scan).
 bench:
+	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py
+	$(MAKE) bench-scan
 
 clean:
-	rm -rf build build-test build-windows build-asan build-fuzz
+	rm -rf build build-test build-windows build-asan build-fuzz build-bench build-bench-scan
 
 # The header scan alone, on messages in memory (Google Benchmark); the corpus
 # benchmark reads every message of BENCH_CORPUS.
 BENCH_CORPUS ?= $(firstword $(wildcard ../shared/corpus) samples)
 .PHONY: bench-scan bench-memory
 bench-scan:
+	tools/need-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench-scan -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF -DMAILSIFT_BENCH=ON
 	cmake --build build-bench-scan -j $(JOBS) --target mailsift_benchmarks
 	MAILSIFT_BENCH_CORPUS=$(BENCH_CORPUS) ./build-bench-scan/mailsift_benchmarks
 
 # Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default).
 bench-memory:
+	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --memory

@@ -751,11 +751,18 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   record_writer& out = start_record_writer(stream);
   bool quoted = quoting();
   put(out, '\n');
-  if (doubling_quotes() && path.find('"') != std::string_view::npos) {
-    static field_text doubled;
-    doubled.clear();
-    append_doubling_quotes(doubled, path, true);
-    write_field(out, doubled.view(), quoted);
+  // A line end inside a POSIX file name would split its record in two, so it
+  // is shown as '?'.
+  bool doubled = doubling_quotes() && path.find('"') != std::string_view::npos;
+  if (doubled || path.find_first_of("\r\n") != std::string_view::npos) {
+    static field_text shown;
+    shown.clear();
+    for (char c : path) {
+      if (c == '\n' || c == '\r') c = '?';
+      if (c == '"' && doubled) shown.push_back('"');
+      shown.push_back(c);
+    }
+    write_field(out, shown.view(), quoted);
   } else {
     write_field(out, path, quoted);
   }

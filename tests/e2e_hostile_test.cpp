@@ -55,6 +55,14 @@ read_handle open_after_deletion(const std::string& path) {
   return s_real.open_for_reading(path);
 }
 
+read_handle open_and_look_up_after_deletion(const std::string& path, dir_entry& entry) {
+  if (path.find("gone") != std::string::npos) s_tree->remove("m/gone.eml");
+  return s_real.open_and_look_up(path, entry);
+}
+
+// An open that fails for a file still there hands it to the look-up by name.
+read_handle open_and_look_up_failing(const std::string&, dir_entry&) { return k_no_file; }
+
 // Walks the tree's "m" directory in-process and returns the listing it wrote.
 std::string walk_in_process(const temp_tree& tree) {
   create_run_settings();
@@ -80,16 +88,23 @@ std::string walk_in_process(const temp_tree& tree) {
 TEST(hostile_files, a_file_deleted_between_walk_and_scan_is_skipped_or_listed_whole) {
   scoped_platform swap;
   s_real = g_platform;
-  for (bool at_open : {false, true}) {
+  enum class gone { at_first_open, at_look_up, at_open };
+  for (gone when : {gone::at_first_open, gone::at_look_up, gone::at_open}) {
+    bool at_open = when == gone::at_open;
     temp_tree tree;
     s_tree = &tree;
     tree.write("m/gone.eml", "Subject: never read\n");
     tree.write("m/kept.eml", "Subject: kept\n");
     g_platform = s_real;
-    if (at_open) {
-      g_platform.open_for_reading = open_after_deletion;
+    if (when == gone::at_first_open) {
+      g_platform.open_and_look_up = open_and_look_up_after_deletion;
     } else {
-      g_platform.lookup_file = lookup_after_deletion;
+      g_platform.open_and_look_up = open_and_look_up_failing;
+      if (at_open) {
+        g_platform.open_for_reading = open_after_deletion;
+      } else {
+        g_platform.lookup_file = lookup_after_deletion;
+      }
     }
     std::string listing = walk_in_process(tree);
     EXPECT_NE(listing.find("(#1:) Subject: kept  "), std::string::npos) << listing;

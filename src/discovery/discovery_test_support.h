@@ -25,6 +25,11 @@ inline bool recording_lookup(const std::string& path, dir_entry& entry) {
   return native_platform().lookup_file(path, entry);
 }
 
+inline read_handle recording_open_and_look_up(const std::string& path, dir_entry& entry) {
+  g_looked_up.push_back(path);
+  return native_platform().open_and_look_up(path, entry);
+}
+
 class discovery_test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,6 +49,7 @@ class discovery_test : public ::testing::Test {
     g_out_file = listing_;
     g_msg_file = stderr;
     g_platform.lookup_file = recording_lookup;
+    g_platform.open_and_look_up = recording_open_and_look_up;
   }
   void TearDown() override {
     g_out_file = nullptr;

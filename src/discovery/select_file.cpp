@@ -161,7 +161,13 @@ bool find_by_wildcard(const std::string& path, const std::string& name, dir_entr
   return found;
 }
 
-void select_file(const std::string& dir, const std::string& name) {
+namespace {
+
+void close_if_open(read_handle file) {
+  if (file != k_no_file) g_platform.close_file(file);
+}
+
+void select(const std::string& dir, const std::string& name, bool listed_as_file) {
   if (name == "." || name == "..") return;
   // The complete path and the entry are reused from file to file, so that a file
   // costs no allocation here.
@@ -169,21 +175,38 @@ void select_file(const std::string& dir, const std::string& name) {
   static dir_entry entry;
   path.assign(dir);
   path.append(name);
-  if (!g_platform.lookup_file(path, entry) && !find_by_wildcard(path, name, entry)) return;
+  // Opening first spares walking the path twice; what cannot be opened that way
+  // is looked up by name, as everything else is.
+  read_handle file = listed_as_file ? g_platform.open_and_look_up(path, entry) : k_no_file;
+  if (file == k_no_file && !g_platform.lookup_file(path, entry) &&
+      !find_by_wildcard(path, name, entry)) {
+    return;
+  }
   file_dates dates = listing_dates(entry, g_settings->zulu != 0);
   int64_t size = entry.size;
   uint32_t attributes = entry.attributes;
-  if (g_settings->age_filter && !passes_age_filter(path, dates)) return;
-  if (!passes_size_filters(size)) return;
-  if (g_settings->change_attributes) {
+  bool passes =
+      (!g_settings->age_filter || passes_age_filter(path, dates)) && passes_size_filters(size);
+  if (passes && g_settings->change_attributes) {
     attributes = change_attributes(path, attributes);
-    if (g_settings->directory_mode > 1 && (attributes & k_attr_directory) == 0) return;
+    passes = g_settings->directory_mode <= 1 || (attributes & k_attr_directory) != 0;
   }
+  if (!passes) return close_if_open(file);
   bool is_file = (attributes & k_attr_directory) == 0;
-  read_handle file = g_platform.open_for_reading(path);
-  // Only a failed open asks why. Reading refused: skipped silently, like an
-  // unreadable directory; any other failure still gets its whole record.
-  if (file == k_no_file && is_file && !g_platform.can_read_file(path)) return;
+  if (file == k_no_file) {
+    file = g_platform.open_for_reading(path);
+    // Only a failed open asks why. Reading refused: skipped silently, like an
+    // unreadable directory; any other failure still gets its whole record.
+    if (file == k_no_file && is_file && !g_platform.can_read_file(path)) return;
+  }
   if (is_file) ++g_file_count;
   scan_opened_message(path, file, size, dates);
+}
+
+}  // namespace
+
+void select_file(const std::string& dir, const std::string& name) { select(dir, name, false); }
+
+void select_walked_file(const std::string& dir, const dir_entry& entry) {
+  select(dir, entry.name, (entry.attributes & k_attr_directory) == 0);
 }

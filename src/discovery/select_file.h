@@ -31,6 +31,9 @@ struct file_dates {
 // it to scan_message. `dir` carries the long-path prefix and ends in a separator.
 // Files that vanished, fail a filter or cannot be read are skipped silently.
 void select_file(const std::string& dir, const std::string& name);
+// The same for a file the walk found: an entry the directory listing gave as a
+// regular file is opened first and looked up through the open file.
+void select_walked_file(const std::string& dir, const dir_entry& entry);
 
 // The three times of an entry as file_dates, in UTC or local time.
 file_dates convert_file_times(const dir_entry& entry, bool in_utc);

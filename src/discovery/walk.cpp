@@ -55,7 +55,7 @@ void handle_file(const std::string& dir, const dir_entry& entry) {
   if (g_counting && g_settings->output_mode) {
     count_file(dir, entry);
   } else if (!g_settings->exclude || !is_excluded(entry.name)) {
-    select_file(dir, entry.name);
+    select_walked_file(dir, entry);
   }
 }
 

@@ -168,6 +168,12 @@ struct platform_table {
   // entry may be left unset, which spares a look-up per entry where the system's
   // directory listing already tells the type.
   find_state* (*find_first_names)(const std::string& pattern, dir_entry& entry);
+  // Opens a regular file for reading and fills its entry as lookup_file would,
+  // from the open file where the system allows: one walk of the path instead of
+  // two. k_no_file when the file cannot be opened or is not a regular file. Only
+  // for names a directory listing gave as regular files, since the open comes
+  // before anything else is known of the file.
+  read_handle (*open_and_look_up)(const std::string& path, dir_entry& entry);
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -120,11 +120,7 @@ file_ticks ticks_of(const struct statx_timestamp& t) {
 // Fills `entry` from the file `path` names relative to the directory `at` (links
 // followed). FIFOs, devices and sockets are refused: reading them could block or
 // never end. The name is assigned in place, so a reused entry allocates nothing.
-bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entry) {
-  struct statx sx;
-  if (statx(at, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    return false;
-  }
+bool fill_entry_from(const struct statx& sx, std::string_view name, dir_entry& entry) {
   mode_t mode = sx.stx_mode;
   if (!S_ISREG(mode) && !S_ISDIR(mode)) return false;
   entry.name.assign(name);
@@ -135,6 +131,14 @@ bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entr
   // Creation times exist only where the file system keeps them; 0 reads as never set.
   entry.create_ticks = (sx.stx_mask & STATX_BTIME) ? ticks_of(sx.stx_btime) : 0;
   return true;
+}
+
+bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entry) {
+  struct statx sx;
+  if (statx(at, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    return false;
+  }
+  return fill_entry_from(sx, name, entry);
 }
 
 // The name and the directory bit from the directory listing's own type where it
@@ -389,6 +393,22 @@ read_handle posix_open_for_reading(const std::string& path) {
   return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
 }
 
+read_handle posix_open_and_look_up(const std::string& path, dir_entry& entry) {
+  // No controlling terminal, no wait for a FIFO's writer: the type is known only
+  // once the file is open.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return k_no_file;
+  struct statx sx;
+  bool regular = statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
+                       STATX_BASIC_STATS | STATX_BTIME, &sx) == 0 &&
+                 S_ISREG(sx.stx_mode) && fill_entry_from(sx, base_name(path), entry);
+  if (!regular) {
+    close(fd);
+    return k_no_file;
+  }
+  return static_cast<read_handle>(fd);
+}
+
 int64_t posix_read_bytes(read_handle file, void* buffer, int64_t size) {
   for (;;) {
     ssize_t n = read(static_cast<int>(file), buffer, static_cast<std::size_t>(size));
@@ -571,6 +591,7 @@ const platform_table& native_platform() {
       posix_ansi_text_to_utf8,
       posix_can_read_file,
       posix_find_first_names,
+      posix_open_and_look_up,
   };
   return table;
 }

@@ -283,6 +283,13 @@ read_handle win_open_for_reading(const std::string& path) {
   return reinterpret_cast<read_handle>(h);
 }
 
+// The look-up costs no more than the open here, and it comes first so that only
+// regular files are opened.
+read_handle win_open_and_look_up(const std::string& path, dir_entry& entry) {
+  if (!win_lookup_file(path, entry) || (entry.attributes & k_attr_directory) != 0) return k_no_file;
+  return win_open_for_reading(path);
+}
+
 int64_t win_read_bytes(read_handle file, void* buffer, int64_t size) {
   DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
   DWORD got = 0;
@@ -451,6 +458,7 @@ const platform_table& native_platform() {
       win_ansi_text_to_utf8,
       win_can_read_file,
       win_find_first,  // the system's search gives every fact at no extra cost
+      win_open_and_look_up,
   };
   return table;
 }

@@ -393,10 +393,37 @@ read_handle posix_open_for_reading(const std::string& path) {
   return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
 }
 
+// The directory of the last file opened, held open: the files of one directory
+// come one after another, and each is then opened by its name alone instead of
+// walking the whole path again. A directory replaced since is no longer found
+// through the old one, and the caller then looks the file up by its path.
+struct held_directory {
+  std::string path;
+  int fd = -1;
+};
+held_directory s_held_directory;
+
+int directory_for(std::string_view directory) {
+  held_directory& held = s_held_directory;
+  if (held.fd >= 0 && held.path == directory) return held.fd;
+  if (held.fd >= 0) close(held.fd);
+  held.path.assign(directory);
+  held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return held.fd;
+}
+
 read_handle posix_open_and_look_up(const std::string& path, dir_entry& entry) {
+  std::size_t slash = path.find_last_of('/');
+  int at = AT_FDCWD;
+  const char* name = path.c_str();
+  if (slash != std::string::npos && slash > 0 && slash + 1 < path.size()) {
+    at = directory_for(std::string_view(path).substr(0, slash));
+    if (at < 0) return k_no_file;
+    name += slash + 1;
+  }
   // No controlling terminal, no wait for a FIFO's writer: the type is known only
   // once the file is open.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return k_no_file;
   struct statx sx;
   bool regular = statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,

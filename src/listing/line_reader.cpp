@@ -56,8 +56,8 @@ bool refill(line_reader& reader) {
       --size;
     }
     reader.end = size;
-    // Most files hold no NUL at all: one look per chunk spares one per line.
-    reader.chunk_has_nul = std::memchr(reader.buffer.data(), '\0', size) != nullptr;
+    // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
+    reader.chunk_has_nul = false;
     if (size > 0) return true;
   }
 }
@@ -142,20 +142,43 @@ uint64_t admitted_marks(const char* bytes, uint64_t marks, const mark_filter& fi
   return admitted;
 }
 
-// Works out the admitted marks of every block of the chunk, in one tight loop.
+// Bit i set when block[i] is a NUL, for the k_mark_block bytes at `block`.
+uint64_t nul_bits(const char* block) {
+  uint64_t bits = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block + i));
+    bits |=
+        static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))))
+        << i;
+  }
+#else
+  for (std::size_t i = 0; i < k_mark_block; ++i) bits |= static_cast<uint64_t>(block[i] == 0) << i;
+#endif
+  return bits;
+}
+
+// Works out the admitted marks of every block of the chunk, in one tight loop,
+// and whether the chunk holds a NUL while its bytes are at hand.
 void find_admitted_marks(line_reader& reader, const mark_filter& filter) {
   const char* base = reader.buffer.data();
   std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
+  // Bytes after the chunk's end belong to no line of it.
+  std::size_t tail = reader.end % k_mark_block;
+  uint64_t last_block_bytes = tail == 0 ? ~uint64_t{0} : (uint64_t{1} << tail) - 1;
+  uint64_t nuls = 0;
   for (std::size_t b = 0; b < blocks; ++b) {
     const char* bytes = base + b * k_mark_block;
     uint64_t marks = k_mark_bits(bytes);
     // The chunk's first two bytes have no two bytes before them.
     if (b == 0) marks &= ~uint64_t{3};
     reader.marks[b] = admitted_marks(bytes, marks, filter);
+    uint64_t block_nuls = nul_bits(bytes);
+    nuls |= b + 1 == blocks ? block_nuls & last_block_bytes : block_nuls;
   }
-  // Bytes after the chunk's end belong to no line of it.
-  std::size_t tail = reader.end % k_mark_block;
-  if (tail != 0) reader.marks[blocks - 1] &= (uint64_t{1} << tail) - 1;
+  if (blocks > 0) reader.marks[blocks - 1] &= last_block_bytes;
+  reader.chunk_has_nul = nuls != 0;
   reader.marks_ready = true;
 }
 
@@ -250,7 +273,8 @@ bool read_line(line_reader& reader, message_line& line) {
   bool may_hold_nul = false;
   while (room > 0 && !line.line_end) {
     if (reader.pos == reader.end && !refill(reader)) break;
-    may_hold_nul = may_hold_nul || reader.chunk_has_nul;
+    // A chunk not searched for marks has not been searched for NULs either.
+    may_hold_nul = may_hold_nul || !reader.marks_ready || reader.chunk_has_nul;
     got_any = true;
     room -= take_from_chunk(reader, line, room);
   }
@@ -267,6 +291,7 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
                              std::string_view& text) {
   if (reader.replay) return read_whole_line(reader, spare, text);
   if (reader.pos == reader.end) return refill(reader) ? marked_read::next_chunk : marked_read::end;
+  if (!reader.marks_ready) find_admitted_marks(reader, filter);
   // NULs cut lines short, so their marks may not count: such chunks go line by line.
   if (reader.chunk_has_nul) return read_whole_line(reader, spare, text);
   std::size_t mark = next_admitted_mark(reader, filter);

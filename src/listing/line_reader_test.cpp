@@ -222,6 +222,9 @@ std::vector<std::string> awkward_contents() {
       std::string(n - 4, 'x') + "From: q\r\nname=u\n",
       std::string(2 * n + 5, 'x') + "name=far\n" + std::string(70000, 'z'),
       "From: last line without an end",
+      // A NUL only in a later chunk, and only in an earlier one.
+      std::string(k_read_chunk + 100, 'x') + std::string("\nFrom: a\0b\nname=t\n", 18),
+      std::string("x\0y\n", 4) + std::string(k_read_chunk, 'x') + "\nFrom: clean\nname=s\n",
   };
   // Marks in every position of a line and a block, and lines of every length.
   std::string ladder;

@@ -99,36 +99,6 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
   return take;
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-// The marks of a block 32 bytes at a time, for processors that have AVX2; the
-// build itself assumes no more than SSE2, so the choice is made at run time.
-__attribute__((target("avx2"))) uint64_t mark_bits_avx2(const char* block) {
-  const __m256i colon = _mm256_set1_epi8(':');
-  const __m256i equals = _mm256_set1_epi8('=');
-  uint64_t bits = 0;
-  for (std::size_t i = 0; i < k_mark_block; i += 32) {
-    __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + i));
-    __m256i hits =
-        _mm256_or_si256(_mm256_cmpeq_epi8(bytes, colon), _mm256_cmpeq_epi8(bytes, equals));
-    bits |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hits))) << i;
-  }
-  return bits;
-}
-
-using mark_bits_function = uint64_t (*)(const char*);
-
-mark_bits_function widest_mark_bits() {
-  // The processor's features are known only once this has run; a constructor of
-  // the program may run first.
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? mark_bits_avx2 : mark_bits_baseline;
-}
-
-const mark_bits_function k_mark_bits = widest_mark_bits();
-#else
-constexpr auto k_mark_bits = mark_bits_baseline;
-#endif
-
 // The marks of the block at `bytes` that `filter` admits, bit i for its byte i.
 // Every mark is judged without a branch on the outcome, which the processor
 // could not foresee.
@@ -142,44 +112,122 @@ uint64_t admitted_marks(const char* bytes, uint64_t marks, const mark_filter& fi
   return admitted;
 }
 
-// Bit i set when block[i] is a NUL, for the k_mark_block bytes at `block`.
-uint64_t nul_bits(const char* block) {
-  uint64_t bits = 0;
-#ifdef __SSE2__
-  const __m128i zero = _mm_setzero_si128();
-  for (std::size_t i = 0; i < k_mark_block; i += 16) {
-    __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block + i));
-    bits |=
-        static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))))
-        << i;
-  }
-#else
-  for (std::size_t i = 0; i < k_mark_block; ++i) bits |= static_cast<uint64_t>(block[i] == 0) << i;
-#endif
-  return bits;
-}
-
-// Works out the admitted marks of every block of the chunk, in one tight loop,
-// and whether the chunk holds a NUL while its bytes are at hand.
-void find_admitted_marks(line_reader& reader, const mark_filter& filter) {
+// One chunk's blocks, as the two block searches below share them: a mark is
+// judged by the filter only after two letters, as every literal's mark is;
+// most marks in bodies are not, and are passed over without a table look-up.
+// Also notes whether the chunk holds a NUL while its bytes are at hand.
+template <typename search_block>
+[[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
+                                                       const mark_filter& filter,
+                                                       search_block search) {
   const char* base = reader.buffer.data();
   std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
   // Bytes after the chunk's end belong to no line of it.
   std::size_t tail = reader.end % k_mark_block;
   uint64_t last_block_bytes = tail == 0 ? ~uint64_t{0} : (uint64_t{1} << tail) - 1;
   uint64_t nuls = 0;
+  // The chunk's first two bytes have no two bytes before them: no letters there.
+  uint64_t letters_before = 0;
   for (std::size_t b = 0; b < blocks; ++b) {
     const char* bytes = base + b * k_mark_block;
-    uint64_t marks = k_mark_bits(bytes);
-    // The chunk's first two bytes have no two bytes before them.
-    if (b == 0) marks &= ~uint64_t{3};
-    reader.marks[b] = admitted_marks(bytes, marks, filter);
-    uint64_t block_nuls = nul_bits(bytes);
-    nuls |= b + 1 == blocks ? block_nuls & last_block_bytes : block_nuls;
+    block_bits bits = search(bytes);
+    uint64_t after_one_letter = bits.letters << 1 | letters_before >> 63;
+    uint64_t after_two_letters = bits.letters << 2 | letters_before >> 62;
+    letters_before = bits.letters;
+    reader.marks[b] =
+        admitted_marks(bytes, bits.marks & after_one_letter & after_two_letters, filter);
+    nuls |= b + 1 == blocks ? bits.nuls & last_block_bytes : bits.nuls;
   }
   if (blocks > 0) reader.marks[blocks - 1] &= last_block_bytes;
   reader.chunk_has_nul = nuls != 0;
   reader.marks_ready = true;
+}
+
+#ifdef __SSE2__
+// Bit i set for each byte of the 16 at `bytes` that is a letter, a mark or a NUL.
+inline void search_16(const char* bytes, uint32_t& marks, uint32_t& letters, uint32_t& nuls) {
+  __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
+                              _mm_cmpeq_epi8(block, _mm_set1_epi8('=')));
+  // A letter in either case lies 0 to 25 above 'a' once bit 5 is set.
+  __m128i from_a = _mm_sub_epi8(_mm_or_si128(block, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+  __m128i letter = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(25)), from_a);
+  marks = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+  letters = static_cast<uint32_t>(_mm_movemask_epi8(letter));
+  nuls = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+}
+#endif
+
+block_bits baseline_block_search(const char* block) {
+  block_bits bits;
+#ifdef __SSE2__
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    uint32_t marks, letters, nuls;
+    search_16(block + i, marks, letters, nuls);
+    bits.marks |= static_cast<uint64_t>(marks) << i;
+    bits.letters |= static_cast<uint64_t>(letters) << i;
+    bits.nuls |= static_cast<uint64_t>(nuls) << i;
+  }
+#else
+  for (std::size_t i = 0; i < k_mark_block; ++i) {
+    unsigned char c = static_cast<unsigned char>(block[i]);
+    bits.marks |= static_cast<uint64_t>(c == ':' || c == '=') << i;
+    bits.letters |= static_cast<uint64_t>(is_ascii_letter(static_cast<char>(c))) << i;
+    bits.nuls |= static_cast<uint64_t>(c == 0) << i;
+  }
+#endif
+  return bits;
+}
+
+void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
+  find_marks_of_chunk(reader, filter, baseline_block_search);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// The same 32 bytes at a time, for processors that have AVX2; the build itself
+// assumes no more than SSE2, so the choice is made at run time.
+__attribute__((target("avx2"))) inline block_bits search_block_avx2(const char* block) {
+  block_bits bits;
+  for (std::size_t i = 0; i < k_mark_block; i += 32) {
+    __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + i));
+    __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(':')),
+                                   _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('=')));
+    __m256i from_a =
+        _mm256_sub_epi8(_mm256_or_si256(bytes, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+    __m256i letter = _mm256_cmpeq_epi8(_mm256_min_epu8(from_a, _mm256_set1_epi8(25)), from_a);
+    __m256i nul = _mm256_cmpeq_epi8(bytes, _mm256_setzero_si256());
+    bits.marks |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hits))) << i;
+    bits.letters |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(letter))) << i;
+    bits.nuls |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(nul))) << i;
+  }
+  return bits;
+}
+
+__attribute__((target("avx2"))) void find_marks_avx2(line_reader& reader,
+                                                     const mark_filter& filter) {
+  find_marks_of_chunk(
+      reader, filter,
+      [](const char* block) __attribute__((target("avx2"))) { return search_block_avx2(block); });
+}
+
+using find_marks_function = void (*)(line_reader&, const mark_filter&);
+
+find_marks_function widest_find_marks() {
+  // The processor's features are known only once this has run; a constructor of
+  // the program may run first.
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? find_marks_avx2 : find_marks_baseline;
+}
+
+const find_marks_function k_find_marks = widest_find_marks();
+#else
+constexpr auto k_find_marks = find_marks_baseline;
+#endif
+
+// Works out the admitted marks of every block of the chunk, with the widest
+// instructions the processor has.
+void find_admitted_marks(line_reader& reader, const mark_filter& filter) {
+  k_find_marks(reader, filter);
 }
 
 // Position of the next mark from `reader.pos` on that the filter admits, or the
@@ -225,15 +273,14 @@ marked_read read_whole_line(line_reader& reader, message_line& spare, std::strin
 
 }  // namespace
 
-uint64_t mark_bits_baseline(const char* block) {
-  uint64_t bits = 0;
-  for (std::size_t i = 0; i < k_mark_block; i += 16) {
-    bits |= static_cast<uint64_t>(mark_bits16(block + i)) << i;
-  }
-  return bits;
+block_bits search_block(const char* block) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (k_find_marks == find_marks_avx2) return search_block_avx2(block);
+#endif
+  return baseline_block_search(block);
 }
 
-uint64_t mark_bits(const char* block) { return k_mark_bits(block); }
+block_bits search_block_baseline(const char* block) { return baseline_block_search(block); }
 
 bool open_line_reader(line_reader& reader, const std::string& path) {
   attach_line_reader(reader, g_platform.open_for_reading(path));

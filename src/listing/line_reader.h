@@ -89,17 +89,23 @@ inline uint32_t mark_bits16(const char* bytes) {
 #endif
 }
 
-// Bit i set when block[i] is ':' or '=', for the k_mark_block bytes at `block`
-// (aligned to k_mark_block): with the widest instructions the processor has.
-uint64_t mark_bits(const char* block);
+// What the k_mark_block bytes at `block` (aligned to k_mark_block) hold, bit i for
+// byte i: the marks ':' and '=', the ASCII letters, the NULs.
+struct block_bits {
+  uint64_t marks = 0;
+  uint64_t letters = 0;
+  uint64_t nuls = 0;
+};
+// With the widest instructions the processor has.
+block_bits search_block(const char* block);
 // The same with SSE2 alone (byte by byte without it), as every processor can.
-uint64_t mark_bits_baseline(const char* block);
+block_bits search_block_baseline(const char* block);
 
-// The byte pairs that may stand right before a ':' or '=' worth a look: a mark
-// after any other pair is passed over. Whoever knows what is looked for builds it.
-// A byte counts by its low five bits, which are a letter's place in the alphabet
-// in either case: other bytes share them with some letter, so a few marks more
-// get a look, and the table is small enough to stay in the fastest cache.
+// The pairs of letters that may stand right before a ':' or '=' worth a look: a
+// mark after any other pair, or after a byte that is not an ASCII letter, is
+// passed over. Whoever knows what is looked for builds it. A letter counts by its
+// low five bits, its place in the alphabet in either case, so the table is small
+// enough to stay in the fastest cache.
 struct mark_filter {
   // Bit (mark is '=') * 1024 + (first & 31) * 32 + (second & 31); ':' and '='
   // differ in their bit 2.
@@ -121,7 +127,7 @@ struct mark_filter {
 };
 
 enum class marked_read { line, next_chunk, end };
-// Passes over the lines that hold no ':' or '=' after a pair of bytes `filter`
+// Passes over the lines that hold no ':' or '=' after a pair of letters `filter`
 // admits, and gives the next line (or piece) that holds one, or that could not be
 // judged without reading it whole.
 // `text` then points either into the reader's buffer (valid until the next read)

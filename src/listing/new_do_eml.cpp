@@ -303,17 +303,24 @@ constexpr bool tests_contains(rule_test test) {
 }
 
 // Every literal is found through its first ':' or '=', its mark, and the two
-// bytes before the mark: so every literal needs both.
-constexpr bool every_literal_has_two_bytes_before_its_mark() {
+// bytes before the mark, which the line reader looks at only when they are
+// letters: so every literal needs a mark after two letters.
+constexpr bool has_mark_after_two_letters(const rule_literal& literal) {
+  return literal.mark >= 2 && literal.mark < literal.text.size() &&
+         is_ascii_letter(literal.text[literal.mark - 2]) &&
+         is_ascii_letter(literal.text[literal.mark - 1]);
+}
+
+constexpr bool every_literal_has_a_mark_after_two_letters() {
   for (const header_rule& rule : k_header_rules) {
     for (const rule_literal& literal : rule.literals) {
       if (literal.text.empty()) break;
-      if (literal.mark < 2 || literal.mark == literal.text.size()) return false;
+      if (!has_mark_after_two_letters(literal)) return false;
     }
   }
-  return k_hasattach.mark >= 2 && k_hasattach.mark < k_hasattach.text.size();
+  return has_mark_after_two_letters(k_hasattach);
 }
-static_assert(every_literal_has_two_bytes_before_its_mark());
+static_assert(every_literal_has_a_mark_after_two_letters());
 
 // The marks worth a look: those after the two bytes that come before the mark
 // of some literal. A line matches a rule only through such a mark, and the

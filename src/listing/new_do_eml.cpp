@@ -760,8 +760,14 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   put(out, '\n');
   // A line end inside a POSIX file name would split its record in two, so it
   // is shown as '?'.
-  bool doubled = doubling_quotes() && path.find('"') != std::string_view::npos;
-  if (doubled || path.find_first_of("\r\n") != std::string_view::npos) {
+  bool has_quote = false;
+  bool has_line_end = false;
+  for (char c : path) {
+    has_quote |= c == '"';
+    has_line_end |= c == '\n' || c == '\r';
+  }
+  bool doubled = has_quote && doubling_quotes();
+  if (doubled || has_line_end) {
     static field_text shown;
     shown.clear();
     for (char c : path) {

@@ -102,13 +102,9 @@ void append_wildcards_for(std::string& out, unsigned char lead) {
 }  // namespace
 
 file_dates convert_file_times(const dir_entry& entry, bool in_utc) {
-  file_dates dates;
+  file_dates dates = listing_dates(entry, in_utc);
   dates.access_time = convert_one_time(entry.access_ticks, in_utc);
   dates.create_time = convert_one_time(entry.create_ticks, in_utc);
-  dates.write_time = convert_one_time(entry.write_ticks, in_utc);
-  dates.create_raw = entry.create_ticks;
-  dates.access_raw = entry.access_ticks;
-  dates.write_raw = entry.write_ticks;
   return dates;
 }
 

@@ -27,7 +27,9 @@ void append_bytes(field_text& text, const char* from, std::size_t n) {
 // file. A CR at the end of a chunk is held back because its LF may start the
 // next one: a CR LF pair never spans two chunks.
 bool refill(line_reader& reader) {
+  // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
   reader.marks_ready = false;
+  reader.chunk_has_nul = false;
   for (;;) {
     std::size_t kept = reader.held_cr ? 1 : 0;
     if (kept) reader.buffer[0] = '\r';
@@ -41,7 +43,6 @@ bool refill(line_reader& reader) {
       // A failing read ends the file like its end does.
       reader.at_eof = true;
       reader.end = kept;
-      reader.chunk_has_nul = false;
       return kept > 0;
     }
     reader.bytes_read += got;
@@ -56,8 +57,6 @@ bool refill(line_reader& reader) {
       --size;
     }
     reader.end = size;
-    // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
-    reader.chunk_has_nul = false;
     if (size > 0) return true;
   }
 }
@@ -147,18 +146,18 @@ template <typename search_block>
 // Bit i set for each byte of the 16 at `bytes` that is a letter, a mark or a NUL.
 inline void search_16(const char* bytes, uint32_t& marks, uint32_t& letters, uint32_t& nuls) {
   __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
-  __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
-                              _mm_cmpeq_epi8(block, _mm_set1_epi8('=')));
   // A letter in either case lies 0 to 25 above 'a' once bit 5 is set.
   __m128i from_a = _mm_sub_epi8(_mm_or_si128(block, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
   __m128i letter = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(25)), from_a);
-  marks = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+  marks = mark_bits16(bytes);
   letters = static_cast<uint32_t>(_mm_movemask_epi8(letter));
   nuls = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
 }
 #endif
 
-block_bits baseline_block_search(const char* block) {
+}  // namespace
+
+block_bits search_block_baseline(const char* block) {
   block_bits bits;
 #ifdef __SSE2__
   for (std::size_t i = 0; i < k_mark_block; i += 16) {
@@ -179,8 +178,10 @@ block_bits baseline_block_search(const char* block) {
   return bits;
 }
 
+namespace {
+
 void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
-  find_marks_of_chunk(reader, filter, baseline_block_search);
+  find_marks_of_chunk(reader, filter, search_block_baseline);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -224,17 +225,10 @@ const find_marks_function k_find_marks = widest_find_marks();
 constexpr auto k_find_marks = find_marks_baseline;
 #endif
 
-// Works out the admitted marks of every block of the chunk, with the widest
-// instructions the processor has.
-void find_admitted_marks(line_reader& reader, const mark_filter& filter) {
-  k_find_marks(reader, filter);
-}
-
-// Position of the next mark from `reader.pos` on that the filter admits, or the
-// chunk's end. Every literal looked for has two bytes before its mark, within
-// its line, and a line starts at `reader.pos` or later.
-std::size_t next_admitted_mark(line_reader& reader, const mark_filter& filter) {
-  if (!reader.marks_ready) find_admitted_marks(reader, filter);
+// Position of the next admitted mark from `reader.pos` on, or the chunk's end;
+// the chunk's marks are known. Every literal looked for has two bytes before its
+// mark, within its line, and a line starts at `reader.pos` or later.
+std::size_t next_admitted_mark(const line_reader& reader) {
   std::size_t from = reader.pos + 2;
   if (from >= reader.end) return reader.end;
   std::size_t block = from / k_mark_block;
@@ -277,10 +271,8 @@ block_bits search_block(const char* block) {
 #if defined(__GNUC__) && defined(__x86_64__)
   if (k_find_marks == find_marks_avx2) return search_block_avx2(block);
 #endif
-  return baseline_block_search(block);
+  return search_block_baseline(block);
 }
-
-block_bits search_block_baseline(const char* block) { return baseline_block_search(block); }
 
 bool open_line_reader(line_reader& reader, const std::string& path) {
   attach_line_reader(reader, g_platform.open_for_reading(path));
@@ -338,10 +330,12 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
                              std::string_view& text) {
   if (reader.replay) return read_whole_line(reader, spare, text);
   if (reader.pos == reader.end) return refill(reader) ? marked_read::next_chunk : marked_read::end;
-  if (!reader.marks_ready) find_admitted_marks(reader, filter);
+  // The marks of every block of the chunk, with the widest instructions the
+  // processor has.
+  if (!reader.marks_ready) k_find_marks(reader, filter);
   // NULs cut lines short, so their marks may not count: such chunks go line by line.
   if (reader.chunk_has_nul) return read_whole_line(reader, spare, text);
-  std::size_t mark = next_admitted_mark(reader, filter);
+  std::size_t mark = next_admitted_mark(reader);
   if (mark == reader.end) {
     // The chunk's whole lines hold no admitted mark. Its last line may go on in
     // the next chunk, where one could follow: that one is read whole.

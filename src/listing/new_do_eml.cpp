@@ -87,12 +87,16 @@ bool messages_on_terminal() {
 }
 bool doubling_quotes() { return quoting() && g_delimiter == ','; }
 
-void replace_tabs(field_text& text) {
+// Every `from` byte of `text` becomes `to`.
+template <std::size_t N>
+void replace_byte(bounded_text<N>& text, char from, char to) {
   char* p = text.data();
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (p[i] == '\t') p[i] = ' ';
+    if (p[i] == from) p[i] = to;
   }
 }
+
+void replace_tabs(field_text& text) { replace_byte(text, '\t', ' '); }
 
 // The character right after a header name's colon turns from the delimiter (or
 // another given character) into a space, so that it cannot split the record.
@@ -407,7 +411,7 @@ constexpr mark_candidates collect_mark_candidates() {
   for (unsigned key = 0; key < 1024; ++key) {
     if (key % 32 > 26 || key / 32 > 26) continue;
     // A byte of each key: a letter, or a space for all other bytes, which stand
-    // in no literal's pair (the reader's filter is looser there).
+    // in no literal's pair.
     char first = key / 32 == 0 ? ' ' : static_cast<char>('a' + key / 32 - 1);
     char second = key % 32 == 0 ? ' ' : static_cast<char>('a' + key % 32 - 1);
     if (k_mark_filter.admits(':', first, second)) out.colon[key] |= k_any_literal;
@@ -759,22 +763,16 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   bool quoted = quoting();
   put(out, '\n');
   // A line end inside a POSIX file name would split its record in two, so it
-  // is shown as '?'.
-  bool has_quote = false;
-  bool has_line_end = false;
-  for (char c : path) {
-    has_quote |= c == '"';
-    has_line_end |= c == '\n' || c == '\r';
-  }
-  bool doubled = has_quote && doubling_quotes();
+  // is shown as '?'. The name is copied only when it needs a change.
+  bool doubled = doubling_quotes() && path.find('"') != std::string_view::npos;
+  bool has_line_end =
+      path.find('\n') != std::string_view::npos || path.find('\r') != std::string_view::npos;
   if (doubled || has_line_end) {
     static field_text shown;
     shown.clear();
-    for (char c : path) {
-      if (c == '\n' || c == '\r') c = '?';
-      if (c == '"' && doubled) shown.push_back('"');
-      shown.push_back(c);
-    }
+    append_doubling_quotes(shown, path, doubled);
+    replace_byte(shown, '\n', '?');
+    replace_byte(shown, '\r', '?');
     write_field(out, shown.view(), quoted);
   } else {
     write_field(out, path, quoted);

@@ -117,9 +117,9 @@ file_ticks ticks_of(const struct statx_timestamp& t) {
   return to_ticks(s);
 }
 
-// Fills `entry` from the file `path` names relative to the directory `at` (links
-// followed). FIFOs, devices and sockets are refused: reading them could block or
-// never end. The name is assigned in place, so a reused entry allocates nothing.
+// Fills `entry` from the facts of a file. FIFOs, devices and sockets are refused:
+// reading them could block or never end. The name is assigned in place, so a
+// reused entry allocates nothing.
 bool fill_entry_from(const struct statx& sx, std::string_view name, dir_entry& entry) {
   mode_t mode = sx.stx_mode;
   if (!S_ISREG(mode) && !S_ISDIR(mode)) return false;
@@ -133,6 +133,7 @@ bool fill_entry_from(const struct statx& sx, std::string_view name, dir_entry& e
   return true;
 }
 
+// The same for the file `path` names relative to the directory `at` (links followed).
 bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entry) {
   struct statx sx;
   if (statx(at, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {

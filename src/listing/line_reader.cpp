@@ -1,5 +1,6 @@
 #include "listing/line_reader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -8,6 +9,44 @@
 #endif
 
 namespace {
+
+// Place of the first `c` in [from, from + n), or null: 16 bytes at a time where
+// the processor has SSE2. Lines are short, and this saves the C library's call
+// and its branches on the size.
+const char* find_first(const char* from, std::size_t n, char c) {
+  const char* p = from;
+  const char* end = from + n;
+#ifdef __SSE2__
+  __m128i wanted = _mm_set1_epi8(c);
+  for (; end - p >= 16; p += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+    if (hits != 0) return p + std::countr_zero(hits);
+  }
+#endif
+  for (; p != end; ++p) {
+    if (*p == c) return p;
+  }
+  return nullptr;
+}
+
+// Place of the last `c` in [from, from + n), or null: as find_first does.
+const char* find_last(const char* from, std::size_t n, char c) {
+  const char* p = from + n;
+#ifdef __SSE2__
+  __m128i wanted = _mm_set1_epi8(c);
+  while (p - from >= 16) {
+    p -= 16;
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+    if (hits != 0) return p + (31 - std::countl_zero(hits));
+  }
+#endif
+  while (p != from) {
+    if (*--p == c) return p;
+  }
+  return nullptr;
+}
 
 // Makes `to` a copy of `from`.
 void copy_line(message_line& to, const message_line& from) {
@@ -82,7 +121,7 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
   std::size_t available = reader.end - reader.pos;
   // A CR LF counts as one character, so the line end may lie one byte further.
   std::size_t window = available < room + 1 ? available : room + 1;
-  const char* lf = static_cast<const char*>(std::memchr(start, '\n', window));
+  const char* lf = find_first(start, window, '\n');
   if (lf) {
     std::size_t n = text_length(start, lf);
     if (n + 1 <= room) {
@@ -98,9 +137,9 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
   return take;
 }
 
-// The marks of the block at `bytes` that `filter` admits, bit i for its byte i.
-// Every mark is judged without a branch on the outcome, which the processor
-// could not foresee.
+// The marks of the block at `bytes` among `marks` (bit i for its byte i) that
+// `filter` admits. Every mark is judged without a branch on the outcome, which
+// the processor could not foresee.
 uint64_t admitted_marks(const char* bytes, uint64_t marks, const mark_filter& filter) {
   uint64_t admitted = 0;
   for (; marks != 0; marks &= marks - 1) {
@@ -111,104 +150,182 @@ uint64_t admitted_marks(const char* bytes, uint64_t marks, const mark_filter& fi
   return admitted;
 }
 
-// One chunk's blocks, as the two block searches below share them: a mark is
-// judged by the filter only after two letters, as every literal's mark is;
-// most marks in bodies are not, and are passed over without a table look-up.
-// Also notes whether the chunk holds a NUL while its bytes are at hand.
-template <typename search_block>
+// Bits 63 and 62 set when the last and the one but last byte before `bytes` are
+// letters: what a mark at the start of a block is judged by.
+uint64_t letters_just_before(const char* bytes) {
+  return static_cast<uint64_t>(k_letter_keys[static_cast<unsigned char>(bytes[-1])] != 0) << 63 |
+         static_cast<uint64_t>(k_letter_keys[static_cast<unsigned char>(bytes[-2])] != 0) << 62;
+}
+
+// One chunk's blocks: `quick` tells with the fewest instructions whether a block
+// holds a mark or a NUL, as most blocks of a body hold neither; only the others
+// are searched by `search`, and where they hold a mark `letters` finds the letters, since the
+// filter judges only marks after two letters, as every literal's mark is; most marks in bodies are
+// not, and are passed over without a table look-up.
+template <typename quick_search, typename block_search, typename letter_search>
 [[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
                                                        const mark_filter& filter,
-                                                       search_block search) {
+                                                       quick_search quick, block_search search,
+                                                       letter_search letters) {
   const char* base = reader.buffer.data();
   std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
   // Bytes after the chunk's end belong to no line of it.
   std::size_t tail = reader.end % k_mark_block;
   uint64_t last_block_bytes = tail == 0 ? ~uint64_t{0} : (uint64_t{1} << tail) - 1;
   uint64_t nuls = 0;
-  // The chunk's first two bytes have no two bytes before them: no letters there.
-  uint64_t letters_before = 0;
+  reader.marked_blocks.fill(0);
   for (std::size_t b = 0; b < blocks; ++b) {
     const char* bytes = base + b * k_mark_block;
-    block_bits bits = search(bytes);
-    uint64_t after_one_letter = bits.letters << 1 | letters_before >> 63;
-    uint64_t after_two_letters = bits.letters << 2 | letters_before >> 62;
-    letters_before = bits.letters;
-    reader.marks[b] =
-        admitted_marks(bytes, bits.marks & after_one_letter & after_two_letters, filter);
-    nuls |= b + 1 == blocks ? bits.nuls & last_block_bytes : bits.nuls;
+    if (!quick(bytes)) {
+      reader.marks[b] = 0;
+      continue;
+    }
+    block_marks found = search(bytes);
+    if (b + 1 == blocks) {
+      found.marks &= last_block_bytes;
+      found.nuls &= last_block_bytes;
+    }
+    nuls |= found.nuls;
+    if (found.marks == 0) {
+      reader.marks[b] = 0;
+      continue;
+    }
+    // The chunk's first two bytes have nothing before them to judge a mark by.
+    uint64_t before = b == 0 ? 0 : letters_just_before(bytes);
+    uint64_t letter_bits = letters(bytes);
+    uint64_t after_two_letters =
+        (letter_bits << 1 | before >> 63) & (letter_bits << 2 | before >> 62);
+    uint64_t admitted = admitted_marks(bytes, found.marks & after_two_letters, filter);
+    reader.marks[b] = admitted;
+    reader.marked_blocks[b / 64] |= static_cast<uint64_t>(admitted != 0) << (b % 64);
   }
-  if (blocks > 0) reader.marks[blocks - 1] &= last_block_bytes;
   reader.chunk_has_nul = nuls != 0;
   reader.marks_ready = true;
 }
 
 #ifdef __SSE2__
-// Bit i set for each byte of the 16 at `bytes` that is a letter, a mark or a NUL.
-inline void search_16(const char* bytes, uint32_t& marks, uint32_t& letters, uint32_t& nuls) {
+// Bit i set for each byte of the 16 at `bytes` that is an ASCII letter: in
+// either case it lies 0 to 25 above 'a' once bit 5 is set.
+inline uint32_t letter_bits16(const char* bytes) {
   __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
-  // A letter in either case lies 0 to 25 above 'a' once bit 5 is set.
   __m128i from_a = _mm_sub_epi8(_mm_or_si128(block, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
   __m128i letter = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(25)), from_a);
-  marks = mark_bits16(bytes);
-  letters = static_cast<uint32_t>(_mm_movemask_epi8(letter));
-  nuls = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+  return static_cast<uint32_t>(_mm_movemask_epi8(letter));
 }
 #endif
 
 }  // namespace
 
-block_bits search_block_baseline(const char* block) {
-  block_bits bits;
+block_marks search_block_baseline(const char* block) {
+  block_marks found;
 #ifdef __SSE2__
   for (std::size_t i = 0; i < k_mark_block; i += 16) {
-    uint32_t marks, letters, nuls;
-    search_16(block + i, marks, letters, nuls);
-    bits.marks |= static_cast<uint64_t>(marks) << i;
-    bits.letters |= static_cast<uint64_t>(letters) << i;
-    bits.nuls |= static_cast<uint64_t>(nuls) << i;
+    __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block + i));
+    uint32_t nuls =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+    found.marks |= static_cast<uint64_t>(mark_bits16(block + i)) << i;
+    found.nuls |= static_cast<uint64_t>(nuls) << i;
   }
 #else
   for (std::size_t i = 0; i < k_mark_block; ++i) {
-    unsigned char c = static_cast<unsigned char>(block[i]);
-    bits.marks |= static_cast<uint64_t>(c == ':' || c == '=') << i;
-    bits.letters |= static_cast<uint64_t>(is_ascii_letter(static_cast<char>(c))) << i;
-    bits.nuls |= static_cast<uint64_t>(c == 0) << i;
+    char c = block[i];
+    found.marks |= static_cast<uint64_t>(c == ':' || c == '=') << i;
+    found.nuls |= static_cast<uint64_t>(c == '\0') << i;
   }
 #endif
-  return bits;
+  return found;
+}
+
+uint64_t letters_of_block_baseline(const char* block) {
+  uint64_t letters = 0;
+#ifdef __SSE2__
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    letters |= static_cast<uint64_t>(letter_bits16(block + i)) << i;
+  }
+#else
+  for (std::size_t i = 0; i < k_mark_block; ++i) {
+    letters |= static_cast<uint64_t>(is_ascii_letter(block[i])) << i;
+  }
+#endif
+  return letters;
+}
+
+bool holds_mark_or_nul_baseline(const char* block) {
+#ifdef __SSE2__
+  __m128i hits = _mm_setzero_si128();
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block + i));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(':')));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+  }
+  return _mm_movemask_epi8(hits) != 0;
+#else
+  block_marks found = search_block_baseline(block);
+  return (found.marks | found.nuls) != 0;
+#endif
 }
 
 namespace {
 
 void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
-  find_marks_of_chunk(reader, filter, search_block_baseline);
+  find_marks_of_chunk(reader, filter, holds_mark_or_nul_baseline, search_block_baseline,
+                      letters_of_block_baseline);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
 // The same 32 bytes at a time, for processors that have AVX2; the build itself
 // assumes no more than SSE2, so the choice is made at run time.
-__attribute__((target("avx2"))) inline block_bits search_block_avx2(const char* block) {
-  block_bits bits;
+__attribute__((target("avx2"))) inline block_marks search_block_avx2(const char* block) {
+  block_marks found;
   for (std::size_t i = 0; i < k_mark_block; i += 32) {
     __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + i));
-    __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(':')),
-                                   _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('=')));
+    __m256i marks = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(':')),
+                                    _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('=')));
+    __m256i nuls = _mm256_cmpeq_epi8(bytes, _mm256_setzero_si256());
+    found.marks |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(marks))) << i;
+    found.nuls |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(nuls))) << i;
+  }
+  return found;
+}
+
+__attribute__((target("avx2"))) inline uint64_t letters_of_block_avx2(const char* block) {
+  uint64_t letters = 0;
+  for (std::size_t i = 0; i < k_mark_block; i += 32) {
+    __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + i));
     __m256i from_a =
         _mm256_sub_epi8(_mm256_or_si256(bytes, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
     __m256i letter = _mm256_cmpeq_epi8(_mm256_min_epu8(from_a, _mm256_set1_epi8(25)), from_a);
-    __m256i nul = _mm256_cmpeq_epi8(bytes, _mm256_setzero_si256());
-    bits.marks |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hits))) << i;
-    bits.letters |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(letter))) << i;
-    bits.nuls |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(nul))) << i;
+    letters |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(letter))) << i;
   }
-  return bits;
+  return letters;
 }
+
+// One look-up per byte instead of three comparisons: indexed by a byte's low four
+// bits, the table holds the one byte with those bits that is looked for (NUL,
+// ':' or '='), or 0x80, which no byte with those bits equals. Bytes from 0x80 up
+// look up 0 and never equal it either.
+__attribute__((target("avx2"))) inline bool holds_mark_or_nul_avx2(const char* block) {
+  const __m256i k_wanted = _mm256_setr_epi8(
+      0, -128, -128, -128, -128, -128, -128, -128, -128, -128, ':', -128, -128, '=', -128, -128, 0,
+      -128, -128, -128, -128, -128, -128, -128, -128, -128, ':', -128, -128, '=', -128, -128);
+  __m256i first = _mm256_load_si256(reinterpret_cast<const __m256i*>(block));
+  __m256i second = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 32));
+  __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(k_wanted, first), first),
+                                 _mm256_cmpeq_epi8(_mm256_shuffle_epi8(k_wanted, second), second));
+  return !_mm256_testz_si256(hits, hits);
+}
+static_assert(k_mark_block == 64, "holds_mark_or_nul_avx2 reads two 32-byte halves");
 
 __attribute__((target("avx2"))) void find_marks_avx2(line_reader& reader,
                                                      const mark_filter& filter) {
   find_marks_of_chunk(
-      reader, filter,
-      [](const char* block) __attribute__((target("avx2"))) { return search_block_avx2(block); });
+      reader, filter, [](const char* block) __attribute__((target("avx2"))) {
+        return holds_mark_or_nul_avx2(block);
+      },
+      [](const char* block) __attribute__((target("avx2"))) { return search_block_avx2(block); },
+      [](const char* block)
+          __attribute__((target("avx2"))) { return letters_of_block_avx2(block); });
 }
 
 using find_marks_function = void (*)(line_reader&, const mark_filter&);
@@ -225,30 +342,39 @@ const find_marks_function k_find_marks = widest_find_marks();
 constexpr auto k_find_marks = find_marks_baseline;
 #endif
 
-// Position of the next admitted mark from `reader.pos` on, or the chunk's end;
-// the chunk's marks are known. Every literal looked for has two bytes before its
-// mark, within its line, and a line starts at `reader.pos` or later.
-std::size_t next_admitted_mark(const line_reader& reader) {
-  std::size_t from = reader.pos + 2;
-  if (from >= reader.end) return reader.end;
+// The first block after `block` that holds an admitted mark, or `blocks`.
+std::size_t next_marked_block(const line_reader& reader, std::size_t block, std::size_t blocks) {
+  std::size_t next = block + 1;
+  while (next < blocks) {
+    uint64_t ahead = reader.marked_blocks[next / 64] >> (next % 64);
+    if (ahead != 0)
+      return std::min(next + static_cast<std::size_t>(std::countr_zero(ahead)), blocks);
+    next = (next / 64 + 1) * 64;
+  }
+  return blocks;
+}
+
+// Position of the first admitted mark in [from, limit) of the chunk, or `limit`;
+// the chunk's marks are known.
+std::size_t first_admitted_mark(const line_reader& reader, std::size_t from, std::size_t limit) {
+  if (from >= limit) return limit;
   std::size_t block = from / k_mark_block;
   // Bytes of the block before `from` are behind the search already.
   uint64_t ahead = reader.marks[block] >> (from % k_mark_block) << (from % k_mark_block);
-  std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
-  while (ahead == 0) {
-    if (++block == blocks) return reader.end;
+  if (ahead == 0) {
+    std::size_t blocks = (limit + k_mark_block - 1) / k_mark_block;
+    block = next_marked_block(reader, block, blocks);
+    if (block == blocks) return limit;
     ahead = reader.marks[block];
   }
-  return block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead));
+  return std::min(block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead)), limit);
 }
 
-// Place of the last `c` in [from, from + n), or null. Lines are short, so the
-// byte loop ends soon; the C library's reverse search is not everywhere.
-const char* find_last(const char* from, std::size_t n, char c) {
-  for (const char* p = from + n; p != from;) {
-    if (*--p == c) return p;
-  }
-  return nullptr;
+// Position of the next admitted mark from `reader.pos` on, or the chunk's end.
+// Every literal looked for has two bytes before its mark, within its line, and a
+// line starts at `reader.pos` or later.
+std::size_t next_admitted_mark(const line_reader& reader) {
+  return first_admitted_mark(reader, reader.pos + 2, reader.end);
 }
 
 // Start of the line that holds `at`: just after the last line end before it, but
@@ -267,11 +393,25 @@ marked_read read_whole_line(line_reader& reader, message_line& spare, std::strin
 
 }  // namespace
 
-block_bits search_block(const char* block) {
+bool holds_mark_or_nul(const char* block) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (k_find_marks == find_marks_avx2) return holds_mark_or_nul_avx2(block);
+#endif
+  return holds_mark_or_nul_baseline(block);
+}
+
+block_marks search_block(const char* block) {
 #if defined(__GNUC__) && defined(__x86_64__)
   if (k_find_marks == find_marks_avx2) return search_block_avx2(block);
 #endif
   return search_block_baseline(block);
+}
+
+uint64_t letters_of_block(const char* block) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (k_find_marks == find_marks_avx2) return letters_of_block_avx2(block);
+#endif
+  return letters_of_block_baseline(block);
 }
 
 bool open_line_reader(line_reader& reader, const std::string& path) {
@@ -347,7 +487,7 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
   }
   reader.pos = line_start(reader, mark);
   const char* start = reader.buffer.data() + reader.pos;
-  const char* lf = static_cast<const char*>(std::memchr(start, '\n', reader.end - reader.pos));
+  const char* lf = find_first(start, reader.end - reader.pos, '\n');
   // A line that goes on in the next chunk, or that is too long for one read, is
   // read whole: its pieces are lines of their own.
   if (!lf || text_length(start, lf) + 1 > k_field_capacity) {
@@ -356,4 +496,17 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
   text = std::string_view(start, text_length(start, lf));
   reader.pos += static_cast<std::size_t>(lf - start) + 1;
   return marked_read::line;
+}
+
+bool lies_in_chunk(const line_reader& reader, std::string_view text) {
+  // Compared as numbers: the text may lie in another object altogether.
+  auto at = reinterpret_cast<std::uintptr_t>(text.data());
+  auto base = reinterpret_cast<std::uintptr_t>(reader.buffer.data());
+  return at >= base && at + text.size() <= base + reader.end;
+}
+
+std::size_t next_admitted_mark_in(const line_reader& reader, std::string_view text,
+                                  std::size_t from) {
+  std::size_t start = static_cast<std::size_t>(text.data() - reader.buffer.data());
+  return first_admitted_mark(reader, start + from, start + text.size()) - start;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "INCLUDE_U/text.h"
 #include "listing/header_values.h"
 #include "platform/platform.h"
 
@@ -51,6 +52,9 @@ struct line_reader {
   // The admitted ':' and '=' of the chunk, bit i of word b for byte i of block b,
   // worked out for a whole chunk at once when it is first searched.
   std::array<uint64_t, k_read_chunk / k_mark_block> marks{};
+  // Bit b set when block b holds an admitted mark, so that a search for the next
+  // one skips a run of blocks without in a few steps.
+  std::array<uint64_t, k_read_chunk / k_mark_block / 64> marked_blocks{};
   bool marks_ready = false;  // false after a refill, until the chunk is searched
   // Bytes the file is known to hold (-1 when unknown): a short read that reaches
   // it ends the file without one more read to learn so.
@@ -89,34 +93,58 @@ inline uint32_t mark_bits16(const char* bytes) {
 #endif
 }
 
-// What the k_mark_block bytes at `block` (aligned to k_mark_block) hold, bit i for
-// byte i: the marks ':' and '=', the ASCII letters, the NULs.
-struct block_bits {
+// The marks ':' and '=', and the NULs, of the k_mark_block bytes at `block`
+// (aligned to k_mark_block), bit i for byte i: what a chunk is searched for.
+struct block_marks {
   uint64_t marks = 0;
-  uint64_t letters = 0;
   uint64_t nuls = 0;
 };
-// With the widest instructions the processor has.
-block_bits search_block(const char* block);
-// The same with SSE2 alone (byte by byte without it), as every processor can.
-block_bits search_block_baseline(const char* block);
+// Whether the block holds a mark or a NUL at all: most blocks of a body do not,
+// and are passed over after this. Each of the three routines below comes in a
+// form with the widest instructions the processor has, and a _baseline form with
+// SSE2 alone (byte by byte without it), as every processor can run.
+bool holds_mark_or_nul(const char* block);
+bool holds_mark_or_nul_baseline(const char* block);
+block_marks search_block(const char* block);
+block_marks search_block_baseline(const char* block);
+// Bit i set when byte i of the block is an ASCII letter; looked for only in
+// blocks that hold a mark.
+uint64_t letters_of_block(const char* block);
+uint64_t letters_of_block_baseline(const char* block);
+
+// 1-26 for the letters A-Z in either case, 0 for every other byte; looked up,
+// since a test here would be a branch the processor cannot foresee.
+inline constexpr std::array<uint8_t, 256> k_letter_keys = [] {
+  std::array<uint8_t, 256> keys{};
+  for (unsigned i = 0; i < 26; ++i) {
+    keys['a' + i] = static_cast<uint8_t>(i + 1);
+    keys['A' + i] = static_cast<uint8_t>(i + 1);
+  }
+  return keys;
+}();
+
+// The two bytes before a mark, letters without their case, other bytes as 0.
+constexpr unsigned pair_key(char first, char second) {
+  return k_letter_keys[static_cast<unsigned char>(first)] * 32u +
+         k_letter_keys[static_cast<unsigned char>(second)];
+}
 
 // The pairs of letters that may stand right before a ':' or '=' worth a look: a
 // mark after any other pair, or after a byte that is not an ASCII letter, is
-// passed over. Whoever knows what is looked for builds it. A letter counts by its
-// low five bits, its place in the alphabet in either case, so the table is small
+// passed over. Whoever knows what is looked for builds it. The table is small
 // enough to stay in the fastest cache.
 struct mark_filter {
-  // Bit (mark is '=') * 1024 + (first & 31) * 32 + (second & 31); ':' and '='
-  // differ in their bit 2.
+  // Bit (mark is '=') * 1024 + pair_key(first, second); ':' and '=' differ in
+  // their bit 2.
   std::array<uint64_t, 32> bits{};
 
   static constexpr unsigned key(char mark, char first, char second) {
-    return (static_cast<unsigned char>(mark) >> 2 & 1) * 1024 +
-           (static_cast<unsigned char>(first) & 31) * 32 +
-           (static_cast<unsigned char>(second) & 31);
+    return (static_cast<unsigned char>(mark) >> 2 & 1) * 1024 + pair_key(first, second);
   }
+  // Pairs that are not two letters are never admitted: the key of every other
+  // pair has a 0 in it.
   constexpr void admit(char mark, char first, char second) {
+    if (!is_ascii_letter(first) || !is_ascii_letter(second)) return;
     unsigned k = key(mark, first, second);
     bits[k / 64] |= uint64_t{1} << (k % 64);
   }
@@ -136,3 +164,11 @@ enum class marked_read { line, next_chunk, end };
 // chunks_read hears from it however long the file; end at the end of the file.
 marked_read read_marked_line(line_reader& reader, const mark_filter& filter, message_line& spare,
                              std::string_view& text);
+
+// Whether `text`, handed out by read_marked_line, lies in the reader's buffer;
+// its admitted marks are known then.
+bool lies_in_chunk(const line_reader& reader, std::string_view text);
+// Position in `text` (which lies in the chunk) of its first admitted mark from
+// `from` on, or the size of `text` when none follows.
+std::size_t next_admitted_mark_in(const line_reader& reader, std::string_view text,
+                                  std::size_t from);

@@ -154,23 +154,29 @@ TEST(line_reader, a_missing_file_cannot_be_opened) {
 
 namespace {
 
-// What both block searches must find: ':' and '=' byte by byte.
-block_bits one_by_one(const char* block) {
-  block_bits bits;
+// What both block searches must find: ':', '=', NULs and letters byte by byte.
+struct block_facts {
+  block_marks found;
+  uint64_t letters = 0;
+};
+
+block_facts one_by_one(const char* block) {
+  block_facts facts;
   for (std::size_t i = 0; i < k_mark_block; ++i) {
     char c = block[i];
     uint64_t bit = uint64_t{1} << i;
-    if (c == ':' || c == '=') bits.marks |= bit;
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) bits.letters |= bit;
-    if (c == '\0') bits.nuls |= bit;
+    if (c == ':' || c == '=') facts.found.marks |= bit;
+    if (c == '\0') facts.found.nuls |= bit;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) facts.letters |= bit;
   }
-  return bits;
+  return facts;
 }
 
-void expect_same_bits(const block_bits& got, const block_bits& want, int round) {
-  EXPECT_EQ(got.marks, want.marks) << round;
-  EXPECT_EQ(got.letters, want.letters) << round;
-  EXPECT_EQ(got.nuls, want.nuls) << round;
+void expect_same_facts(const block_marks& found, uint64_t letters, const block_facts& want,
+                       int round) {
+  EXPECT_EQ(found.marks, want.found.marks) << round;
+  EXPECT_EQ(found.nuls, want.found.nuls) << round;
+  EXPECT_EQ(letters, want.letters) << round;
 }
 
 // A filter that admits "om:" (as in From:) and "me=" (as in name=), in any case.
@@ -181,15 +187,27 @@ mark_filter test_filter() {
   return filter;
 }
 
-// Whether a line as read holds a mark the filter admits right after two letters.
-bool holds_admitted_mark(std::string_view text, const mark_filter& filter) {
+// The places of the marks of a line as read that the filter admits right after
+// two letters.
+std::vector<std::size_t> admitted_marks_in(std::string_view text, const mark_filter& filter) {
+  std::vector<std::size_t> places;
   for (std::size_t i = 2; i < text.size(); ++i) {
     if ((text[i] == ':' || text[i] == '=') && is_ascii_letter(text[i - 2]) &&
         is_ascii_letter(text[i - 1]) && filter.admits(text[i], text[i - 2], text[i - 1])) {
-      return true;
+      places.push_back(i);
     }
   }
-  return false;
+  return places;
+}
+
+// The same as the reader knows them for a line it handed out from its chunk.
+std::vector<std::size_t> marks_known_in(const line_reader& reader, std::string_view text) {
+  std::vector<std::size_t> places;
+  for (std::size_t at = next_admitted_mark_in(reader, text, 0); at < text.size();
+       at = next_admitted_mark_in(reader, text, at + 1)) {
+    places.push_back(at);
+  }
+  return places;
 }
 
 // The lines of the file that hold an admitted mark, read every one (read_line)
@@ -207,11 +225,14 @@ std::vector<std::string> admitted_lines(const std::string& path, bool passing_ov
       marked_read got = read_marked_line(*reader, filter, *line, text);
       if (got == marked_read::end) break;
       if (got == marked_read::next_chunk) continue;
+      if (lies_in_chunk(*reader, text)) {
+        EXPECT_EQ(marks_known_in(*reader, text), admitted_marks_in(text, filter)) << text;
+      }
     } else {
       if (!read_line(*reader, *line)) break;
       text = line->text.view();
     }
-    if (holds_admitted_mark(text, filter)) lines.emplace_back(text);
+    if (!admitted_marks_in(text, filter).empty()) lines.emplace_back(text);
   }
   close_line_reader(*reader);
   return lines;
@@ -262,9 +283,32 @@ TEST(line_reader, both_block_searches_find_every_mark_letter_and_nul) {
                               '[', '`', '{', '\0', '\xba', '\xbd', '\xc1', '\xe1', '\x01', '\n'};
       c = k_bytes[(seed >> 16) % sizeof k_bytes];
     }
-    expect_same_bits(search_block(block), one_by_one(block), round);
-    expect_same_bits(search_block_baseline(block), one_by_one(block), round);
+    block_facts want = one_by_one(block);
+    expect_same_facts(search_block(block), letters_of_block(block), want, round);
+    expect_same_facts(search_block_baseline(block), letters_of_block_baseline(block), want, round);
+    bool holds = (want.found.marks | want.found.nuls) != 0;
+    EXPECT_EQ(holds_mark_or_nul(block), holds) << round;
+    EXPECT_EQ(holds_mark_or_nul_baseline(block), holds) << round;
   }
+}
+
+TEST(line_reader, the_filter_admits_only_the_pairs_of_letters_given_in_either_case) {
+  const mark_filter filter = test_filter();
+  struct {
+    char mark, first, second;
+    bool admitted;
+  } const cases[] = {
+      {':', 'o', 'm', true},     {':', 'O', 'M', true},     {'=', 'm', 'E', true},
+      {'=', 'o', 'm', false},    {':', 'm', 'e', false},    {':', '/', '-', false},
+      {':', 'O', '\xed', false}, {':', '\xcf', 'm', false}, {':', '@', 'm', false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(filter.admits(c.mark, c.first, c.second), c.admitted)
+        << c.mark << c.first << c.second;
+  }
+  mark_filter refuses;
+  refuses.admit(':', '1', 'a');
+  EXPECT_EQ(refuses.bits, mark_filter{}.bits);
 }
 
 TEST(line_reader, passing_over_lines_keeps_every_line_with_an_admitted_mark) {

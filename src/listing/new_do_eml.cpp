@@ -361,23 +361,6 @@ struct contains_checks {
   std::size_t count = 0;
 };
 
-// 1-26 for the letters A-Z in either case, 0 for every other byte; looked up,
-// since a test here would be a branch the processor cannot foresee.
-constexpr std::array<uint8_t, 256> k_letter_keys = [] {
-  std::array<uint8_t, 256> keys{};
-  for (unsigned i = 0; i < 26; ++i) {
-    keys['a' + i] = static_cast<uint8_t>(i + 1);
-    keys['A' + i] = static_cast<uint8_t>(i + 1);
-  }
-  return keys;
-}();
-
-// The two bytes before a mark, letters without their case, other bytes as 0.
-constexpr unsigned pair_key(char first, char second) {
-  return k_letter_keys[static_cast<unsigned char>(first)] * 32u +
-         k_letter_keys[static_cast<unsigned char>(second)];
-}
-
 constexpr contains_check check_of(const rule_literal& literal, uint32_t rule_bit) {
   return {literal, rule_bit,
           pair_key(literal.text[literal.mark - 2], literal.text[literal.mark - 1])};
@@ -467,25 +450,39 @@ struct line_facts {
   uint32_t contained = 0;
 };
 
+// One look at the mark at `at` of `text` for the facts.
+void add_facts_of_mark(line_facts& facts, std::string_view text, std::size_t at) {
+  if (at < 2) return;
+  unsigned key = pair_key(text[at - 2], text[at - 1]);
+  unsigned candidates =
+      text[at] == ':' ? k_mark_candidates.colon[key] : k_mark_candidates.equals[key];
+  if (candidates == 0) return;
+  facts.has_mark = true;
+  if (candidates != k_any_literal) facts.contained |= literals_marked_at(text, at, candidates);
+}
+
+// The facts of a line read whole: every ':' and '=' is looked at.
 line_facts facts_of(std::string_view text) {
   line_facts facts;
-  auto look_at = [&](std::size_t at) {
-    if (at < 2) return;
-    unsigned key = pair_key(text[at - 2], text[at - 1]);
-    unsigned candidates =
-        text[at] == ':' ? k_mark_candidates.colon[key] : k_mark_candidates.equals[key];
-    if (candidates == 0) return;
-    facts.has_mark = true;
-    if (candidates != k_any_literal) facts.contained |= literals_marked_at(text, at, candidates);
-  };
   std::size_t i = 0;
   for (; i + 16 <= text.size(); i += 16) {
     for (uint32_t marks = mark_bits16(text.data() + i); marks != 0; marks &= marks - 1) {
-      look_at(i + static_cast<std::size_t>(std::countr_zero(marks)));
+      add_facts_of_mark(facts, text, i + static_cast<std::size_t>(std::countr_zero(marks)));
     }
   }
   for (; i < text.size(); ++i) {
-    if (text[i] == ':' || text[i] == '=') look_at(i);
+    if (text[i] == ':' || text[i] == '=') add_facts_of_mark(facts, text, i);
+  }
+  return facts;
+}
+
+// The facts of a line that lies in the reader's chunk, whose admitted marks are
+// known: the others have no candidates, so only they are looked at.
+line_facts facts_of_chunk_line(std::string_view text) {
+  line_facts facts;
+  for (std::size_t at = next_admitted_mark_in(s_reader, text, 0); at < text.size();
+       at = next_admitted_mark_in(s_reader, text, at + 1)) {
+    add_facts_of_mark(facts, text, at);
   }
   return facts;
 }
@@ -576,7 +573,7 @@ void hold_line(message_line& line, std::string_view text) {
 // change the line and read further lines.
 void scan_text(scan_state& scan, std::string_view text) {
   text.remove_prefix(quote_marks_length(text));
-  line_facts facts = facts_of(text);
+  line_facts facts = lies_in_chunk(s_reader, text) ? facts_of_chunk_line(text) : facts_of(text);
   if (!facts.has_mark) return;
   if (facts.contained == 0 && k_rules_by_first_byte[static_cast<unsigned char>(text[0])] == 0)
     return;

@@ -66,6 +66,7 @@ void append_bytes(field_text& text, const char* from, std::size_t n) {
 // file. A CR at the end of a chunk is held back because its LF may start the
 // next one: a CR LF pair never spans two chunks.
 bool refill(line_reader& reader) {
+  ++reader.fills;
   // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
   reader.marks_ready = false;
   reader.chunk_has_nul = false;
@@ -157,11 +158,14 @@ uint64_t letters_just_before(const char* bytes) {
          static_cast<uint64_t>(k_letter_keys[static_cast<unsigned char>(bytes[-2])] != 0) << 62;
 }
 
-// One chunk's blocks: `quick` tells with the fewest instructions whether a block
-// holds a mark or a NUL, as most blocks of a body hold neither; only the others
-// are searched by `search`, and where they hold a mark `letters` finds the letters, since the
-// filter judges only marks after two letters, as every literal's mark is; most marks in bodies are
-// not, and are passed over without a table look-up.
+// One chunk's blocks, in two passes. The first tells with the fewest
+// instructions (`quick`) which blocks hold a mark or a NUL at all, as most blocks
+// of a body hold neither, and notes them in a bitmap without a branch per block,
+// whose outcome the processor could not foresee. The second goes through the
+// blocks so noted: `search` finds their marks and NULs, and where they hold a
+// mark `letters` finds the letters, since the filter judges only marks after two
+// letters, as every literal's mark is; most marks in bodies are not, and are
+// passed over without a table look-up.
 template <typename quick_search, typename block_search, typename letter_search>
 [[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
                                                        const mark_filter& filter,
@@ -169,35 +173,43 @@ template <typename quick_search, typename block_search, typename letter_search>
                                                        letter_search letters) {
   const char* base = reader.buffer.data();
   std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
+  std::array<uint64_t, k_read_chunk / k_mark_block / 64> busy{};
+  std::fill_n(reader.marks.begin(), blocks, 0);
+  for (std::size_t first = 0; first < blocks; first += 64) {
+    // Gathered in a register: a bitmap in memory would make each block wait for
+    // the last one's store.
+    uint64_t bits = 0;
+    std::size_t count = std::min<std::size_t>(64, blocks - first);
+    for (std::size_t i = 0; i < count; ++i) {
+      bits |= static_cast<uint64_t>(quick(base + (first + i) * k_mark_block)) << i;
+    }
+    busy[first / 64] = bits;
+  }
   // Bytes after the chunk's end belong to no line of it.
   std::size_t tail = reader.end % k_mark_block;
   uint64_t last_block_bytes = tail == 0 ? ~uint64_t{0} : (uint64_t{1} << tail) - 1;
   uint64_t nuls = 0;
   reader.marked_blocks.fill(0);
-  for (std::size_t b = 0; b < blocks; ++b) {
-    const char* bytes = base + b * k_mark_block;
-    if (!quick(bytes)) {
-      reader.marks[b] = 0;
-      continue;
+  for (std::size_t word = 0; word < busy.size(); ++word) {
+    for (uint64_t bits = busy[word]; bits != 0; bits &= bits - 1) {
+      std::size_t b = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      const char* bytes = base + b * k_mark_block;
+      block_marks found = search(bytes);
+      if (b + 1 == blocks) {
+        found.marks &= last_block_bytes;
+        found.nuls &= last_block_bytes;
+      }
+      nuls |= found.nuls;
+      if (found.marks == 0) continue;
+      // The chunk's first two bytes have nothing before them to judge a mark by.
+      uint64_t before = b == 0 ? 0 : letters_just_before(bytes);
+      uint64_t letter_bits = letters(bytes);
+      uint64_t after_two_letters =
+          (letter_bits << 1 | before >> 63) & (letter_bits << 2 | before >> 62);
+      uint64_t admitted = admitted_marks(bytes, found.marks & after_two_letters, filter);
+      reader.marks[b] = admitted;
+      reader.marked_blocks[word] |= static_cast<uint64_t>(admitted != 0) << (b % 64);
     }
-    block_marks found = search(bytes);
-    if (b + 1 == blocks) {
-      found.marks &= last_block_bytes;
-      found.nuls &= last_block_bytes;
-    }
-    nuls |= found.nuls;
-    if (found.marks == 0) {
-      reader.marks[b] = 0;
-      continue;
-    }
-    // The chunk's first two bytes have nothing before them to judge a mark by.
-    uint64_t before = b == 0 ? 0 : letters_just_before(bytes);
-    uint64_t letter_bits = letters(bytes);
-    uint64_t after_two_letters =
-        (letter_bits << 1 | before >> 63) & (letter_bits << 2 | before >> 62);
-    uint64_t admitted = admitted_marks(bytes, found.marks & after_two_letters, filter);
-    reader.marks[b] = admitted;
-    reader.marked_blocks[b / 64] |= static_cast<uint64_t>(admitted != 0) << (b % 64);
   }
   reader.chunk_has_nul = nuls != 0;
   reader.marks_ready = true;
@@ -430,6 +442,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.expected_size = size;
   reader.bytes_read = 0;
   reader.chunks_read = 0;
+  reader.rewind_pos = line_reader::k_no_rewind;
 }
 
 void close_line_reader(line_reader& reader) {
@@ -439,6 +452,7 @@ void close_line_reader(line_reader& reader) {
 }
 
 bool read_line(line_reader& reader, message_line& line) {
+  reader.rewind_pos = line_reader::k_no_rewind;
   if (reader.replay) {
     reader.replay = false;
     copy_line(line, reader.stepped_back);
@@ -452,6 +466,10 @@ bool read_line(line_reader& reader, message_line& line) {
   bool may_hold_nul = false;
   while (room > 0 && !line.line_end) {
     if (reader.pos == reader.end && !refill(reader)) break;
+    if (!got_any) {
+      reader.rewind_pos = reader.pos;
+      reader.rewind_fills = reader.fills;
+    }
     // A chunk not searched for marks has not been searched for NULs either.
     may_hold_nul = may_hold_nul || !reader.marks_ready || reader.chunk_has_nul;
     got_any = true;
@@ -462,12 +480,20 @@ bool read_line(line_reader& reader, message_line& line) {
 }
 
 void step_back(line_reader& reader, const message_line& line) {
+  // Read again from the buffer, the line costs no copy, and the next read may
+  // pass over it like any other line of the chunk.
+  if (reader.rewind_pos != line_reader::k_no_rewind && reader.rewind_fills == reader.fills) {
+    reader.pos = reader.rewind_pos;
+    reader.rewind_pos = line_reader::k_no_rewind;
+    return;
+  }
   copy_line(reader.stepped_back, line);
   reader.replay = true;
 }
 
 marked_read read_marked_line(line_reader& reader, const mark_filter& filter, message_line& spare,
                              std::string_view& text) {
+  reader.rewind_pos = line_reader::k_no_rewind;
   if (reader.replay) return read_whole_line(reader, spare, text);
   if (reader.pos == reader.end) return refill(reader) ? marked_read::next_chunk : marked_read::end;
   // The marks of every block of the chunk, with the widest instructions the

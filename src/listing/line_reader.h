@@ -61,6 +61,12 @@ struct line_reader {
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
   uint64_t chunks_read = 0;  // chunks of this file read so far
+  uint64_t fills = 0;        // times the buffer was filled anew
+  // Where the line last read by read_line began, while the buffer still holds
+  // it whole (`fills` unchanged): a step back then just goes back there.
+  static constexpr std::size_t k_no_rewind = ~std::size_t{0};
+  std::size_t rewind_pos = k_no_rewind;
+  uint64_t rewind_fills = 0;
   message_line stepped_back;
 };
 
@@ -73,7 +79,8 @@ void close_line_reader(line_reader& reader);
 // Reads the next line (or piece of a long line) into `line`; false at end of
 // file or when the read fails, with `line` then empty.
 bool read_line(line_reader& reader, message_line& line);
-// Makes the next read_line hand back `line`, the line just read ahead.
+// Makes the next read hand back `line`, the line read_line has just read, as it
+// was read.
 void step_back(line_reader& reader, const message_line& line);
 
 // Bit i set when bytes[i] is ':' or '=', for the 16 bytes at `bytes`: all sixteen

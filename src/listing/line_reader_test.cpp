@@ -210,18 +210,22 @@ std::vector<std::size_t> marks_known_in(const line_reader& reader, std::string_v
   return places;
 }
 
+enum class reading { every_line, passing_over, looking_ahead };
+
 // The lines of the file that hold an admitted mark, read every one (read_line)
-// or passing over the others (read_marked_line); each line as text then "$" for
-// a line end, which only read_line reports.
-std::vector<std::string> admitted_lines(const std::string& path, bool passing_over) {
+// or passing over the others (read_marked_line), and when looking ahead also
+// reading the line after each one handed out and stepping back over it, as the
+// rules do; each step back must leave the lines handed out unchanged.
+std::vector<std::string> admitted_lines(const std::string& path, reading how) {
   const mark_filter filter = test_filter();
   auto reader = std::make_unique<line_reader>();
   auto line = std::make_unique<message_line>();
+  auto ahead = std::make_unique<message_line>();
   std::vector<std::string> lines;
   EXPECT_TRUE(open_line_reader(*reader, path));
   for (;;) {
     std::string_view text;
-    if (passing_over) {
+    if (how != reading::every_line) {
       marked_read got = read_marked_line(*reader, filter, *line, text);
       if (got == marked_read::end) break;
       if (got == marked_read::next_chunk) continue;
@@ -233,6 +237,7 @@ std::vector<std::string> admitted_lines(const std::string& path, bool passing_ov
       text = line->text.view();
     }
     if (!admitted_marks_in(text, filter).empty()) lines.emplace_back(text);
+    if (how == reading::looking_ahead && read_line(*reader, *ahead)) step_back(*reader, *ahead);
   }
   close_line_reader(*reader);
   return lines;
@@ -320,10 +325,12 @@ TEST(line_reader, passing_over_lines_keeps_every_line_with_an_admitted_mark) {
     g_platform.read_bytes = read_a_little;
     for (const std::string& content : awkward_contents()) {
       tree.write("m.eml", content);
-      std::vector<std::string> all = admitted_lines(tree.path("m.eml"), false);
+      std::vector<std::string> all = admitted_lines(tree.path("m.eml"), reading::every_line);
       EXPECT_FALSE(all.empty());
-      EXPECT_EQ(admitted_lines(tree.path("m.eml"), true), all)
-          << "read limit " << limit << ": " << content.substr(0, 40);
+      for (reading how : {reading::passing_over, reading::looking_ahead}) {
+        EXPECT_EQ(admitted_lines(tree.path("m.eml"), how), all)
+            << "read limit " << limit << ": " << content.substr(0, 40);
+      }
     }
   }
 }

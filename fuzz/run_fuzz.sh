@@ -7,13 +7,13 @@ build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-targets=${*:-"scan_fuzz wildcard_fuzz dates_fuzz ini_fuzz options_fuzz dated_names_fuzz"}
+targets=${*:-"scan_fuzz line_reader_fuzz wildcard_fuzz dates_fuzz ini_fuzz options_fuzz dated_names_fuzz"}
 status=0
 for target in $targets; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   cp -n "$here/seeds/$target"/* "$corpus"/ 2>/dev/null || true
-  if [ "$target" = scan_fuzz ]; then
+  if [ "$target" = scan_fuzz ] || [ "$target" = line_reader_fuzz ]; then
     find "$here/../samples" -type f | while read -r f; do
       cp -n "$f" "$corpus/sample-$(basename "$f")"
     done

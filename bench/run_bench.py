@@ -8,7 +8,8 @@ source tree, warms the page cache, then times interleaved, repeated runs of:
   (c) mailsift -p TREE -o OUT
   (d) mailsift -p TREE -o OUT -d ,
   (e) grep -r -i -c '^Subject:' TREE | cat > /dev/null   a full-scan reference
-and prints medians, ratios to (a), throughput and peak resident memory.
+and prints medians, ratios to (a), throughput, the user and system CPU time
+each command spends (medians) and peak resident memory.
 
 --baseline BINARY adds (c0) and (d0): another mailsift build timed in the same
 rounds, for before-and-after figures that share the machine's moods.
@@ -41,14 +42,15 @@ def build(build_dir):
 
 
 def timed(shell_cmd):
-    """Runs a shell command; returns (seconds, peak RSS in KB of the slowest child)."""
+    """Runs a shell command; returns (seconds, user CPU seconds, system CPU seconds),
+    the CPU times of the command and everything it waited for."""
     start = time.perf_counter()
     proc = subprocess.Popen(["/bin/sh", "-c", shell_cmd])
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"command failed ({status}): {shell_cmd}")
-    return elapsed, usage.ru_maxrss
+    return elapsed, usage.ru_utime, usage.ru_stime
 
 
 def tree_size(tree):
@@ -119,16 +121,23 @@ def scale_benchmark(args, mailsift, readall, tree):
     for _ in range(2):  # warm the page cache
         timed(commands[0][2])
     samples = {key: [] for key, _, _ in commands}
+    cpu = {key: [] for key, _, _ in commands}
     for _ in range(args.repeat):
         for key, _, cmd in commands:
-            samples[key].append(timed(cmd)[0])
+            elapsed, user, system = timed(cmd)
+            samples[key].append(elapsed)
+            cpu[key].append((user, system))
 
     floor = statistics.median(samples["a"])
-    print(f"\n{'':5}{'command':20}{'median s':>10}{'ratio':>8}{'MB/s':>10}{'files/s':>11}")
+    print(f"\n{'':5}{'command':20}{'median s':>10}{'ratio':>8}{'MB/s':>10}{'files/s':>11}"
+          f"{'user s':>9}{'sys s':>8}")
     for key, name, _ in commands:
         m = statistics.median(samples[key])
+        user = statistics.median(u for u, _ in cpu[key])
+        system = statistics.median(s for _, s in cpu[key])
         label = f"({key})"
-        print(f"{label:5}{name:20}{m:10.3f}{m / floor:8.2f}{size / 1e6 / m:10.0f}{files / m:11.0f}")
+        print(f"{label:5}{name:20}{m:10.3f}{m / floor:8.2f}{size / 1e6 / m:10.0f}{files / m:11.0f}"
+              f"{user:9.3f}{system:8.3f}")
     rss = peak_rss_kb(commands[2][2])
     print(f"\npeak resident memory of (c): {rss} KB ({rss / 1024:.1f} MB)")
     c = statistics.median(samples["c"])

@@ -523,16 +523,3 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
   reader.pos += static_cast<std::size_t>(lf - start) + 1;
   return marked_read::line;
 }
-
-bool lies_in_chunk(const line_reader& reader, std::string_view text) {
-  // Compared as numbers: the text may lie in another object altogether.
-  auto at = reinterpret_cast<std::uintptr_t>(text.data());
-  auto base = reinterpret_cast<std::uintptr_t>(reader.buffer.data());
-  return at >= base && at + text.size() <= base + reader.end;
-}
-
-std::size_t next_admitted_mark_in(const line_reader& reader, std::string_view text,
-                                  std::size_t from) {
-  std::size_t start = static_cast<std::size_t>(text.data() - reader.buffer.data());
-  return first_admitted_mark(reader, start + from, start + text.size()) - start;
-}

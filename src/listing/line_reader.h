@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -174,8 +175,27 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
 
 // Whether `text`, handed out by read_marked_line, lies in the reader's buffer;
 // its admitted marks are known then.
-bool lies_in_chunk(const line_reader& reader, std::string_view text);
-// Position in `text` (which lies in the chunk) of its first admitted mark from
-// `from` on, or the size of `text` when none follows.
-std::size_t next_admitted_mark_in(const line_reader& reader, std::string_view text,
-                                  std::size_t from);
+inline bool lies_in_chunk(const line_reader& reader, std::string_view text) {
+  // Compared as numbers: the text may lie in another object altogether.
+  auto at = reinterpret_cast<std::uintptr_t>(text.data());
+  auto base = reinterpret_cast<std::uintptr_t>(reader.buffer.data());
+  return at >= base && at + text.size() <= base + reader.end;
+}
+
+// Calls `visit` with the position in `text` (which lies in the chunk) of each of
+// its admitted marks, in order. Lines are short, so their few blocks are looked
+// at in place; this runs for every line handed out.
+template <typename visitor>
+void for_each_admitted_mark(const line_reader& reader, std::string_view text, visitor visit) {
+  std::size_t start = static_cast<std::size_t>(text.data() - reader.buffer.data());
+  std::size_t stop = start + text.size();
+  for (std::size_t block = start / k_mark_block; block * k_mark_block < stop; ++block) {
+    std::size_t first = block * k_mark_block;
+    uint64_t bits = reader.marks[block];
+    if (first < start) bits &= ~uint64_t{0} << (start - first);
+    if (stop - first < k_mark_block) bits &= (uint64_t{1} << (stop - first)) - 1;
+    for (; bits != 0; bits &= bits - 1) {
+      visit(first + static_cast<std::size_t>(std::countr_zero(bits)) - start);
+    }
+  }
+}

@@ -203,10 +203,7 @@ std::vector<std::size_t> admitted_marks_in(std::string_view text, const mark_fil
 // The same as the reader knows them for a line it handed out from its chunk.
 std::vector<std::size_t> marks_known_in(const line_reader& reader, std::string_view text) {
   std::vector<std::size_t> places;
-  for (std::size_t at = next_admitted_mark_in(reader, text, 0); at < text.size();
-       at = next_admitted_mark_in(reader, text, at + 1)) {
-    places.push_back(at);
-  }
+  for_each_admitted_mark(reader, text, [&](std::size_t at) { places.push_back(at); });
   return places;
 }
 

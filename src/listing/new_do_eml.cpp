@@ -409,10 +409,23 @@ constexpr mark_candidates collect_mark_candidates() {
 }
 constexpr mark_candidates k_mark_candidates = collect_mark_candidates();
 
+// Each byte with A-Z turned into a-z: looked up, as the rules compare lines with
+// their literals byte by byte.
+constexpr std::array<char, 256> k_ascii_lower = [] {
+  std::array<char, 256> lower{};
+  for (unsigned c = 0; c < 256; ++c) {
+    lower[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  }
+  return lower;
+}();
+
 // `text` equals `literal` ignoring the case of A-Z (the sizes are equal).
 bool same_ignoring_case(const char* text, std::string_view literal) {
   for (std::size_t i = 0; i < literal.size(); ++i) {
-    if (ascii_lower(text[i]) != ascii_lower(literal[i])) return false;
+    if (k_ascii_lower[static_cast<unsigned char>(text[i])] !=
+        k_ascii_lower[static_cast<unsigned char>(literal[i])]) {
+      return false;
+    }
   }
   return true;
 }
@@ -480,10 +493,8 @@ line_facts facts_of(std::string_view text) {
 // known: the others have no candidates, so only they are looked at.
 line_facts facts_of_chunk_line(std::string_view text) {
   line_facts facts;
-  for (std::size_t at = next_admitted_mark_in(s_reader, text, 0); at < text.size();
-       at = next_admitted_mark_in(s_reader, text, at + 1)) {
-    add_facts_of_mark(facts, text, at);
-  }
+  for_each_admitted_mark(s_reader, text,
+                         [&](std::size_t at) { add_facts_of_mark(facts, text, at); });
   return facts;
 }
 
@@ -497,7 +508,8 @@ constexpr std::array<char, 2> both_cases(char c) {
 bool starts_with_literal(std::string_view text, std::string_view literal, bool any_case) {
   // The first byte decides for almost every line; the rest is compared only then.
   if (text.empty() || ascii_upper(text[0]) != ascii_upper(literal[0])) return false;
-  return any_case ? ascii_istarts_with(text, literal) : text.starts_with(literal);
+  if (text.size() < literal.size()) return false;
+  return any_case ? same_ignoring_case(text.data(), literal) : text.starts_with(literal);
 }
 
 bool rule_matches(std::size_t index, const scan_state& scan, std::string_view text,

@@ -100,23 +100,26 @@ def make_big_mbox(source, path, megabytes):
 def scale_benchmark(args, mailsift, readall, tree):
     files, size = tree_size(tree)
     print(f"collection: {tree}: {files} files, {size / 1e6:.1f} MB")
-    out = os.path.join(args.work, "listing.txt")
     q = shlex.quote
 
-    def mailsift_run(binary, extra=""):
+    # Each command writes its own listing. Sharing one would make a run truncate
+    # the listing the run before it has just written, while the file system is
+    # still writing it out, and charge that wait to whichever command came second.
+    def mailsift_run(key, binary, extra=""):
+        out = os.path.join(args.work, f"listing-{key}.txt")
         return f"{q(binary)} -.ini -p {q(tree)} -o {q(out)}{extra} 2> /dev/null"
 
     commands = [
         ("a", "readall", f"{q(readall)} {q(tree)} > /dev/null"),
         ("b", "find -type f", f"find {q(tree)} -type f > /dev/null"),
-        ("c", "mailsift -o", mailsift_run(mailsift)),
-        ("d", "mailsift -o -d ,", mailsift_run(mailsift, " -d ,")),
+        ("c", "mailsift -o", mailsift_run("c", mailsift)),
+        ("d", "mailsift -o -d ,", mailsift_run("d", mailsift, " -d ,")),
         ("e", "grep -r -i -c", f"grep -r -i -c '^Subject:' {q(tree)} | cat > /dev/null"),
     ]
     if args.baseline:
         commands += [
-            ("c0", "baseline -o", mailsift_run(args.baseline)),
-            ("d0", "baseline -o -d ,", mailsift_run(args.baseline, " -d ,")),
+            ("c0", "baseline -o", mailsift_run("c0", args.baseline)),
+            ("d0", "baseline -o -d ,", mailsift_run("d0", args.baseline, " -d ,")),
         ]
     for _ in range(2):  # warm the page cache
         timed(commands[0][2])

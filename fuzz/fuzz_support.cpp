@@ -12,6 +12,7 @@ namespace {
 
 std::string_view s_file;
 std::size_t s_offset = 0;
+bool s_whole_reads = false;
 
 void throwing_exit(int status) { throw fuzz_exit{status}; }
 void no_sleep(int) {}
@@ -31,9 +32,10 @@ read_handle open_served(const std::string&) {
   return 1;
 }
 int64_t read_served(read_handle, void* buffer, int64_t size) {
-  // Short reads of varying length exercise the reader's refills at every offset.
+  // Short reads of varying length exercise the reader's refills at every offset;
+  // whole reads serve as much as is asked for, as a file on disk does.
   std::size_t left = s_file.size() - s_offset;
-  std::size_t chunk = 1 + (s_offset * 7919 + 13) % 4093;
+  std::size_t chunk = s_whole_reads ? left : 1 + (s_offset * 7919 + 13) % 4093;
   std::size_t take = left < chunk ? left : chunk;
   if (take > static_cast<std::size_t>(size)) take = static_cast<std::size_t>(size);
   std::memcpy(buffer, s_file.data() + s_offset, take);
@@ -65,9 +67,10 @@ void fuzz_reset() {
   g_counting = 0;
 }
 
-void fuzz_serve_file(std::string_view data) {
+void fuzz_serve_file(std::string_view data, bool whole_reads) {
   s_file = data;
   s_offset = 0;
+  s_whole_reads = whole_reads;
   g_platform.open_for_reading = open_served;
   g_platform.read_bytes = read_served;
   g_platform.close_file = close_served;

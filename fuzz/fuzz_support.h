@@ -16,7 +16,9 @@ struct fuzz_exit {
 // Puts settings, lists and streams into their start state and replaces the
 // platform entries that would wait, exit or touch the real file system.
 void fuzz_reset();
-// Serves `data` as the content of every file the program opens for reading.
-void fuzz_serve_file(std::string_view data);
+// Serves `data` as the content of every file the program opens for reading, in
+// short reads of varying length, or in reads as large as asked for, as from a
+// file on disk, when `whole_reads`.
+void fuzz_serve_file(std::string_view data, bool whole_reads = false);
 // Splits the input into words at NUL bytes.
 std::vector<std::string> fuzz_words(const uint8_t* data, size_t size);

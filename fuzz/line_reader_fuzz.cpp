@@ -2,7 +2,6 @@
 // reading every line finds them, whatever the content and however the reads
 // fall, also when each line handed out is followed by a read ahead and a step
 // back, as the rules do. A difference stops the fuzzer.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +12,6 @@
 
 #include "fuzz_support.h"
 #include "listing/line_reader.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -36,25 +34,6 @@ bool holds_admitted_mark(std::string_view text, const mark_filter& filter) {
   }
   return false;
 }
-
-std::string_view s_content;
-std::size_t s_offset = 0;
-
-read_handle open_content(const std::string&) {
-  s_offset = 0;
-  return 1;
-}
-
-// Whole reads, as from a file on disk.
-int64_t read_whole(read_handle, void* buffer, int64_t size) {
-  std::size_t take = s_content.size() - s_offset;
-  if (take > static_cast<std::size_t>(size)) take = static_cast<std::size_t>(size);
-  std::copy_n(s_content.data() + s_offset, take, static_cast<char*>(buffer));
-  s_offset += take;
-  return static_cast<int64_t>(take);
-}
-
-void close_content(read_handle) {}
 
 std::vector<std::string> admitted_lines(bool passing_over, unsigned look_ahead_every) {
   static const mark_filter filter = fuzz_filter();
@@ -94,13 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string content;
   content.clear();
   for (unsigned i = 0; i <= (data[0] >> 3) % 32u * 4; ++i) content += rest;
-  fuzz_serve_file(content);
-  if (data[0] & 1) {
-    s_content = content;
-    g_platform.open_for_reading = open_content;
-    g_platform.read_bytes = read_whole;
-    g_platform.close_file = close_content;
-  }
+  fuzz_serve_file(content, (data[0] & 1) != 0);
   unsigned look_ahead_every = (data[0] >> 1) % 4;
   std::vector<std::string> every = admitted_lines(false, 0);
   if (admitted_lines(true, look_ahead_every) != every) std::abort();

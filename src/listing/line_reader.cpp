@@ -66,7 +66,8 @@ void append_bytes(field_text& text, const char* from, std::size_t n) {
 // file. A CR at the end of a chunk is held back because its LF may start the
 // next one: a CR LF pair never spans two chunks.
 bool refill(line_reader& reader) {
-  ++reader.fills;
+  // The line last read may no longer be whole in the buffer.
+  reader.rewind_pos = line_reader::k_no_rewind;
   // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
   reader.marks_ready = false;
   reader.chunk_has_nul = false;
@@ -354,39 +355,33 @@ const find_marks_function k_find_marks = widest_find_marks();
 constexpr auto k_find_marks = find_marks_baseline;
 #endif
 
-// The first block after `block` that holds an admitted mark, or `blocks`.
-std::size_t next_marked_block(const line_reader& reader, std::size_t block, std::size_t blocks) {
-  std::size_t next = block + 1;
-  while (next < blocks) {
+// The first block after `block` that holds an admitted mark, or the number of
+// blocks a chunk can have when none does. Only blocks of the current chunk have
+// their bit set.
+std::size_t next_marked_block(const line_reader& reader, std::size_t block) {
+  for (std::size_t next = block + 1; next / 64 < reader.marked_blocks.size();
+       next = (next / 64 + 1) * 64) {
     uint64_t ahead = reader.marked_blocks[next / 64] >> (next % 64);
-    if (ahead != 0)
-      return std::min(next + static_cast<std::size_t>(std::countr_zero(ahead)), blocks);
-    next = (next / 64 + 1) * 64;
+    if (ahead != 0) return next + static_cast<std::size_t>(std::countr_zero(ahead));
   }
-  return blocks;
+  return reader.marks.size();
 }
 
-// Position of the first admitted mark in [from, limit) of the chunk, or `limit`;
-// the chunk's marks are known.
-std::size_t first_admitted_mark(const line_reader& reader, std::size_t from, std::size_t limit) {
-  if (from >= limit) return limit;
+// Position of the next admitted mark from `reader.pos` on, or the chunk's end;
+// the chunk's marks are known. Every literal looked for has two bytes before its
+// mark, within its line, and a line starts at `reader.pos` or later.
+std::size_t next_admitted_mark(const line_reader& reader) {
+  std::size_t from = reader.pos + 2;
+  if (from >= reader.end) return reader.end;
   std::size_t block = from / k_mark_block;
   // Bytes of the block before `from` are behind the search already.
   uint64_t ahead = reader.marks[block] >> (from % k_mark_block) << (from % k_mark_block);
   if (ahead == 0) {
-    std::size_t blocks = (limit + k_mark_block - 1) / k_mark_block;
-    block = next_marked_block(reader, block, blocks);
-    if (block == blocks) return limit;
+    block = next_marked_block(reader, block);
+    if (block == reader.marks.size()) return reader.end;
     ahead = reader.marks[block];
   }
-  return std::min(block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead)), limit);
-}
-
-// Position of the next admitted mark from `reader.pos` on, or the chunk's end.
-// Every literal looked for has two bytes before its mark, within its line, and a
-// line starts at `reader.pos` or later.
-std::size_t next_admitted_mark(const line_reader& reader) {
-  return first_admitted_mark(reader, reader.pos + 2, reader.end);
+  return block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead));
 }
 
 // Start of the line that holds `at`: just after the last line end before it, but
@@ -466,10 +461,7 @@ bool read_line(line_reader& reader, message_line& line) {
   bool may_hold_nul = false;
   while (room > 0 && !line.line_end) {
     if (reader.pos == reader.end && !refill(reader)) break;
-    if (!got_any) {
-      reader.rewind_pos = reader.pos;
-      reader.rewind_fills = reader.fills;
-    }
+    if (!got_any) reader.rewind_pos = reader.pos;
     // A chunk not searched for marks has not been searched for NULs either.
     may_hold_nul = may_hold_nul || !reader.marks_ready || reader.chunk_has_nul;
     got_any = true;
@@ -482,7 +474,7 @@ bool read_line(line_reader& reader, message_line& line) {
 void step_back(line_reader& reader, const message_line& line) {
   // Read again from the buffer, the line costs no copy, and the next read may
   // pass over it like any other line of the chunk.
-  if (reader.rewind_pos != line_reader::k_no_rewind && reader.rewind_fills == reader.fills) {
+  if (reader.rewind_pos != line_reader::k_no_rewind) {
     reader.pos = reader.rewind_pos;
     reader.rewind_pos = line_reader::k_no_rewind;
     return;

@@ -62,12 +62,10 @@ struct line_reader {
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
   uint64_t chunks_read = 0;  // chunks of this file read so far
-  uint64_t fills = 0;        // times the buffer was filled anew
   // Where the line last read by read_line began, while the buffer still holds
-  // it whole (`fills` unchanged): a step back then just goes back there.
+  // it whole (any refill forgets it): a step back then just goes back there.
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};
   std::size_t rewind_pos = k_no_rewind;
-  uint64_t rewind_fills = 0;
   message_line stepped_back;
 };
 

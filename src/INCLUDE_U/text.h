@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,8 @@ struct bounded_text {
   bool append(std::string_view text) {
     std::size_t room = N - length;
     std::size_t take = text.size() < room ? text.size() : room;
-    for (std::size_t i = 0; i < take; ++i) bytes[length + i] = text[i];
+    // Copied in one move; `text` may lie inside this text already, hence memmove.
+    if (take != 0) std::memmove(bytes.data() + length, text.data(), take);
     length += take;
     bytes[length] = '\0';
     return take == text.size();

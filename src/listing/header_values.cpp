@@ -85,6 +85,11 @@ int first_month_named(std::string_view text) {
   return found == 0 ? 0 : std::countr_zero(found) + 1;
 }
 
+// Whether leading_int may read other than 0 from text starting with `c`.
+bool may_start_number(char c) {
+  return is_ascii_digit(c) || c == '+' || c == '-' || is_ascii_space(c);
+}
+
 // Reads one date-part number at `i` and files it as day or year; false when the
 // number is neither.
 bool take_date_number(std::string_view line, std::size_t i, parsed_date& date) {
@@ -214,7 +219,8 @@ void parse_date_line(std::string_view line, parsed_date& date) {
       date.time_text.assign(line.substr(i));
       break;
     }
-    if (take_date_number(line, i, date)) {
+    // A byte that starts no number reads as 0, which changes nothing here.
+    if (may_start_number(line[i]) && take_date_number(line, i, date)) {
       while (i < line.size() && is_ascii_digit(line[i])) ++i;
     }
     ++i;

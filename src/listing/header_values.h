@@ -64,6 +64,14 @@ void fold_continuations(line_reader& reader, field_text& field);
 
 template <std::size_t N>
 void append_number(bounded_text<N>& out, long long value, int width, char pad) {
+  // The record's dates are mostly two-digit parts: written straight away.
+  if (value >= 0 && value < 100 && width == 2 && out.length + 2 <= N) {
+    out.bytes[out.length] = value < 10 ? pad : static_cast<char>('0' + value / 10);
+    out.bytes[out.length + 1] = static_cast<char>('0' + value % 10);
+    out.length += 2;
+    out.bytes[out.length] = '\0';
+    return;
+  }
   char digits[24];
   auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
   (void)ec;  // 24 bytes hold every long long

@@ -195,6 +195,10 @@ TEST(append_number, writes_what_printf_writes) {
                               -7,
                               42,
                               -42,
+                              9,
+                              10,
+                              99,
+                              100,
                               999,
                               1000,
                               2012,
@@ -217,4 +221,9 @@ TEST(append_number, writes_what_printf_writes) {
       }
     }
   }
+  // A number that does not fit keeps what does.
+  bounded_text<3> nearly_full;
+  nearly_full.assign("ab");
+  append_number(nearly_full, 5, 2, '0');
+  EXPECT_EQ(nearly_full.view(), "ab0");
 }

@@ -10,13 +10,32 @@
 
 namespace {
 
-// Place of the first `c` in [from, from + n), or null: 16 bytes at a time where
-// the processor has SSE2. Lines are short, and this saves the C library's call
-// and its branches on the size.
+#ifdef __SSE2__
+// Bit i set when bytes[i] is `c`, for the 64 bytes at `bytes`.
+inline uint64_t byte_bits64(const char* bytes, char c) {
+  __m128i wanted = _mm_set1_epi8(c);
+  uint64_t bits = 0;
+  for (int i = 0; i < 64; i += 16) {
+    __m128i part = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    bits |= static_cast<uint64_t>(
+                static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(part, wanted))))
+            << i;
+  }
+  return bits;
+}
+#endif
+
+// Place of the first `c` in [from, from + n), or null: 64 and then 16 bytes at a
+// time where the processor has SSE2. Lines are short, so one look at 64 bytes
+// mostly finds their end, and how many looks a line takes is seldom a surprise.
 const char* find_first(const char* from, std::size_t n, char c) {
   const char* p = from;
   const char* end = from + n;
 #ifdef __SSE2__
+  for (; end - p >= 64; p += 64) {
+    uint64_t hits = byte_bits64(p, c);
+    if (hits != 0) return p + std::countr_zero(hits);
+  }
   __m128i wanted = _mm_set1_epi8(c);
   for (; end - p >= 16; p += 16) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -139,15 +158,30 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
   return take;
 }
 
-// The marks of the block at `bytes` among `marks` (bit i for its byte i) that
-// `filter` admits. Every mark is judged without a branch on the outcome, which
-// the processor could not foresee.
-uint64_t admitted_marks(const char* bytes, uint64_t marks, const mark_filter& filter) {
-  uint64_t admitted = 0;
+// The bit of the mark at `i` of the block at `bytes`, which follows two letters,
+// when `filter` admits it and `present`, else 0: judged without a branch on the
+// outcome, which the processor could not foresee.
+uint64_t admitted_bit(const char* bytes, int i, bool present, const mark_filter& filter) {
+  const char* mark = bytes + i;
+  return static_cast<uint64_t>(present & filter.admits_after_letters(mark[0], mark[-2], mark[-1]))
+         << i;
+}
+
+// The marks of the block at `bytes` among `marks` (bit i for its byte i, none
+// before byte 2) that `filter` admits. A block with marks after letters mostly
+// holds one or two: those two are judged whether they are there or not, so that
+// the loop's end is a branch the processor can foresee.
+[[gnu::always_inline]] inline uint64_t admitted_marks(const char* bytes, uint64_t marks,
+                                                      const mark_filter& filter) {
+  // In place of a missing mark, the block's last byte is judged (whatever it
+  // is), and dropped.
+  constexpr uint64_t k_stand_in = uint64_t{1} << 63;
+  uint64_t admitted = admitted_bit(bytes, std::countr_zero(marks | k_stand_in), marks != 0, filter);
+  marks &= marks - 1;
+  admitted |= admitted_bit(bytes, std::countr_zero(marks | k_stand_in), marks != 0, filter);
+  marks &= marks - 1;
   for (; marks != 0; marks &= marks - 1) {
-    int i = std::countr_zero(marks);
-    const char* mark = bytes + i;
-    admitted |= static_cast<uint64_t>(filter.admits(mark[0], mark[-2], mark[-1])) << i;
+    admitted |= admitted_bit(bytes, std::countr_zero(marks), true, filter);
   }
   return admitted;
 }
@@ -160,30 +194,45 @@ uint64_t letters_just_before(const char* bytes) {
 }
 
 // One chunk's blocks, in two passes. The first tells with the fewest
-// instructions (`quick`) which blocks hold a mark or a NUL at all, as most blocks
-// of a body hold neither, and notes them in a bitmap without a branch per block,
-// whose outcome the processor could not foresee. The second goes through the
+// instructions (`quiet`: 1 when a block holds neither) which blocks hold a mark
+// or a NUL at all, as most blocks of a body hold neither, and notes them in a bitmap without a
+// branch per block, whose outcome the processor could not foresee. The second goes through the
 // blocks so noted: `search` finds their marks and NULs, and where they hold a
 // mark `letters` finds the letters, since the filter judges only marks after two
 // letters, as every literal's mark is; most marks in bodies are not, and are
 // passed over without a table look-up.
-template <typename quick_search, typename block_search, typename letter_search>
+template <typename quiet_test, typename block_search, typename letter_search>
 [[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
-                                                       const mark_filter& filter,
-                                                       quick_search quick, block_search search,
-                                                       letter_search letters) {
+                                                       const mark_filter& filter, quiet_test quiet,
+                                                       block_search search, letter_search letters) {
   const char* base = reader.buffer.data();
   std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
   std::array<uint64_t, k_read_chunk / k_mark_block / 64> busy{};
-  std::fill_n(reader.marks.begin(), blocks, 0);
+  // Only the blocks with admitted marks have marks kept: clearing just those is
+  // cheaper than clearing the chunk's whole table.
+  for (std::size_t word = 0; word < reader.marked_blocks.size(); ++word) {
+    for (uint64_t bits = reader.marked_blocks[word]; bits != 0; bits &= bits - 1) {
+      reader.marks[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))] = 0;
+    }
+  }
   for (std::size_t first = 0; first < blocks; first += 64) {
     // Gathered in a register: a bitmap in memory would make each block wait for
     // the last one's store.
-    uint64_t bits = 0;
+    uint64_t quiet_bits = 0;
     std::size_t count = std::min<std::size_t>(64, blocks - first);
-    for (std::size_t i = 0; i < count; ++i) {
-      bits |= static_cast<uint64_t>(quick(base + (first + i) * k_mark_block)) << i;
+    // Four blocks a round, the last round reaching past the chunk's end into the
+    // buffer (whose blocks come in fours); what lies past the end is dropped.
+    static_assert(k_read_chunk / k_mark_block % 4 == 0);
+    for (std::size_t i = 0; i < count; i += 4) {
+      const char* at = base + (first + i) * k_mark_block;
+      uint64_t four = static_cast<uint64_t>(quiet(at)) |
+                      static_cast<uint64_t>(quiet(at + k_mark_block)) << 1 |
+                      static_cast<uint64_t>(quiet(at + 2 * k_mark_block)) << 2 |
+                      static_cast<uint64_t>(quiet(at + 3 * k_mark_block)) << 3;
+      quiet_bits |= four << i;
     }
+    uint64_t bits = ~quiet_bits;
+    if (count < 64) bits &= (uint64_t{1} << count) - 1;
     busy[first / 64] = bits;
   }
   // Bytes after the chunk's end belong to no line of it.
@@ -282,8 +331,9 @@ bool holds_mark_or_nul_baseline(const char* block) {
 namespace {
 
 void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
-  find_marks_of_chunk(reader, filter, holds_mark_or_nul_baseline, search_block_baseline,
-                      letters_of_block_baseline);
+  find_marks_of_chunk(
+      reader, filter, [](const char* block) { return !holds_mark_or_nul_baseline(block); },
+      search_block_baseline, letters_of_block_baseline);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -318,7 +368,7 @@ __attribute__((target("avx2"))) inline uint64_t letters_of_block_avx2(const char
 // bits, the table holds the one byte with those bits that is looked for (NUL,
 // ':' or '='), or 0x80, which no byte with those bits equals. Bytes from 0x80 up
 // look up 0 and never equal it either.
-__attribute__((target("avx2"))) inline bool holds_mark_or_nul_avx2(const char* block) {
+__attribute__((target("avx2"))) inline unsigned block_is_quiet_avx2(const char* block) {
   const __m256i k_wanted = _mm256_setr_epi8(
       0, -128, -128, -128, -128, -128, -128, -128, -128, -128, ':', -128, -128, '=', -128, -128, 0,
       -128, -128, -128, -128, -128, -128, -128, -128, -128, ':', -128, -128, '=', -128, -128);
@@ -326,16 +376,19 @@ __attribute__((target("avx2"))) inline bool holds_mark_or_nul_avx2(const char* b
   __m256i second = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 32));
   __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(k_wanted, first), first),
                                  _mm256_cmpeq_epi8(_mm256_shuffle_epi8(k_wanted, second), second));
-  return !_mm256_testz_si256(hits, hits);
+  return static_cast<unsigned>(_mm256_testz_si256(hits, hits));
 }
-static_assert(k_mark_block == 64, "holds_mark_or_nul_avx2 reads two 32-byte halves");
+static_assert(k_mark_block == 64, "block_is_quiet_avx2 reads two 32-byte halves");
+
+__attribute__((target("avx2"))) inline bool holds_mark_or_nul_avx2(const char* block) {
+  return !block_is_quiet_avx2(block);
+}
 
 __attribute__((target("avx2"))) void find_marks_avx2(line_reader& reader,
                                                      const mark_filter& filter) {
   find_marks_of_chunk(
-      reader, filter, [](const char* block) __attribute__((target("avx2"))) {
-        return holds_mark_or_nul_avx2(block);
-      },
+      reader, filter,
+      [](const char* block) __attribute__((target("avx2"))) { return block_is_quiet_avx2(block); },
       [](const char* block) __attribute__((target("avx2"))) { return search_block_avx2(block); },
       [](const char* block)
           __attribute__((target("avx2"))) { return letters_of_block_avx2(block); });
@@ -388,7 +441,21 @@ std::size_t next_admitted_mark(const line_reader& reader) {
 // not before `reader.pos`, which is where a line or a piece of one begins.
 std::size_t line_start(const line_reader& reader, std::size_t at) {
   const char* base = reader.buffer.data();
-  const char* lf = find_last(base + reader.pos, at - reader.pos, '\n');
+  std::size_t searched_from = at;
+#ifdef __SSE2__
+  // A mark stands near its line's start: one look at the 64 bytes before it
+  // mostly finds the line end before the line. The buffer's bytes before
+  // `reader.pos` may be looked at, but do not count.
+  if (at >= 64) {
+    std::size_t window = at - 64;
+    uint64_t ends = byte_bits64(base + window, '\n');
+    if (window < reader.pos) ends &= ~uint64_t{0} << (reader.pos - window);
+    if (ends != 0) return window + static_cast<std::size_t>(63 - std::countl_zero(ends)) + 1;
+    if (window <= reader.pos) return reader.pos;
+    searched_from = window;
+  }
+#endif
+  const char* lf = find_last(base + reader.pos, searched_from - reader.pos, '\n');
   return lf ? static_cast<std::size_t>(lf - base) + 1 : reader.pos;
 }
 

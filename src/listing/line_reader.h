@@ -51,7 +51,8 @@ struct line_reader {
   bool chunk_has_nul = false;  // the chunk holds a NUL; known once marks_ready
   bool replay = false;         // the next read hands back `stepped_back`
   // The admitted ':' and '=' of the chunk, bit i of word b for byte i of block b,
-  // worked out for a whole chunk at once when it is first searched.
+  // worked out for a whole chunk at once when it is first searched. Only the
+  // words of blocks set in marked_blocks are other than 0.
   std::array<uint64_t, k_read_chunk / k_mark_block> marks{};
   // Bit b set when block b holds an admitted mark, so that a search for the next
   // one skips a run of blocks without in a few steps.
@@ -158,6 +159,14 @@ struct mark_filter {
     unsigned k = key(mark, first, second);
     return (bits[k / 64] >> (k % 64)) & 1;
   }
+  // admits() for a mark known to follow two letters, whose keys are then their
+  // low five bits: no table look-up stands between the bytes and the answer.
+  constexpr bool admits_after_letters(char mark, char first, char second) const {
+    unsigned k = (static_cast<unsigned char>(mark) >> 2 & 1) * 1024 +
+                 (static_cast<unsigned char>(first) & 31u) * 32 +
+                 (static_cast<unsigned char>(second) & 31u);
+    return (bits[k / 64] >> (k % 64)) & 1;
+  }
 };
 
 enum class marked_read { line, next_chunk, end };
@@ -189,9 +198,12 @@ void for_each_admitted_mark(const line_reader& reader, std::string_view text, vi
   std::size_t stop = start + text.size();
   for (std::size_t block = start / k_mark_block; block * k_mark_block < stop; ++block) {
     std::size_t first = block * k_mark_block;
-    uint64_t bits = reader.marks[block];
-    if (first < start) bits &= ~uint64_t{0} << (start - first);
-    if (stop - first < k_mark_block) bits &= (uint64_t{1} << (stop - first)) - 1;
+    // The bytes of the block that belong to the line, chosen without a branch:
+    // where a line starts and ends in its blocks is no pattern.
+    std::size_t skip = first < start ? start - first : 0;
+    std::size_t keep = stop - first < k_mark_block ? stop - first : k_mark_block;
+    uint64_t kept = keep == k_mark_block ? ~uint64_t{0} : (uint64_t{1} << keep) - 1;
+    uint64_t bits = reader.marks[block] & (~uint64_t{0} << skip) & kept;
     for (; bits != 0; bits &= bits - 1) {
       visit(first + static_cast<std::size_t>(std::countr_zero(bits)) - start);
     }

@@ -256,6 +256,8 @@ std::vector<std::string> awkward_contents() {
       std::string(n - 4, 'x') + "From: q\r\nname=u\n",
       std::string(2 * n + 5, 'x') + "name=far\n" + std::string(70000, 'z'),
       "From: last line without an end",
+      // Many admitted marks in one block, and some in the block's last bytes.
+      "From:From:name=From:name=x:From: a\n" + std::string(25, 'y') + "name=From:\n",
       // Pairs the filter's key cannot tell from "om" but that are not letters.
       "/-: not looked at\nO\xed: nor this\nFrom: but this\n",
       // A NUL only in a later chunk, and only in an earlier one.
@@ -311,6 +313,17 @@ TEST(line_reader, the_filter_admits_only_the_pairs_of_letters_given_in_either_ca
   mark_filter refuses;
   refuses.admit(':', '1', 'a');
   EXPECT_EQ(refuses.bits, mark_filter{}.bits);
+  // After two letters, the short way gives the same answer for every pair.
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  for (char mark : {':', '='}) {
+    for (char first : letters) {
+      for (char second : letters) {
+        EXPECT_EQ(filter.admits_after_letters(mark, first, second),
+                  filter.admits(mark, first, second))
+            << mark << first << second;
+      }
+    }
+  }
 }
 
 TEST(line_reader, passing_over_lines_keeps_every_line_with_an_admitted_mark) {

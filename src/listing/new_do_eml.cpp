@@ -1,5 +1,6 @@
 #include "listing/new_do_eml.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -42,13 +43,47 @@ using rule_action = void (*)(scan_state& scan, message_line& line);
 
 enum class rule_test { starts_any_case, starts_exact, contains, armed_content_type };
 
+// A literal laid out for comparing 8 bytes at a time, ignoring case: three
+// 8-byte loads at `at` (the last one ending at the literal's end, or all at 0
+// for a literal shorter than 8), each with `fold` ORed in, which sets bit 5 of
+// the letters' bytes so that A-Z meets a-z, then compared with `folded`, the
+// literal so treated, in the bytes `care` covers. Loads a literal needs fewer
+// of repeat its last one.
+struct literal_words {
+  std::array<std::size_t, 3> at{};
+  std::array<uint64_t, 3> folded{};
+  std::array<uint64_t, 3> fold{};
+  std::array<uint64_t, 3> care{};
+};
+constexpr std::size_t k_longest_literal = 24;
+
+constexpr literal_words words_of(std::string_view text) {
+  literal_words words;
+  std::size_t size = text.size();
+  for (std::size_t k = 0; k < 3; ++k) {
+    std::size_t at = size <= 8 ? 0 : std::min<std::size_t>(8 * k, size - 8);
+    words.at[k] = at;
+    for (std::size_t j = 0; j < 8 && at + j < size; ++j) {
+      auto c = static_cast<unsigned char>(text[at + j]);
+      uint64_t letter_bit = is_ascii_letter(static_cast<char>(c)) ? 0x20 : 0;
+      // The bytes as one load puts them in a register.
+      std::size_t shift = std::endian::native == std::endian::little ? 8 * j : 8 * (7 - j);
+      words.folded[k] |= (c | letter_bit) << shift;
+      words.fold[k] |= letter_bit << shift;
+      words.care[k] |= uint64_t{0xFF} << shift;
+    }
+  }
+  return words;
+}
+
 // A rule's literal with the place of its first ':' or '=' (its size when it has
 // neither), worked out when the table is built.
 struct rule_literal {
   std::string_view text;
   std::size_t mark = 0;
+  literal_words words;
   constexpr rule_literal() = default;
-  constexpr rule_literal(const char* literal) : text(literal), mark(0) {
+  constexpr rule_literal(const char* literal) : text(literal), mark(0), words(words_of(literal)) {
     while (mark < text.size() && text[mark] != ':' && text[mark] != '=') ++mark;
   }
 };
@@ -326,6 +361,16 @@ constexpr bool every_literal_has_a_mark_after_two_letters() {
 }
 static_assert(every_literal_has_a_mark_after_two_letters());
 
+constexpr bool every_literal_fits_three_loads() {
+  for (const header_rule& rule : k_header_rules) {
+    for (const rule_literal& literal : rule.literals) {
+      if (literal.text.size() > k_longest_literal) return false;
+    }
+  }
+  return k_hasattach.text.size() <= k_longest_literal;
+}
+static_assert(every_literal_fits_three_loads());
+
 // The marks worth a look: those after the two bytes that come before the mark
 // of some literal. A line matches a rule only through such a mark, and the
 // Content-Type rule is armed only through one.
@@ -409,8 +454,8 @@ constexpr mark_candidates collect_mark_candidates() {
 }
 constexpr mark_candidates k_mark_candidates = collect_mark_candidates();
 
-// Each byte with A-Z turned into a-z: looked up, as the rules compare lines with
-// their literals byte by byte.
+// Each byte with A-Z turned into a-z: looked up, as lines too short for a load
+// are compared with the literals byte by byte.
 constexpr std::array<char, 256> k_ascii_lower = [] {
   std::array<char, 256> lower{};
   for (unsigned c = 0; c < 256; ++c) {
@@ -430,13 +475,20 @@ bool same_ignoring_case(const char* text, std::string_view literal) {
   return true;
 }
 
-// The literal `pattern` stands at the start of `text`, whose mark and the two
-// letters before it are known to agree: the rest after the mark is compared
-// first, since lines part from the literals there soonest.
-bool literal_at(const char* text, const rule_literal& pattern) {
-  std::size_t after = pattern.mark + 1;
-  return same_ignoring_case(text + after, pattern.text.substr(after)) &&
-         same_ignoring_case(text, pattern.text.substr(0, pattern.mark - 2));
+// Whether `text`, which holds at least as many bytes as `literal`, begins with
+// it, ignoring the case of A-Z: a few loads and no branch on where they part,
+// which the processor could not foresee.
+bool begins_ignoring_case(std::string_view text, const rule_literal& literal) {
+  // A load may not reach past the text.
+  if (text.size() < 8) return same_ignoring_case(text.data(), literal.text);
+  const literal_words& words = literal.words;
+  uint64_t differ = 0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + words.at[k], sizeof word);
+    differ |= ((word | words.fold[k]) ^ words.folded[k]) & words.care[k];
+  }
+  return differ == 0;
 }
 
 // Bits of the rules whose contains-literals among `candidates` match with their
@@ -450,7 +502,7 @@ uint32_t literals_marked_at(std::string_view text, std::size_t at, unsigned cand
     if (at < anchor) continue;
     std::size_t start = at - anchor;
     if (start + literal.size() >= text.size()) continue;
-    if (literal_at(text.data() + start, check.pattern)) found |= check.rule_bit;
+    if (begins_ignoring_case(text.substr(start), check.pattern)) found |= check.rule_bit;
   }
   return found;
 }
@@ -505,11 +557,11 @@ constexpr std::array<char, 2> both_cases(char c) {
   return {c, c};
 }
 
-bool starts_with_literal(std::string_view text, std::string_view literal, bool any_case) {
+bool starts_with_literal(std::string_view text, const rule_literal& literal, bool any_case) {
   // The first byte decides for almost every line; the rest is compared only then.
-  if (text.empty() || ascii_upper(text[0]) != ascii_upper(literal[0])) return false;
-  if (text.size() < literal.size()) return false;
-  return any_case ? same_ignoring_case(text.data(), literal) : text.starts_with(literal);
+  if (text.empty() || ascii_upper(text[0]) != ascii_upper(literal.text[0])) return false;
+  if (text.size() < literal.text.size()) return false;
+  return any_case ? begins_ignoring_case(text, literal) : text.starts_with(literal.text);
 }
 
 bool rule_matches(std::size_t index, const scan_state& scan, std::string_view text,
@@ -521,12 +573,12 @@ bool rule_matches(std::size_t index, const scan_state& scan, std::string_view te
       return contained;
     case rule_test::armed_content_type:
       return contained && scan.content_type_armed &&
-             starts_with_literal(text, rule.literals[0].text, false);
+             starts_with_literal(text, rule.literals[0], false);
     case rule_test::starts_any_case:
     case rule_test::starts_exact:
       for (const rule_literal& literal : rule.literals) {
         if (literal.text.empty()) break;
-        if (starts_with_literal(text, literal.text, rule.test == rule_test::starts_any_case))
+        if (starts_with_literal(text, literal, rule.test == rule_test::starts_any_case))
           return true;
       }
       return false;
@@ -682,15 +734,32 @@ void write_date_time(record_writer& out, const parsed_date& date) {
 
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
 void write_progress_line(std::string_view name, int64_t size) {
-  std::fputc('\n', stderr);
-  write_untrusted_text(stderr, name, messages_on_terminal());
   std::string_view digits = format_thousands64(size);
-  bounded_text<64> text;
-  text.append("   ");
-  for (std::size_t width = digits.size(); width < 11; ++width) text.push_back(' ');
-  text.append(digits);
-  text.append(" Bytes");
-  write_text(stderr, text.view());
+  bounded_text<64> tail;
+  tail.append("   ");
+  for (std::size_t width = digits.size(); width < 11; ++width) tail.push_back(' ');
+  tail.append(digits);
+  tail.append(" Bytes");
+  if (messages_on_terminal()) {
+    std::fputc('\n', stderr);
+    write_untrusted_text(stderr, name, true);
+    write_text(stderr, tail.view());
+    return;
+  }
+  // One write per file where nobody watches: the line is gathered first. A name
+  // too long for the buffer is written in its own write.
+  static bounded_text<4096> line;
+  line.clear();
+  line.push_back('\n');
+  if (name.size() + tail.size() < line.capacity) {
+    line.append(name);
+  } else {
+    write_text(stderr, line.view());
+    write_text(stderr, name);
+    line.clear();
+  }
+  line.append(tail.view());
+  write_text(stderr, line.view());
 }
 
 }  // namespace

@@ -217,6 +217,35 @@ TEST(header_rules, attachment_rules_collect_names_with_two_counters) {
   });
 }
 
+TEST(header_rules, literals_match_in_any_case_whatever_their_length_and_the_line_s) {
+  const field_member cc = &message_fields::cc;
+  const field_member bcc = &message_fields::bcc;
+  const field_member subject = &message_fields::subject;
+  const field_member info = &message_fields::attachment_info;
+  const field_member ip = &message_fields::recent_ip;
+  check_rule_cases({
+      // Lines shorter than a load, and literals shorter than one.
+      {"cC:x\n", cc, "(#1:) cC:x  "},
+      {"cC:\n", cc, "(#1:) cC:  "},
+      {"BCC: Ann\n", bcc, "(#1:) BCC: Ann  "},
+      {"Bcd: Ann\nBxc: Bob\n", bcc, ""},
+      // A literal of exactly one load, and lines that differ in one byte of it.
+      {"SUBJECT:\n", subject, "(#1:) SUBJECT:  "},
+      {"sUbJeCt: Hi\n", subject, "(#1:) sUbJeCt: Hi  "},
+      {"Subzect: Hi\nSubjecT; Hi\nXubject: Hi\n", subject, ""},
+      // Literals of two and three loads, in other cases and cut short.
+      {"received: FROM a [10.0.0.1]\n", ip, "(#1:) [10.0.0.1]  "},
+      {"X-ORIGINATING-IP: [10.0.0.2]\n", ip, "(#1:) [10.0.0.2]  "},
+      {"Received: fro\nReceived: fron a [10.0.0.3]\n", ip, ""},
+      {"ATTACHMENT CONVERTED: c:\\a.doc\n", info,
+       "(#1:) Attachment info: ATTACHMENT CONVERTED: c:\\a.doc  "},
+      {"Attachment Conv3rted: c:\\a.doc\nAttachment Converted? x\n", info, ""},
+      {"see CONTENT-TYPE: MESSAGE/rfc822\n\tname=\"f.eml\"\n", info,
+       "(#1:) Attachment info: name=\"f.eml\"  "},
+      {"Content-Type: messagE\n\tname=\"g.eml\"\n", info, ""},
+  });
+}
+
 TEST(header_rules, lines_consumed_by_a_rule_are_not_tested_again) {
   const field_member from = &message_fields::from;
   const field_member ip = &message_fields::recent_ip;

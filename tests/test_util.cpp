@@ -107,3 +107,20 @@ int64_t eastern_seconds(int year, int month, int day, int hour, int minute, int 
   int offset_hours = daylight ? 4 : 5;
   return utc_seconds(year, month, day, hour, minute, second) + offset_hours * 3600;
 }
+
+namespace {
+int64_t (*s_real_read)(read_handle, void*, int64_t) = nullptr;
+int64_t s_read_limit = 1;
+
+int64_t read_a_little(read_handle file, void* buffer, int64_t size) {
+  return s_real_read(file, buffer, size < s_read_limit ? size : s_read_limit);
+}
+}  // namespace
+
+scoped_short_reads::scoped_short_reads(int64_t limit) {
+  s_real_read = g_platform.read_bytes;
+  g_platform.read_bytes = read_a_little;
+  s_read_limit = limit;
+}
+
+void scoped_short_reads::set_limit(int64_t limit) { s_read_limit = limit; }

@@ -112,3 +112,14 @@ class scoped_platform {
  private:
   platform_table saved_;
 };
+
+// Makes each read of a file hand out at most `limit` bytes, as a pipe or a slow
+// disk may, until scope end; set_limit changes the bound.
+class scoped_short_reads {
+ public:
+  explicit scoped_short_reads(int64_t limit);
+  void set_limit(int64_t limit);
+
+ private:
+  scoped_platform saved_;
+};

@@ -27,13 +27,19 @@ struct bounded_text {
   }
   // Appends as much of `text` as fits; returns false when something was dropped.
   bool append(std::string_view text) {
-    std::size_t room = N - length;
-    std::size_t take = text.size() < room ? text.size() : room;
     // Copied in one move; `text` may lie inside this text already, hence memmove.
-    if (take != 0) std::memmove(bytes.data() + length, text.data(), take);
-    length += take;
+    // Where it fits, as it mostly does, the size is the text's own, which the
+    // compiler knows for a literal and then copies inline.
+    if (text.size() <= N - length) {
+      std::memmove(bytes.data() + length, text.data(), text.size());
+      length += text.size();
+      bytes[length] = '\0';
+      return true;
+    }
+    std::memmove(bytes.data() + length, text.data(), N - length);
+    length = N;
     bytes[length] = '\0';
-    return take == text.size();
+    return false;
   }
   bool push_back(char c) {
     if (length >= N) return false;

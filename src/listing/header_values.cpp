@@ -229,6 +229,10 @@ void parse_date_line(std::string_view line, parsed_date& date) {
 }
 
 void fold_continuations(line_reader& reader, field_text& field) {
+  // Most address lines have no continuation, and the next line's first byte,
+  // when already read, tells so without reading that line.
+  int next = next_byte(reader);
+  if (next >= 0 && !is_ascii_space(static_cast<char>(next)) && next != '>') return;
   static message_line work;
   if (!read_line(reader, work)) return;
   char first = stored_char(work, 0);

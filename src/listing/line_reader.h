@@ -83,6 +83,13 @@ bool read_line(line_reader& reader, message_line& line);
 // was read.
 void step_back(line_reader& reader, const message_line& line);
 
+// The first byte the next read would hand out, when the buffer already holds it;
+// -1 when it does not. A caller may then pass on a line without reading it.
+inline int next_byte(const line_reader& reader) {
+  if (reader.replay || reader.pos >= reader.end) return -1;
+  return static_cast<unsigned char>(reader.buffer[reader.pos]);
+}
+
 // Bit i set when bytes[i] is ':' or '=', for the 16 bytes at `bytes`: all sixteen
 // at once where the processor has SSE2, as every x86-64 does.
 inline uint32_t mark_bits16(const char* bytes) {
@@ -201,9 +208,10 @@ void for_each_admitted_mark(const line_reader& reader, std::string_view text, vi
     // The bytes of the block that belong to the line, chosen without a branch:
     // where a line starts and ends in its blocks is no pattern.
     std::size_t skip = first < start ? start - first : 0;
+    // The block holds at least one byte of the line, so `keep` is 1 to 64.
     std::size_t keep = stop - first < k_mark_block ? stop - first : k_mark_block;
-    uint64_t kept = keep == k_mark_block ? ~uint64_t{0} : (uint64_t{1} << keep) - 1;
-    uint64_t bits = reader.marks[block] & (~uint64_t{0} << skip) & kept;
+    uint64_t bits =
+        reader.marks[block] & (~uint64_t{0} << skip) & (~uint64_t{0} >> (k_mark_block - keep));
     for (; bits != 0; bits &= bits - 1) {
       visit(first + static_cast<std::size_t>(std::countr_zero(bits)) - start);
     }

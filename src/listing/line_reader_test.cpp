@@ -23,14 +23,6 @@ std::vector<std::string> read_all(const std::string& path) {
   return lines;
 }
 
-int64_t (*s_real_read)(read_handle, void*, int64_t) = nullptr;
-int64_t s_read_limit = 1;
-
-// Hands out at most s_read_limit bytes per read, as a pipe or a slow disk may.
-int64_t read_a_little(read_handle file, void* buffer, int64_t size) {
-  return s_real_read(file, buffer, size < s_read_limit ? size : s_read_limit);
-}
-
 int64_t failing_read(read_handle, void*, int64_t) { return -1; }
 
 struct reader_case {
@@ -68,11 +60,9 @@ TEST(line_reader, turns_crlf_into_lf_and_keeps_other_bytes) {
 
 TEST(line_reader, gives_the_same_lines_whatever_each_read_delivers) {
   temp_tree tree;
-  scoped_platform swap;
-  s_real_read = g_platform.read_bytes;
-  g_platform.read_bytes = read_a_little;
+  scoped_short_reads reads(1);
   for (int64_t limit : {1, 2, 3}) {
-    s_read_limit = limit;
+    reads.set_limit(limit);
     for (const reader_case& c : reader_cases()) {
       tree.write("m.eml", c.bytes);
       EXPECT_EQ(read_all(tree.path("m.eml")), c.lines) << limit << ": " << c.bytes;
@@ -328,11 +318,9 @@ TEST(line_reader, the_filter_admits_only_the_pairs_of_letters_given_in_either_ca
 
 TEST(line_reader, passing_over_lines_keeps_every_line_with_an_admitted_mark) {
   temp_tree tree;
-  scoped_platform swap;
-  s_real_read = g_platform.read_bytes;
+  scoped_short_reads reads(1);
   for (int64_t limit : {int64_t{1} << 30, int64_t{4093}, int64_t{7}, int64_t{1}}) {
-    s_read_limit = limit;
-    g_platform.read_bytes = read_a_little;
+    reads.set_limit(limit);
     for (const std::string& content : awkward_contents()) {
       tree.write("m.eml", content);
       std::vector<std::string> all = admitted_lines(tree.path("m.eml"), reading::every_line);

@@ -39,14 +39,20 @@ struct rule_case {
   std::string expected;
 };
 
-// Runs each case with LF and with CR LF line ends: both must give the same field.
+// Runs each case with LF and with CR LF line ends, and with reads of the whole
+// file, of 3 bytes and of 1: all must give the same field.
 void check_rule_cases(const std::vector<rule_case>& cases) {
   create_run_settings();
   temp_tree tree;
-  for (const rule_case& c : cases) {
-    EXPECT_EQ((scan_content(tree, c.content).get()->*c.field).view(), c.expected) << c.content;
-    EXPECT_EQ((scan_content(tree, with_crlf(c.content)).get()->*c.field).view(), c.expected)
-        << "CR LF: " << c.content;
+  scoped_short_reads reads(1);
+  for (int64_t limit : {int64_t{1} << 30, int64_t{3}, int64_t{1}}) {
+    reads.set_limit(limit);
+    for (const rule_case& c : cases) {
+      EXPECT_EQ((scan_content(tree, c.content).get()->*c.field).view(), c.expected)
+          << "read limit " << limit << ": " << c.content;
+      EXPECT_EQ((scan_content(tree, with_crlf(c.content)).get()->*c.field).view(), c.expected)
+          << "read limit " << limit << ", CR LF: " << c.content;
+    }
   }
 }
 

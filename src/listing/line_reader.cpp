@@ -195,12 +195,12 @@ uint64_t letters_just_before(const char* bytes) {
 
 // One chunk's blocks, in two passes. The first tells with the fewest
 // instructions (`quiet`: 1 when a block holds neither) which blocks hold a mark
-// or a NUL at all, as most blocks of a body hold neither, and notes them in a bitmap without a
-// branch per block, whose outcome the processor could not foresee. The second goes through the
-// blocks so noted: `search` finds their marks and NULs, and where they hold a
-// mark `letters` finds the letters, since the filter judges only marks after two
-// letters, as every literal's mark is; most marks in bodies are not, and are
-// passed over without a table look-up.
+// or a NUL at all, as most blocks of a body hold neither, and notes them in a
+// bitmap without a branch per block, whose outcome the processor could not
+// foresee. The second goes through the blocks so noted: `search` finds their
+// marks and NULs, and where they hold a mark `letters` finds the letters, since
+// the filter judges only marks after two letters, as every literal's mark is;
+// most marks in bodies are not, and are passed over without a table look-up.
 template <typename quiet_test, typename block_search, typename letter_search>
 [[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
                                                        const mark_filter& filter, quiet_test quiet,

@@ -47,8 +47,8 @@ enum class rule_test { starts_any_case, starts_exact, contains, armed_content_ty
 // 8-byte loads at `at` (the last one ending at the literal's end, or all at 0
 // for a literal shorter than 8), each with `fold` ORed in, which sets bit 5 of
 // the letters' bytes so that A-Z meets a-z, then compared with `folded`, the
-// literal so treated, in the bytes `care` covers. Loads a literal needs fewer
-// of repeat its last one.
+// literal so treated, in the bytes `care` covers. A literal that needs fewer
+// loads repeats its last one.
 struct literal_words {
   std::array<std::size_t, 3> at{};
   std::array<uint64_t, 3> folded{};

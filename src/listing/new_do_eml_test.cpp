@@ -375,6 +375,19 @@ const char k_plain_header[] =
 
 }  // namespace
 
+TEST(listing_record, the_progress_line_comes_out_whole_for_names_of_any_length) {
+  temp_tree tree;
+  for (std::size_t length :
+       {std::size_t{1}, std::size_t{4060}, std::size_t{4100}, k_field_capacity}) {
+    // The file need not exist: its record and progress line are written anyway.
+    std::string path = "/nowhere/" + std::string(length, 'n') + ".eml";
+    testing::internal::CaptureStderr();
+    listing_of(tree, path, {});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n" + path + "         2,048 Bytes")
+        << length;
+  }
+}
+
 TEST(listing_record, the_example_record_comes_out_byte_for_byte) {
   temp_tree tree;
   for (const char* line_end : {"\n", "\r\n"}) {

@@ -131,6 +131,8 @@ struct platform_table {
   read_handle (*open_for_reading)(const std::string& path);
   // Bytes read, 0 at end of file, -1 on error.
   int64_t (*read_bytes)(read_handle file, void* buffer, int64_t size);
+  // The handle is done with. The system may close it a little later, with
+  // others: it stays a file opened for reading until then.
   void (*close_file)(read_handle file);
   bool (*file_size)(const std::string& path, int64_t& size);
   bool (*truncate_file)(const std::string& path, int64_t size);

@@ -5,11 +5,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,6 +25,46 @@
 platform_table g_platform = native_platform();
 
 namespace {
+
+// Files read to their end are closed in batches: a run of consecutive
+// descriptors goes in one close_range call, where closing each would cost a
+// system call per file. A descriptor waiting here stays open, so no other file
+// can be given its number, and a run holds only descriptors of this list.
+constexpr std::size_t k_close_batch = 32;
+int s_closing[k_close_batch];
+std::size_t s_closing_count = 0;
+
+bool close_run(int first, int last) {
+#if defined(__linux__) && defined(SYS_close_range)
+  return syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0u) ==
+         0;
+#else
+  (void)first;
+  (void)last;
+  return false;
+#endif
+}
+
+void close_waiting_files() {
+  std::sort(s_closing, s_closing + s_closing_count);
+  for (std::size_t i = 0; i < s_closing_count;) {
+    std::size_t end = i + 1;
+    while (end < s_closing_count && s_closing[end] == s_closing[end - 1] + 1) ++end;
+    if (end - i < 2 || !close_run(s_closing[i], s_closing[end - 1])) {
+      for (std::size_t j = i; j < end; ++j) close(s_closing[j]);
+    }
+    i = end;
+  }
+  s_closing_count = 0;
+}
+
+// Whether an open that failed for want of descriptors may succeed now: the
+// files waiting to be closed are closed, and the caller tries once more.
+bool freed_descriptors() {
+  if ((errno != EMFILE && errno != ENFILE) || s_closing_count == 0) return false;
+  close_waiting_files();
+  return true;
+}
 
 struct find_state_posix {
   DIR* dir = nullptr;
@@ -182,6 +224,7 @@ find_state* start_search(const std::string& pattern, bool names_only, dir_entry&
   search->pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
   search->names_only = names_only;
   search->dir = opendir(directory.c_str());
+  if (!search->dir && freed_descriptors()) search->dir = opendir(directory.c_str());
   if (!search->dir || !next_match(search, entry)) {
     if (search->dir) closedir(search->dir);
     delete search;
@@ -385,12 +428,15 @@ int posix_last_access_setting() {
 }
 
 std::FILE* posix_open_stream(const std::string& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
+  std::FILE* stream = std::fopen(path.c_str(), mode);
+  if (!stream && freed_descriptors()) stream = std::fopen(path.c_str(), mode);
+  return stream;
 }
 
 read_handle posix_open_for_reading(const std::string& path) {
   // Non-blocking open: a FIFO without a writer must not hang the walk.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && freed_descriptors()) fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
 }
 
@@ -410,6 +456,8 @@ int directory_for(std::string_view directory) {
   if (held.fd >= 0) close(held.fd);
   held.path.assign(directory);
   held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (held.fd < 0 && freed_descriptors())
+    held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   return held.fd;
 }
 
@@ -425,6 +473,8 @@ read_handle posix_open_and_look_up(const std::string& path, dir_entry& entry) {
   // No controlling terminal, no wait for a FIFO's writer: the type is known only
   // once the file is open.
   int fd = openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && freed_descriptors())
+    fd = openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return k_no_file;
   struct statx sx;
   bool regular = statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
@@ -446,7 +496,9 @@ int64_t posix_read_bytes(read_handle file, void* buffer, int64_t size) {
 }
 
 void posix_close_file(read_handle file) {
-  if (file != k_no_file) close(static_cast<int>(file));
+  if (file == k_no_file) return;
+  s_closing[s_closing_count++] = static_cast<int>(file);
+  if (s_closing_count == k_close_batch) close_waiting_files();
 }
 
 bool posix_file_size(const std::string& path, int64_t& size) {
@@ -462,6 +514,7 @@ bool posix_truncate_file(const std::string& path, int64_t size) {
 
 int64_t posix_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && freed_descriptors()) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   ssize_t n;
   do {

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace {
+
+#ifndef _WIN32
+// Lowers the limit on open descriptors to `spare` above those open now, until
+// scope end.
+class scoped_descriptor_limit {
+ public:
+  explicit scoped_descriptor_limit(int spare) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int lowest_free = fcntl(0, F_DUPFD, 0);
+    close(lowest_free);
+    struct rlimit tight = saved_;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free + spare);
+    setrlimit(RLIMIT_NOFILE, &tight);
+  }
+  ~scoped_descriptor_limit() { setrlimit(RLIMIT_NOFILE, &saved_); }
+  scoped_descriptor_limit(const scoped_descriptor_limit&) = delete;
+  scoped_descriptor_limit& operator=(const scoped_descriptor_limit&) = delete;
+
+ private:
+  struct rlimit saved_ {};
+};
+#endif
+
+std::string message_name(int i) {
+  return "d" + std::to_string(i % 10) + "/m" + std::to_string(i) + ".eml";
+}
+
+}  // namespace
+
+// Handles given back may be closed later, in batches: opens must not fail for
+// the descriptors that wait to be closed.
+TEST(file_handles, many_files_open_and_read_whatever_waits_to_be_closed) {
+  temp_tree tree;
+  for (int i = 0; i < 100; ++i) tree.write(message_name(i), "x" + std::to_string(i));
+#ifndef _WIN32
+  // Fewer spare descriptors than may wait to be closed.
+  scoped_descriptor_limit limit(6);
+#endif
+  for (bool looked_up : {false, true}) {
+    for (int i = 0; i < 100; ++i) {
+      std::string path = tree.path(message_name(i));
+      dir_entry entry;
+      read_handle file =
+          looked_up ? g_platform.open_and_look_up(path, entry) : g_platform.open_for_reading(path);
+      ASSERT_NE(file, k_no_file) << path;
+      char bytes[8];
+      int64_t n = g_platform.read_bytes(file, bytes, sizeof bytes);
+      EXPECT_EQ(std::string(bytes, n > 0 ? static_cast<std::size_t>(n) : 0),
+                "x" + std::to_string(i));
+      if (looked_up) {
+        EXPECT_EQ(entry.size, static_cast<int64_t>(1 + std::to_string(i).size()));
+      }
+      g_platform.close_file(file);
+    }
+  }
+}

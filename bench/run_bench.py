@@ -125,8 +125,12 @@ def scale_benchmark(args, mailsift, readall, tree):
         timed(commands[0][2])
     samples = {key: [] for key, _, _ in commands}
     cpu = {key: [] for key, _, _ in commands}
-    for _ in range(args.repeat):
-        for key, _, cmd in commands:
+    for round_number in range(args.repeat):
+        # Each round starts one command later, so that no command always runs
+        # right after the same other one (the writes it leaves behind, the
+        # caches it warms or evicts).
+        start = round_number % len(commands)
+        for key, _, cmd in commands[start:] + commands[:start]:
             elapsed, user, system = timed(cmd)
             samples[key].append(elapsed)
             cpu[key].append((user, system))

@@ -150,7 +150,7 @@ def scale_benchmark(args, mailsift, readall, tree):
     c = statistics.median(samples["c"])
     d = statistics.median(samples["d"])
     e = statistics.median(samples["e"])
-    print(f"targets: (c)/(a) = {c / floor:.2f} (<= 1.3); (c) < (e): {c < e}; "
+    print(f"targets: (c)/(a) = {c / floor:.2f} (<= 1.3); (c)/(e) = {c / e:.3f} (< 1); "
           f"(d)/(c) = {d / c:.3f} (<= 1.05); peak RSS < 6 MB: {rss < 6 * 1024}")
 
 

@@ -2,18 +2,6 @@
 
 #include <climits>
 
-bool ascii_iequal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-  }
-  return true;
-}
-
-bool ascii_istarts_with(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && ascii_iequal(text.substr(0, prefix.size()), prefix);
-}
-
 std::size_t ascii_ifind(std::string_view text, std::string_view needle) {
   if (needle.empty()) return 0;
   if (needle.size() > text.size()) return std::string_view::npos;

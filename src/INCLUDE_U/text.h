@@ -100,10 +100,19 @@ inline bool is_ascii_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// True when both texts are equal, ignoring the case of A-Z.
-bool ascii_iequal(std::string_view a, std::string_view b);
+// True when both texts are equal, ignoring the case of A-Z. Inline, as the
+// header rules compare short lines with it.
+inline bool ascii_iequal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+  }
+  return true;
+}
 // True when `text` begins with `prefix`, ignoring the case of A-Z.
-bool ascii_istarts_with(std::string_view text, std::string_view prefix);
+inline bool ascii_istarts_with(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && ascii_iequal(text.substr(0, prefix.size()), prefix);
+}
 // Position of the first occurrence of `needle` in `text` ignoring case, or npos.
 std::size_t ascii_ifind(std::string_view text, std::string_view needle);
 // Upper-cases the ASCII letters of `text` in place.

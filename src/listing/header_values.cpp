@@ -116,19 +116,7 @@ void search_year_again(std::string_view line, parsed_date& date) {
   }
 }
 
-// Appends as much of `run` as fits; false when something was dropped.
-bool append_run(field_text& text, std::string_view run) {
-  std::size_t room = field_text::capacity - text.size();
-  std::size_t take = run.size() < room ? run.size() : room;
-  std::memcpy(text.data() + text.size(), run.data(), take);
-  text.length += take;
-  text[text.length] = '\0';
-  return take == run.size();
-}
-
 }  // namespace
-
-void append_text(field_text& field, std::string_view text) { append_run(field, text); }
 
 std::size_t find_text(std::string_view text, std::string_view literal) {
   const std::size_t n = text.size();
@@ -181,7 +169,7 @@ void append_entry_head(field_text& field, int& counter, bool body) {
 
 void append_entry(field_text& field, int& counter, std::string_view text) {
   append_entry_head(field, counter, false);
-  append_text(field, text);
+  field.append(text);
   field.append("  ");
 }
 
@@ -197,7 +185,7 @@ void double_quotes(field_text& field) {
     std::size_t quote = rest.find('"');
     std::string_view run =
         rest.substr(0, quote == std::string_view::npos ? rest.size() : quote + 1);
-    if (!append_run(work, run)) break;
+    if (!work.append(run)) break;
     if (quote != std::string_view::npos && !work.push_back('"')) break;
     rest.remove_prefix(run.size());
   }
@@ -240,7 +228,7 @@ void fold_continuations(line_reader& reader, field_text& field) {
     while (is_continuation(work)) {
       if (field.back() == ',') field.drop_last();
       if (work.text[0] == '\t') work.text[0] = ' ';
-      append_text(field, work.text.view());
+      field.append(work.text.view());
       // At the end of the file there is nothing to hand back.
       if (!read_line(reader, work)) return;
     }

@@ -38,10 +38,6 @@ std::size_t quote_marks_length(std::string_view line);
 // from a line of 10 or more characters; true when something was removed.
 bool strip_quote_marks(field_text& line);
 
-// Appends as much of `text` as fits, as bounded_text::append does, but copied in
-// one move: fields take whole lines. `text` must not lie in the field.
-void append_text(field_text& field, std::string_view text);
-
 // Appends "(#" counter ":) " (or "(#body:) " when `body`) and advances the
 // counter: the head of an entry whose text and two spaces follow.
 void append_entry_head(field_text& field, int& counter, bool body);

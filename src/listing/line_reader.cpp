@@ -49,10 +49,21 @@ const char* find_first(const char* from, std::size_t n, char c) {
   return nullptr;
 }
 
-// Place of the last `c` in [from, from + n), or null: as find_first does.
-const char* find_last(const char* from, std::size_t n, char c) {
+// Place of the last `c` in [from, from + n), or null: as find_first does. The
+// bytes from `readable` (at most `from`) on may be loaded, though only those from
+// `from` on count: a line end is then mostly found in one look at the 64 bytes
+// before the end, however near `from` that is.
+inline const char* find_last(const char* readable, const char* from, std::size_t n, char c) {
   const char* p = from + n;
 #ifdef __SSE2__
+  while (p > from && p - readable >= 64) {
+    const char* window = p - 64;
+    uint64_t hits = byte_bits64(window, c);
+    if (window < from) hits &= ~uint64_t{0} << (from - window);
+    if (hits != 0) return window + (63 - std::countl_zero(hits));
+    if (window <= from) return nullptr;
+    p = window;
+  }
   __m128i wanted = _mm_set1_epi8(c);
   while (p - from >= 16) {
     p -= 16;
@@ -60,6 +71,8 @@ const char* find_last(const char* from, std::size_t n, char c) {
     unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
     if (hits != 0) return p + (31 - std::countl_zero(hits));
   }
+#else
+  (void)readable;
 #endif
   while (p != from) {
     if (*--p == c) return p;
@@ -72,13 +85,6 @@ void copy_line(message_line& to, const message_line& from) {
   std::memcpy(to.text.data(), from.text.c_str(), from.text.length + 1);
   to.text.length = from.text.length;
   to.line_end = from.line_end;
-}
-
-// Appends `n` bytes at `from` to the text; the caller has checked the room.
-void append_bytes(field_text& text, const char* from, std::size_t n) {
-  std::memcpy(text.data() + text.length, from, n);
-  text.length += n;
-  text.bytes[text.length] = '\0';
 }
 
 // Reads the next chunk behind a CR held back from the last one; false at end of
@@ -146,14 +152,14 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
   if (lf) {
     std::size_t n = text_length(start, lf);
     if (n + 1 <= room) {
-      append_bytes(line.text, start, n);
+      line.text.append(std::string_view(start, n));
       reader.pos += static_cast<std::size_t>(lf - start) + 1;
       line.line_end = true;
       return n + 1;
     }
   }
   std::size_t take = available < room ? available : room;
-  append_bytes(line.text, start, take);
+  line.text.append(std::string_view(start, take));
   reader.pos += take;
   return take;
 }
@@ -380,10 +386,6 @@ __attribute__((target("avx2"))) inline unsigned block_is_quiet_avx2(const char* 
 }
 static_assert(k_mark_block == 64, "block_is_quiet_avx2 reads two 32-byte halves");
 
-__attribute__((target("avx2"))) inline bool holds_mark_or_nul_avx2(const char* block) {
-  return !block_is_quiet_avx2(block);
-}
-
 __attribute__((target("avx2"))) void find_marks_avx2(line_reader& reader,
                                                      const mark_filter& filter) {
   find_marks_of_chunk(
@@ -441,21 +443,7 @@ std::size_t next_admitted_mark(const line_reader& reader) {
 // not before `reader.pos`, which is where a line or a piece of one begins.
 std::size_t line_start(const line_reader& reader, std::size_t at) {
   const char* base = reader.buffer.data();
-  std::size_t searched_from = at;
-#ifdef __SSE2__
-  // A mark stands near its line's start: one look at the 64 bytes before it
-  // mostly finds the line end before the line. The buffer's bytes before
-  // `reader.pos` may be looked at, but do not count.
-  if (at >= 64) {
-    std::size_t window = at - 64;
-    uint64_t ends = byte_bits64(base + window, '\n');
-    if (window < reader.pos) ends &= ~uint64_t{0} << (reader.pos - window);
-    if (ends != 0) return window + static_cast<std::size_t>(63 - std::countl_zero(ends)) + 1;
-    if (window <= reader.pos) return reader.pos;
-    searched_from = window;
-  }
-#endif
-  const char* lf = find_last(base + reader.pos, searched_from - reader.pos, '\n');
+  const char* lf = find_last(base, base + reader.pos, at - reader.pos, '\n');
   return lf ? static_cast<std::size_t>(lf - base) + 1 : reader.pos;
 }
 
@@ -469,7 +457,7 @@ marked_read read_whole_line(line_reader& reader, message_line& spare, std::strin
 
 bool holds_mark_or_nul(const char* block) {
 #if defined(__GNUC__) && defined(__x86_64__)
-  if (k_find_marks == find_marks_avx2) return holds_mark_or_nul_avx2(block);
+  if (k_find_marks == find_marks_avx2) return !block_is_quiet_avx2(block);
 #endif
   return holds_mark_or_nul_baseline(block);
 }
@@ -565,7 +553,7 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
     // The chunk's whole lines hold no admitted mark. Its last line may go on in
     // the next chunk, where one could follow: that one is read whole.
     const char* base = reader.buffer.data();
-    const char* lf = find_last(base + reader.pos, reader.end - reader.pos, '\n');
+    const char* lf = find_last(base, base + reader.pos, reader.end - reader.pos, '\n');
     if (lf) reader.pos = static_cast<std::size_t>(lf - base) + 1;
     if (reader.pos == reader.end) return read_marked_line(reader, filter, spare, text);
     return read_whole_line(reader, spare, text);

@@ -163,17 +163,16 @@ struct mark_filter {
     bits[k / 64] |= uint64_t{1} << (k % 64);
   }
   constexpr bool admits(char mark, char first, char second) const {
-    unsigned k = key(mark, first, second);
-    return (bits[k / 64] >> (k % 64)) & 1;
+    return holds(key(mark, first, second));
   }
   // admits() for a mark known to follow two letters, whose keys are then their
   // low five bits: no table look-up stands between the bytes and the answer.
   constexpr bool admits_after_letters(char mark, char first, char second) const {
-    unsigned k = (static_cast<unsigned char>(mark) >> 2 & 1) * 1024 +
+    return holds((static_cast<unsigned char>(mark) >> 2 & 1) * 1024 +
                  (static_cast<unsigned char>(first) & 31u) * 32 +
-                 (static_cast<unsigned char>(second) & 31u);
-    return (bits[k / 64] >> (k % 64)) & 1;
+                 (static_cast<unsigned char>(second) & 31u));
   }
+  constexpr bool holds(unsigned k) const { return (bits[k / 64] >> (k % 64)) & 1; }
 };
 
 enum class marked_read { line, next_chunk, end };

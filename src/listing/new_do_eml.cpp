@@ -160,7 +160,7 @@ void take_address(scan_state& scan, message_line& line, field_text& field, int& 
                   std::size_t after_colon, bool body) {
   blank_after_colon(line.text, after_colon, g_delimiter);
   append_entry_head(field, counter, body);
-  append_text(field, line.text.view());
+  field.append(line.text.view());
   fold_continuations(*scan.reader, field);
   field.append("  ");
 }
@@ -173,12 +173,12 @@ void take_from(scan_state& scan, message_line& line) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
     if (read_line(*scan.reader, s_second_line)) {
-      append_text(text, s_second_line.text.view());
+      text.append(s_second_line.text.view());
       replace_tabs(text);
     }
   }
   append_entry_head(scan.fields->from, scan.from_count, !scan.header_phase && scan.from_seen);
-  append_text(scan.fields->from, text.view());
+  scan.fields->from.append(text.view());
   scan.fields->from.append("  ");
   scan.from_seen = true;
 }
@@ -245,7 +245,7 @@ void append_attachment(scan_state& scan, int& counter, std::string_view text) {
   field_text& info = scan.fields->attachment_info;
   append_entry_head(info, counter, false);
   info.append("Attachment info: ");
-  append_text(info, text);
+  info.append(text);
   info.append("  ");
 }
 
@@ -454,33 +454,12 @@ constexpr mark_candidates collect_mark_candidates() {
 }
 constexpr mark_candidates k_mark_candidates = collect_mark_candidates();
 
-// Each byte with A-Z turned into a-z: looked up, as lines too short for a load
-// are compared with the literals byte by byte.
-constexpr std::array<char, 256> k_ascii_lower = [] {
-  std::array<char, 256> lower{};
-  for (unsigned c = 0; c < 256; ++c) {
-    lower[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  }
-  return lower;
-}();
-
-// `text` equals `literal` ignoring the case of A-Z (the sizes are equal).
-bool same_ignoring_case(const char* text, std::string_view literal) {
-  for (std::size_t i = 0; i < literal.size(); ++i) {
-    if (k_ascii_lower[static_cast<unsigned char>(text[i])] !=
-        k_ascii_lower[static_cast<unsigned char>(literal[i])]) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Whether `text`, which holds at least as many bytes as `literal`, begins with
 // it, ignoring the case of A-Z: a few loads and no branch on where they part,
 // which the processor could not foresee.
 bool begins_ignoring_case(std::string_view text, const rule_literal& literal) {
   // A load may not reach past the text.
-  if (text.size() < 8) return same_ignoring_case(text.data(), literal.text);
+  if (text.size() < 8) return ascii_istarts_with(text, literal.text);
   const literal_words& words = literal.words;
   uint64_t differ = 0;
   for (std::size_t k = 0; k < 3; ++k) {
@@ -740,26 +719,20 @@ void write_progress_line(std::string_view name, int64_t size) {
   for (std::size_t width = digits.size(); width < 11; ++width) tail.push_back(' ');
   tail.append(digits);
   tail.append(" Bytes");
-  if (messages_on_terminal()) {
-    std::fputc('\n', stderr);
-    write_untrusted_text(stderr, name, true);
-    write_text(stderr, tail.view());
+  // One write per file where nobody watches: the line is gathered first, when
+  // the name leaves room for it.
+  static bounded_text<4096> line;
+  if (!messages_on_terminal() && name.size() + tail.size() < line.capacity) {
+    line.clear();
+    line.push_back('\n');
+    line.append(name);
+    line.append(tail.view());
+    write_text(stderr, line.view());
     return;
   }
-  // One write per file where nobody watches: the line is gathered first. A name
-  // too long for the buffer is written in its own write.
-  static bounded_text<4096> line;
-  line.clear();
-  line.push_back('\n');
-  if (name.size() + tail.size() < line.capacity) {
-    line.append(name);
-  } else {
-    write_text(stderr, line.view());
-    write_text(stderr, name);
-    line.clear();
-  }
-  line.append(tail.view());
-  write_text(stderr, line.view());
+  std::fputc('\n', stderr);
+  write_untrusted_text(stderr, name, messages_on_terminal());
+  write_text(stderr, tail.view());
 }
 
 }  // namespace

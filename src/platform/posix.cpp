@@ -58,12 +58,20 @@ void close_waiting_files() {
   s_closing_count = 0;
 }
 
-// Whether an open that failed for want of descriptors may succeed now: the
-// files waiting to be closed are closed, and the caller tries once more.
-bool freed_descriptors() {
-  if ((errno != EMFILE && errno != ENFILE) || s_closing_count == 0) return false;
-  close_waiting_files();
-  return true;
+bool open_failed(int fd) { return fd < 0; }
+bool open_failed(const void* handle) { return handle == nullptr; }
+
+// Runs `open_once` (an open of any kind, giving -1 or null when it fails), and
+// once more when it failed for want of descriptors and the files waiting to be
+// closed can give some back.
+template <typename opener>
+auto open_freeing_descriptors(opener open_once) {
+  auto opened = open_once();
+  if (open_failed(opened) && (errno == EMFILE || errno == ENFILE) && s_closing_count != 0) {
+    close_waiting_files();
+    opened = open_once();
+  }
+  return opened;
 }
 
 struct find_state_posix {
@@ -223,8 +231,7 @@ find_state* start_search(const std::string& pattern, bool names_only, dir_entry&
       slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
   search->pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
   search->names_only = names_only;
-  search->dir = opendir(directory.c_str());
-  if (!search->dir && freed_descriptors()) search->dir = opendir(directory.c_str());
+  search->dir = open_freeing_descriptors([&] { return opendir(directory.c_str()); });
   if (!search->dir || !next_match(search, entry)) {
     if (search->dir) closedir(search->dir);
     delete search;
@@ -428,15 +435,13 @@ int posix_last_access_setting() {
 }
 
 std::FILE* posix_open_stream(const std::string& path, const char* mode) {
-  std::FILE* stream = std::fopen(path.c_str(), mode);
-  if (!stream && freed_descriptors()) stream = std::fopen(path.c_str(), mode);
-  return stream;
+  return open_freeing_descriptors([&] { return std::fopen(path.c_str(), mode); });
 }
 
 read_handle posix_open_for_reading(const std::string& path) {
   // Non-blocking open: a FIFO without a writer must not hang the walk.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0 && freed_descriptors()) fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open_freeing_descriptors(
+      [&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
   return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
 }
 
@@ -455,9 +460,8 @@ int directory_for(std::string_view directory) {
   if (held.fd >= 0 && held.path == directory) return held.fd;
   if (held.fd >= 0) close(held.fd);
   held.path.assign(directory);
-  held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (held.fd < 0 && freed_descriptors())
-    held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  held.fd = open_freeing_descriptors(
+      [&] { return open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
   return held.fd;
 }
 
@@ -472,9 +476,8 @@ read_handle posix_open_and_look_up(const std::string& path, dir_entry& entry) {
   }
   // No controlling terminal, no wait for a FIFO's writer: the type is known only
   // once the file is open.
-  int fd = openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 && freed_descriptors())
-    fd = openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = open_freeing_descriptors(
+      [&] { return openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
   if (fd < 0) return k_no_file;
   struct statx sx;
   bool regular = statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
@@ -513,8 +516,7 @@ bool posix_truncate_file(const std::string& path, int64_t size) {
 }
 
 int64_t posix_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && freed_descriptors()) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open_freeing_descriptors([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) return -1;
   ssize_t n;
   do {

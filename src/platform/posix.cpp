@@ -74,11 +74,103 @@ auto open_freeing_descriptors(opener open_once) {
   return opened;
 }
 
+// The walk reads a directory for its subdirectories and then once more for
+// each file-type pattern. A directory read to its end is kept here, so that
+// the next searches of that directory, when no other directory was searched in
+// between (a directory without subdirectories), take its names from memory
+// instead of reading it again. A listing larger than the limit is not kept.
+struct kept_listing {
+  std::string directory;
+  std::string records;             // per entry: the name, a NUL, the listing's type byte
+  const void* recorder = nullptr;  // the search that is reading it, until its end
+  bool complete = false;
+};
+constexpr std::size_t k_kept_listing_limit = 256 * 1024;
+kept_listing s_kept;
+
+void forget_kept_listing() {
+  s_kept.directory.clear();
+  s_kept.records.clear();
+  s_kept.recorder = nullptr;
+  s_kept.complete = false;
+}
+
 struct find_state_posix {
   DIR* dir = nullptr;
+  std::string directory;
   std::string pattern;
   bool names_only = false;  // only the name and the directory bit are wanted
+  // A search served from a kept listing owns it while it runs: a search of
+  // another directory meanwhile cannot change it.
+  bool replaying = false;
+  std::string replay;
+  std::size_t replay_at = 0;
 };
+
+// One entry of the listing: its name and the type the listing gives.
+struct listed_name {
+  const char* name;
+  unsigned char type;
+};
+
+void keep_entry(const find_state_posix* search, const struct dirent* d) {
+  if (s_kept.recorder != search) return;
+  std::size_t length = std::strlen(d->d_name);
+  if (s_kept.records.size() + length + 2 > k_kept_listing_limit) {
+    forget_kept_listing();
+    return;
+  }
+  s_kept.records.append(d->d_name, length + 1);
+  s_kept.records.push_back(static_cast<char>(d->d_type));
+}
+
+bool next_listed_name(find_state_posix* search, listed_name& out) {
+  if (search->replaying) {
+    if (search->replay_at >= search->replay.size()) return false;
+    out.name = search->replay.data() + search->replay_at;
+    std::size_t length = std::strlen(out.name);
+    out.type = static_cast<unsigned char>(search->replay[search->replay_at + length + 1]);
+    search->replay_at += length + 2;
+    return true;
+  }
+  struct dirent* d = readdir(search->dir);
+  if (!d) {
+    if (s_kept.recorder == search) {
+      s_kept.recorder = nullptr;
+      s_kept.complete = true;
+    }
+    return false;
+  }
+  keep_entry(search, d);
+  out.name = d->d_name;
+  out.type = d->d_type;
+  return true;
+}
+
+// Serves the search from the kept listing of its directory when there is one,
+// else makes it the listing's recorder.
+void start_listing(find_state_posix* search) {
+  if (s_kept.complete && s_kept.directory == search->directory) {
+    search->replaying = true;
+    search->replay.swap(s_kept.records);
+    forget_kept_listing();
+    return;
+  }
+  forget_kept_listing();
+  s_kept.directory = search->directory;
+  s_kept.recorder = search;
+}
+
+// A listing served gives itself back when no search replaced it meanwhile: the
+// next file-type pattern of the same directory may use it too.
+void end_listing(find_state_posix* search) {
+  if (s_kept.recorder == search) forget_kept_listing();
+  if (search->replaying && s_kept.directory.empty()) {
+    s_kept.directory = search->directory;
+    s_kept.records.swap(search->replay);
+    s_kept.complete = true;
+  }
+}
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -194,18 +286,18 @@ bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entr
 
 // The name and the directory bit from the directory listing's own type where it
 // gives one; links and unknown types need the look-up that follows them.
-bool fill_name_entry(int at, const struct dirent* d, dir_entry& entry) {
-  switch (d->d_type) {
+bool fill_name_entry(int at, const listed_name& listed, dir_entry& entry) {
+  switch (listed.type) {
     case DT_DIR:
     case DT_REG:
-      entry.name.assign(d->d_name);
-      entry.attributes = d->d_type == DT_DIR ? k_attr_directory : 0;
+      entry.name.assign(listed.name);
+      entry.attributes = listed.type == DT_DIR ? k_attr_directory : 0;
       entry.size = 0;
       entry.create_ticks = entry.access_ticks = entry.write_ticks = 0;
       return true;
     case DT_LNK:
     case DT_UNKNOWN:
-      return fill_entry(at, d->d_name, d->d_name, entry);
+      return fill_entry(at, listed.name, listed.name, entry);
     default:
       return false;  // FIFOs, devices and sockets, as fill_entry refuses them
   }
@@ -215,26 +307,36 @@ bool next_match(find_state_posix* search, dir_entry& entry) {
   // Looking entries up relative to the open directory spares walking the whole
   // path again for each of them.
   int at = dirfd(search->dir);
-  while (struct dirent* d = readdir(search->dir)) {
-    if (!name_matches(search->pattern, d->d_name)) continue;
-    bool filled = search->names_only ? fill_name_entry(at, d, entry)
-                                     : fill_entry(at, d->d_name, d->d_name, entry);
+  listed_name listed;
+  while (next_listed_name(search, listed)) {
+    if (!name_matches(search->pattern, listed.name)) continue;
+    bool filled = search->names_only ? fill_name_entry(at, listed, entry)
+                                     : fill_entry(at, listed.name, listed.name, entry);
     if (filled) return true;
   }
   return false;
 }
 
+void posix_find_close(find_state* handle) {
+  auto* search = reinterpret_cast<find_state_posix*>(handle);
+  if (!search) return;
+  end_listing(search);
+  if (search->dir) closedir(search->dir);
+  delete search;
+}
+
 find_state* start_search(const std::string& pattern, bool names_only, dir_entry& entry) {
   std::size_t slash = pattern.find_last_of('/');
   auto* search = new find_state_posix;
-  std::string directory =
-      slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
+  search->directory = slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
   search->pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
   search->names_only = names_only;
-  search->dir = open_freeing_descriptors([&] { return opendir(directory.c_str()); });
+  // Opened even for a kept listing: a directory that can no longer be read is
+  // not searched, and links and unknown types are looked up relative to it.
+  search->dir = open_freeing_descriptors([&] { return opendir(search->directory.c_str()); });
+  if (search->dir) start_listing(search);
   if (!search->dir || !next_match(search, entry)) {
-    if (search->dir) closedir(search->dir);
-    delete search;
+    posix_find_close(reinterpret_cast<find_state*>(search));
     return nullptr;
   }
   return reinterpret_cast<find_state*>(search);
@@ -250,13 +352,6 @@ find_state* posix_find_first_names(const std::string& pattern, dir_entry& entry)
 
 bool posix_find_next(find_state* handle, dir_entry& entry) {
   return next_match(reinterpret_cast<find_state_posix*>(handle), entry);
-}
-
-void posix_find_close(find_state* handle) {
-  auto* search = reinterpret_cast<find_state_posix*>(handle);
-  if (!search) return;
-  if (search->dir) closedir(search->dir);
-  delete search;
 }
 
 bool posix_lookup_file(const std::string& path, dir_entry& entry) {

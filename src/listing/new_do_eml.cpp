@@ -640,12 +640,13 @@ struct record_writer {
 
 // The one writer, reused for every part of every record: its buffer is neither
 // allocated nor cleared byte by byte per record.
+record_writer s_writer;
+
 record_writer& start_record_writer(std::FILE* stream) {
-  static record_writer writer;
-  writer.stream = stream;
-  writer.on_terminal = listing_on_terminal(stream);
-  writer.pending.clear();
-  return writer;
+  s_writer.stream = stream;
+  s_writer.on_terminal = listing_on_terminal(stream);
+  s_writer.pending.clear();
+  return s_writer;
 }
 
 void flush(record_writer& out) {
@@ -846,8 +847,8 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   }
   if (quoted) text.push_back('"');
   text.push_back(g_delimiter);
+  // Left in the writer: the record goes out whole with its end, in one write.
   put(out, text.view());
-  flush(out);
 }
 
 void write_record_end(std::FILE* stream, message_fields& fields) {
@@ -859,7 +860,8 @@ void write_record_end(std::FILE* stream, message_fields& fields) {
       double_quotes(*field);
     }
   }
-  record_writer& out = start_record_writer(stream);
+  // The record's start may still wait in the writer.
+  record_writer& out = s_writer.stream == stream ? s_writer : start_record_writer(stream);
   for (const field_text* field :
        {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.date}) {
     write_field(out, field->view(), quoted);

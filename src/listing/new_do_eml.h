@@ -52,7 +52,8 @@ enum class scan_result { done, not_opened, interrupted };
 scan_result read_message_fields(const std::string& path, message_fields& fields);
 
 // Writes the record's first three fields (name, size, last-write date), each
-// followed by the delimiter, after the record's leading line end.
+// followed by the delimiter, after the record's leading line end. They reach
+// the stream with the record's end, from write_record_end, which must follow.
 void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
                          const date_parts& written);
 // Writes the rest of the record from the fields; in quoted mode with the comma

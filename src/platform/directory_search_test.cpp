@@ -113,6 +113,46 @@ TEST(directory_search, a_search_after_another_directory_sees_changes) {
   EXPECT_EQ(search_names(a), name_list{"three.eml"});
 }
 
+// A directory changed or replaced since its last search is read again, even
+// right after that search. The change's time is set apart from the search's,
+// as a file system's clock may not tick between the two.
+TEST(directory_search, a_directory_changed_since_its_search_is_read_again) {
+  struct change_case {
+    const char* what;
+    void (*change)(const temp_tree& tree);
+    name_list after;
+  };
+  const change_case cases[] = {
+      {"file added",
+       [](const temp_tree& tree) {
+         tree.write("a/two.eml", "y");
+         tree.set_times("a", 1000000000, 1000000000);
+       },
+       {"one.eml", "two.eml"}},
+      {"file removed",
+       [](const temp_tree& tree) {
+         tree.remove("a/one.eml");
+         tree.set_times("a", 1000000000, 1000000000);
+       },
+       {}},
+      {"directory replaced",
+       [](const temp_tree& tree) {
+         tree.remove("a");
+         tree.write("a/other.eml", "z");
+         tree.set_times("a", 1000000000, 1000000000);
+       },
+       {"other.eml"}},
+  };
+  for (const change_case& c : cases) {
+    temp_tree tree;
+    tree.write("a/one.eml", "x");
+    std::string all = pattern_in(tree, "a", "*.*");
+    EXPECT_EQ(search_names(all), name_list{"one.eml"}) << c.what;
+    c.change(tree);
+    EXPECT_EQ(search_names(pattern_in(tree, "a", "*.eml")), c.after) << c.what;
+  }
+}
+
 // Directories too large to be held in memory are read each time, completely.
 TEST(directory_search, large_directories_are_listed_completely_every_time) {
   temp_tree tree;

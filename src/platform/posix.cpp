@@ -79,8 +79,21 @@ auto open_freeing_descriptors(opener open_once) {
 // the next searches of that directory, when no other directory was searched in
 // between (a directory without subdirectories), take its names from memory
 // instead of reading it again. A listing larger than the limit is not kept.
+// The directory's identity and last change are noted before it is read: a
+// directory replaced or changed since is read again. (A change within the same
+// tick of the file system's clock may go unnoticed, as a change made while a
+// directory is read may go unseen by that read.)
+struct directory_stamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  int64_t changed_seconds = 0;
+  long changed_nanoseconds = 0;
+  bool operator==(const directory_stamp&) const = default;
+};
+
 struct kept_listing {
   std::string directory;
+  directory_stamp stamp;
   std::string records;             // per entry: the name, a NUL, the listing's type byte
   const void* recorder = nullptr;  // the search that is reading it, until its end
   bool complete = false;
@@ -100,12 +113,23 @@ struct find_state_posix {
   std::string directory;
   std::string pattern;
   bool names_only = false;  // only the name and the directory bit are wanted
+  directory_stamp stamp;
   // A search served from a kept listing owns it while it runs: a search of
   // another directory meanwhile cannot change it.
   bool replaying = false;
   std::string replay;
   std::size_t replay_at = 0;
 };
+
+bool stamp_directory(DIR* dir, directory_stamp& stamp) {
+  struct stat st;
+  if (fstat(dirfd(dir), &st) != 0) return false;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.changed_seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+  stamp.changed_nanoseconds = st.st_mtim.tv_nsec;
+  return true;
+}
 
 // One entry of the listing: its name and the type the listing gives.
 struct listed_name {
@@ -147,17 +171,21 @@ bool next_listed_name(find_state_posix* search, listed_name& out) {
   return true;
 }
 
-// Serves the search from the kept listing of its directory when there is one,
-// else makes it the listing's recorder.
+// Serves the search from the kept listing of its directory when there is one
+// and the directory is unchanged, else makes it the listing's recorder.
 void start_listing(find_state_posix* search) {
-  if (s_kept.complete && s_kept.directory == search->directory) {
+  bool stamped = stamp_directory(search->dir, search->stamp);
+  if (stamped && s_kept.complete && s_kept.directory == search->directory &&
+      s_kept.stamp == search->stamp) {
     search->replaying = true;
     search->replay.swap(s_kept.records);
     forget_kept_listing();
     return;
   }
   forget_kept_listing();
+  if (!stamped) return;
   s_kept.directory = search->directory;
+  s_kept.stamp = search->stamp;
   s_kept.recorder = search;
 }
 
@@ -167,6 +195,7 @@ void end_listing(find_state_posix* search) {
   if (s_kept.recorder == search) forget_kept_listing();
   if (search->replaying && s_kept.directory.empty()) {
     s_kept.directory = search->directory;
+    s_kept.stamp = search->stamp;
     s_kept.records.swap(search->replay);
     s_kept.complete = true;
   }

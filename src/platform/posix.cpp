@@ -84,28 +84,36 @@ auto open_freeing_descriptors(opener open_once) {
 // tick of the file system's clock may go unnoticed, as a change made while a
 // directory is read may go unseen by that read.)
 struct directory_stamp {
-  dev_t device = 0;
-  ino_t inode = 0;
+  dir_identity identity;
   int64_t changed_seconds = 0;
   long changed_nanoseconds = 0;
   bool operator==(const directory_stamp&) const = default;
 };
 
+// Empty; or being read by `recorder`; or, once its reader reached the end,
+// complete, with no recorder.
 struct kept_listing {
   std::string directory;
   directory_stamp stamp;
   std::string records;             // per entry: the name, a NUL, the listing's type byte
   const void* recorder = nullptr;  // the search that is reading it, until its end
-  bool complete = false;
 };
 constexpr std::size_t k_kept_listing_limit = 256 * 1024;
 kept_listing s_kept;
+
+bool kept_listing_complete() { return !s_kept.directory.empty() && s_kept.recorder == nullptr; }
 
 void forget_kept_listing() {
   s_kept.directory.clear();
   s_kept.records.clear();
   s_kept.recorder = nullptr;
-  s_kept.complete = false;
+}
+
+dir_identity identity_of(const struct stat& st) {
+  dir_identity id;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.index_low = static_cast<uint64_t>(st.st_ino);
+  return id;
 }
 
 struct find_state_posix {
@@ -124,8 +132,7 @@ struct find_state_posix {
 bool stamp_directory(DIR* dir, directory_stamp& stamp) {
   struct stat st;
   if (fstat(dirfd(dir), &st) != 0) return false;
-  stamp.device = st.st_dev;
-  stamp.inode = st.st_ino;
+  stamp.identity = identity_of(st);
   stamp.changed_seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
   stamp.changed_nanoseconds = st.st_mtim.tv_nsec;
   return true;
@@ -159,10 +166,7 @@ bool next_listed_name(find_state_posix* search, listed_name& out) {
   }
   struct dirent* d = readdir(search->dir);
   if (!d) {
-    if (s_kept.recorder == search) {
-      s_kept.recorder = nullptr;
-      s_kept.complete = true;
-    }
+    if (s_kept.recorder == search) s_kept.recorder = nullptr;  // now complete
     return false;
   }
   keep_entry(search, d);
@@ -175,7 +179,7 @@ bool next_listed_name(find_state_posix* search, listed_name& out) {
 // and the directory is unchanged, else makes it the listing's recorder.
 void start_listing(find_state_posix* search) {
   bool stamped = stamp_directory(search->dir, search->stamp);
-  if (stamped && s_kept.complete && s_kept.directory == search->directory &&
+  if (stamped && kept_listing_complete() && s_kept.directory == search->directory &&
       s_kept.stamp == search->stamp) {
     search->replaying = true;
     search->replay.swap(s_kept.records);
@@ -197,7 +201,6 @@ void end_listing(find_state_posix* search) {
     s_kept.directory = search->directory;
     s_kept.stamp = search->stamp;
     s_kept.records.swap(search->replay);
-    s_kept.complete = true;
   }
 }
 
@@ -395,9 +398,7 @@ bool posix_lookup_file(const std::string& path, dir_entry& entry) {
 bool posix_directory_identity(const std::string& path, dir_identity& id) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
-  id.volume = static_cast<uint64_t>(st.st_dev);
-  id.index_high = 0;
-  id.index_low = static_cast<uint64_t>(st.st_ino);
+  id = identity_of(st);
   return true;
 }
 

@@ -20,6 +20,7 @@ rounds, for before-and-after figures that share the machine's moods.
 """
 import argparse
 import os
+import random
 import shlex
 import statistics
 import subprocess
@@ -132,11 +133,15 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
     samples = {key: [] for key, _, _ in commands}
     cpu = {key: [] for key, _, _ in commands}
     for round_number in range(args.repeat):
-        # Each round starts one command later, so that no command always runs
-        # right after the same other one (the writes it leaves behind, the
-        # caches it warms or evicts).
-        start = round_number % len(commands)
-        for key, _, cmd in commands[start:] + commands[:start]:
+        # Each round runs the commands in another order, so that no command
+        # always runs right after the same other one (the writes it leaves
+        # behind, the caches it warms or evicts, the processor time it has just
+        # used up). Turning the same order round would not do: each command
+        # would still follow the same one in all rounds but one. The orders are
+        # the same from run to run.
+        order = list(commands)
+        random.Random(round_number).shuffle(order)
+        for key, _, cmd in order:
             elapsed, user, system = timed(cmd)
             samples[key].append(elapsed)
             cpu[key].append((user, system))

@@ -2,7 +2,8 @@
 """Times a full run of mailsift against the physical floor of reading the same bytes.
 
 Builds a release binary, bench/readall and bench/syswork, generates a scale
-collection outside the source tree, warms the page cache, then times interleaved, repeated runs of:
+collection outside the source tree, warms the page cache, then times
+interleaved, repeated runs of:
   (a) readall TREE            one process reading every file once into one buffer
   (b) find TREE -type f       the walk alone
   (c) mailsift -p TREE -o OUT

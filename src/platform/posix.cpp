@@ -175,21 +175,22 @@ bool next_listed_name(find_state_posix* search, listed_name& out) {
   return true;
 }
 
+// Makes the kept listing the one of the search's directory, as stamped.
+void keep_listing_of(const find_state_posix* search) {
+  s_kept.directory = search->directory;
+  s_kept.stamp = search->stamp;
+}
+
 // Serves the search from the kept listing of its directory when there is one
 // and the directory is unchanged, else makes it the listing's recorder.
 void start_listing(find_state_posix* search) {
   bool stamped = stamp_directory(search->dir, search->stamp);
-  if (stamped && kept_listing_complete() && s_kept.directory == search->directory &&
-      s_kept.stamp == search->stamp) {
-    search->replaying = true;
-    search->replay.swap(s_kept.records);
-    forget_kept_listing();
-    return;
-  }
+  search->replaying = stamped && kept_listing_complete() && s_kept.directory == search->directory &&
+                      s_kept.stamp == search->stamp;
+  if (search->replaying) search->replay.swap(s_kept.records);
   forget_kept_listing();
-  if (!stamped) return;
-  s_kept.directory = search->directory;
-  s_kept.stamp = search->stamp;
+  if (search->replaying || !stamped) return;
+  keep_listing_of(search);
   s_kept.recorder = search;
 }
 
@@ -198,8 +199,7 @@ void start_listing(find_state_posix* search) {
 void end_listing(find_state_posix* search) {
   if (s_kept.recorder == search) forget_kept_listing();
   if (search->replaying && s_kept.directory.empty()) {
-    s_kept.directory = search->directory;
-    s_kept.stamp = search->stamp;
+    keep_listing_of(search);
     s_kept.records.swap(search->replay);
   }
 }

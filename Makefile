@@ -4,7 +4,14 @@ WINE ?= /usr/lib/wine/wine64
 
 .PHONY: all run test windows test-windows test-asan fuzz fuzz-smoke bench clean
 
+# What each kind of build needs from Debian; tools/need-packages installs what is missing.
+BUILD_PACKAGES = cmake g++ make
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev
+WINDOWS_PACKAGES = $(TEST_PACKAGES) g++-mingw-w64-x86-64 wine64
+FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev
+
 all:
+	tools/need-packages $(BUILD_PACKAGES)
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF
 	cmake --build build -j $(JOBS) --target mailsift
 
@@ -12,11 +19,13 @@ run: all
 	./build/mailsift -.ini -p samples
 
 test:
+	tools/need-packages $(TEST_PACKAGES)
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAILSIFT_WERROR=ON
 	cmake --build build-test -j $(JOBS)
 	cd build-test && ctest --output-on-failure -j $(JOBS)
 
 windows:
+	tools/need-packages $(WINDOWS_PACKAGES)
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON
 	cmake --build build-windows -j $(JOBS) --target mailsift
@@ -27,6 +36,7 @@ test-windows: windows
 	  ctest --output-on-failure
 
 test-asan:
+	tools/need-packages $(TEST_PACKAGES)
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMAILSIFT_WERROR=ON -DMAILSIFT_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
@@ -34,6 +44,7 @@ test-asan:
 # libFuzzer targets (clang); fuzz-smoke runs each for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 30
 fuzz:
+	tools/need-packages $(FUZZ_PACKAGES)
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DMAILSIFT_FUZZ=ON -DMAILSIFT_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)

@@ -197,6 +197,7 @@ TEST(hostile_trees, a_tree_200_levels_deep_is_walked_to_the_bottom) {
 }
 
 TEST(hostile_faults, a_run_log_in_a_read_only_directory_does_not_cost_the_listing) {
+  if (std::string why = why_no_unprivileged_runs(); !why.empty()) GTEST_SKIP() << why;
   temp_tree tree;
   tree.write("m/a.eml", "Subject: kept\n");
   tree.make_dir("locked");

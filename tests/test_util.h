@@ -71,6 +71,9 @@ struct spawned_program {
   int out_fd = -1;
   int err_fd = -1;
 };
+// Empty where a run with `unprivileged` set can start; otherwise why it cannot
+// (the user nobody cannot reach the temporary folder). Always empty on Windows.
+std::string why_no_unprivileged_runs();
 // False where the platform cannot deliver an interrupt to a child (Windows).
 bool can_interrupt_children();
 spawned_program start_mailsift(const std::vector<std::string>& args,

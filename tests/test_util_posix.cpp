@@ -71,10 +71,59 @@ std::vector<std::string> pinned_environment(const run_options& options) {
   return env;
 }
 
+// The base of every temporary directory the tests make.
+std::string temporary_base() {
+  const char* base = std::getenv("TMPDIR");
+  return base && *base ? base : "/tmp";
+}
+
+bool copy_file_bytes(const std::string& from, const std::string& to, mode_t mode) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  bool ok = out >= 0;
+  char buffer[65536];
+  ssize_t n;
+  while (ok && (n = ::read(in, buffer, sizeof buffer)) > 0)
+    ok = ::write(out, buffer, static_cast<std::size_t>(n)) == n;
+  close(in);
+  if (out >= 0) ok = close(out) == 0 && ok;
+  return ok && chmod(to.c_str(), mode) == 0;
+}
+
+std::string s_reachable_dir;
+
+void remove_reachable_copy() {
+  if (!s_reachable_dir.empty()) remove_tree(s_reachable_dir);
+}
+
+// A copy of the program that another user can reach: the build folder may lie
+// inside a directory that only its owner may enter (a clone under root's home).
+// Made once per test process and removed when it exits.
+const std::string& reachable_binary() {
+  static const std::string path = [] {
+    std::string pattern = temporary_base() + "/mailsift-bin-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data())) return mailsift_binary();
+    s_reachable_dir = name.data();
+    std::atexit(remove_reachable_copy);
+    std::string copy = s_reachable_dir + "/mailsift";
+    if (chmod(s_reachable_dir.c_str(), 0755) != 0 || !copy_file_bytes(mailsift_binary(), copy, 0755))
+      return mailsift_binary();
+    return copy;
+  }();
+  return path;
+}
+
+bool runs_as_another_user(const run_options& options) {
+  return options.unprivileged && geteuid() == 0;
+}
+
 std::vector<std::string> full_arguments(const std::vector<std::string>& args,
                                         const run_options& options) {
   std::vector<std::string> all;
-  all.push_back(mailsift_binary());
+  all.push_back(runs_as_another_user(options) ? reachable_binary() : mailsift_binary());
   all.insert(all.end(), args.begin(), args.end());
   if (options.no_ini_word) all.push_back("-.ini");
   return all;
@@ -115,7 +164,7 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
   pid_t pid = fork();
   if (pid == 0) {
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    if (options.unprivileged && geteuid() == 0) drop_privileges();
+    if (runs_as_another_user(options)) drop_privileges();
     dup2(p.in[0], 0);
     dup2(p.out[1], 1);
     dup2(p.err[1], 2);
@@ -196,8 +245,7 @@ int wait_status(pid_t pid, bool kill_it, long* peak_rss_kb = nullptr) {
 }  // namespace
 
 temp_tree::temp_tree() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/mailsift-test-XXXXXX";
+  std::string pattern = temporary_base() + "/mailsift-test-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
@@ -270,6 +318,19 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
 }
 
 bool can_interrupt_children() { return true; }
+
+std::string why_no_unprivileged_runs() {
+  if (geteuid() != 0) return "";
+  const std::string& binary = reachable_binary();
+  pid_t pid = fork();
+  if (pid == 0) {
+    drop_privileges();
+    _exit(access(binary.c_str(), X_OK) == 0 ? 0 : 1);
+  }
+  if (pid > 0 && wait_status(pid, false) == 0) return "";
+  return "the user nobody cannot run " + binary + " (is " + temporary_base() +
+         " closed to other users?)";
+}
 
 spawned_program start_mailsift(const std::vector<std::string>& args, const run_options& options) {
   spawned_program program;

@@ -249,6 +249,8 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
 
 bool can_interrupt_children() { return false; }
 
+std::string why_no_unprivileged_runs() { return ""; }
+
 spawned_program start_mailsift(const std::vector<std::string>&, const run_options&) {
   return spawned_program{};
 }

@@ -87,13 +87,16 @@ TEST(discovery_run, starting_paths_are_walked_in_the_order_given) {
   EXPECT_EQ(listed_files(r.out), (names{tree.path("two/2.eml"), tree.path("one/1.eml")}));
 }
 
-TEST(discovery_run, a_missing_starting_path_is_skipped_silently) {
+TEST(discovery_run, a_missing_starting_path_is_named_and_the_run_goes_on) {
   temp_tree tree;
   tree.write("m/a.eml", "x");
   run_result r = run_mailsift({tree.path("missing/*.eml"), tree.path("m/*.eml")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(listed_files(r.out), (names{tree.path("m/a.eml")}));
-  EXPECT_EQ(r.err.find("missing"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\nmailsift: cannot read " + tree.path("missing") +
+                       ": No such file or directory\n"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST(discovery_run, an_eightieth_starting_path_is_refused) {
@@ -131,7 +134,7 @@ TEST(discovery_run, a_link_loop_lists_each_file_once) {
   EXPECT_EQ(listed_files(r.out), (names{tree.path("m/s/b.eml"), tree.path("m/a.eml")}));
 }
 
-TEST(discovery_run, unreadable_paths_are_skipped_silently) {
+TEST(discovery_run, unreadable_paths_are_named_counted_and_skipped) {
   if (std::string why = why_no_unprivileged_runs(); !why.empty()) GTEST_SKIP() << why;
   temp_tree tree;
   tree.write("locked/x.eml", "x");
@@ -142,13 +145,25 @@ TEST(discovery_run, unreadable_paths_are_skipped_silently) {
   chmod(tree.path("locked").c_str(), 0);
   chmod(tree.path("m/closed").c_str(), 0);
   chmod(tree.path("m/secret.eml").c_str(), 0);
+  tree.make_dir("out");
+  chmod(tree.path("out").c_str(), 0777);
   // As an ordinary user: root would read everything whatever the permissions say.
   run_options options;
   options.unprivileged = true;
   options.cwd = tree.root();
-  run_result r = run_mailsift({tree.path("locked"), tree.path("m")}, options);
+  run_result r =
+      run_mailsift({tree.path("locked"), tree.path("m"), "-o", tree.path("out/list.txt")}, options);
+  // Per-file problems do not end the run.
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(listed_files(r.out), (names{tree.path("m/a.eml")}));
+  EXPECT_EQ(listed_files(tree.read("out/list.txt")), (names{tree.path("m/a.eml")}));
+  for (const char* unreadable : {"locked", "m/closed", "m/secret.eml"}) {
+    EXPECT_NE(
+        r.err.find("\nmailsift: cannot read " + tree.path(unreadable) + ": Permission denied\n"),
+        std::string::npos)
+        << unreadable << "\n"
+        << r.err;
+  }
+  EXPECT_NE(r.err.find(" files\n  3 paths could not be read\n"), std::string::npos) << r.err;
 }
 #endif
 

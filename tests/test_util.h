@@ -51,6 +51,9 @@ struct run_options {
   // Run as an unprivileged user (POSIX, when the tests run as root, who reads
   // everything): permission tests then mean the same for every tester.
   bool unprivileged = false;
+  // Most descriptors the program may hold (POSIX, RLIMIT_NOFILE); -1 leaves the
+  // test's own limit.
+  long open_files_limit = -1;
 };
 
 struct run_result {

@@ -165,6 +165,11 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
   if (pid == 0) {
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     if (runs_as_another_user(options)) drop_privileges();
+    if (options.open_files_limit >= 0) {
+      struct rlimit limit = {static_cast<rlim_t>(options.open_files_limit),
+                             static_cast<rlim_t>(options.open_files_limit)};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(124);
+    }
     dup2(p.in[0], 0);
     dup2(p.out[1], 1);
     dup2(p.err[1], 2);

@@ -5,6 +5,7 @@
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
 #include "run/terminate.h"
+#include "run/unreadable.h"
 
 std::vector<std::string> g_paths;
 std::vector<std::string> g_filetypes;
@@ -58,6 +59,14 @@ void add_path_argument(std::string_view word) {
   }
   std::string directory, file;
   split_full_path(full, directory, file);
+  // A word without wildcards that names nothing in a directory that exists is a
+  // file the user expected to be there. (When the directory is missing too, the
+  // walk names the directory.)
+  bool has_wildcard = full.find_first_of("*?") != std::string::npos;
+  if (!has_wildcard && !file.empty() && !g_platform.path_exists(full) &&
+      g_platform.is_directory(directory)) {
+    report_unreadable(full, "No such file or directory");
+  }
   // With a starting path already given, a drive root loses its separator and so
   // names that drive's current directory. The POSIX root "/" has no such form.
   if (!g_paths.empty() && directory.size() > 1 && is_separator(directory.back())) {

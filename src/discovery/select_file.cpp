@@ -4,6 +4,7 @@
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
+#include "run/unreadable.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -163,6 +164,31 @@ void close_if_open(read_handle file) {
   if (file != k_no_file) g_platform.close_file(file);
 }
 
+// The file's entry by its path, else by the wildcard search that finds names the
+// system spells differently. A file that vanished is skipped without a word; any
+// other failure is named (and ends the run when memory or descriptors ran out).
+bool look_up(const std::string& path, const std::string& name, dir_entry& entry) {
+  if (g_platform.lookup_file(path, entry)) return true;
+  std::string reason;
+  failure_kind kind = g_platform.last_failure(reason);
+  if (kind != failure_kind::no_resources && find_by_wildcard(path, name, entry)) return true;
+  act_on_failure(path, kind, reason, false);
+  return false;
+}
+
+// Opens a file that passed every filter. Reading refused: named and skipped, like
+// an unreadable directory; any other failure is named and still gets its whole
+// record, from the start values.
+bool open_selected(const std::string& path, bool is_file, read_handle& file) {
+  file = g_platform.open_for_reading(path);
+  if (file != k_no_file || !is_file) return true;
+  std::string reason;
+  failure_kind kind = g_platform.last_failure(reason);
+  bool refused = !g_platform.can_read_file(path);
+  act_on_failure(path, kind == failure_kind::none ? failure_kind::other : kind, reason, true);
+  return !refused;
+}
+
 void select(const std::string& dir, const std::string& name, bool listed_as_file) {
   if (name == "." || name == "..") return;
   // The complete path and the entry are reused from file to file, so that a file
@@ -174,10 +200,7 @@ void select(const std::string& dir, const std::string& name, bool listed_as_file
   // Opening first spares walking the path twice; what cannot be opened that way
   // is looked up by name, as everything else is.
   read_handle file = listed_as_file ? g_platform.open_and_look_up(path, entry) : k_no_file;
-  if (file == k_no_file && !g_platform.lookup_file(path, entry) &&
-      !find_by_wildcard(path, name, entry)) {
-    return;
-  }
+  if (file == k_no_file && !look_up(path, name, entry)) return;
   file_dates dates = listing_dates(entry, g_settings->zulu != 0);
   int64_t size = entry.size;
   uint32_t attributes = entry.attributes;
@@ -189,12 +212,7 @@ void select(const std::string& dir, const std::string& name, bool listed_as_file
   }
   if (!passes) return close_if_open(file);
   bool is_file = (attributes & k_attr_directory) == 0;
-  if (file == k_no_file) {
-    file = g_platform.open_for_reading(path);
-    // Only a failed open asks why. Reading refused: skipped silently, like an
-    // unreadable directory; any other failure still gets its whole record.
-    if (file == k_no_file && is_file && !g_platform.can_read_file(path)) return;
-  }
+  if (file == k_no_file && !open_selected(path, is_file, file)) return;
   if (is_file) ++g_file_count;
   scan_opened_message(path, file, size, dates);
 }

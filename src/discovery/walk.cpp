@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
+#include "run/unreadable.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -30,6 +31,17 @@ void check_abort_key() {
 }
 
 bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+
+// After a directory search failed or ended early. The processing pass names the
+// directory; the counting pass leaves that to it, so that nothing is named twice,
+// but ends the run as soon as memory or descriptors run out. True when the search
+// failed.
+bool report_directory_failure(const std::string& dir) {
+  std::string reason;
+  failure_kind kind = g_platform.last_failure(reason);
+  if (g_counting && kind != failure_kind::no_resources) return kind != failure_kind::none;
+  return report_failure(dir, true);
+}
 
 // Length as the width setting counts it: in UTF-16 units, not bytes.
 uint32_t utf16_length(std::string_view text) {
@@ -68,6 +80,7 @@ void walk_subdirectories(const std::string& dir, find_state* search, dir_entry& 
     if (!g_counting) ++g_dir_count;
     walk_directory(dir + entry.name + k_path_separator);
   } while (g_platform.find_next(search, entry));
+  report_directory_failure(dir);
 }
 
 }  // namespace
@@ -89,6 +102,7 @@ void walk_directory(const std::string& dir) {
   // would cost as much again as the look-up the file selection makes.
   find_state* search = g_platform.find_first_names(dir + "*.*", entry);
   if (!search) {
+    report_directory_failure(dir);
     --g_depth;
     return;
   }
@@ -114,12 +128,19 @@ void scan_directory_files(const std::string& dir) {
     const std::string& pattern = g_filetypes[i];
     if (pattern.empty() || pattern[0] == '-') break;
     find_state* search = find_first(dir + pattern, entry);
-    if (!search) continue;
+    // A pattern that matches nothing is no failure; a directory that cannot be
+    // read is named once, not once per pattern.
+    if (!search) {
+      if (report_directory_failure(dir)) return;
+      continue;
+    }
     do {
       check_abort_key();
       if ((entry.attributes & k_attr_directory) == 0) handle_file(dir, entry);
     } while (g_platform.find_next(search, entry));
+    bool failed = report_directory_failure(dir);
     g_platform.find_close(search);
+    if (failed) return;
   }
 }
 

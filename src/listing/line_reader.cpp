@@ -106,7 +106,8 @@ bool refill(line_reader& reader) {
     if (!reader.at_eof)
       got = g_platform.read_bytes(reader.file, reader.buffer.data() + kept, wanted);
     if (got <= 0) {
-      // A failing read ends the file like its end does.
+      // A failing read ends the file like its end does; the caller names it.
+      if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
       reader.end = kept;
       return kept > 0;
@@ -486,6 +487,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.pos = reader.end = 0;
   reader.held_cr = false;
   reader.at_eof = file == k_no_file;
+  reader.read_failed = false;
   reader.chunk_has_nul = false;
   reader.replay = false;
   reader.marks_ready = false;

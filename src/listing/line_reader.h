@@ -48,6 +48,7 @@ struct line_reader {
   std::size_t end = 0;         // end of the bytes that may be handed out
   bool held_cr = false;        // a CR after `end`, kept for the next chunk
   bool at_eof = false;         // the file has delivered its last byte (or failed)
+  bool read_failed = false;    // a read failed: the end came early
   bool chunk_has_nul = false;  // the chunk holds a NUL; known once marks_ready
   bool replay = false;         // the next read hands back `stepped_back`
   // The admitted ':' and '=' of the chunk, bit i of word b for byte i of block b,

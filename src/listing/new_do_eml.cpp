@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
+#include "run/unreadable.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -891,6 +892,9 @@ void scan_opened_message(const std::string& path, read_handle file, int64_t size
   scan_result result = read_attached_fields(s_fields);
   write_record_end(g_out_file, s_fields);
   s_fields.date_time = parsed_date{};
+  // The record holds what was read before the failure; the message tells it
+  // apart from a message that really ends there.
+  if (s_reader.read_failed) report_failure(path, true);
   if (listing_write_failed()) terminate_run(k_exit_write_error);
   if (result == scan_result::interrupted || interrupt_pending()) terminate_run(k_exit_user_aborted);
 }

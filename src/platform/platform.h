@@ -78,6 +78,14 @@ struct zone_state {
   std::string daylight_name;
 };
 
+// Why the last failing call of the layer failed.
+enum class failure_kind {
+  none,          // nothing failed: a search matched nothing, or the file is not a regular one
+  not_found,     // the path names nothing (any more)
+  no_resources,  // memory or descriptors ran out
+  other,         // anything else: permission, a device error, a name the system refuses
+};
+
 struct find_state;  // an open directory search
 using read_handle = intptr_t;
 inline constexpr read_handle k_no_file = -1;
@@ -176,6 +184,10 @@ struct platform_table {
   // for names a directory listing gave as regular files, since the open comes
   // before anything else is known of the file.
   read_handle (*open_and_look_up)(const std::string& path, dir_entry& entry);
+  // What the last failing directory search, look-up, open or read met, with the
+  // system's words for it in `reason` (such as "Permission denied"). A search
+  // that ends normally or matches nothing leaves none.
+  failure_kind (*last_failure)(std::string& reason);
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -58,6 +58,12 @@ void close_waiting_files() {
   s_closing_count = 0;
 }
 
+// The errno of the last failing call, for last_failure; 0 once a search ends
+// normally.
+int s_failed_errno = 0;
+
+void note_failure(int error) { s_failed_errno = error; }
+
 bool open_failed(int fd) { return fd < 0; }
 bool open_failed(const void* handle) { return handle == nullptr; }
 
@@ -72,6 +78,69 @@ auto open_freeing_descriptors(opener open_once) {
     opened = open_once();
   }
   return opened;
+}
+
+// Longest path handed to the system in one call: the kernel refuses longer
+// ones, while a tree may go deeper. Longer paths are reached piece by piece.
+constexpr std::size_t k_path_piece = PATH_MAX - 1;
+
+// A path made reachable whatever its length: `name` relative to the directory
+// `at`. A path short enough goes whole, against the current directory;
+// otherwise `at` is an open directory on the way, owned here.
+struct reached_path {
+  int at = AT_FDCWD;
+  const char* name = "";
+  reached_path() = default;
+  reached_path(const reached_path&) = delete;
+  reached_path& operator=(const reached_path&) = delete;
+  ~reached_path() {
+    if (at >= 0) close(at);
+  }
+};
+
+// Opens the directories of a long path a piece at a time, each relative to the
+// one before. False, with errno set, when one of them cannot be opened.
+bool reach(const std::string& path, reached_path& out) {
+  std::size_t start = 0;
+  while (path.size() - start > k_path_piece) {
+    std::size_t cut = path.rfind('/', start + k_path_piece);
+    if (cut == std::string::npos || cut <= start) {
+      errno = ENAMETOOLONG;  // one name longer than any the system allows
+      return false;
+    }
+    std::string piece = path.substr(start, cut - start);
+    int next = open_freeing_descriptors(
+        [&] { return openat(out.at, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+    int error = errno;
+    if (out.at >= 0) close(out.at);
+    out.at = next;
+    if (next < 0) {
+      errno = error;
+      return false;
+    }
+    start = cut + 1;
+  }
+  out.name = start == path.size() ? "." : path.c_str() + start;
+  return true;
+}
+
+// stat of a path of any length; false with the failure noted.
+bool stat_path(const std::string& path, struct stat& st) {
+  reached_path reached;
+  if (reach(path, reached) && fstatat(reached.at, reached.name, &st, 0) == 0) return true;
+  note_failure(errno);
+  return false;
+}
+
+// Opens a path of any length; -1 with the failure noted.
+int open_path(const std::string& path, int flags) {
+  reached_path reached;
+  int fd = -1;
+  if (reach(path, reached)) {
+    fd = open_freeing_descriptors([&] { return openat(reached.at, reached.name, flags); });
+  }
+  if (fd < 0) note_failure(errno);
+  return fd;
 }
 
 // The walk reads a directory for its subdirectories and then once more for
@@ -157,16 +226,27 @@ void keep_entry(const find_state_posix* search, const struct dirent* d) {
 
 bool next_listed_name(find_state_posix* search, listed_name& out) {
   if (search->replaying) {
-    if (search->replay_at >= search->replay.size()) return false;
+    if (search->replay_at >= search->replay.size()) {
+      note_failure(0);
+      return false;
+    }
     out.name = search->replay.data() + search->replay_at;
     std::size_t length = std::strlen(out.name);
     out.type = static_cast<unsigned char>(search->replay[search->replay_at + length + 1]);
     search->replay_at += length + 2;
     return true;
   }
+  errno = 0;
   struct dirent* d = readdir(search->dir);
   if (!d) {
-    if (s_kept.recorder == search) s_kept.recorder = nullptr;  // now complete
+    // A listing cut short by an error is not complete, and is not kept.
+    note_failure(errno);
+    if (s_kept.recorder == search) {
+      if (errno == 0)
+        s_kept.recorder = nullptr;  // now complete
+      else
+        forget_kept_listing();
+    }
     return false;
   }
   keep_entry(search, d);
@@ -311,8 +391,10 @@ bool fill_entry_from(const struct statx& sx, std::string_view name, dir_entry& e
 bool fill_entry(int at, const char* path, std::string_view name, dir_entry& entry) {
   struct statx sx;
   if (statx(at, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    note_failure(errno);
     return false;
   }
+  note_failure(0);
   return fill_entry_from(sx, name, entry);
 }
 
@@ -365,7 +447,14 @@ find_state* start_search(const std::string& pattern, bool names_only, dir_entry&
   search->names_only = names_only;
   // Opened even for a kept listing: a directory that can no longer be read is
   // not searched, and links and unknown types are looked up relative to it.
-  search->dir = open_freeing_descriptors([&] { return opendir(search->directory.c_str()); });
+  int fd = open_path(search->directory, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    search->dir = fdopendir(fd);
+    if (!search->dir) {
+      note_failure(errno);
+      close(fd);
+    }
+  }
   if (search->dir) start_listing(search);
   if (!search->dir || !next_match(search, entry)) {
     posix_find_close(reinterpret_cast<find_state*>(search));
@@ -390,35 +479,43 @@ bool posix_lookup_file(const std::string& path, dir_entry& entry) {
   std::size_t length = path.size();
   while (length > 1 && path[length - 1] == '/') --length;
   std::string_view trimmed(path.data(), length);
-  if (length == path.size()) return fill_entry(AT_FDCWD, path.c_str(), base_name(trimmed), entry);
-  std::string copy(trimmed);
-  return fill_entry(AT_FDCWD, copy.c_str(), base_name(trimmed), entry);
+  // Most paths end in a name, and need no copy.
+  static std::string copy;
+  if (length != path.size()) copy.assign(trimmed);
+  reached_path reached;
+  if (!reach(length == path.size() ? path : copy, reached)) {
+    note_failure(errno);
+    return false;
+  }
+  return fill_entry(reached.at, reached.name, base_name(trimmed), entry);
 }
 
 bool posix_directory_identity(const std::string& path, dir_identity& id) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (!stat_path(path, st)) return false;
   id = identity_of(st);
   return true;
 }
 
 bool posix_get_attributes(const std::string& path, uint32_t& attributes) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (!stat_path(path, st)) return false;
   attributes = attributes_of(base_name(path), st.st_mode);
   return true;
 }
 
 // Only read-only has a POSIX meaning: it maps to the write permission bits.
 bool posix_set_attributes(const std::string& path, uint32_t attributes) {
+  reached_path reached;
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (!reach(path, reached) || fstatat(reached.at, reached.name, &st, 0) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   bool writable = (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
   bool want_readonly = (attributes & k_attr_readonly) != 0;
   if (want_readonly && writable)
-    return chmod(path.c_str(), mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  if (!want_readonly && !writable) return chmod(path.c_str(), mode | S_IWUSR) == 0;
+    return fchmodat(reached.at, reached.name, mode & ~(S_IWUSR | S_IWGRP | S_IWOTH), 0) == 0;
+  if (!want_readonly && !writable)
+    return fchmodat(reached.at, reached.name, mode | S_IWUSR, 0) == 0;
   return true;
 }
 
@@ -534,12 +631,12 @@ bool posix_program_path(std::string& out) {
 
 bool posix_is_directory(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat_path(path, st) && S_ISDIR(st.st_mode);
 }
 
 bool posix_path_exists(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return stat_path(path, st);
 }
 
 bool posix_create_directory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
@@ -565,8 +662,7 @@ std::FILE* posix_open_stream(const std::string& path, const char* mode) {
 
 read_handle posix_open_for_reading(const std::string& path) {
   // Non-blocking open: a FIFO without a writer must not hang the walk.
-  int fd = open_freeing_descriptors(
-      [&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+  int fd = open_path(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
 }
 
@@ -585,8 +681,7 @@ int directory_for(std::string_view directory) {
   if (held.fd >= 0 && held.path == directory) return held.fd;
   if (held.fd >= 0) close(held.fd);
   held.path.assign(directory);
-  held.fd = open_freeing_descriptors(
-      [&] { return open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+  held.fd = open_path(held.path, O_PATH | O_DIRECTORY | O_CLOEXEC);
   return held.fd;
 }
 
@@ -603,11 +698,15 @@ read_handle posix_open_and_look_up(const std::string& path, dir_entry& entry) {
   // once the file is open.
   int fd = open_freeing_descriptors(
       [&] { return openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
-  if (fd < 0) return k_no_file;
+  if (fd < 0) {
+    note_failure(errno);
+    return k_no_file;
+  }
   struct statx sx;
-  bool regular = statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
-                       STATX_BASIC_STATS | STATX_BTIME, &sx) == 0 &&
-                 S_ISREG(sx.stx_mode) && fill_entry_from(sx, base_name(path), entry);
+  bool looked_up = statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
+                         STATX_BASIC_STATS | STATX_BTIME, &sx) == 0;
+  note_failure(looked_up ? 0 : errno);
+  bool regular = looked_up && S_ISREG(sx.stx_mode) && fill_entry_from(sx, base_name(path), entry);
   if (!regular) {
     close(fd);
     return k_no_file;
@@ -619,7 +718,10 @@ int64_t posix_read_bytes(read_handle file, void* buffer, int64_t size) {
   for (;;) {
     ssize_t n = read(static_cast<int>(file), buffer, static_cast<std::size_t>(size));
     if (n >= 0) return static_cast<int64_t>(n);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) {
+      note_failure(errno);
+      return -1;
+    }
   }
 }
 
@@ -631,7 +733,7 @@ void posix_close_file(read_handle file) {
 
 bool posix_file_size(const std::string& path, int64_t& size) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (!stat_path(path, st)) return false;
   size = static_cast<int64_t>(st.st_size);
   return true;
 }
@@ -749,8 +851,28 @@ bool posix_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
 }
 
 bool posix_can_read_file(const std::string& path) {
-  if (faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0) return true;
+  reached_path reached;
+  if (!reach(path, reached)) return true;  // left to the open that follows
+  if (faccessat(reached.at, reached.name, R_OK, AT_EACCESS) == 0) return true;
   return errno != EACCES;
+}
+
+failure_kind posix_last_failure(std::string& reason) {
+  int error = s_failed_errno;
+  reason = error == 0 ? "" : std::strerror(error);
+  switch (error) {
+    case 0:
+      return failure_kind::none;
+    case ENOENT:
+    case ENOTDIR:
+      return failure_kind::not_found;
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+      return failure_kind::no_resources;
+    default:
+      return failure_kind::other;
+  }
 }
 
 }  // namespace
@@ -800,6 +922,7 @@ const platform_table& native_platform() {
       posix_can_read_file,
       posix_find_first_names,
       posix_open_and_look_up,
+      posix_last_failure,
   };
   return table;
 }

@@ -36,6 +36,26 @@ std::wstring long_form(const std::string& path) {
   return w;
 }
 
+// The error of the last failing call, for last_failure; 0 once a search ends
+// normally.
+DWORD s_failed_error = 0;
+
+void note_failure(DWORD error) { s_failed_error = error; }
+
+// The system's own words for an error, without the closing full stop.
+std::string system_message(DWORD error) {
+  wchar_t text[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, sizeof text / sizeof text[0], nullptr);
+  while (n > 0 && (text[n - 1] == L'\n' || text[n - 1] == L'\r' || text[n - 1] == L'.' ||
+                   text[n - 1] == L' ')) {
+    --n;
+  }
+  if (n == 0) return "error " + std::to_string(error);
+  text[n] = L'\0';
+  return narrow(text);
+}
+
 file_ticks ticks_of(const FILETIME& ft) {
   return (static_cast<file_ticks>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
@@ -53,14 +73,23 @@ void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
 find_state* win_find_first(const std::string& pattern, dir_entry& entry) {
   WIN32_FIND_DATAW data;
   HANDLE h = FindFirstFileW(wide(pattern).c_str(), &data);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) {
+    // A directory found but nothing in it matching: no failure.
+    DWORD error = GetLastError();
+    note_failure(error == ERROR_FILE_NOT_FOUND ? 0 : error);
+    return nullptr;
+  }
   fill_entry(data, entry);
   return reinterpret_cast<find_state*>(h);
 }
 
 bool win_find_next(find_state* search, dir_entry& entry) {
   WIN32_FIND_DATAW data;
-  if (!FindNextFileW(reinterpret_cast<HANDLE>(search), &data)) return false;
+  if (!FindNextFileW(reinterpret_cast<HANDLE>(search), &data)) {
+    DWORD error = GetLastError();
+    note_failure(error == ERROR_NO_MORE_FILES ? 0 : error);
+    return false;
+  }
   fill_entry(data, entry);
   return true;
 }
@@ -76,7 +105,11 @@ bool win_lookup_file(const std::string& path, dir_entry& entry) {
   }
   WIN32_FIND_DATAW data;
   HANDLE h = FindFirstFileW(wide(trimmed).c_str(), &data);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    note_failure(GetLastError());
+    return false;
+  }
+  note_failure(0);
   FindClose(h);
   fill_entry(data, entry);
   return true;
@@ -279,7 +312,10 @@ read_handle win_open_for_reading(const std::string& path) {
   HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return k_no_file;
+  if (h == INVALID_HANDLE_VALUE) {
+    note_failure(GetLastError());
+    return k_no_file;
+  }
   return reinterpret_cast<read_handle>(h);
 }
 
@@ -294,7 +330,10 @@ int64_t win_read_bytes(read_handle file, void* buffer, int64_t size) {
   DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
   DWORD got = 0;
   if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, want, &got, nullptr)) {
-    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE) return 0;
+    note_failure(error);
+    return -1;
   }
   return got;
 }
@@ -412,6 +451,36 @@ bool win_can_read_file(const std::string& path) {
   return GetLastError() != ERROR_ACCESS_DENIED;
 }
 
+failure_kind win_last_failure(std::string& reason) {
+  DWORD error = s_failed_error;
+  reason.clear();
+  switch (error) {
+    case 0:
+      return failure_kind::none;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      reason = "No such file or directory";
+      return failure_kind::not_found;
+    case ERROR_ACCESS_DENIED:
+      reason = "Permission denied";
+      return failure_kind::other;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      reason = "Too many open files";
+      return failure_kind::no_resources;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NONPAGED_SYSTEM_RESOURCES:
+    case ERROR_PAGED_SYSTEM_RESOURCES:
+    case ERROR_COMMITMENT_LIMIT:
+      reason = system_message(error);
+      return failure_kind::no_resources;
+    default:
+      reason = system_message(error);
+      return failure_kind::other;
+  }
+}
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -459,6 +528,7 @@ const platform_table& native_platform() {
       win_can_read_file,
       win_find_first,  // the system's search gives every fact at no extra cost
       win_open_and_look_up,
+      win_last_failure,
   };
   return table;
 }

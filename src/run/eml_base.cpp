@@ -14,6 +14,7 @@
 #include "run/help_screen.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
+#include "run/unreadable.h"
 #include "runlog/last_access.h"
 #include "runlog/run_log.h"
 #include "settings/eml_options.h"
@@ -108,6 +109,7 @@ void run_processing_pass() {
 
 void write_screen_summary(int64_t elapsed) {
   write_text(stderr, directory_count_text(g_dir_count, g_file_count));
+  write_text(stderr, unreadable_count_text(g_unreadable_count));
   std::fputs("  Elapsed: ", stderr);
   write_text(stderr, elapsed_text(elapsed));
   std::fputs("\n\n", stderr);

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
+#include "run/unreadable.h"
 #include "runlog/last_access.h"
 #include "settings/run_settings.h"
 
@@ -236,6 +237,7 @@ void write_run_log_trailer(int reason) {
     std::fprintf(g_acct_file, "\n Abnormal termination. Reason: %s", text ? text : "");
   }
   write_text(g_acct_file, directory_count_text(g_dir_count, g_file_count));
+  write_text(g_acct_file, unreadable_count_text(g_unreadable_count));
   std::fprintf(g_acct_file, "\n\n  Finished: %.24s\n", ctime_text(g_end_time).c_str());
   std::fputs("  Elapsed: ", g_acct_file);
   write_text(g_acct_file, elapsed_text(g_end_time - g_start_time));

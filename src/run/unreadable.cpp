@@ -1,0 +1,48 @@
+#include "run/unreadable.h"
+
+#include <cstdio>
+
+#include "INCLUDE_U/text.h"
+#include "listing/new_do_eml.h"
+#include "platform/platform.h"
+#include "run/terminate.h"
+
+int32_t g_unreadable_count = 0;
+
+void report_unreadable(std::string_view path, std::string_view reason) {
+  std::string_view shown = display_name(path);
+  if (shown.size() > 1 && shown.back() == k_path_separator) shown.remove_suffix(1);
+  // Progress lines begin with their line end; this line does the same, so that
+  // it never runs on behind one.
+  write_text(stderr, "\nmailsift: cannot read ");
+  write_untrusted_text(stderr, shown, g_platform.is_terminal(stderr));
+  write_text(stderr, ": ");
+  write_text(stderr, reason);
+  ++g_unreadable_count;
+}
+
+bool report_failure(std::string_view path, bool missing_counts) {
+  std::string reason;
+  failure_kind kind = g_platform.last_failure(reason);
+  return act_on_failure(path, kind, reason, missing_counts);
+}
+
+bool act_on_failure(std::string_view path, failure_kind kind, std::string_view reason,
+                    bool missing_counts) {
+  if (kind == failure_kind::none || (kind == failure_kind::not_found && !missing_counts)) {
+    return false;
+  }
+  report_unreadable(path, reason);
+  // Going on without memory or descriptors would skip whatever comes next as
+  // silently as this: the run ends after the last whole record instead.
+  if (kind == failure_kind::no_resources) terminate_run(k_exit_memory);
+  return true;
+}
+
+std::string unreadable_count_text(int32_t count) {
+  if (count == 0) return std::string();
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "  %ld path%s could not be read\n",
+                        static_cast<long>(count), count == 1 ? "" : "s");
+  return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
+}

@@ -2,6 +2,9 @@
 # builds from it with CPack: a Debian package of the Linux build, a zip of the
 # Windows build.
 include(GNUInstallDirs)
+# The install and package steps take the program as built: the Makefile builds
+# only that target first, so CPack need not build the test suite as well.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(MAILSIFT_MAINTAINER "MAILSIFT developers <maintainers@mailsift.invalid>"
     CACHE STRING "Maintainer named in the Debian package")

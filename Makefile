@@ -2,13 +2,17 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINE ?= /usr/lib/wine/wine64
 
-.PHONY: all run test windows test-windows test-asan fuzz fuzz-smoke bench clean
+.PHONY: all run test windows test-windows test-asan fuzz fuzz-smoke bench clean install package \
+  test-package
 
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
 BUILD_PACKAGES = cmake g++ make
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base
 WINDOWS_PACKAGES = $(TEST_PACKAGES) g++-mingw-w64-x86-64 wine64
 FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev
+# CPack's Debian generator runs dpkg-shlibdeps (dpkg-dev), which needs file; the
+# package test lists the zip with unzip.
+PACKAGE_PACKAGES = $(WINDOWS_PACKAGES) dpkg-dev file unzip
 
 all:
 	tools/need-packages $(BUILD_PACKAGES)
@@ -17,6 +21,28 @@ all:
 
 run: all
 	./build/mailsift -.ini -p samples
+
+# The program, its manual page and its documents below PREFIX; DESTDIR stages them.
+PREFIX ?= /usr/local
+install: all
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# A Debian package of the Linux build and a zip of the Windows build, in build/
+# and build-windows/.
+package: all windows
+	tools/need-packages $(PACKAGE_PACKAGES)
+	cd build && cpack -G DEB
+	cd build-windows && cpack -G ZIP
+
+# Builds both packages, then installs the Debian one into a scratch root and runs
+# it on the samples, and looks into the zip.
+test-package: package
+	tools/need-packages $(TEST_PACKAGES)
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAILSIFT_WERROR=ON
+	cmake --build build-test -j $(JOBS) --target mailsift_e2e_tests
+	cd build-test && MAILSIFT_DEB="$$(ls -t $(CURDIR)/build/mailsift_*.deb | head -n 1)" \
+	  MAILSIFT_ZIP="$$(ls -t $(CURDIR)/build-windows/mailsift-*.zip | head -n 1)" \
+	  ctest --output-on-failure -R '^(debian|windows)_package\.'
 
 test:
 	tools/need-packages $(TEST_PACKAGES)

@@ -58,8 +58,7 @@ TEST(option_errors, missing_values_end_the_run_without_a_message) {
 TEST(option_errors, missing_values_of_some_letters_show_the_help_screen) {
   temp_tree tree;
   std::vector<std::vector<std::string>> cases = {
-      {"-1"}, {"-1", "-r"}, {"-C"}, {"-C", "-x"}, {"-g"},     {"-l"},
-      {"-x"}, {"-x", "-r"}, {"-?"}, {"--help"},   {"--HeLp"},
+      {"-1"}, {"-1", "-r"}, {"-C"}, {"-C", "-x"}, {"-g"}, {"-l"}, {"-x"}, {"-x", "-r"}, {"-?"},
   };
   for (const auto& words : cases) {
     run_options options = in_tree(tree);

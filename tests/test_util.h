@@ -43,6 +43,8 @@ class temp_tree {
 
 struct run_options {
   std::string input;  // standard input of the program
+  // The program to run, an absolute path; empty for the built mailsift.
+  std::string program;
   // Environment variables set for the program (on top of the pinned ones).
   std::vector<std::pair<std::string, std::string>> env;
   std::string cwd;          // working directory; empty = the test's own

@@ -109,7 +109,8 @@ const std::string& reachable_binary() {
     s_reachable_dir = name.data();
     std::atexit(remove_reachable_copy);
     std::string copy = s_reachable_dir + "/mailsift";
-    if (chmod(s_reachable_dir.c_str(), 0755) != 0 || !copy_file_bytes(mailsift_binary(), copy, 0755))
+    if (chmod(s_reachable_dir.c_str(), 0755) != 0 ||
+        !copy_file_bytes(mailsift_binary(), copy, 0755))
       return mailsift_binary();
     return copy;
   }();
@@ -123,7 +124,10 @@ bool runs_as_another_user(const run_options& options) {
 std::vector<std::string> full_arguments(const std::vector<std::string>& args,
                                         const run_options& options) {
   std::vector<std::string> all;
-  all.push_back(runs_as_another_user(options) ? reachable_binary() : mailsift_binary());
+  if (!options.program.empty())
+    all.push_back(options.program);
+  else
+    all.push_back(runs_as_another_user(options) ? reachable_binary() : mailsift_binary());
   all.insert(all.end(), args.begin(), args.end());
   if (options.no_ini_word) all.push_back("-.ini");
   return all;

@@ -187,7 +187,8 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
-  std::wstring command = quote_argument(wide(mailsift_binary()));
+  std::wstring command =
+      quote_argument(wide(options.program.empty() ? mailsift_binary() : options.program));
   for (const std::string& a : args) command += L" " + quote_argument(wide(a));
   if (options.no_ini_word) command += L" -.ini";
   std::wstring env = environment_block(options);

@@ -217,7 +217,8 @@ int64_t day_number(int year, int month, int day) {
 }
 
 void pause_seconds(int n) {
-  if (n <= 0) return;
+  // The wait lets a person read a warning; in a script or a pipeline it only costs.
+  if (n <= 0 || !g_platform.is_terminal(stderr)) return;
   // Beyond about three weeks the milliseconds would not fit an int.
   if (n > 2000000) n = 2000000;
   g_platform.sleep_milliseconds(n * 1000);

@@ -45,5 +45,6 @@ int month_length(int year, int month);
 // Leap year by the Gregorian rule.
 bool is_leap_year(int year);
 
-// Waits n seconds (sleeping, not spinning); nothing for n <= 0.
+// Waits n seconds (sleeping, not spinning) when standard error is a terminal;
+// nothing for n <= 0 or when nobody watches the screen.
 void pause_seconds(int n);

@@ -204,16 +204,23 @@ TEST(day_number, differences_are_distances_in_days_for_every_year) {
   EXPECT_EQ(day_number(2013, 1, 32), 0);
 }
 
-TEST(pause_seconds, sleeps_instead_of_spinning) {
+TEST(pause_seconds, sleeps_only_for_someone_at_a_terminal) {
   scoped_platform swap;
   g_platform.sleep_milliseconds = record_sleep;
-  s_slept_milliseconds = 0;
-  s_sleep_calls = 0;
-  pause_seconds(3);
-  EXPECT_EQ(s_slept_milliseconds, 3000);
-  pause_seconds(0);
-  pause_seconds(-2);
-  EXPECT_EQ(s_sleep_calls, 1);
+  struct {
+    bool terminal;
+    int seconds;
+    int slept_milliseconds;
+  } cases[] = {{true, 3, 3000}, {true, 0, 0}, {true, -2, 0}, {false, 3, 0}, {false, 1, 0}};
+  for (const auto& c : cases) {
+    s_slept_milliseconds = 0;
+    s_sleep_calls = 0;
+    g_platform.is_terminal =
+        c.terminal ? +[](std::FILE* s) { return s == stderr; } : +[](std::FILE*) { return false; };
+    pause_seconds(c.seconds);
+    EXPECT_EQ(s_slept_milliseconds, c.slept_milliseconds) << c.terminal << " " << c.seconds;
+    EXPECT_EQ(s_sleep_calls, c.slept_milliseconds ? 1 : 0) << c.terminal << " " << c.seconds;
+  }
 }
 
 TEST(narrow_text, keeps_the_bytes_up_to_its_limit) {

@@ -1,11 +1,13 @@
 #include "run/help_screen.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "INCLUDE_U/clock.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
+#include "run/version.h"
 
 namespace {
 
@@ -157,6 +159,15 @@ int month_number(std::string_view name) {
   return 0;
 }
 
+// Ends a report written to standard output: 0 when it arrived, 9 when it could not
+// be written (a full disk); a reader that stopped early is no reason for a message.
+[[noreturn]] void end_report_on_stdout() {
+  errno = 0;
+  bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (failed && errno != EPIPE) std::fputs("\nError writing to standard output\n", stderr);
+  exit_directly(failed ? k_exit_write_error : k_exit_normal);
+}
+
 }  // namespace
 
 const char* build_date() { return __DATE__; }
@@ -229,6 +240,32 @@ void show_help() {
   }
   write_build_stamps();
   std::fflush(stderr);
+}
+
+std::string help_option_text() {
+  std::string out;
+  for (const help_line& line : k_help_lines) out += line.text;
+  return out;
+}
+
+void show_plain_help() {
+  std::string out = "mailsift ";
+  out += program_version();
+  out += ": lists the header facts of stored e-mail message files\n\n";
+  out += "Usage: mailsift [path ...] [options]\n\n";
+  out += help_option_text();
+  out +=
+      "--help: this text.  --version: the version.  -?: the help in pages.\n"
+      "-.ini: read no INI file.\n"
+      "The manual page mailsift(1) lists every option, long option and INI key.\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  end_report_on_stdout();
+}
+
+void show_version() {
+  std::string out = version_report();
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  end_report_on_stdout();
 }
 
 void show_code_notice() {

@@ -8,6 +8,15 @@
 // Shows the help pages on standard error; may end the process with status 6 when
 // the user leaves the pager (x, Escape, Ctrl-C or the end of input at a prompt).
 void show_help();
+// --help: writes the option lines of the help pages once, unpaged and without the
+// banner, to standard output, then ends the process: status 0, or 9 when the text
+// could not be written.
+[[noreturn]] void show_plain_help();
+// --version: writes the version report to standard output and ends the process
+// as show_plain_help does.
+[[noreturn]] void show_version();
+// The option lines of the help pages, in order, as one text.
+std::string help_option_text();
 // Writes the code notice to standard output and ends the process with status 6.
 [[noreturn]] void show_code_notice();
 // Writes (width - length) / 2 spaces and the text, without a line end; the length

@@ -33,6 +33,7 @@ void use_fake_clock_and_zone() {
     out = s_zone;
     return s_zone_known;
   };
+  g_platform.is_terminal = [](std::FILE*) { return true; };
   g_platform.sleep_milliseconds = [](int ms) { s_slept_ms += ms; };
 }
 

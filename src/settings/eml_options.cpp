@@ -545,6 +545,12 @@ void refuse_impossible_date(int year, int month, int day) {
 
 }  // namespace
 
+std::string option_letters() {
+  std::string out;
+  for (const letter_rule& rule : k_letter_rules) out += rule.letter;
+  return out;
+}
+
 std::string full_name(std::string_view name) {
   std::string full;
   if (g_platform.full_path(std::string(name), full)) return full;

@@ -19,6 +19,9 @@ void take_time_letters(std::string& value);
 // is reported on standard output and ends the run with reason 6.
 void apply_age_value(std::string value, bool older);
 
+// The option letters the command line knows, '-' (long options) first.
+std::string option_letters();
+
 // Helpers shared with the long options.
 
 // Full path of a file name; the name itself when the system cannot make it full.

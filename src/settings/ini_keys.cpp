@@ -453,6 +453,12 @@ ini_line split_line(std::string_view written) {
 
 }  // namespace
 
+std::vector<std::string_view> ini_key_names() {
+  std::vector<std::string_view> out;
+  for (const ini_key& key : k_ini_keys) out.push_back(key.key);
+  return out;
+}
+
 void apply_ini_line(std::string_view written) {
   if (written.empty() || written[0] == ';' || written[0] == '#') return;
   ini_line line = split_line(written);

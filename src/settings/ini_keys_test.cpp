@@ -36,6 +36,7 @@ struct ini_test_platform {
   scoped_platform swap;
   ini_test_platform() {
     s_slept_ms = 0;
+    g_platform.is_terminal = [](std::FILE*) { return true; };
     g_platform.sleep_milliseconds = [](int ms) { s_slept_ms += ms; };
   }
 };

@@ -309,13 +309,17 @@ void warn_ignored(std::string_view option) {
 
 }  // namespace
 
+std::vector<std::string_view> long_option_keywords() {
+  std::vector<std::string_view> out;
+  for (const long_rule& rule : k_long_rules) out.push_back(rule.keyword);
+  return out;
+}
+
 int parse_long_option(std::string_view option) {
-  // Without this a new user's "--help" would be ignored and the run would list
-  // everything below the current directory.
-  if (ascii_iequal(option, "HELP")) {
-    show_help();
-    terminate_run(k_exit_illegal_option);
-  }
+  // The words every command-line user tries first; whole words only, and before the
+  // keyword table, so that VER and its other prefixes keep their meaning.
+  if (ascii_iequal(option, "HELP")) show_plain_help();
+  if (ascii_iequal(option, "VERSION")) show_version();
   const long_rule* rule = find_long_rule(option);
   if (!rule) {
     warn_ignored(option);

@@ -52,7 +52,8 @@ void add_path(std::string_view path) {
     if (same_path(entry, stored)) return;
   }
   if (g_paths.size() >= k_list_limit) {
-    say_setting_formatted("\nToo many starting paths: at most %zu can be given\n", k_list_limit);
+    say_setting_formatted("\nToo many starting paths: at most %d can be given\n",
+                          static_cast<int>(k_list_limit));
     terminate_run(k_exit_illegal_option);
   }
   g_paths.push_back(stored);
@@ -81,7 +82,8 @@ void add_filetype(std::string_view pattern) {
     if (entry == pattern) return;
   }
   if (g_filetypes.size() >= k_list_limit) {
-    say_setting_formatted("\nToo many file types: at most %zu can be given\n", k_list_limit);
+    say_setting_formatted("\nToo many file types: at most %d can be given\n",
+                          static_cast<int>(k_list_limit));
     terminate_run(k_exit_illegal_option);
   }
   g_filetypes.emplace_back(pattern);

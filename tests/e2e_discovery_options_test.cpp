@@ -200,6 +200,25 @@ TEST(discovery_options, date_bounds_are_exclusive) {
   EXPECT_EQ(sorted(listed_files(r.out)), sorted(expected));
 }
 
+TEST(discovery_options, a_two_digit_year_names_the_same_year_in_both_date_forms) {
+  temp_tree tree;
+  tree.write("2004.eml", "x");
+  tree.set_times("2004.eml", eastern_seconds(2004, 6, 1, 12, 0, 0),
+                 eastern_seconds(2004, 6, 1, 12, 0, 0));
+  tree.write("2006.eml", "x");
+  tree.set_times("2006.eml", eastern_seconds(2006, 6, 1, 12, 0, 0),
+                 eastern_seconds(2006, 6, 1, 12, 0, 0));
+  // 05 is 2005 with or without a time letter; a four-digit year stays as given.
+  for (const char* bound : {"01-01-05w", "01-01-05", "01-01-2005w"}) {
+    run_result r = run_mailsift({"-p", tree.root(), "-l", bound});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listed_files(r.out), names{tree.path("2006.eml")}) << bound;
+  }
+  run_result r = run_mailsift({"-p", tree.root(), "--OLDER=01-01-05w"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listed_files(r.out), names{tree.path("2004.eml")});
+}
+
 TEST(discovery_options, size_bounds_are_inclusive) {
   temp_tree tree;
   tree.write("empty.eml", "");

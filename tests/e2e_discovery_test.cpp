@@ -105,7 +105,8 @@ TEST(discovery_run, an_eightieth_starting_path_is_refused) {
   for (int i = 1; i <= 80; ++i) args.push_back(tree.path(numbered("d", i)));
   run_result r = run_mailsift(args);
   EXPECT_EQ(r.status, 6);
-  EXPECT_NE(r.out.find("at most 79"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("at most 79"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("ILLEGAL or INCOMPLETE OPTION"), std::string::npos) << r.err;
   // 79 are accepted.
   args.pop_back();
@@ -118,7 +119,7 @@ TEST(discovery_run, an_eightieth_file_type_is_refused) {
   for (int i = 1; i <= 80; ++i) args.push_back(tree.path(numbered("*.e", i)));
   run_result r = run_mailsift(args);
   EXPECT_EQ(r.status, 6);
-  EXPECT_NE(r.out.find("at most 79"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("at most 79"), std::string::npos) << r.err;
   args.pop_back();
   EXPECT_EQ(run_mailsift(args).status, 0);
 }

@@ -109,7 +109,7 @@ TEST(listing_e2e, quoted_forms_of_the_header_and_the_record) {
   }
 }
 
-TEST(listing_e2e, append_mode_puts_the_new_header_right_after_the_last_record) {
+TEST(listing_e2e, append_mode_starts_the_new_header_on_a_line_of_its_own) {
   temp_tree tree;
   std::string text = example_message("\n");
   write_message(tree, "mail/a.eml", text);
@@ -118,12 +118,106 @@ TEST(listing_e2e, append_mode_puts_the_new_header_right_after_the_last_record) {
     run_result r = run_mailsift({tree.path("mail"), "-a", "-o", tree.path("out.txt")});
     EXPECT_EQ(r.status, 0) << r.err;
   }
+  // The last record has no line end of its own: one comes before the next header.
   EXPECT_EQ(normalise_line_ends(tree.read("out.txt")),
-            k_plain_header + record + k_plain_header + record);
+            k_plain_header + record + "\n" + k_plain_header + record);
+  // A file that is empty, or whose last line is ended, gets nothing added.
+  for (const char* before : {"", "earlier line\n", "earlier line\r\n"}) {
+    tree.write("kept.txt", before);
+    run_result r = run_mailsift({tree.path("mail"), "-a", "-o", tree.path("kept.txt")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(normalise_line_ends(tree.read("kept.txt")),
+              normalise_line_ends(before) + k_plain_header + record)
+        << before;
+  }
   // Without -a the file starts afresh.
   run_result r = run_mailsift({tree.path("mail"), "-o", tree.path("out.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(normalise_line_ends(tree.read("out.txt")), k_plain_header + record);
+}
+
+// The fields of the one record of a listing, split at the pipes.
+std::vector<std::string> record_fields(const std::string& listing) {
+  std::vector<std::string> records = listing_records(listing);
+  std::vector<std::string> fields;
+  if (records.size() != 1) return fields;
+  std::size_t start = 0;
+  for (std::size_t bar = records[0].find('|'); bar != std::string::npos;
+       bar = records[0].find('|', start)) {
+    fields.push_back(records[0].substr(start, bar - start));
+    start = bar + 1;
+  }
+  fields.push_back(records[0].substr(start));
+  return fields;
+}
+
+TEST(listing_e2e, headers_after_a_short_from_or_a_received_line_keep_their_own_entries) {
+  temp_tree tree;
+  struct {
+    std::string message;
+    std::string from, to, subject, recent_ip;
+  } cases[] = {
+      {"From: Bob\nTo: x@y\nSubject: s\n", "(#1:) From: Bob  ", "(#1:) To: x@y  ",
+       "(#1:) Subject: s  ", ""},
+      // A folded address is still joined to its short From line.
+      {"From: Bob\n <bob@example.com>\nTo: x@y\n", "(#1:) From: Bob <bob@example.com>  ",
+       "(#1:) To: x@y  ", "", ""},
+      {"Received: from a [10.0.0.1]\nReceived: from b [10.0.0.2]\n", "", "", "",
+       "(#1:) [10.0.0.1]  (#2:) [10.0.0.2]  "},
+      // A continuation's bracket still joins its Received line.
+      {"Received: from a (helo\n\t[10.0.0.3]) by b\nReceived: from c (d [10.0.0.4])\n\tby e\n", "",
+       "", "", "(#1:) [10.0.0.4]  "},
+      {"Received: from a [10.0.0.1]\n\t(b [10.0.0.2])\n", "", "", "",
+       "(#1:) [10.0.0.1][10.0.0.2]  "},
+      // Old Mac line ends: bare CRs.
+      {"From: Ann Lee\rTo: x@y\rSubject: s\r\rbody\r", "(#1:) From: Ann Lee  ", "(#1:) To: x@y  ",
+       "(#1:) Subject: s  ", ""},
+  };
+  for (const auto& c : cases) {
+    write_message(tree, "mail/m.eml", c.message);
+    run_result r = run_mailsift({tree.path("mail")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> fields = record_fields(r.out);
+    ASSERT_EQ(fields.size(), 14u) << r.out;
+    EXPECT_EQ(fields[3], c.from) << c.message;
+    EXPECT_EQ(fields[4], c.to) << c.message;
+    EXPECT_EQ(fields[10], c.subject) << c.message;
+    EXPECT_EQ(fields[13], c.recent_ip) << c.message;
+  }
+}
+
+TEST(listing_e2e, a_comma_separated_field_at_the_cap_keeps_its_quotes_in_pairs) {
+  temp_tree tree;
+  // A Subject line of 32,766 characters is cut to the field's 32,767 after the
+  // entry's "(#1:) ": its character 32,760 ends the field.
+  const std::size_t capacity = 32767;
+  const std::size_t last_kept = capacity - 7;
+  struct {
+    std::size_t quote_at;
+    std::string field_end;
+  } cases[] = {
+      // The pair would pass the cap by one: it is left out whole.
+      {last_kept, "xxx"},
+      {last_kept - 1, "x\"\""},
+      {last_kept - 2, "\"\"x"},
+  };
+  for (const auto& c : cases) {
+    const std::size_t quote_at = c.quote_at;
+    std::string line = "Subject: " + std::string(capacity - 1 - 9, 'x');
+    line[quote_at] = '"';
+    write_message(tree, "mail/m.eml", line + "\n");
+    run_result r = run_mailsift({tree.path("mail"), "-d", ","});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> records = listing_records(r.out);
+    ASSERT_EQ(records.size(), 1u);
+    // Every field is in quotes, and a quote inside one is doubled: a lone quote
+    // would end the field early for a CSV reader.
+    EXPECT_EQ(count_of(records[0], '"') % 2, 0u) << quote_at;
+    std::size_t subject_end = records[0].find("\",\" Unknown  \"");
+    ASSERT_NE(subject_end, std::string::npos);
+    std::string tail = records[0].substr(subject_end - 3, 3);
+    EXPECT_EQ(tail, c.field_end) << quote_at;
+  }
 }
 
 TEST(listing_e2e, an_output_file_that_cannot_be_opened_ends_with_status_4) {
@@ -151,7 +245,8 @@ TEST(listing_e2e, append_without_an_output_file_is_an_option_error) {
   temp_tree tree;
   run_result r = run_mailsift({tree.root(), "-a"});
   EXPECT_EQ(r.status, 6);
-  EXPECT_EQ(r.out, "\n\tNeed output file name if -a is chosen\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.find("\n\tNeed output file name if -a is chosen\n"), 0u) << r.err;
   EXPECT_NE(r.err.find("Abnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION"),
             std::string::npos);
 }

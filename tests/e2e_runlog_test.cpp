@@ -1,6 +1,7 @@
 // The run log through the built program: one block per run, in order.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -41,8 +42,9 @@ std::string mask_run_log(const std::string& raw) {
   for (const auto& m : masks) text = std::regex_replace(text, std::regex(m.pattern), m.mark);
   // "turned ON\n" and the unfinished not-found text both stand before the trailer's
   // last line break.
-  for (int value : {-1, 0, 1}) {
-    std::string report = "UPDATE is " + normalise_line_ends(last_access_body(value));
+  for (uint32_t value : {0xFFFFFFFFu, 0u, 1u, 0x80000000u, 0x80000001u}) {
+    std::string report =
+        "UPDATE is " + normalise_line_ends(last_access_body(static_cast<int>(value)));
     for (std::size_t at = text.find(report); at != std::string::npos; at = text.find(report, at)) {
       text.replace(at, report.size(), "UPDATE is <last access>");
     }

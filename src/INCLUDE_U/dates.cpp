@@ -151,6 +151,20 @@ void split_date_text(std::string_view text, int& year, int& month, int& day) {
   if (year < 1900) year += 1900;
 }
 
+void split_bound_date(std::string_view text, int& year, int& month, int& day) {
+  split_date_text(text, year, month, day);
+  // Only a year of one or two digits' worth is repaired; a text of no known
+  // layout keeps 1900.
+  const date_layout* layout = find_layout(text);
+  if (!layout) return;
+  int read = number_at(text, static_cast<std::size_t>(layout->year_at),
+                       static_cast<std::size_t>(layout->year_length));
+  if (read >= 0 && read <= 99) {
+    year = repair_short_year(read);
+    if (year < 1900) year += 1900;
+  }
+}
+
 int64_t days_since_date(std::string_view text) {
   int first, second, third;
   scan_three_numbers(text, first, second, third);

@@ -15,6 +15,10 @@ std::string narrow_text(std::string_view text);
 // raised by 1900. Never fails: an unrecognised layout gives 1900, 0, 0.
 void split_date_text(std::string_view text, int& year, int& month, int& day);
 
+// split_date_text, but a year of 0-9 or 11-99 means 20xx or 19xx as it does in
+// days_since_date, so that a date bound and an age in days name the same day.
+void split_bound_date(std::string_view text, int& year, int& month, int& day);
+
 // Whole days from the date's local midnight to now (negative in the future).
 // The text is read as month, day, year around any one-character separators.
 int64_t days_since_date(std::string_view text);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "INCLUDE_U/dates_test_support.h"
 #include "test_util.h"
@@ -27,68 +29,89 @@ void record_sleep(int milliseconds) {
   ++s_sleep_calls;
 }
 
-}  // namespace
+struct split_case {
+  std::string text;
+  int year, month, day;
+};
 
-TEST(split_date_text, every_layout_of_the_table) {
-  struct {
-    const char* text;
-    int year, month, day;
-  } cases[] = {
-      // plain digits, six characters: month first up to 12, else year first
-      {"051020", 1920, 5, 10},
-      {"121005", 1905, 12, 10},
-      {"200510", 1920, 5, 10},
-      {"130510", 1913, 5, 10},
-      {"13051 ", 1913, 5, 1},  // white space from position 5 on reads as six characters
-      // plain digits, eight characters: by the value of the first two
-      {"10202005", 2005, 10, 20},
-      {"13202005", 2005, 13, 20},
-      {"14051020", 3305, 10, 20},  // four-digit years below 1900 are raised too
-      {"20051020", 2005, 10, 20},
-      {"21051020", 1921, 5, 10},
-      // plain digits, five or seven characters: month, day, two-digit year
-      {"05102", 1902, 5, 10},
-      {"0510201", 1920, 5, 10},
-      // separated, eight characters
-      {"12-05-05", 1905, 12, 5},
-      {"10-20-05", 1905, 10, 20},
-      {"13-05-10", 1913, 5, 10},
-      // separated, nine characters: month first whatever the lead
-      {"12-05-200", 1920, 12, 5},
-      {"1-20-2005", 1900, 1, 0},
-      // separated, ten characters
-      {"12-05-2005", 2005, 12, 5},
-      {"12/05/2005", 2005, 12, 5},
-      {"12.05.2005", 2005, 12, 5},
-      {"13-05-2005", 2005, 13, 5},
-      {"2005-10-20", 2005, 10, 20},
-      {"20-10-2005", 1920, -2, 5},  // a day-first text is not supported
-  };
-  for (const auto& c : cases) {
+// Splits each case's text with `split` and compares the three parts.
+void check_splits(void (*split)(std::string_view, int&, int&, int&),
+                  const std::vector<split_case>& cases) {
+  for (const split_case& c : cases) {
     int year = -1, month = -1, day = -1;
-    split_date_text(c.text, year, month, day);
+    split(c.text, year, month, day);
     EXPECT_EQ(year, c.year) << c.text;
     EXPECT_EQ(month, c.month) << c.text;
     EXPECT_EQ(day, c.day) << c.text;
   }
 }
 
+}  // namespace
+
+TEST(split_date_text, every_layout_of_the_table) {
+  check_splits(
+      split_date_text,
+      {
+          // plain digits, six characters: month first up to 12, else year first
+          {"051020", 1920, 5, 10},
+          {"121005", 1905, 12, 10},
+          {"200510", 1920, 5, 10},
+          {"130510", 1913, 5, 10},
+          {"13051 ", 1913, 5, 1},  // white space from position 5 on reads as six characters
+          // plain digits, eight characters: by the value of the first two
+          {"10202005", 2005, 10, 20},
+          {"13202005", 2005, 13, 20},
+          {"14051020", 3305, 10, 20},  // four-digit years below 1900 are raised too
+          {"20051020", 2005, 10, 20},
+          {"21051020", 1921, 5, 10},
+          // plain digits, five or seven characters: month, day, two-digit year
+          {"05102", 1902, 5, 10},
+          {"0510201", 1920, 5, 10},
+          // separated, eight characters
+          {"12-05-05", 1905, 12, 5},
+          {"10-20-05", 1905, 10, 20},
+          {"13-05-10", 1913, 5, 10},
+          // separated, nine characters: month first whatever the lead
+          {"12-05-200", 1920, 12, 5},
+          {"1-20-2005", 1900, 1, 0},
+          // separated, ten characters
+          {"12-05-2005", 2005, 12, 5},
+          {"12/05/2005", 2005, 12, 5},
+          {"12.05.2005", 2005, 12, 5},
+          {"13-05-2005", 2005, 13, 5},
+          {"2005-10-20", 2005, 10, 20},
+          {"20-10-2005", 1920, -2, 5},  // a day-first text is not supported
+      });
+}
+
 TEST(split_date_text, short_and_odd_texts_read_nothing_beyond_their_end) {
-  struct {
-    std::string text;
-    int year, month, day;
-  } cases[] = {
-      {"", 1900, 0, 0},           {"1", 1900, 1, 0},
-      {"12", 1900, 12, 0},        {"12-5", 1900, 12, 5},
-      {"ab-cd-efgh", 1900, 0, 0}, {std::string("12-05-2005", 5), 1900, 12, 5},
-  };
-  for (const auto& c : cases) {
-    int year = -1, month = -1, day = -1;
-    split_date_text(c.text, year, month, day);
-    EXPECT_EQ(year, c.year) << c.text;
-    EXPECT_EQ(month, c.month) << c.text;
-    EXPECT_EQ(day, c.day) << c.text;
-  }
+  check_splits(split_date_text, {
+                                    {"", 1900, 0, 0},
+                                    {"1", 1900, 1, 0},
+                                    {"12", 1900, 12, 0},
+                                    {"12-5", 1900, 12, 5},
+                                    {"ab-cd-efgh", 1900, 0, 0},
+                                    {std::string("12-05-2005", 5), 1900, 12, 5},
+                                });
+}
+
+TEST(split_bound_date, reads_short_years_as_days_since_date_does) {
+  check_splits(split_bound_date,
+               {
+                   {"10-20-05", 2005, 10, 20},
+                   {"10-20-00", 2000, 10, 20},
+                   {"10-20-09", 2009, 10, 20},
+                   {"10-20-10", 1910, 10, 20},
+                   {"10-20-95", 1995, 10, 20},
+                   {"102005", 2005, 10, 20},
+                   // Four-digit years stay as split_date_text has them.
+                   {"10-20-1905", 1905, 10, 20},
+                   {"10-20-2005", 2005, 10, 20},
+                   {"2005-10-20", 2005, 10, 20},
+                   // A year without digits reads as 0, which days_since_date takes for 2000 too.
+                   {"10-20-", 2000, 10, 20},
+                   {"ab-cd-efgh", 2000, 0, 0},
+               });
 }
 
 TEST(make_local_time, hour_minute_and_second_carry_one_more) {

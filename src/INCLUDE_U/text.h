@@ -76,19 +76,28 @@ struct bounded_text {
 template <std::size_t N>
 void append_format(bounded_text<N>& out, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+// The same with the arguments as a va_list.
+template <std::size_t N>
+void append_format_list(bounded_text<N>& out, const char* format, va_list args);
+
+template <std::size_t N>
+void append_format_list(bounded_text<N>& out, const char* format, va_list args) {
+  // Written in place: vsnprintf keeps to the room left, its NUL included.
+  std::size_t room = N - out.length;
+  int wanted = std::vsnprintf(out.bytes.data() + out.length, room + 1, format, args);
+  if (wanted < 0) {
+    out.bytes[out.length] = '\0';
+    return;
+  }
+  out.length += static_cast<std::size_t>(wanted) < room ? static_cast<std::size_t>(wanted) : room;
+}
 
 template <std::size_t N>
 void append_format(bounded_text<N>& out, const char* format, ...) {
-  char scratch[512];
   va_list args;
   va_start(args, format);
-  int wanted = std::vsnprintf(scratch, sizeof scratch, format, args);
+  append_format_list(out, format, args);
   va_end(args);
-  if (wanted < 0) return;
-  std::size_t got = static_cast<std::size_t>(wanted) < sizeof scratch
-                        ? static_cast<std::size_t>(wanted)
-                        : sizeof scratch - 1;
-  out.append(std::string_view(scratch, got));
 }
 
 inline char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }

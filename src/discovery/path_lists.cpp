@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "run/terminate.h"
 #include "run/unreadable.h"
+#include "settings/setting_messages.h"
 
 std::vector<std::string> g_paths;
 std::vector<std::string> g_filetypes;
@@ -35,16 +36,25 @@ void split_full_path(const std::string& full, std::string& directory, std::strin
 
 }  // namespace
 
+std::string windows_long_path(std::string_view full) {
+  // "\\server\share" is a network path, except the "\\?\" and "\\.\" forms.
+  bool network =
+      full.size() > 2 && full[0] == '\\' && full[1] == '\\' && full[2] != '?' && full[2] != '.';
+  if (network) return "\\\\?\\UNC\\" + std::string(full.substr(2));
+  return "\\\\?\\" + std::string(full);
+}
+
 void add_path(std::string_view path) {
   std::string full;
   if (path.empty() || !g_platform.full_path(std::string(path), full)) return;
   if (full.size() > 1 && full.back() == k_path_separator) full.pop_back();
-  std::string stored = std::string(k_long_path_prefix) + full;
+  std::string stored = k_windows ? windows_long_path(full) : full;
   for (const std::string& entry : g_paths) {
     if (same_path(entry, stored)) return;
   }
   if (g_paths.size() >= k_list_limit) {
-    std::printf("\nToo many starting paths: at most %zu can be given\n", k_list_limit);
+    say_setting_formatted("\nToo many starting paths: at most %d can be given\n",
+                          static_cast<int>(k_list_limit));
     terminate_run(k_exit_illegal_option);
   }
   g_paths.push_back(stored);
@@ -81,7 +91,8 @@ void add_filetype(std::string_view pattern) {
     if (entry == pattern) return;
   }
   if (g_filetypes.size() >= k_list_limit) {
-    std::printf("\nToo many file types: at most %zu can be given\n", k_list_limit);
+    say_setting_formatted("\nToo many file types: at most %d can be given\n",
+                          static_cast<int>(k_list_limit));
     terminate_run(k_exit_illegal_option);
   }
   g_filetypes.emplace_back(pattern);

@@ -19,6 +19,9 @@ extern std::vector<std::string> g_filetypes;
 extern std::vector<std::string> g_excludes;
 extern int g_exclude_count;
 
+// The long-path form of a full Windows path: "\\?\" before it, or for a network
+// path "\\server\share..." the form "\\?\UNC\server\share...".
+std::string windows_long_path(std::string_view full);
 // Adds a starting path (made full, one trailing separator removed, stored with
 // the long-path prefix) unless an entry equal to it ignoring case is present.
 // A 80th entry is refused: message on standard output, run ends with reason 6.

@@ -43,6 +43,29 @@ TEST_F(path_lists_test, add_path_stores_the_full_path_once_without_its_separator
   EXPECT_EQ(g_paths.size(), k_windows ? 1u : 2u);
 }
 
+TEST(windows_long_path, network_paths_take_the_unc_form) {
+  struct {
+    std::string_view full;
+    std::string_view stored;
+  } cases[] = {
+      {"C:\\mail", "\\\\?\\C:\\mail"},
+      {"\\\\server\\share", "\\\\?\\UNC\\server\\share"},
+      {"\\\\server\\share\\mail\\2012", "\\\\?\\UNC\\server\\share\\mail\\2012"},
+      {"\\\\10.0.0.5\\review$", "\\\\?\\UNC\\10.0.0.5\\review$"},
+      // The device forms are no share, and keep today's prefix.
+      {"\\\\.\\C:\\mail", "\\\\?\\\\\\.\\C:\\mail"},
+      {"\\\\", "\\\\?\\\\\\"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(windows_long_path(c.full), c.stored) << c.full;
+}
+
+TEST_F(path_lists_test, a_network_path_is_stored_in_the_unc_form_on_windows) {
+  g_platform.full_path = fake_full_path;
+  add_path("\\\\server\\share\\mail");
+  ASSERT_EQ(g_paths.size(), 1u);
+  EXPECT_EQ(g_paths[0], k_windows ? "\\\\?\\UNC\\server\\share\\mail" : "\\\\server\\share\\mail");
+}
+
 TEST_F(path_lists_test, path_words_split_into_starting_path_and_file_type) {
   g_platform.full_path = fake_full_path;
   g_platform.is_directory = fake_is_directory;

@@ -10,6 +10,7 @@
 #include "run/run_state.h"
 #include "run/terminate.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 namespace {
 
@@ -42,6 +43,17 @@ void report_write_error(int error) {
   }
 }
 
+// A listing appended to a file whose last line has no line end would start on
+// that line and spoil its last record, so that line is ended first.
+void end_last_line(std::FILE* file) {
+  // An empty file has no byte before its end, and gets nothing.
+  if (std::fseek(file, -1, SEEK_END) != 0) return;
+  int last = std::fgetc(file);
+  // A stream that was read must be positioned before it is written.
+  std::fseek(file, 0, SEEK_END);
+  if (last != EOF && last != '\n') std::fputc('\n', file);
+}
+
 }  // namespace
 
 void reserve_output_buffers() {
@@ -55,6 +67,7 @@ void open_output_file() {
     if (g_settings->append_output) {
       file = g_platform.open_stream(g_output_name, "a+");
       if (!file) fail_to_open_output("open", 835);
+      end_last_line(file);
     } else {
       file = g_platform.open_stream(g_output_name, "w");
       if (!file) fail_to_open_output("create", 845);
@@ -63,7 +76,7 @@ void open_output_file() {
     g_out_file = file;
   }
   if (g_settings->append_output && !g_settings->output_mode) {
-    std::fputs("\n\tNeed output file name if -a is chosen\n", stdout);
+    say_setting("\n\tNeed output file name if -a is chosen\n");
     terminate_run(k_exit_illegal_option);
   }
 }

@@ -179,14 +179,18 @@ void double_quotes(field_text& field) {
   static field_text work;
   work.clear();
   // Each run up to and including a quote, then the quote once more; what goes
-  // beyond the capacity is dropped, as it would be character by character.
+  // beyond the capacity is dropped, as it would be character by character, but a
+  // pair is never cut in two: a lone quote would end the CSV field early.
   std::string_view rest = field.view();
   while (!rest.empty()) {
     std::size_t quote = rest.find('"');
     std::string_view run =
         rest.substr(0, quote == std::string_view::npos ? rest.size() : quote + 1);
     if (!work.append(run)) break;
-    if (quote != std::string_view::npos && !work.push_back('"')) break;
+    if (quote != std::string_view::npos && !work.push_back('"')) {
+      work.drop_last();
+      break;
+    }
     rest.remove_prefix(run.size());
   }
   std::memcpy(field.data(), work.c_str(), work.size() + 1);
@@ -208,8 +212,17 @@ void parse_date_line(std::string_view line, parsed_date& date) {
       break;
     }
     // A byte that starts no number reads as 0, which changes nothing here.
-    if (may_start_number(line[i]) && take_date_number(line, i, date)) {
-      while (i < line.size() && is_ascii_digit(line[i])) ++i;
+    if (may_start_number(line[i])) {
+      bool filed = take_date_number(line, i, date);
+      std::size_t after = i;
+      while (after < line.size() && is_ascii_digit(line[after])) ++after;
+      // A number that is neither day nor year is passed over whole ("1900" must
+      // not be read again as "900"), up to the byte after it, where a time may start.
+      if (!filed && after > i) {
+        i = after;
+        continue;
+      }
+      if (filed) i = after;
     }
     ++i;
   }

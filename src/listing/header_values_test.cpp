@@ -118,17 +118,23 @@ TEST(double_quotes, doubles_only_with_the_comma_delimiter) {
     EXPECT_EQ(field->view(), c.after) << c.text;
   }
   g_delimiter = ',';
+  // The capacity is odd: the last pair that fits ends one byte short of it.
   auto full = field_of(std::string(k_field_capacity - 1, '"'));
   double_quotes(*full);
-  EXPECT_EQ(full->view(), std::string(k_field_capacity, '"'));
-  // What does not fit is dropped where it would reach beyond the capacity, even
-  // between the two quotes of a pair.
+  EXPECT_EQ(full->view(), std::string(k_field_capacity - 1, '"'));
+  // What does not fit is dropped where it would reach beyond the capacity, but
+  // never between the two quotes of a pair: a CSV reader would end the field there.
   std::string near_full = std::string(k_field_capacity - 4, 'x') + "a\"b\"c";
-  for (std::size_t cut : {0, 1, 2, 3}) {
-    auto field = field_of(near_full.substr(cut));
+  struct {
+    std::size_t cut;
+    std::string_view tail;
+  } cut_cases[] = {{0, "a\"\"b"}, {1, "a\"\"b"}, {2, "a\"\"b\"\""}, {3, "a\"\"b\"\"c"}};
+  for (const auto& c : cut_cases) {
+    auto field = field_of(near_full.substr(c.cut));
     double_quotes(*field);
-    std::string doubled = near_full.substr(cut, k_field_capacity - 4 - cut) + "a\"\"b\"\"c";
-    EXPECT_EQ(field->view(), doubled.substr(0, k_field_capacity)) << cut;
+    std::string want = near_full.substr(c.cut, k_field_capacity - 4 - c.cut);
+    want += c.tail;
+    EXPECT_EQ(field->view(), want) << c.cut;
   }
   create_run_settings();
 }
@@ -150,10 +156,12 @@ TEST(parse_date_line, reads_day_month_year_and_time_in_line_order) {
       {"Date: Tue, 5 Jun 07 9:15:00", 0, 6, 5, " 9:15:00"},
       // A year after the time is found by the second search.
       {"Sent: Fri Dec 21 11:30:00 2012", 2012, 12, 21, "11:30:00 2012"},
-      // 32 is neither a day nor a year, 1900 not a year; after a number that is
-      // neither, its tail is read one character on.
-      {"Date: 32 Jan x", 0, 1, 2, ""},
-      {"Date: 7 1900 x", 2800, 0, 7, ""},
+      // 32 is neither a day nor a year, 1900 not a year; a number that is
+      // neither is passed over whole, never read again from its second digit.
+      {"Date: 32 Jan x", 0, 1, 0, ""},
+      {"Date: 7 1900 x", 0, 0, 7, ""},
+      {"Date: 7 Jan 1900 10:00:00", 0, 1, 7, "10:00:00"},
+      {"Date: 5 Jan 2011 123:45", 2011, 1, 5, ""},
       // A month name that ends the line is not found.
       {"Date: 5 2011 Dec", 2011, 0, 5, ""},
       {"Date: 5 2011 Decx", 2011, 12, 5, ""},

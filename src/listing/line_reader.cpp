@@ -87,6 +87,52 @@ void copy_line(message_line& to, const message_line& from) {
   to.line_end = from.line_end;
 }
 
+// Reads on into the first chunk while it holds no LF, until it is full or the
+// file ends: the file's line end is judged on that chunk, and how the reads
+// happen to be cut must not change the judgement. Returns the chunk's size.
+std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
+  std::size_t searched = 0;
+  while (!reader.at_eof && size < reader.buffer.size() &&
+         !std::memchr(reader.buffer.data() + searched, '\n', size - searched)) {
+    searched = size;
+    int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
+    int64_t got = g_platform.read_bytes(reader.file, reader.buffer.data() + size, wanted);
+    if (got <= 0) {
+      reader.at_eof = true;
+      break;
+    }
+    reader.bytes_read += got;
+    if (got < wanted && reader.expected_size >= 0 && reader.bytes_read >= reader.expected_size) {
+      reader.at_eof = true;
+    }
+    size += static_cast<std::size_t>(got);
+  }
+  return size;
+}
+
+// A first chunk with CRs but no LF is an old Mac file: its lines end in a bare
+// CR. Any file with an LF there keeps LF line ends and its lone CRs as bytes.
+void judge_line_ends(line_reader& reader, std::size_t size) {
+  reader.line_ends_known = true;
+  // A CR held back for the next chunk still lies just after the chunk.
+  std::size_t seen = size + (reader.held_cr ? 1 : 0);
+  const char* bytes = reader.buffer.data();
+  reader.cr_line_ends =
+      !std::memchr(bytes, '\n', seen) && std::memchr(bytes, '\r', seen) != nullptr;
+}
+
+// In a file of CR line ends, each CR that does not start a CR LF becomes the LF
+// the rest of the reader looks for. A CR at the chunk's end is held back, so the
+// byte after every CR in [0, size) is known, or the file has ended.
+void turn_lone_crs_into_lfs(char* bytes, std::size_t size) {
+  for (char* cr = static_cast<char*>(std::memchr(bytes, '\r', size)); cr;) {
+    std::size_t at = static_cast<std::size_t>(cr - bytes);
+    if (at + 1 == size || bytes[at + 1] != '\n') *cr = '\n';
+    if (at + 1 >= size) break;
+    cr = static_cast<char*>(std::memchr(cr + 1, '\r', size - at - 1));
+  }
+}
+
 // Reads the next chunk behind a CR held back from the last one; false at end of
 // file. A CR at the end of a chunk is held back because its LF may start the
 // next one: a CR LF pair never spans two chunks.
@@ -110,6 +156,8 @@ bool refill(line_reader& reader) {
       if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
       reader.end = kept;
+      // A CR held back for an LF that never came ends the last line.
+      if (kept && reader.cr_line_ends) reader.buffer[0] = '\n';
       return kept > 0;
     }
     reader.bytes_read += got;
@@ -119,10 +167,13 @@ bool refill(line_reader& reader) {
       reader.at_eof = true;
     }
     std::size_t size = kept + static_cast<std::size_t>(got);
+    if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
     if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
       reader.held_cr = true;
       --size;
     }
+    if (!reader.line_ends_known) judge_line_ends(reader, size);
+    if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size);
     reader.end = size;
     if (size > 0) return true;
   }
@@ -495,6 +546,8 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.bytes_read = 0;
   reader.chunks_read = 0;
   reader.rewind_pos = line_reader::k_no_rewind;
+  reader.line_ends_known = false;
+  reader.cr_line_ends = false;
 }
 
 void close_line_reader(line_reader& reader) {

@@ -1,7 +1,8 @@
 // Line reader for message files: raw bytes in, text-mode lines out.
 //
 // CR LF becomes LF as a text-mode read makes it, so records are the same on every
-// platform; a lone CR and Ctrl-Z are ordinary bytes. One read delivers at most
+// platform; a lone CR and Ctrl-Z are ordinary bytes, except in a file whose first
+// chunk holds CRs but no LF, whose lines end in a bare CR. One read delivers at most
 // k_field_capacity characters, its line end included, so a longer line arrives in
 // pieces. A line's text ends at its first NUL byte.
 //
@@ -64,6 +65,10 @@ struct line_reader {
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
   uint64_t chunks_read = 0;  // chunks of this file read so far
+  // Whether the first chunk has been judged, and whether it made the lines end
+  // in a bare CR (it held CRs but no LF).
+  bool line_ends_known = false;
+  bool cr_line_ends = false;
   // Where the line last read by read_line began, while the buffer still holds
   // it whole (any refill forgets it): a step back then just goes back there.
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};

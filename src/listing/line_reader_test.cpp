@@ -40,6 +40,11 @@ std::vector<reader_case> reader_cases() {
       {"\n\r\n", {"$", "$"}},
       // A lone CR is an ordinary byte; only CR LF is a line end.
       {"a\rb\r\r\nc\r", {"a\rb\r$", "c\r"}},
+      // Without an LF, a file's lines end in a bare CR (old Mac files); a CR
+      // LF pair there is still one line end.
+      {"From: a\rTo: b\r", {"From: a$", "To: b$"}},
+      {"a\r\rb", {"a$", "$", "b"}},
+      {"\r", {"$"}},
       // Ctrl-Z does not end the file.
       {"a\x1a\nb\n", {"a\x1a$", "b$"}},
       // The text ends at a NUL; what follows it on that line is not seen.
@@ -82,6 +87,34 @@ TEST(line_reader, keeps_a_cr_lf_split_between_two_chunks_together) {
   EXPECT_EQ(lines[1].size(), k_field_capacity);
   EXPECT_EQ(lines[2], std::string(k_read_chunk - 1 - 2 * k_field_capacity, 'x') + "$");
   EXPECT_EQ(lines[3], "next$");
+}
+
+TEST(line_reader, a_file_of_cr_line_ends_is_judged_on_its_first_chunk_alone) {
+  temp_tree tree;
+  // 21845 lines of "ab" and a CR fill the first chunk but one byte.
+  std::string cr_lines;
+  for (int i = 0; i < 21845; ++i) cr_lines += "ab\r";
+  ASSERT_EQ(cr_lines.size(), k_read_chunk - 1);
+  std::vector<std::string> ab_lines(21845, "ab$");
+  auto with = [&](std::vector<std::string> tail) {
+    std::vector<std::string> lines = ab_lines;
+    lines.insert(lines.end(), tail.begin(), tail.end());
+    return lines;
+  };
+  struct {
+    std::string bytes;
+    std::vector<std::string> lines;
+  } cases[] = {
+      // An LF after the first chunk does not make its CRs bytes again; a CR LF
+      // there is one line end, also when it spans two chunks.
+      {cr_lines + "c\r\nd\re", with({"c$", "d$", "e"})},
+      {cr_lines + "\r\nd", with({"$", "d"})},
+      {cr_lines + "\r", with({"$"})},
+  };
+  for (const auto& c : cases) {
+    tree.write("m.eml", c.bytes);
+    EXPECT_EQ(read_all(tree.path("m.eml")), c.lines);
+  }
 }
 
 TEST(line_reader, delivers_a_long_line_in_pieces_of_at_most_32767_characters) {

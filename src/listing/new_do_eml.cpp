@@ -166,6 +166,15 @@ void take_address(scan_state& scan, message_line& line, field_text& field, int& 
   field.append("  ");
 }
 
+// Whether the line begins like a header: a printable character other than a
+// space, then one or more characters up to a ':', none of them white space.
+bool begins_header(std::string_view text) {
+  if (text.empty() || text[0] <= ' ' || text[0] > '~') return false;
+  std::size_t i = 1;
+  while (i < text.size() && text[i] != ':' && text[i] != ' ' && text[i] != '\t') ++i;
+  return i > 1 && i < text.size() && text[i] == ':';
+}
+
 void take_from(scan_state& scan, message_line& line) {
   field_text& text = line.text;
   blank_after_colon(text, 5, g_delimiter);
@@ -174,8 +183,14 @@ void take_from(scan_state& scan, message_line& line) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
     if (read_line(*scan.reader, s_second_line)) {
-      text.append(s_second_line.text.view());
-      replace_tabs(text);
+      // A short line's address may go on in the next line, but a header there is
+      // a line of its own, read again by the main loop.
+      if (!soft_break && begins_header(s_second_line.text.view())) {
+        step_back(*scan.reader, s_second_line);
+      } else {
+        text.append(s_second_line.text.view());
+        replace_tabs(text);
+      }
     }
   }
   append_entry_head(scan.fields->from, scan.from_count, !scan.header_phase && scan.from_seen);
@@ -281,13 +296,15 @@ void take_content_type_name(scan_state& scan, message_line& line) {
   append_attachment(scan, scan.content_type_count, before_charset(line.text.view()));
 }
 
-// Joins the bracketed part of the next line when it has one (a Received header
-// folded before its address); otherwise that line is read again by the main loop.
+// Joins the bracketed part of the next line when it is a continuation with one
+// (a Received header folded before its address); otherwise that line is read
+// again by the main loop.
 void join_look_ahead(scan_state& scan, field_text& text) {
   if (!read_line(*scan.reader, s_look_ahead)) return;
   std::string_view next = s_look_ahead.text.view();
   std::size_t open = next.find('[');
-  if (open == std::string_view::npos) {
+  bool continuation = !next.empty() && (next[0] == ' ' || next[0] == '\t');
+  if (open == std::string_view::npos || !continuation) {
     step_back(*scan.reader, s_look_ahead);
     return;
   }
@@ -692,7 +709,8 @@ void write_field(record_writer& out, std::string_view text, bool quoted) {
 template <std::size_t N>
 void append_doubling_quotes(bounded_text<N>& out, std::string_view text, bool doubled) {
   for (char c : text) {
-    if (c == '"' && doubled) out.push_back('"');
+    // A pair that does not fit whole is left out: a lone quote would end the field.
+    if (c == '"' && doubled && (out.size() + 2 > N || !out.push_back('"'))) return;
     out.push_back(c);
   }
 }

@@ -76,6 +76,17 @@ TEST(header_rules, from_lines_are_numbered_joined_and_marked_body) {
       {"From: Ann Lee <ann=\n@example.com>\n", from, "(#1:) From: Ann Lee <ann@example.com>  "},
       {"From: Bob\n", from, "(#1:) From: Bob  "},
       {"From: Bob", from, "(#1:) From: Bob  "},
+      // A header after a short From line is not joined, but read as its own line.
+      {"From: Bob\nFrom: Cy Poe\n", from, "(#1:) From: Bob  (#2:) From: Cy Poe  "},
+      {"From: Bob\nX-Mailer: m\n", from, "(#1:) From: Bob  "},
+      // Only a header's shape stops the join: a name, no white space, a colon.
+      {"From: Bob\n<bob@example.com>\n", from, "(#1:) From: Bob<bob@example.com>  "},
+      {"From: Bob\nbob at x: y\n", from, "(#1:) From: Bobbob at x: y  "},
+      {"From: Bob\nX: y\n", from, "(#1:) From: BobX: y  "},
+      {"From: Bob\n:x\n", from, "(#1:) From: Bob:x  "},
+      {"From: Bob\n\n", from, "(#1:) From: Bob  "},
+      // A soft line break joins whatever follows, a header too.
+      {"From: Ann Lee <ann=\nTo: x@y\n", from, "(#1:) From: Ann Lee <annTo: x@y  "},
       // Quote marks go before the rules look at the line.
       {"> From: Ann Lee\n", from, "(#1:) From: Ann Lee  "},
       {">>From: Ann\n", from, "(#1:) From: Ann  "},
@@ -111,7 +122,16 @@ TEST(header_rules, address_lines_fold_their_continuations) {
 TEST(header_rules, the_line_after_a_fold_is_still_tested) {
   const field_member subject = &message_fields::subject;
   const field_member from = &message_fields::from;
+  const field_member to = &message_fields::to;
+  const field_member ip = &message_fields::recent_ip;
   check_rule_cases({
+      {"From: Bob\nTo: x@y\n", to, "(#1:) To: x@y  "},
+      {"From: Bob\nSubject: s\n", subject, "(#1:) Subject: s  "},
+      {"From: Bob\n\tb@x\nTo: x@y\n", to, "(#1:) To: x@y  "},
+      {"Received: from a [1]\nReceived: from b [2]\n", ip, "(#1:) [1]  (#2:) [2]  "},
+      {"Received: from a [1]\nX-Originating-IP: [2]\n", ip, "(#1:) [1]  (#2:) [2]  "},
+      {"Received: from a [1]\nx [2]\n", ip, "(#1:) [1]  "},
+      {"Received: from a [1]\n [2]\nReceived: from b [3]\n", ip, "(#1:) [1][2]  (#2:) [3]  "},
       {"To: a@x,\n\tb@y\nSubject: s\n", subject, "(#1:) Subject: s  "},
       {"Cc: a@x\nFrom: Ann Lee\n", from, "(#1:) From: Ann Lee  "},
       {"Bcc: a@x,\n b@y\nFrom: Ann Lee\n", from, "(#1:) From: Ann Lee  "},

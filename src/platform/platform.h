@@ -129,9 +129,10 @@ struct platform_table {
   bool (*path_exists)(const std::string& path);
   bool (*create_directory)(const std::string& path);
   bool (*computer_name)(std::string& out);
-  // Whether the file system updates last-access dates: 0 yes, 1 no, -1 unknown,
-  // other values as the system stores them.
-  int (*last_access_setting)();
+  // Whether the file system holding `path` updates last-access dates: 0 yes, 1
+  // no, -1 unknown, other values as the system stores them (Windows has one
+  // setting for all its file systems).
+  int (*last_access_setting)(const std::string& path);
 
   // Streams (text mode on Windows: "\n" is stored as CR LF).
   std::FILE* (*open_stream)(const std::string& path, const char* mode);

@@ -648,11 +648,11 @@ bool posix_computer_name(std::string& out) {
   return !out.empty();
 }
 
-// No registry here: the mount options of the current directory's file system
-// tell whether access dates are updated (relatime and strictatime both update).
-int posix_last_access_setting() {
+// No registry here: the mount options of the file system holding `path` tell
+// whether access dates are updated (relatime and strictatime both update).
+int posix_last_access_setting(const std::string& path) {
   struct statvfs vfs;
-  if (statvfs(".", &vfs) != 0) return -1;
+  if (statvfs(path.c_str(), &vfs) != 0) return -1;
   return (vfs.f_flag & ST_NOATIME) ? 1 : 0;
 }
 

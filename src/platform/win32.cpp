@@ -275,7 +275,7 @@ bool win_computer_name(std::string& out) {
 
 // The registry value NtfsDisableLastAccessUpdate, found by enumerating the key's
 // values; a value with a name of one or two characters ends the search.
-int win_last_access_setting() {
+int win_last_access_setting(const std::string&) {
   HKEY key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", 0,
                     KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {

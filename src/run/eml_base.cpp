@@ -20,6 +20,7 @@
 #include "settings/eml_options.h"
 #include "settings/ini_settings.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 std::FILE* g_out_file = nullptr;
 std::FILE* g_msg_file = nullptr;
@@ -136,6 +137,7 @@ const char* exit_reason_text(int reason) {
 }
 
 void exit_directly(int status) {
+  release_setting_messages();
   std::fflush(stdout);
   std::fflush(stderr);
   g_platform.console_restore();
@@ -155,6 +157,8 @@ bool interrupt_pending() { return g_platform.interrupt_requested(); }
 void terminate_run(int reason) {
   if (s_terminating) exit_directly(reason);
   s_terminating = true;
+  // Messages still held come before the reason line.
+  release_setting_messages();
 
   // Learn about a failed write before anything reports the run as a success.
   bool quiet = false;
@@ -197,7 +201,7 @@ void set_run_defaults() {
   g_start_time = current_time();
   zone_state zone;
   g_platform.time_zone(zone);
-  g_last_access_setting = read_last_access_setting();
+  g_last_access_setting = read_last_access_setting(".");
 }
 
 void set_output_defaults() {
@@ -235,11 +239,16 @@ void program_main(std::vector<std::string> args) {
   set_run_defaults();
   set_output_defaults();
   parse_command_line(args);
+  settle_setting_messages(!g_settings->output_mode);
   if (g_acct_file) write_command_echo(args);
   open_output_file();
   write_run_log_header(args);
   if (g_filetypes.empty()) add_filetype("*.*");
   if (g_paths.empty()) add_current_directory();
+  // The report is about the files read; Windows has one setting for all of them.
+  if (!k_windows && !g_paths.empty()) {
+    g_last_access_setting = read_last_access_setting(g_paths.front());
+  }
   start_listing();
 
   if (g_settings->output_mode && g_settings->no_count == 0) {

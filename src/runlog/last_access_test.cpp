@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -48,13 +49,60 @@ TEST(last_access, report_texts_by_value) {
       {-1, k_prefix + not_found, ""},
       {0, std::string(k_prefix) + "turned ON\n", ""},
       {1, std::string(k_prefix) + "turned ***** OFF *****\n", ""},
+      // Since Windows 10: 2 and 3 set by the user, the high bit plus 0-3 by the
+      // system; bit 0 tells in each.
+      {2, std::string(k_prefix) + "turned ON\n", ""},
+      {3, std::string(k_prefix) + "turned ***** OFF *****\n", ""},
+      {static_cast<int>(0x80000000u), std::string(k_prefix) + "turned ON (system managed)\n", ""},
+      {static_cast<int>(0x80000001u),
+       std::string(k_prefix) + "turned ***** OFF ***** (system managed)\n", ""},
+      {static_cast<int>(0x80000002u), std::string(k_prefix) + "turned ON (system managed)\n", ""},
+      {static_cast<int>(0x80000003u),
+       std::string(k_prefix) + "turned ***** OFF ***** (system managed)\n", ""},
       // Values the system should never store leave the log line unfinished.
-      {2, k_prefix, unknown},
+      {4, k_prefix, unknown},
       {0x7fffffff, k_prefix, unknown},
+      {static_cast<int>(0x80000004u), k_prefix, unknown},
+      {static_cast<int>(0xC0000001u), k_prefix, unknown},
   };
   for (const row& r : rows) {
     std::string screen;
     EXPECT_EQ(report_text(r.value, screen), r.log) << r.value;
     EXPECT_EQ(screen, r.screen) << r.value;
   }
+}
+
+TEST(last_access, the_setting_is_read_for_the_path_given_through_the_platform) {
+  scoped_platform swap;
+  static std::string s_asked;
+  static int s_value = 0;
+  g_platform.last_access_setting = [](const std::string& path) {
+    s_asked = path;
+    return s_value;
+  };
+  struct {
+    uint32_t stored;
+    std::string report;
+  } cases[] = {
+      {0, "turned ON\n"},
+      {1, "turned ***** OFF *****\n"},
+      {0x80000002u, "turned ON (system managed)\n"},
+      {0x80000003u, "turned ***** OFF ***** (system managed)\n"},
+  };
+  for (const auto& c : cases) {
+    s_value = static_cast<int>(c.stored);
+    int value = read_last_access_setting("/mail/2012");
+    EXPECT_EQ(s_asked, "/mail/2012");
+    std::string screen;
+    EXPECT_EQ(report_text(value, screen), k_prefix + c.report) << c.stored;
+    EXPECT_EQ(screen, "");
+  }
+}
+
+TEST(last_access, the_real_setting_of_an_existing_directory_is_known) {
+  if (k_windows) GTEST_SKIP() << "the registry value need not exist (it does not under wine)";
+  temp_tree tree;
+  int value = read_last_access_setting(tree.root());
+  EXPECT_TRUE(value == 0 || value == 1) << value;
+  EXPECT_EQ(read_last_access_setting(tree.path("no-such-directory")), -1);
 }

@@ -14,6 +14,7 @@
 #include "run/unreadable.h"
 #include "runlog/last_access.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 namespace {
 
@@ -48,9 +49,8 @@ std::string without_last_separator(const std::string& directory) {
   return i == 0 ? std::string() : directory.substr(0, i - 1);
 }
 
-void show_stdout(const char* format, const std::string& text) {
-  std::printf(format, text.c_str());
-  std::fflush(stdout);
+void show_note(const char* format, const std::string& text) {
+  say_setting_formatted(format, text.c_str());
 }
 
 void report_file_routine(int line, const char* what, const std::string& name) {
@@ -147,10 +147,11 @@ bool ensure_log_directory(const std::string& name) {
     text[i] = k_path_separator;
     if (is_drive_only(upper_level) || g_platform.path_exists(upper_level)) continue;
     g_platform.create_directory(upper_level);
-    show_stdout("Creating (log\\error) directory:  %s\n", upper_level);
+    show_note("Creating (log\\error) directory:  %s\n", upper_level);
   }
   bool created = g_platform.create_directory(text);
-  show_stdout("Creating (log) directory:  %s\n", text);
+  show_note("Creating (log) directory:  %s\n", text);
+  show_setting_messages();
   pause_seconds(1);
   return created;
 }
@@ -181,7 +182,7 @@ std::FILE* open_run_log(const std::string& name) {
   // optional log must not cost the user the listing.
   std::FILE* log = trim_log_file(name) ? g_platform.open_stream(name, "a+") : nullptr;
   if (!log) {
-    show_stdout("Can't open accounting file %s\n", name);
+    show_note("Can't open accounting file %s\n", name);
     return nullptr;
   }
   std::fseek(log, 0, SEEK_END);

@@ -16,6 +16,7 @@
 #include "settings/ini_settings.h"
 #include "settings/long_options.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 namespace {
 
@@ -109,20 +110,20 @@ int saturated_int(int64_t value) {
 }
 
 [[noreturn]] void refuse_illegal_letter(std::string_view rest) {
-  std::fputs("\nIllegal option ", stdout);
-  write_text(stdout, rest);
-  std::fputs("\n", stdout);
-  std::fflush(stdout);
+  say_setting("\nIllegal option ");
+  say_setting(rest);
+  say_setting("\n");
+  show_setting_messages();
   pause_seconds(2);
   terminate_run(k_exit_illegal_option);
 }
 
 [[noreturn]] void refuse_extra_word(std::string_view word) {
-  std::fputs("\nThere appears to be an extra or eroneous item \"", stdout);
-  write_text(stdout, word);
-  std::fputs("\"\n", stdout);
-  std::fputs("at the end of the command line\n", stdout);
-  std::fputs("Please check your syntax, and correct to problem.\n", stdout);
+  say_setting("\nThere appears to be an extra or eroneous item \"");
+  say_setting(word);
+  say_setting("\"\n");
+  say_setting("at the end of the command line\n");
+  say_setting("Please check your syntax, and correct to problem.\n");
   terminate_run(k_exit_illegal_option);
 }
 
@@ -429,8 +430,8 @@ void read_long_option(option_cursor& c) {
   std::string_view text = current_word(c).substr(c.letter + 1);
   c.word_done = true;
   if (parse_long_option(text) == 0) return;
-  std::fputs("\nIllegal option: ", stdout);
-  write_text(stdout, text);
+  say_setting("\nIllegal option: ");
+  say_setting(text);
   terminate_run(k_exit_illegal_option);
 }
 
@@ -524,7 +525,7 @@ void set_date_defaults() {
 void open_requested_run_log() {
   if (g_settings->accounting) {
     g_acct_file = open_run_log(g_acct_name);
-    if (!g_acct_file) std::fputs("\nAccounting file not opened\n", stdout);
+    if (!g_acct_file) say_setting("\nAccounting file not opened\n");
   }
   if (!g_acct_file && g_settings->split) {
     g_settings->accounting = 1;
@@ -539,7 +540,7 @@ void refuse_impossible_date(int year, int month, int day) {
   bool exists = month <= 12 && day <= 31 &&
                 day_of_year(year, day, month, total) != day_of_year_result::invalid_date;
   if (exists) return;
-  std::printf("%d/%d/%d is not a valid date\n", month, day, year);
+  say_setting_formatted("%d/%d/%d is not a valid date\n", month, day, year);
   terminate_run(k_exit_illegal_option);
 }
 
@@ -573,8 +574,8 @@ void store_comment_text(std::string_view text) {
 }
 
 void refuse_too_many_excludes() {
-  std::fputs("\nYou have too many -eXclude file types.\n", stdout);
-  std::printf("Max exclude types is %d\n", static_cast<int>(k_exclude_limit));
+  say_setting("\nYou have too many -eXclude file types.\n");
+  say_setting_formatted("Max exclude types is %d\n", static_cast<int>(k_exclude_limit));
   terminate_run(k_exit_illegal_option);
 }
 
@@ -604,7 +605,7 @@ void apply_age_value(std::string value, bool older) {
   int year = 0;
   int month = 0;
   int day = 0;
-  split_date_text(narrow, year, month, day);
+  split_bound_date(narrow, year, month, day);
   refuse_impossible_date(year, month, day);
   days = saturated_int(days_since_date(narrow));
   file_ticks bound = to_file_time(make_local_time(year, month, day, 0, 0, 0));

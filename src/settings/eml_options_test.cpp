@@ -191,6 +191,12 @@ TEST(command_line, date_values_set_the_bounds) {
       {{"-g02-29-2004"}, "02-29-2004", true, 2004, 2, 29},
       {{"--BEFORE=12-31-1999"}, "12-31-1999", true, 1999, 12, 31},
       {{"--YOUNGER=01-02-2003c"}, "01-02-2003", false, 2003, 1, 2},
+      // A two-digit year names the same year in the bound as in the age in days.
+      {{"-l", "10-20-05w"}, "10-20-05", false, 2005, 10, 20},
+      {{"-g", "10-20-95"}, "10-20-95", true, 1995, 10, 20},
+      {{"-l", "02-29-00"}, "02-29-00", false, 2000, 2, 29},
+      {{"--NEWER=10-20-05w"}, "10-20-05", false, 2005, 10, 20},
+      {{"--OLDER=10/20/10"}, "10/20/10", true, 1910, 10, 20},
   };
   for (const auto& c : cases) {
     scoped_platform platform;

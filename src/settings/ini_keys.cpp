@@ -11,6 +11,7 @@
 #include "run/run_state.h"
 #include "settings/eml_options.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 namespace {
 
@@ -39,11 +40,13 @@ bool contains(const std::string& text, const char* word) {
   return text.find(word) != std::string::npos;
 }
 
-// Messages of the reader go to standard output and stay readable for a moment.
-void say(const char* format, const ini_line& line) { std::printf(format, line.text.c_str()); }
+// Messages of the reader stay readable for a moment.
+void say(const char* format, const ini_line& line) {
+  say_setting_formatted(format, line.text.c_str());
+}
 
 void wait_seconds(int seconds) {
-  std::fflush(stdout);
+  show_setting_messages();
   pause_seconds(seconds);
 }
 
@@ -197,7 +200,7 @@ void set_fdi(const ini_line& line, field_ptr) {
 void set_greater(const ini_line& line, field_ptr) {
   if (!line.has_value) {
     say("\nMissing ini file modifier at: %s", line);
-    std::fputs("\nGREATER size option turned OFF", stdout);
+    say_setting("\nGREATER size option turned OFF");
     wait_seconds(3);
     g_settings->size_greater = 0;
     return;
@@ -209,7 +212,7 @@ void set_greater(const ini_line& line, field_ptr) {
 void set_less(const ini_line& line, field_ptr) {
   if (!line.has_value) {
     say("\nIllegal ini file directive %s", line);
-    std::fputs("\nLESSTHAN size option turned OFF", stdout);
+    say_setting("\nLESSTHAN size option turned OFF");
     wait_seconds(3);
     g_settings->size_less = 0;
     return;
@@ -240,14 +243,14 @@ void apply_age_bound(const std::string& value, int& days, file_ticks& bound, int
   int year = 0;
   int month = 0;
   int day = 0;
-  split_date_text(date, year, month, day);
+  split_bound_date(date, year, month, day);
   bound = to_file_time(make_local_time(year, month, day, 0, 0, 0));
 }
 
 void set_newer(const ini_line& line, field_ptr) {
   if (!line.has_value) {
     say("\nMissing ini modifier at: %s", line);
-    std::fputs("\nAging modifier turned off", stdout);
+    say_setting("\nAging modifier turned off");
     wait_seconds(2);
     g_settings->age_filter = 0;
     return;
@@ -258,7 +261,7 @@ void set_newer(const ini_line& line, field_ptr) {
 void set_older(const ini_line& line, field_ptr) {
   if (!line.has_value) {
     say("\nMissing ini file modifier at: %s", line);
-    std::fputs("\nAging modifier turned off", stdout);
+    say_setting("\nAging modifier turned off");
     wait_seconds(2);
     g_settings->age_filter = 0;
     return;
@@ -269,7 +272,7 @@ void set_older(const ini_line& line, field_ptr) {
 void set_output(const ini_line& line, field_ptr) {
   if (!line.has_value) {
     say("\nMissing ini file modifier at: %s", line);
-    std::fputs("Output set to NOne\n", stdout);
+    say_setting("Output set to NOne\n");
     wait_seconds(3);
     g_settings->output_mode = 0;
     return;

@@ -214,6 +214,15 @@ TEST(ini_keys, age_values_in_days_and_dates) {
   EXPECT_TRUE(g_age_times.creation);
   EXPECT_FALSE(g_age_times.access);
   EXPECT_GT(g_older_than_days, 5000);
+
+  // A two-digit year is the same year in the bound as in the days.
+  start_settings();
+  apply_lines({"YOUNGER=10-20-05w", "OLDER=10-20-95"});
+  ASSERT_TRUE(g_platform.local_calendar_to_seconds(2005, 10, 20, 0, 0, 0, midnight));
+  EXPECT_EQ(g_newer_than_time, to_file_time(midnight));
+  EXPECT_EQ(g_newer_than_days, days_since_date("10-20-2005"));
+  ASSERT_TRUE(g_platform.local_calendar_to_seconds(1995, 10, 20, 0, 0, 0, midnight));
+  EXPECT_EQ(g_older_than_time, to_file_time(midnight));
 }
 
 TEST(ini_keys, names_become_full_paths) {

@@ -11,6 +11,7 @@
 #include "runlog/run_log.h"
 #include "settings/ini_keys.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 namespace {
 
@@ -121,8 +122,8 @@ void read_program_section(std::FILE* file, const std::string& header) {
 }
 
 void report_unopened_ini() {
-  std::fputs("\nCouldn't open .ini file\n", stdout);
-  std::fflush(stdout);
+  say_setting("\nCouldn't open .ini file\n");
+  show_setting_messages();
   // Only a person at a terminal can press a key; scripts must not hang here.
   if (g_platform.stdin_is_terminal()) g_platform.read_key();
 }
@@ -157,9 +158,9 @@ void read_environment() {
     if (!shown.empty() && shown.front() == '"') shown.remove_prefix(1);
     // Nothing after the quote leaves the delimiter alone rather than making it NUL.
     if (!shown.empty()) g_delimiter = first_character_low_byte(shown);
-    std::fputs("env points to :", stdout);
-    write_text(stdout, shown);
-    std::fputs(":", stdout);
+    say_setting("env points to :");
+    say_setting(shown);
+    say_setting(":");
   }
 }
 

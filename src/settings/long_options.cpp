@@ -13,6 +13,7 @@
 #include "run/terminate.h"
 #include "settings/eml_options.h"
 #include "settings/run_settings.h"
+#include "settings/setting_messages.h"
 
 namespace {
 
@@ -193,8 +194,8 @@ void open_source_list(const long_value& v) {
   // list reader takes CR LF and LF alike.
   g_source_list_file = g_platform.open_stream(name, "rb");
   if (g_source_list_file) return;
-  std::fputs("\nCannot find/open ", stdout);
-  write_text(stdout, name);
+  say_setting("\nCannot find/open ");
+  say_setting(name);
   exit_directly(k_exit_input_file);
 }
 
@@ -299,11 +300,11 @@ bool read_on_off(long_value& v) {
 
 // Options of the sibling tools that this one does not know must not stop a run.
 void warn_ignored(std::string_view option) {
-  std::fputs("\nIllegal or incomplete minusminus option of \"--", stdout);
-  write_text(stdout, option);
-  std::fputs("\" IGNORED\n", stdout);
-  std::fputs("Please check the option compatability and rerun if necessary\n", stdout);
-  std::fflush(stdout);
+  say_setting("\nIllegal or incomplete minusminus option of \"--");
+  say_setting(option);
+  say_setting("\" IGNORED\n");
+  say_setting("Please check the option compatability and rerun if necessary\n");
+  show_setting_messages();
   pause_seconds(3);
 }
 

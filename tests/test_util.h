@@ -51,6 +51,11 @@ struct run_options {
   // Run as an unprivileged user (POSIX, when the tests run as root, who reads
   // everything): permission tests then mean the same for every tester.
   bool unprivileged = false;
+  // The largest file the program may write, in bytes, as `ulimit -f` sets it
+  // (POSIX; -1 leaves the limit alone).
+  int64_t file_size_limit = -1;
+  // Starts the program with standard output closed, as `>&-` does (POSIX).
+  bool stdout_closed = false;
 };
 
 struct run_result {
@@ -70,6 +75,9 @@ struct spawned_program {
   long long id = -1;
   int out_fd = -1;
   int err_fd = -1;
+  // The master side of its pseudo-terminal (start_mailsift_on_terminal), still
+  // open after wait_for, so that the terminal's modes can be read after the run.
+  int terminal_fd = -1;
 };
 // Empty where a run with `unprivileged` set can start; otherwise why it cannot
 // (the user nobody cannot reach the temporary folder). Always empty on Windows.
@@ -88,6 +96,13 @@ run_result wait_for(spawned_program& program, int timeout_seconds = 60);
 bool can_use_terminal();
 run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
                                     const run_options& options = {});
+// Starts the program in the background with standard input, output and error on a
+// new pseudo-terminal (POSIX only): out_fd reads the terminal, terminal_fd is
+// closed by the caller.
+spawned_program start_mailsift_on_terminal(const std::vector<std::string>& args,
+                                           const run_options& options = {});
+// Sends the signal `signal_number` to the program (POSIX only).
+void send_signal(const spawned_program& program, int signal_number);
 
 std::string normalise_line_ends(std::string_view text);
 // The records of a listing: its lines after the column header line.

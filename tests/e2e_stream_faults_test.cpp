@@ -203,6 +203,24 @@ TEST(stream_faults_e2e, an_ini_file_that_is_not_a_regular_file_is_refused_withou
 #endif
 }
 
+// SIGTERM while the listing goes to a pipe nobody reads: the run cannot reach a
+// point where it looks at the interrupt, and still ends on the first signal.
+TEST(stream_faults_e2e, a_run_blocked_on_an_unread_pipe_ends_on_the_first_terminate) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX signals";
+#else
+  temp_tree tree;
+  write_messages(tree, 5, 200);
+  spawned_program program = start_mailsift({tree.path("m")});
+  struct pollfd fds[1] = {{program.out_fd, POLLIN, 0}};
+  ASSERT_GT(poll(fds, 1, 30000), 0) << "no output from the program";
+  send_terminate(program);
+  run_result r = wait_without_reading(program, 60);
+  ASSERT_FALSE(r.timed_out) << "one SIGTERM did not end the run";
+  EXPECT_EQ(r.status, 2);
+#endif
+}
+
 // A run log named on a file that ends in far more NUL bytes than a log of ours
 // could: nothing of it is cut, the block goes after it.
 TEST(stream_faults_e2e, a_long_run_of_nul_bytes_is_not_trimmed_from_the_run_log) {

@@ -90,6 +90,9 @@ void send_interrupt(const spawned_program& program);
 // SIGTERM, as a service manager or `kill` sends it.
 void send_terminate(const spawned_program& program);
 run_result wait_for(spawned_program& program, int timeout_seconds = 60);
+// Waits for the program to end without reading its output, as when nobody reads
+// the pipe it writes to (POSIX only); timed_out after `timeout_seconds`.
+run_result wait_without_reading(spawned_program& program, int timeout_seconds);
 
 // Runs the program with standard output and standard error on a pseudo-terminal
 // (POSIX only; false from can_use_terminal elsewhere). Both arrive in `out`.

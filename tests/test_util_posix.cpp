@@ -241,6 +241,13 @@ bool pump(int in_fd, const std::string& input, int out_fd, int err_fd, std::stri
   return true;
 }
 
+// The status as a shell gives it: 128 plus the signal for a killed process.
+int exit_code_of(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
 int wait_status(pid_t pid, bool kill_it, long* peak_rss_kb = nullptr) {
   if (kill_it) kill(pid, SIGKILL);
   int status = 0;
@@ -248,9 +255,7 @@ int wait_status(pid_t pid, bool kill_it, long* peak_rss_kb = nullptr) {
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (peak_rss_kb) *peak_rss_kb = usage.ru_maxrss;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  return exit_code_of(status);
 }
 
 }  // namespace
@@ -365,6 +370,27 @@ void send_terminate(const spawned_program& program) {
 
 void send_signal(const spawned_program& program, int signal_number) {
   if (program.id > 0) kill(static_cast<pid_t>(program.id), signal_number);
+}
+
+run_result wait_without_reading(spawned_program& program, int timeout_seconds) {
+  run_result result;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  pid_t pid = static_cast<pid_t>(program.id);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.timed_out = true;
+      result.status = wait_status(pid, true);
+      break;
+    }
+    poll(nullptr, 0, 20);  // a short look at the clock, not an ordering
+  }
+  if (!result.timed_out) result.status = exit_code_of(status);
+  for (int fd : {program.out_fd, program.err_fd}) {
+    if (fd >= 0) close(fd);
+  }
+  program.out_fd = program.err_fd = -1;
+  return result;
 }
 
 run_result wait_for(spawned_program& program, int timeout_seconds) {

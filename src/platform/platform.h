@@ -151,7 +151,8 @@ struct platform_table {
   bool (*stdin_is_terminal)();
   bool (*is_terminal)(std::FILE* stream);
   // Routes Ctrl-C (and SIGTERM, SIGHUP and SIGQUIT on POSIX) to a flag that
-  // interrupt_requested reads; any other signal that ends the process restores the
+  // interrupt_requested reads; a POSIX run still going 10 seconds later (blocked in
+  // a write) is ended then. Any other signal that ends the process restores the
   // console first.
   void (*install_interrupt_handler)();
   bool (*interrupt_requested)();

@@ -750,13 +750,20 @@ int posix_read_key() {
   }
 }
 
-void on_interrupt(int) {
+// Time the run has to end by itself after an interrupt: far more than finishing a
+// record and the run log takes, unless a write blocks (a pipe nobody reads).
+constexpr unsigned k_interrupt_grace_seconds = 10;
+
+void leave_at_once(int) {
+  if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  _exit(2);
+}
+
+void on_interrupt(int signal_number) {
   // A second interrupt before the main thread acted on the first: leave at once.
-  if (g_interrupt_flag) {
-    if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
-    _exit(2);
-  }
+  if (g_interrupt_flag) leave_at_once(signal_number);
   g_interrupt_flag = 1;
+  alarm(k_interrupt_grace_seconds);
 }
 
 // A signal that ends the process: the terminal gets its modes back, then the
@@ -788,8 +795,11 @@ void posix_install_interrupt_handler() {
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     sigaction(signal_number, &action, nullptr);
   }
-  for (int signal_number : {SIGABRT, SIGALRM, SIGBUS, SIGFPE, SIGILL, SIGIO, SIGPROF, SIGSEGV,
-                            SIGSYS, SIGTRAP, SIGUSR1, SIGUSR2, SIGVTALRM, SIGXCPU}) {
+  // A run stuck where it cannot look at the flag ends when the grace runs out.
+  action.sa_handler = leave_at_once;
+  sigaction(SIGALRM, &action, nullptr);
+  for (int signal_number : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGIO, SIGPROF, SIGSEGV, SIGSYS,
+                            SIGTRAP, SIGUSR1, SIGUSR2, SIGVTALRM, SIGXCPU}) {
     restore_terminal_on(signal_number);
   }
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {

@@ -70,7 +70,7 @@ void expect_cut_back_listing(const run_result& r, const std::string& listing) {
   EXPECT_NE(listing.back(), '\n');
   std::smatch m;
   ASSERT_TRUE(std::regex_search(
-      r.err, m, std::regex(R"(ends at its last whole record and holds (\d+) records)")))
+      r.err, m, std::regex(R"(ends at its last whole record: the listing holds (\d+) records)")))
       << r.err;
   EXPECT_EQ(std::stoul(m[1].str()), records.size());
   EXPECT_EQ(summary_file_count(r.err), static_cast<long>(records.size())) << r.err;

@@ -83,6 +83,7 @@ void open_output_file() {
     if (!g_settings->append_output || !g_platform.file_size(g_output_name, s_output_offset)) {
       s_output_offset = 0;
     }
+    s_record_end_count = 0;
   }
   if (g_settings->append_output && !g_settings->output_mode) {
     std::fputs("\n\tNeed output file name if -a is chosen\n", stdout);
@@ -154,8 +155,10 @@ void cut_listing_to_whole_records() {
     bool whole = end.offset == stored.size || g_platform.truncate_file(g_output_name, end.offset);
     if (!whole) break;
     g_file_count = end.files;
+    // In an appended file the count is of this run's records.
     std::fprintf(stderr,
-                 "The output file %s ends at its last whole record and holds %lld records\n",
+                 "The output file %s ends at its last whole record: the listing holds %lld "
+                 "records\n",
                  g_output_name.c_str(), static_cast<long long>(end.records));
     return;
   }

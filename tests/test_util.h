@@ -56,6 +56,11 @@ struct run_options {
   // Most descriptors the program may hold (POSIX, RLIMIT_NOFILE); -1 leaves the
   // test's own limit.
   long open_files_limit = -1;
+  // The largest file the program may write, in bytes, as `ulimit -f` sets it
+  // (POSIX; -1 leaves the limit alone).
+  int64_t file_size_limit = -1;
+  // Starts the program with standard output closed, as `>&-` does (POSIX).
+  bool stdout_closed = false;
 };
 
 struct run_result {
@@ -75,6 +80,9 @@ struct spawned_program {
   long long id = -1;
   int out_fd = -1;
   int err_fd = -1;
+  // The master side of its pseudo-terminal (start_mailsift_on_terminal), still
+  // open after wait_for, so that the terminal's modes can be read after the run.
+  int terminal_fd = -1;
 };
 // Empty where a run with `unprivileged` set can start; otherwise why it cannot
 // (the user nobody cannot reach the temporary folder). Always empty on Windows.
@@ -87,12 +95,22 @@ void send_interrupt(const spawned_program& program);
 // SIGTERM, as a service manager or `kill` sends it.
 void send_terminate(const spawned_program& program);
 run_result wait_for(spawned_program& program, int timeout_seconds = 60);
+// Waits for the program to end without reading its output, as when nobody reads
+// the pipe it writes to (POSIX only); timed_out after `timeout_seconds`.
+run_result wait_without_reading(spawned_program& program, int timeout_seconds);
 
 // Runs the program with standard output and standard error on a pseudo-terminal
 // (POSIX only; false from can_use_terminal elsewhere). Both arrive in `out`.
 bool can_use_terminal();
 run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
                                     const run_options& options = {});
+// Starts the program in the background with standard input, output and error on a
+// new pseudo-terminal (POSIX only): out_fd reads the terminal, terminal_fd is
+// closed by the caller.
+spawned_program start_mailsift_on_terminal(const std::vector<std::string>& args,
+                                           const run_options& options = {});
+// Sends the signal `signal_number` to the program (POSIX only).
+void send_signal(const spawned_program& program, int signal_number);
 
 std::string normalise_line_ends(std::string_view text);
 // The records of a listing: its lines after the column header line.

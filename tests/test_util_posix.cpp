@@ -162,12 +162,22 @@ struct pipes {
   int err[2];
 };
 
+// In the child, before exec: the working directory and the limits of `options`.
+void apply_child_options(const run_options& options) {
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+  if (options.file_size_limit >= 0) {
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+}
+
 pid_t spawn(const std::vector<std::string>& args, const run_options& options, pipes& p) {
   if (pipe(p.in) != 0 || pipe(p.out) != 0 || pipe(p.err) != 0) return -1;
   exec_vectors command(args, options);
   pid_t pid = fork();
   if (pid == 0) {
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    apply_child_options(options);
     if (runs_as_another_user(options)) drop_privileges();
     if (options.open_files_limit >= 0) {
       struct rlimit limit = {static_cast<rlim_t>(options.open_files_limit),
@@ -178,6 +188,7 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
     dup2(p.out[1], 1);
     dup2(p.err[1], 2);
     for (int fd : {p.in[0], p.in[1], p.out[0], p.out[1], p.err[0], p.err[1]}) close(fd);
+    if (options.stdout_closed) close(1);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGINT, SIG_DFL);
     execve(command.argv[0], command.argv.data(), command.envp.data());
@@ -239,6 +250,13 @@ bool pump(int in_fd, const std::string& input, int out_fd, int err_fd, std::stri
   return true;
 }
 
+// The status as a shell gives it: 128 plus the signal for a killed process.
+int exit_code_of(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
 int wait_status(pid_t pid, bool kill_it, long* peak_rss_kb = nullptr) {
   if (kill_it) kill(pid, SIGKILL);
   int status = 0;
@@ -246,9 +264,7 @@ int wait_status(pid_t pid, bool kill_it, long* peak_rss_kb = nullptr) {
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (peak_rss_kb) *peak_rss_kb = usage.ru_maxrss;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  return exit_code_of(status);
 }
 
 }  // namespace
@@ -361,6 +377,31 @@ void send_terminate(const spawned_program& program) {
   if (program.id > 0) kill(static_cast<pid_t>(program.id), SIGTERM);
 }
 
+void send_signal(const spawned_program& program, int signal_number) {
+  if (program.id > 0) kill(static_cast<pid_t>(program.id), signal_number);
+}
+
+run_result wait_without_reading(spawned_program& program, int timeout_seconds) {
+  run_result result;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  pid_t pid = static_cast<pid_t>(program.id);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.timed_out = true;
+      result.status = wait_status(pid, true);
+      break;
+    }
+    poll(nullptr, 0, 20);  // a short look at the clock, not an ordering
+  }
+  if (!result.timed_out) result.status = exit_code_of(status);
+  for (int fd : {program.out_fd, program.err_fd}) {
+    if (fd >= 0) close(fd);
+  }
+  program.out_fd = program.err_fd = -1;
+  return result;
+}
+
 run_result wait_for(spawned_program& program, int timeout_seconds) {
   run_result result;
   bool finished = pump(-1, std::string(), program.out_fd, program.err_fd, result.out, result.err,
@@ -374,27 +415,48 @@ run_result wait_for(spawned_program& program, int timeout_seconds) {
 
 bool can_use_terminal() { return true; }
 
-run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
-                                    const run_options& options) {
-  run_result result;
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
+namespace {
+
+// Forks the program with its standard streams on the slave side of `master`
+// (all three, or output and error only with standard input on the null device).
+pid_t spawn_on_terminal(const std::vector<std::string>& args, const run_options& options,
+                        int master, bool terminal_input) {
   std::string slave_name = ptsname(master);
   exec_vectors command(args, options);
   pid_t pid = fork();
   if (pid == 0) {
     setsid();
     int slave = open(slave_name.c_str(), O_RDWR);
-    int null_in = open("/dev/null", O_RDONLY);
-    if (slave < 0 || null_in < 0) _exit(126);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    dup2(null_in, 0);
+    int input = terminal_input ? slave : open("/dev/null", O_RDONLY);
+    if (slave < 0 || input < 0) _exit(126);
+    apply_child_options(options);
+    dup2(input, 0);
     dup2(slave, 1);
     dup2(slave, 2);
     close(master);
     execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
   }
+  return pid;
+}
+
+int open_terminal_master() {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master >= 0 && (grantpt(master) != 0 || unlockpt(master) != 0)) {
+    close(master);
+    return -1;
+  }
+  return master;
+}
+
+}  // namespace
+
+run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
+                                    const run_options& options) {
+  run_result result;
+  int master = open_terminal_master();
+  if (master < 0) return result;
+  pid_t pid = spawn_on_terminal(args, options, master, false);
   std::string out;
   int ignored = -1;
   std::string none;
@@ -404,4 +466,21 @@ run_result run_mailsift_on_terminal(const std::vector<std::string>& args,
   result.status = wait_status(pid, !finished);
   result.out = normalise_line_ends(out);
   return result;
+}
+
+spawned_program start_mailsift_on_terminal(const std::vector<std::string>& args,
+                                           const run_options& options) {
+  spawned_program program;
+  int master = open_terminal_master();
+  if (master < 0) return program;
+  pid_t pid = spawn_on_terminal(args, options, master, true);
+  if (pid < 0) {
+    close(master);
+    return program;
+  }
+  program.id = pid;
+  // wait_for closes the one it reads; the other keeps the terminal for its modes.
+  program.out_fd = master;
+  program.terminal_fd = dup(master);
+  return program;
 }

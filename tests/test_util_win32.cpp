@@ -260,6 +260,14 @@ void send_interrupt(const spawned_program&) {}
 
 void send_terminate(const spawned_program&) {}
 
+void send_signal(const spawned_program&, int) {}
+
+run_result wait_without_reading(spawned_program&, int) { return run_result{}; }
+
+spawned_program start_mailsift_on_terminal(const std::vector<std::string>&, const run_options&) {
+  return spawned_program{};
+}
+
 run_result wait_for(spawned_program&, int) { return run_result{}; }
 
 bool can_use_terminal() { return false; }

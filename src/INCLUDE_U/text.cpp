@@ -60,6 +60,34 @@ int leading_int(std::string_view text) {
   return static_cast<int>(v);
 }
 
+std::size_t well_formed_utf8_length(std::string_view text, std::size_t at) {
+  unsigned char c = static_cast<unsigned char>(text[at]);
+  if (c < 0x80) return 1;
+  // The lead byte gives the length and the range of the second byte (which rules
+  // out overlong forms, surrogates and code points past U+10FFFF).
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    unsigned char d = static_cast<unsigned char>(text[at + k]);
+    if (k == 1 ? (d < low || d > high) : (d & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
 void write_text(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }
@@ -70,16 +98,21 @@ void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_term
     return;
   }
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-              static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if ((c < 0x20 && c != '\t') || c == 0x7F || c1) {
+    std::size_t length = c < 0x80 ? 1 : well_formed_utf8_length(text, i);
+    // C0, DEL, C1 written as UTF-8, and a lone byte 0x80-0x9F, which some
+    // terminals take as a C1 control (0x9B starts a control sequence).
+    bool control = (c < 0x20 && c != '\t') || c == 0x7F ||
+                   (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) ||
+                   (length == 0 && c <= 0x9F);
+    std::size_t step = length == 0 ? 1 : length;
+    if (control) {
       write_text(stream, text.substr(start, i - start));
       std::fputc('?', stream);
-      if (c1) ++i;
-      start = i + 1;
+      start = i + step;
     }
+    i += step;
   }
   write_text(stream, text.substr(start));
 }

@@ -87,6 +87,17 @@ TEST(untrusted_text, controls_are_shown_as_question_marks_only_on_a_terminal) {
        "csi ?31m"},                                              // C1 control written as UTF-8
       {"caf\xc3\xa9 \xc2\xa0nbsp", "caf\xc3\xa9 \xc2\xa0nbsp"},  // printable text stays
       {"ends in \xc2", "ends in \xc2"},
+      // A lone byte 0x80-0x9F is a C1 control to an 8-bit terminal (0x9B: CSI).
+      {"raw \x9b"
+       "31m \x80\x9f",
+       "raw ?31m ??"},
+      {"stray \xa0\xff", "stray \xa0\xff"},
+      // Inside a well-formed sequence the same bytes are text.
+      {"\xe2\x80\x9cq\xe2\x80\x9d \xf0\x9f\x98\x80", "\xe2\x80\x9cq\xe2\x80\x9d \xf0\x9f\x98\x80"},
+      // Overlong, surrogate and cut sequences are not: their 0x80-0x9F bytes are shown as '?'.
+      {"\xe0\x9b\x80", "\xe0??"},
+      {"\xed\xa0\x80", "\xed\xa0?"},
+      {"\xe2\x80", "\xe2?"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(shown(c.text, true), c.on_terminal);

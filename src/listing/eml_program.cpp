@@ -1,9 +1,12 @@
 #include "listing/eml_program.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "INCLUDE_U/text.h"
 #include "listing/eml_s_list.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
@@ -25,6 +28,21 @@ char s_output_buffer[1 << 16];
 int s_write_errno = 0;
 // A write error is reported once, however often the stream is flushed.
 bool s_write_error_reported = false;
+
+// Where a whole record ends in the output file, and what the listing holds there.
+struct record_end {
+  int64_t offset = 0;   // in the file, line ends as stored
+  int64_t records = 0;  // records before this point
+  int32_t files = 0;    // the file count at this point
+};
+// The latest ends, in a ring. What stdio had not yet written when a write failed
+// fits in its buffer, and even the shortest record takes over 16 bytes: the end
+// that reached the disk is always among these.
+constexpr std::size_t k_kept_record_ends = ((sizeof s_output_buffer) / 16) + 2;
+record_end s_record_ends[k_kept_record_ends];
+int64_t s_record_end_count = 0;
+// Offset in the output file just past the text handed to its stream.
+int64_t s_output_offset = 0;
 
 [[noreturn]] void fail_to_open_output(const char* what, int line) {
   std::fprintf(stderr, "\ncan't %s output file %s\n", what, g_output_name.c_str());
@@ -74,6 +92,11 @@ void open_output_file() {
     }
     std::setvbuf(file, s_output_buffer, _IOFBF, sizeof s_output_buffer);
     g_out_file = file;
+    // Appending starts after what the file already holds.
+    if (!g_settings->append_output || !g_platform.file_size(g_output_name, s_output_offset)) {
+      s_output_offset = 0;
+    }
+    s_record_end_count = 0;
   }
   if (g_settings->append_output && !g_settings->output_mode) {
     say_setting("\n\tNeed output file name if -a is chosen\n");
@@ -92,6 +115,7 @@ void start_listing() {
   }
   if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
   write_listing_header(g_out_file);
+  note_whole_record();
 }
 
 bool listing_write_failed() {
@@ -109,4 +133,48 @@ flush_result flush_listing_output() {
   if (s_write_errno == EPIPE || flush_errno == EPIPE) return flush_result::pipe_closed;
   report_write_error(s_write_errno);
   return flush_result::failed;
+}
+
+void write_listing_text(std::FILE* stream, std::string_view text) {
+  write_text(stream, text);
+  if (stream != g_out_file) return;
+  s_output_offset += static_cast<int64_t>(text.size());
+  // Text mode stores each line end as CR LF.
+  if (k_windows) s_output_offset += std::count(text.begin(), text.end(), '\n');
+}
+
+void note_whole_record() {
+  record_end& end = s_record_ends[s_record_end_count % k_kept_record_ends];
+  end.offset = s_output_offset;
+  // The column header line is the first end, with no record before it.
+  end.records = s_record_end_count;
+  end.files = g_file_count;
+  ++s_record_end_count;
+}
+
+void cut_listing_to_whole_records() {
+  dir_entry stored;
+  if (!g_settings || !g_settings->output_mode || s_record_end_count == 0) return;
+  // Only a regular file can be cut back; a device or a FIFO keeps what it got.
+  if (!g_platform.lookup_file(g_output_name, stored) || (stored.attributes & k_attr_directory)) {
+    return;
+  }
+  int64_t oldest = s_record_end_count > static_cast<int64_t>(k_kept_record_ends)
+                       ? s_record_end_count - static_cast<int64_t>(k_kept_record_ends)
+                       : 0;
+  for (int64_t i = s_record_end_count - 1; i >= oldest; --i) {
+    const record_end& end = s_record_ends[i % k_kept_record_ends];
+    if (end.offset > stored.size) continue;
+    bool whole = end.offset == stored.size || g_platform.truncate_file(g_output_name, end.offset);
+    if (!whole) break;
+    g_file_count = end.files;
+    // In an appended file the count is of this run's records.
+    std::fprintf(stderr,
+                 "The output file %s ends at its last whole record: the listing holds %lld "
+                 "records\n",
+                 g_output_name.c_str(), static_cast<long long>(end.records));
+    return;
+  }
+  std::fprintf(stderr, "The output file %s could not be cut back: its last record may be cut\n",
+               g_output_name.c_str());
 }

@@ -1,6 +1,9 @@
 // The output side: output-name buffer, output file, start of the listing.
 #pragma once
 
+#include <cstdio>
+#include <string_view>
+
 // Reserves the output-name buffer and makes it empty.
 void reserve_output_buffers();
 // Opens or creates the output file when one was named; the listing stays on
@@ -18,3 +21,12 @@ flush_result flush_listing_output();
 // True when a write to the listing output has failed; remembers the cause so that
 // a later flush can tell a closed pipe from a full disk.
 bool listing_write_failed();
+// Writes listing text to `stream`, counting what goes into the output file so that
+// a failed write can cut it back to a whole record.
+void write_listing_text(std::FILE* stream, std::string_view text);
+// Marks the end of a whole record (or of the column header line) in the output file.
+void note_whole_record();
+// After a failed write to the closed output file: cuts it back to the end of its
+// last whole record, makes the file count the number of files it lists, and says
+// how many records it holds. Does nothing for a listing on standard output.
+void cut_listing_to_whole_records();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -118,4 +119,55 @@ TEST(open_output_file, leaves_the_listing_on_standard_output_without_a_name) {
   open_output_file();
   EXPECT_EQ(g_out_file, stdout);
   g_out_file = saved;
+}
+
+// A failed write leaves some prefix of the listing on the disk; the file is cut back
+// to the last whole record in it, however many records came before.
+TEST(cut_listing_to_whole_records, keeps_only_whole_records_and_counts_them) {
+  constexpr int k_records = 10000;                   // more than the record ends kept
+  const int64_t record_bytes = k_windows ? 11 : 10;  // "\nabcdefghi", CR LF on Windows
+  auto end_of_record = [&](int64_t records) { return 1 + records * record_bytes; };
+  struct row {
+    int64_t disk_size;
+    int64_t want_size;
+    int32_t want_files;
+    const char* want_message;
+  };
+  const row rows[] = {
+      {end_of_record(9000) + 3, end_of_record(9000), 9000, "holds 9000 records"},
+      {end_of_record(9500), end_of_record(9500), 9500, "holds 9500 records"},
+      {end_of_record(k_records), end_of_record(k_records), k_records, "holds 10000 records"},
+      // Less than stdio could ever have held back: no record end is known there, and
+      // nothing is cut or recounted.
+      {end_of_record(100) + 5, end_of_record(100) + 5, k_records, "could not be cut back"},
+  };
+  int32_t saved_files = g_file_count;
+  for (const row& r : rows) {
+    temp_tree tree;
+    create_run_settings();
+    g_settings->output_mode = 1;
+    g_output_name = tree.path("listing.txt");
+    open_output_file();
+    write_listing_text(g_out_file, "H");
+    note_whole_record();
+    for (int i = 0; i < k_records; ++i) {
+      write_listing_text(g_out_file, "\nabcdefghi");
+      g_file_count = i + 1;
+      note_whole_record();
+    }
+    std::fclose(g_out_file);
+    g_out_file = stdout;
+    ASSERT_TRUE(g_platform.truncate_file(g_output_name, r.disk_size));
+    testing::internal::CaptureStderr();
+    cut_listing_to_whole_records();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(r.want_message), std::string::npos) << err;
+    int64_t size = -1;
+    ASSERT_TRUE(g_platform.file_size(g_output_name, size));
+    EXPECT_EQ(size, r.want_size);
+    EXPECT_EQ(g_file_count, r.want_files);
+  }
+  g_file_count = saved_files;
+  g_output_name.clear();
+  create_run_settings();
 }

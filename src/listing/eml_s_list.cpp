@@ -1,5 +1,6 @@
 #include "listing/eml_s_list.h"
 
+#include <cstdint>
 #include <string_view>
 
 #include "INCLUDE_U/text.h"
@@ -15,6 +16,9 @@ using list_line = bounded_text<k_list_line_limit + 1>;
 
 enum class line_read { line, too_long, end_of_file };
 
+// Bytes of an overlong line skipped between two looks for an interrupt.
+constexpr int64_t k_skip_poll_interval = 1 << 16;
+
 // Reads one line without its "\n"; a line longer than the buffer is read to its end
 // and reported as too long, so that its rest is not taken for further lines.
 line_read read_list_line(std::FILE* list, list_line& line) {
@@ -22,8 +26,15 @@ line_read read_list_line(std::FILE* list, list_line& line) {
   bool overflow = false;
   int c = std::getc(list);
   if (c == EOF) return line_read::end_of_file;
+  int64_t skipped = 0;
   while (c != EOF && c != '\n') {
-    if (!line.push_back(static_cast<char>(c))) overflow = true;
+    if (!line.push_back(static_cast<char>(c))) {
+      overflow = true;
+      // A line without end (a sparse file of zeros) must not stop an interrupt.
+      if (++skipped % k_skip_poll_interval == 0 && interrupt_pending()) {
+        terminate_run(k_exit_user_aborted);
+      }
+    }
     c = std::getc(list);
   }
   if (line.back() == '\r') line.drop_last();

@@ -668,7 +668,7 @@ record_writer& start_record_writer(std::FILE* stream) {
 }
 
 void flush(record_writer& out) {
-  write_text(out.stream, out.pending.view());
+  write_listing_text(out.stream, out.pending.view());
   out.pending.clear();
 }
 
@@ -909,6 +909,7 @@ void scan_opened_message(const std::string& path, read_handle file, int64_t size
   attach_line_reader(s_reader, file, size);
   scan_result result = read_attached_fields(s_fields);
   write_record_end(g_out_file, s_fields);
+  note_whole_record();
   s_fields.date_time = parsed_date{};
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.

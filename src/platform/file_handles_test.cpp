@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -78,4 +81,41 @@ TEST(file_handles, many_files_open_and_read_whatever_waits_to_be_closed) {
       g_platform.close_file(file);
     }
   }
+}
+
+// Settings, lists and logs are opened only when they are regular files: a FIFO
+// would block the open, a device could be read for ever.
+TEST(open_regular_stream, only_regular_files_are_opened) {
+  temp_tree tree;
+  tree.write("plain.txt", "text\n");
+  tree.make_dir("folder");
+  struct row {
+    std::string path;
+    const char* mode;
+    bool opened;
+  };
+  std::vector<row> rows = {
+      {tree.path("plain.txt"), "r", true},    {tree.path("plain.txt"), "r+b", true},
+      {tree.path("plain.txt"), "a+", true},   {tree.path("created.log"), "ab", true},
+      {tree.path("missing.txt"), "r", false}, {tree.path("folder"), "r", false},
+      {tree.path("folder"), "ab", false},     {k_windows ? "NUL" : "/dev/null", "r", false},
+  };
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(tree.path("fifo").c_str(), 0666), 0);
+  rows.push_back({tree.path("fifo"), "r", false});
+  rows.push_back({tree.path("fifo"), "a+", false});
+  rows.push_back({"/dev/zero", "rb", false});
+#endif
+  for (const row& r : rows) {
+    std::FILE* stream = g_platform.open_regular_stream(r.path, r.mode);
+    EXPECT_EQ(stream != nullptr, r.opened) << r.path << " " << r.mode;
+    if (stream) std::fclose(stream);
+  }
+  // Opened for reading, the file reads as it should, blocking reads and all.
+  std::FILE* stream = g_platform.open_regular_stream(tree.path("plain.txt"), "r");
+  ASSERT_NE(stream, nullptr);
+  char line[16] = {};
+  EXPECT_NE(std::fgets(line, sizeof line, stream), nullptr);
+  EXPECT_STREQ(line, "text\n");
+  std::fclose(stream);
 }

@@ -159,12 +159,16 @@ struct platform_table {
   int (*read_key)();
   bool (*stdin_is_terminal)();
   bool (*is_terminal)(std::FILE* stream);
-  // Routes Ctrl-C (and SIGTERM on POSIX) to a flag that interrupt_requested reads.
+  // Routes Ctrl-C (and SIGTERM, SIGHUP and SIGQUIT on POSIX) to a flag that
+  // interrupt_requested reads; a POSIX run still going 10 seconds later (blocked in
+  // a write) is ended then. Any other signal that ends the process restores the
+  // console first.
   void (*install_interrupt_handler)();
   bool (*interrupt_requested)();
   void (*sleep_milliseconds)(int milliseconds);
-  // Writing to a closed pipe must fail with an error, never kill the process.
-  void (*ignore_broken_pipe)();
+  // Writing to a closed pipe or past the file-size limit must fail with an error,
+  // never kill the process.
+  void (*ignore_write_signals)();
   // Ends the process with `status` (exit, so that streams are flushed).
   void (*exit_process)(int status);
   // Text read from a file as UTF-8: valid UTF-8 is kept; on Windows other bytes are
@@ -189,6 +193,12 @@ struct platform_table {
   // system's words for it in `reason` (such as "Permission denied"). A search
   // that ends normally or matches nothing leaves none.
   failure_kind (*last_failure)(std::string& reason);
+  // As open_stream, but only for a regular file: a FIFO, a device or a directory
+  // gives null, and opening never waits for a FIFO's writer.
+  std::FILE* (*open_regular_stream)(const std::string& path, const char* mode);
+  // Opens standard input, output and error on the null device where they are
+  // closed, so that no file opened later takes their place.
+  void (*open_standard_streams)();
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -660,6 +660,48 @@ std::FILE* posix_open_stream(const std::string& path, const char* mode) {
   return open_freeing_descriptors([&] { return std::fopen(path.c_str(), mode); });
 }
 
+// The open(2) flags of an fopen mode ("r", "r+b", "a", "a+", "w", ...).
+int open_flags_of(const char* mode) {
+  bool update = std::strchr(mode, '+') != nullptr;
+  switch (mode[0]) {
+    case 'r':
+      return update ? O_RDWR : O_RDONLY;
+    case 'w':
+      return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    default:
+      return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+  }
+}
+
+std::FILE* posix_open_regular_stream(const std::string& path, const char* mode) {
+  // Non-blocking, so that a FIFO without a writer is refused instead of waited for;
+  // the type is known only once the file is open.
+  int flags = open_flags_of(mode) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = open_freeing_descriptors([&] { return open(path.c_str(), flags, 0666); });
+  if (fd < 0) return nullptr;
+  struct stat st;
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  std::FILE* stream = nullptr;
+  int status_flags = regular ? fcntl(fd, F_GETFL) : -1;
+  if (status_flags != -1 && fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK) == 0) {
+    stream = fdopen(fd, mode);
+  }
+  if (!stream) {
+    close(fd);
+    if (!regular) errno = EINVAL;
+  }
+  return stream;
+}
+
+// Descriptors are given lowest first, so each open in turn takes the closed number.
+void posix_open_standard_streams() {
+  for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
 read_handle posix_open_for_reading(const std::string& path) {
   // Non-blocking open: a FIFO without a writer must not hang the walk.
   int fd = open_path(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -810,13 +852,39 @@ int posix_read_key() {
   }
 }
 
-void on_interrupt(int) {
+// Time the run has to end by itself after an interrupt: far more than finishing a
+// record and the run log takes, unless a write blocks (a pipe nobody reads).
+constexpr unsigned k_interrupt_grace_seconds = 10;
+
+void leave_at_once(int) {
+  if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  _exit(2);
+}
+
+void on_interrupt(int signal_number) {
   // A second interrupt before the main thread acted on the first: leave at once.
-  if (g_interrupt_flag) {
-    if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
-    _exit(2);
-  }
+  if (g_interrupt_flag) leave_at_once(signal_number);
   g_interrupt_flag = 1;
+  alarm(k_interrupt_grace_seconds);
+}
+
+// A signal that ends the process: the terminal gets its modes back, then the
+// signal takes its default course.
+void on_fatal_signal(int signal_number) {
+  if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  raise(signal_number);  // the action is back to the default (SA_RESETHAND)
+}
+
+// Only signals still at their default action: a handler someone else installed
+// (a sanitizer's, say) is left in place.
+void restore_terminal_on(int signal_number) {
+  struct sigaction current {};
+  if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+  struct sigaction action {};
+  action.sa_handler = on_fatal_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(signal_number, &action, nullptr);
 }
 
 void posix_install_interrupt_handler() {
@@ -824,8 +892,21 @@ void posix_install_interrupt_handler() {
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal window (SIGHUP) and Ctrl-\ (SIGQUIT) end the run as an
+  // interrupt does: whole records, and the run log's trailer.
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    sigaction(signal_number, &action, nullptr);
+  }
+  // A run stuck where it cannot look at the flag ends when the grace runs out.
+  action.sa_handler = leave_at_once;
+  sigaction(SIGALRM, &action, nullptr);
+  for (int signal_number : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGIO, SIGPROF, SIGSEGV, SIGSYS,
+                            SIGTRAP, SIGUSR1, SIGUSR2, SIGVTALRM, SIGXCPU}) {
+    restore_terminal_on(signal_number);
+  }
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    restore_terminal_on(signal_number);
+  }
 }
 
 bool posix_interrupt_requested() { return g_interrupt_flag != 0; }
@@ -840,7 +921,12 @@ void posix_sleep_milliseconds(int milliseconds) {
   }
 }
 
-void posix_ignore_broken_pipe() { signal(SIGPIPE, SIG_IGN); }
+void posix_ignore_write_signals() {
+  signal(SIGPIPE, SIG_IGN);
+  // Over the file-size limit a write then fails with EFBIG, which the listing
+  // reports, instead of the process dying in the middle of a record.
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 [[noreturn]] void posix_exit_process(int status) { std::exit(status); }
 
@@ -916,13 +1002,15 @@ const platform_table& native_platform() {
       posix_install_interrupt_handler,
       posix_interrupt_requested,
       posix_sleep_milliseconds,
-      posix_ignore_broken_pipe,
+      posix_ignore_write_signals,
       posix_exit_process,
       posix_ansi_text_to_utf8,
       posix_can_read_file,
       posix_find_first_names,
       posix_open_and_look_up,
       posix_last_failure,
+      posix_open_regular_stream,
+      posix_open_standard_streams,
   };
   return table;
 }

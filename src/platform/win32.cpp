@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -308,6 +309,34 @@ std::FILE* win_open_stream(const std::string& path, const char* mode) {
   return _wfopen(long_form(path).c_str(), wide(mode).c_str());
 }
 
+// Directories cannot be opened as streams here; devices (NUL, CON, COM1) and
+// pipes can, and are told apart from disk files once open.
+std::FILE* win_open_regular_stream(const std::string& path, const char* mode) {
+  std::FILE* stream = win_open_stream(path, mode);
+  if (!stream) return nullptr;
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (GetFileType(h) == FILE_TYPE_DISK) return stream;
+  std::fclose(stream);
+  errno = EINVAL;
+  return nullptr;
+}
+
+// A stream the process was started without is reopened on NUL; reopening takes
+// the lowest free descriptor, which is its own once the ones before it are open.
+void win_open_standard_streams() {
+  struct standard_stream {
+    DWORD which;
+    std::FILE* stream;
+    const wchar_t* mode;
+  };
+  for (standard_stream s : {standard_stream{STD_INPUT_HANDLE, stdin, L"r"},
+                            standard_stream{STD_OUTPUT_HANDLE, stdout, L"w"},
+                            standard_stream{STD_ERROR_HANDLE, stderr, L"w"}}) {
+    HANDLE handle = GetStdHandle(s.which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) _wfreopen(L"NUL", s.mode, s.stream);
+  }
+}
+
 read_handle win_open_for_reading(const std::string& path) {
   HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -421,7 +450,7 @@ void win_sleep_milliseconds(int milliseconds) {
   }
 }
 
-void win_ignore_broken_pipe() {}
+void win_ignore_write_signals() {}
 
 [[noreturn]] void win_exit_process(int status) { std::exit(status); }
 
@@ -522,13 +551,15 @@ const platform_table& native_platform() {
       win_install_interrupt_handler,
       win_interrupt_requested,
       win_sleep_milliseconds,
-      win_ignore_broken_pipe,
+      win_ignore_write_signals,
       win_exit_process,
       win_ansi_text_to_utf8,
       win_can_read_file,
       win_find_first,  // the system's search gives every fact at no extra cost
       win_open_and_look_up,
       win_last_failure,
+      win_open_regular_stream,
+      win_open_standard_streams,
   };
   return table;
 }

@@ -63,6 +63,12 @@ constexpr reason_entry k_reason_texts[] = {
     {11, "READ_ERROR"},  {13, "NON_SPECIFIC ERROR"},
 };
 
+// Start-up's pauses and prompts return early on an interrupt, which ends the run
+// here, before the listing begins.
+void end_run_if_interrupted() {
+  if (interrupt_pending()) terminate_run(k_exit_user_aborted);
+}
+
 // The settings record, the path lists and the run-wide values, all empty.
 void allocate_run_buffers() {
   create_run_settings();
@@ -162,11 +168,23 @@ void terminate_run(int reason) {
 
   // Learn about a failed write before anything reports the run as a success.
   bool quiet = false;
+  bool written = true;
   if (g_out_file) {
     flush_result flushed = flush_listing_output();
     if (flushed != flush_result::ok && reason == k_exit_normal) reason = k_exit_write_error;
     quiet = flushed == flush_result::pipe_closed;
+    written = flushed == flush_result::ok;
   }
+  bool summary_wanted = g_settings && g_out_file && g_settings->output_mode && !g_settings->silent;
+  // Closed and, after a failed write, cut back before the summary counts its files.
+  if (!close_output_file()) {
+    if (reason == k_exit_normal) {
+      std::fprintf(stderr, "\nError writing output file %s\n", g_output_name.c_str());
+      reason = k_exit_write_error;
+    }
+    written = false;
+  }
+  if (!written) cut_listing_to_whole_records();
 
   if (g_start_time == 0) g_start_time = current_time();
   g_end_time = current_time();
@@ -176,13 +194,7 @@ void terminate_run(int reason) {
   if (reason != 0 && !quiet) {
     std::fprintf(stderr, "\nAbnormal termination. Reason: %s\n\n", text ? text : "");
   }
-  bool summary_wanted = g_settings && g_out_file && g_settings->output_mode && !g_settings->silent;
   if (summary_wanted) write_screen_summary(elapsed);
-
-  if (!close_output_file() && reason == k_exit_normal) {
-    std::fprintf(stderr, "\nError writing output file %s\n", g_output_name.c_str());
-    reason = k_exit_write_error;
-  }
 
   if (g_acct_file) {
     write_run_log_trailer(reason);
@@ -216,6 +228,8 @@ void set_output_defaults() {
 }
 
 void program_main(std::vector<std::string> args) {
+  // First of all: a file opened while one of these is closed would take its number.
+  g_platform.open_standard_streams();
   std::set_new_handler(on_out_of_memory);
   std::string program;
   if (g_platform.program_path(program)) {
@@ -229,7 +243,7 @@ void program_main(std::vector<std::string> args) {
   std::setvbuf(stdin, nullptr, _IONBF, 0);
   g_platform.console_start();
   g_platform.install_interrupt_handler();
-  g_platform.ignore_broken_pipe();
+  g_platform.ignore_write_signals();
 
   if (args.size() <= 1) {
     show_help();
@@ -241,6 +255,7 @@ void program_main(std::vector<std::string> args) {
   parse_command_line(args);
   settle_setting_messages(!g_settings->output_mode);
   if (g_acct_file) write_command_echo(args);
+  end_run_if_interrupted();
   open_output_file();
   write_run_log_header(args);
   if (g_filetypes.empty()) add_filetype("*.*");
@@ -249,6 +264,7 @@ void program_main(std::vector<std::string> args) {
   if (!k_windows && !g_paths.empty()) {
     g_last_access_setting = read_last_access_setting(g_paths.front());
   }
+  end_run_if_interrupted();
   start_listing();
 
   if (g_settings->output_mode && g_settings->no_count == 0) {

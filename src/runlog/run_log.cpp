@@ -24,7 +24,9 @@ constexpr const char* k_file_routine_label = "Generic_u";
 constexpr char k_ctrl_z = 0x1A;
 // Logs this short are never trimmed.
 constexpr int64_t k_untrimmed_size = 9;
-constexpr int64_t k_tail_chunk = 4096;
+// End-of-file marks that a log of ours may end in; a longer run means the file is
+// something else (an archive, an image) and nothing of it is cut.
+constexpr int64_t k_longest_trimmed_run = 512;
 
 // Users on Windows type either separator; elsewhere only '/' separates.
 bool is_separator(char c) { return c == k_path_separator || (k_windows && c == '/'); }
@@ -57,22 +59,21 @@ void report_file_routine(int line, const char* what, const std::string& name) {
   std::fprintf(stderr, "\n%s\n%d\n%s %s\n", k_file_routine_label, line, what, name.c_str());
 }
 
-// Offset just past the last byte that is neither NUL nor Ctrl-Z, reading the file
-// backwards in chunks; `size` when the tail cannot be read (nothing is then cut).
+// Offset just past the last byte that is neither NUL nor Ctrl-Z, when at most
+// k_longest_trimmed_run of them end the file; `size` otherwise, or when the tail
+// cannot be read (nothing is then cut).
 int64_t end_of_text(const std::string& name, int64_t size) {
-  char chunk[k_tail_chunk];
-  int64_t end = size;
-  while (end > 0) {
-    int64_t start = end > k_tail_chunk ? end - k_tail_chunk : 0;
-    int64_t got = g_platform.read_at(name, start, chunk, end - start);
-    if (got != end - start) return size;
-    for (int64_t i = got; i > 0; --i) {
-      char c = chunk[i - 1];
-      if (c != '\0' && c != k_ctrl_z) return start + i;
-    }
-    end = start;
+  char tail[k_longest_trimmed_run + 1];
+  int64_t start = size > k_longest_trimmed_run + 1 ? size - (k_longest_trimmed_run + 1) : 0;
+  int64_t got = g_platform.read_at(name, start, tail, size - start);
+  if (got != size - start) return size;
+  for (int64_t i = got; i > 0; --i) {
+    char c = tail[i - 1];
+    if (c != '\0' && c != k_ctrl_z) return start + i;
   }
-  return 0;
+  // Nothing but marks: a whole file of them is short enough to be ours only when it
+  // fits the run.
+  return start == 0 && size <= k_longest_trimmed_run ? 0 : size;
 }
 
 // Standard and daylight abbreviations and the offset in whole hours.
@@ -159,8 +160,8 @@ bool ensure_log_directory(const std::string& name) {
 bool trim_log_file(const std::string& name) {
   // Opening for update proves the file exists and may be written; otherwise it is
   // created empty, which "a" never does to an existing file.
-  std::FILE* probe = g_platform.open_stream(name, "r+b");
-  if (!probe) probe = g_platform.open_stream(name, "ab");
+  std::FILE* probe = g_platform.open_regular_stream(name, "r+b");
+  if (!probe) probe = g_platform.open_regular_stream(name, "ab");
   if (!probe) {
     report_file_routine(__LINE__, "error opening", name);
     return false;
@@ -180,13 +181,16 @@ std::FILE* open_run_log(const std::string& name) {
   ensure_log_directory(name);
   // A log that cannot be written is reported and the run goes on without it: an
   // optional log must not cost the user the listing.
-  std::FILE* log = trim_log_file(name) ? g_platform.open_stream(name, "a+") : nullptr;
+  std::FILE* log = trim_log_file(name) ? g_platform.open_regular_stream(name, "a+") : nullptr;
   if (!log) {
     show_note("Can't open accounting file %s\n", name);
     return nullptr;
   }
   std::fseek(log, 0, SEEK_END);
   std::fprintf(log, "\n%.40s\n", k_separator_line);
+  // On the disk at once, as the command line and the start stamp: a run that dies
+  // still leaves its start in the log.
+  std::fflush(log);
   return log;
 }
 
@@ -202,6 +206,7 @@ void write_command_echo(const std::vector<std::string>& args) {
     }
   }
   std::fputs("\n", g_acct_file);
+  std::fflush(g_acct_file);
 }
 
 void write_run_log_header(const std::vector<std::string>& args) {
@@ -219,6 +224,7 @@ void write_run_log_header(const std::vector<std::string>& args) {
     std::fputc(' ', g_acct_file);
   }
   std::fputs("\n", g_acct_file);
+  std::fflush(g_acct_file);
 }
 
 void write_initial_directory() {

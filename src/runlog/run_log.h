@@ -7,13 +7,15 @@
 #include <vector>
 
 // Prepares and opens a run log for appending and writes the separator; null (after
-// a message) when it cannot be opened or created, and the run goes on without it.
+// a message) when it is not a regular file or cannot be opened or created, and the
+// run goes on without it.
 std::FILE* open_run_log(const std::string& name);
 // Creates the log's directory (and missing parents) when needed, with a message per
 // directory and a one-second pause; true when it existed or the last creation worked.
 bool ensure_log_directory(const std::string& name);
-// Cuts a run of NUL and Ctrl-Z bytes at the very end of the file, creating a missing
-// file empty. False, after a message, when it can be neither opened nor created.
+// Cuts a run of at most 512 NUL and Ctrl-Z bytes at the very end of the file (a
+// longer run is left), creating a missing file empty. False, after a message, when
+// it is not a regular file or can be neither opened nor created.
 bool trim_log_file(const std::string& name);
 // Command-line echo: each argument after a space, "|" quoted; then a line end.
 void write_command_echo(const std::vector<std::string>& args);

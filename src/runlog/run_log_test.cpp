@@ -216,8 +216,12 @@ TEST(run_log, trim_cuts_only_a_trailing_run_of_end_marks) {
       {"01234567\x1a", "01234567\x1a"},
       {"012345678\x1a", "012345678"},
       {std::string(20, '\0'), ""},
-      // The run of marks may be longer than one read of the tail.
-      {text + std::string(5000, '\0') + "\x1a", text},
+      {std::string(512, '\0'), ""},
+      // Up to 512 marks are ours; a longer run is some other file's data, all kept.
+      {text + std::string(511, '\0') + "\x1a", text},
+      {text + std::string(512, '\0') + "\x1a", text + std::string(512, '\0') + "\x1a"},
+      {text + std::string(10240, '\0'), text + std::string(10240, '\0')},
+      {std::string(513, '\0'), std::string(513, '\0')},
       {text + "\n", text + "\n"},
   };
   for (const row& r : rows) {
@@ -293,9 +297,9 @@ TEST(run_log, open_appends_the_separator_after_the_old_text) {
 TEST(run_log, open_failure_is_reported_and_the_run_goes_on) {
   scoped_platform swap;
   use_fake_clock_and_zone();
-  g_platform.open_stream = [](const std::string& path, const char* mode) -> std::FILE* {
+  g_platform.open_regular_stream = [](const std::string& path, const char* mode) -> std::FILE* {
     if (std::string(mode) == "a+") return nullptr;
-    return native_platform().open_stream(path, mode);
+    return native_platform().open_regular_stream(path, mode);
   };
   temp_tree tree;
   std::string name = tree.path("run.log");

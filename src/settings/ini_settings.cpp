@@ -18,6 +18,8 @@ namespace {
 // One read of the INI file takes at most this many characters; a longer line is
 // read in pieces, each treated as a line.
 constexpr std::size_t k_ini_piece = 259;
+// Settings files are a few hundred bytes; whatever follows this much is not read.
+constexpr long k_ini_size_limit = 1 << 20;
 constexpr const char* k_shared_ini_name = "TOLVERIN.INI";
 // The program's own file when the program file was renamed and has none of its own.
 constexpr const char* k_fixed_ini_name = "MAILSIFT.ini";
@@ -77,9 +79,12 @@ bool find_ini_file(const program_location& program, ini_choice& choice) {
 }
 
 // Reads one piece of a line without its line end (CR LF counts as one line end, as
-// a text-mode read gives it); false at the end of the file.
+// a text-mode read gives it); false at the end of the file or past the size that
+// settings can sensibly take.
 bool read_ini_line(std::FILE* file, std::string& line) {
   line.clear();
+  long offset = std::ftell(file);
+  if (offset < 0 || offset >= k_ini_size_limit) return false;
   int c = std::fgetc(file);
   if (c == EOF) return false;
   while (c != EOF && c != '\n') {
@@ -171,7 +176,7 @@ void read_ini_settings(const std::vector<std::string>& args) {
   program_location program = locate_program();
   ini_choice choice;
   if (!find_ini_file(program, choice)) return;
-  std::FILE* file = g_platform.open_stream(choice.path, "r");
+  std::FILE* file = g_platform.open_regular_stream(choice.path, "r");
   if (!file) {
     report_unopened_ini();
     return;

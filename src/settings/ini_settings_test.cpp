@@ -171,7 +171,9 @@ TEST(ini_settings, the_word_dash_ini_anywhere_skips_the_file) {
 
 TEST(ini_settings, an_unopened_file_waits_for_a_key_only_at_a_terminal) {
   ini_test_platform fake;
-  g_platform.open_stream = [](const std::string&, const char*) -> std::FILE* { return nullptr; };
+  g_platform.open_regular_stream = [](const std::string&, const char*) -> std::FILE* {
+    return nullptr;
+  };
   temp_tree tree;
   place_program(tree);
   tree.write("cwd/Sift.ini", "WIDTH=9\n");

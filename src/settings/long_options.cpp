@@ -192,7 +192,7 @@ void open_source_list(const long_value& v) {
   std::string name(v.value);
   // As bytes: a text-mode read on Windows would end the list at a Ctrl-Z byte; the
   // list reader takes CR LF and LF alike.
-  g_source_list_file = g_platform.open_stream(name, "rb");
+  g_source_list_file = g_platform.open_regular_stream(name, "rb");
   if (g_source_list_file) return;
   say_setting("\nCannot find/open ");
   say_setting(name);

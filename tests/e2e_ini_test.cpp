@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "INCLUDE_U/dates.h"
 #include "test_util.h"
 
 namespace {
@@ -178,4 +179,24 @@ TEST(ini_e2e, environment_delimiter_with_a_leading_quote) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "env points to :;:");
   EXPECT_EQ(tree.read("out.txt").substr(0, 13), "Filename;Size");
+}
+
+// An impossible date bound would select the wrong files: the INI file refuses it as
+// the command line does.
+TEST(ini_e2e, an_impossible_date_bound_ends_the_run_as_on_the_command_line) {
+  int year = 0, month = 0, day = 0;
+  split_date_text("12-05-2005", year, month, day);
+  if (year != 2005) GTEST_SKIP() << "calendar routines not available";
+  const char* const lines[] = {"OLDER=02-30-2005\n", "YOUNGER=04-31-2005w\n"};
+  const char* const messages[] = {"2/30/2005 is not a valid date\n",
+                                  "4/31/2005 is not a valid date\n"};
+  for (int i = 0; i < 2; ++i) {
+    temp_tree tree;
+    tree.make_dir("mail");
+    tree.write(k_own_ini, lines[i]);
+    run_result r = run_mailsift({tree.path("mail")}, in_tree(tree));
+    EXPECT_EQ(r.status, 6) << lines[i];
+    EXPECT_EQ(r.out, "") << lines[i];
+    EXPECT_EQ(r.err.substr(0, std::string(messages[i]).size()), messages[i]) << r.err;
+  }
 }

@@ -139,6 +139,14 @@ std::size_t leading_number_length(std::string_view text);
 
 // Writes `text` to `stream` as bytes.
 void write_text(std::FILE* stream, std::string_view text);
+// True for a byte that continues a UTF-8 sequence rather than starting a character.
+constexpr bool is_utf8_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+// Length of the UTF-8 sequence that starts at `at`, read by the shape of its bytes
+// alone; a stray or cut-short byte counts as one character of its own.
+std::size_t utf8_sequence_length(std::string_view text, std::size_t at = 0);
+// Code of the sequence at `at` that utf8_sequence_length measured as `length` bytes;
+// a byte taken alone is its own code.
+char32_t utf8_code(std::string_view text, std::size_t at, std::size_t length);
 // Length of the well-formed UTF-8 sequence that starts at `at`; 0 when there is none.
 std::size_t well_formed_utf8_length(std::string_view text, std::size_t at);
 // Writes text that came from files (names, message fields). On a terminal, control

@@ -104,3 +104,28 @@ TEST(untrusted_text, controls_are_shown_as_question_marks_only_on_a_terminal) {
     EXPECT_EQ(shown(c.text, false), c.text);
   }
 }
+
+TEST(utf8_reading, measures_by_shape_and_takes_stray_bytes_alone) {
+  struct {
+    const char* what;
+    std::string text;
+    std::size_t length;
+    char32_t code;
+  } cases[] = {
+      {"ASCII", "a", 1, U'a'},
+      {"two bytes", "\xC2\xA7x", 2, 0xA7},
+      {"three bytes", "\xE2\x82\xAC", 3, 0x20AC},
+      {"four bytes", "\xF0\x9F\x93\xA7", 4, 0x1F4E7},
+      {"surrogate as WTF-8", "\xED\xA0\x80", 3, 0xD800},
+      {"stray continuation byte", "\x80", 1, 0x80},
+      {"lead without its continuation", "\xE9t", 1, 0xE9},
+      {"cut short at the end", "\xE2\x82", 1, 0xE2},
+      {"lead of no sequence", "\xF8\x80", 1, 0xF8},
+  };
+  for (const auto& c : cases) {
+    std::size_t length = utf8_sequence_length(c.text);
+    EXPECT_EQ(length, c.length) << c.what;
+    EXPECT_EQ(utf8_code(c.text, 0, length), c.code) << c.what;
+  }
+  EXPECT_EQ(utf8_sequence_length("x\xC2\xA7", 1), 2u);
+}

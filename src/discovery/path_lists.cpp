@@ -21,13 +21,11 @@ bool same_path(std::string_view a, std::string_view b) {
   return k_windows ? ascii_iequal(a, b) : a == b;
 }
 
-bool is_separator(char c) { return c == k_path_separator || (k_windows && c == '/'); }
-
 // Splits a full path after its last separator: the directory part keeps the
 // separator, the rest is file name plus extension.
 void split_full_path(const std::string& full, std::string& directory, std::string& file) {
   std::size_t cut = full.size();
-  while (cut > 0 && !is_separator(full[cut - 1])) --cut;
+  while (cut > 0 && !is_path_separator(full[cut - 1])) --cut;
   // "C:name" has no separator: the drive alone is the directory part.
   if (cut == 0 && k_windows && full.size() >= 2 && full[1] == ':') cut = 2;
   directory = full.substr(0, cut);
@@ -79,7 +77,7 @@ void add_path_argument(std::string_view word) {
   }
   // With a starting path already given, a drive root loses its separator and so
   // names that drive's current directory. The POSIX root "/" has no such form.
-  if (!g_paths.empty() && directory.size() > 1 && is_separator(directory.back())) {
+  if (!g_paths.empty() && directory.size() > 1 && is_path_separator(directory.back())) {
     directory.pop_back();
   }
   add_path(directory);

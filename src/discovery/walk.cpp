@@ -48,8 +48,8 @@ uint32_t utf16_length(std::string_view text) {
   uint32_t units = 0;
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte & 0xC0) != 0x80) ++units;  // one per lead byte
-    if (byte >= 0xF0) ++units;           // four-byte sequences need a surrogate pair
+    if (!is_utf8_continuation(byte)) ++units;  // one per lead byte
+    if (byte >= 0xF0) ++units;                 // four-byte sequences need a surrogate pair
   }
   return units;
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "INCLUDE_U/text.h"
+
 namespace {
 
 // Names and patterns are UTF-8; the matcher compares whole characters, so that
@@ -27,23 +29,8 @@ struct text_cursor {
 char32_t text_cursor::peek(std::size_t& length) const {
   length = 0;
   if (at_end()) return 0;
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-  unsigned char lead = byte(0);
-  std::size_t n = lead < 0x80           ? 1
-                  : (lead >> 5) == 0x6  ? 2
-                  : (lead >> 4) == 0xE  ? 3
-                  : (lead >> 3) == 0x1E ? 4
-                                        : 1;
-  char32_t value = n == 1 ? lead : n == 2 ? (lead & 0x1F) : n == 3 ? (lead & 0x0F) : (lead & 0x07);
-  for (std::size_t i = 1; i < n; ++i) {
-    if (at + i >= text.size() || (byte(i) & 0xC0) != 0x80) {
-      length = 1;
-      return lead;
-    }
-    value = (value << 6) | (byte(i) & 0x3F);
-  }
-  length = n;
-  return value;
+  length = utf8_sequence_length(text, at);
+  return utf8_code(text, at, length);
 }
 
 // A failure after a "*" that tried every later position of the name cannot be

@@ -27,6 +27,11 @@ inline constexpr bool k_slash_starts_option = false;
 inline constexpr bool k_windows = false;
 #endif
 
+// True for a character that separates path parts; Windows also takes '/'.
+constexpr bool is_path_separator(char c) {
+  return c == k_path_separator || (k_windows && c == '/');
+}
+
 // Attribute bits as the options and the file selection use them (Windows values).
 inline constexpr uint32_t k_attr_readonly = 0x1;
 inline constexpr uint32_t k_attr_hidden = 0x2;

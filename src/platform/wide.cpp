@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "INCLUDE_U/text.h"
+
 namespace {
 
 void put_utf8(std::string& out, uint32_t cp) {
@@ -25,36 +27,11 @@ void put_utf8(std::string& out, uint32_t cp) {
 // Decodes one sequence at `i`; returns the code point or -1 for a bad byte.
 // Surrogate code points (as WTF-8 writes them) are accepted when `allow_surrogates`.
 int32_t decode_utf8(std::string_view s, std::size_t& i, bool allow_surrogates) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  std::size_t n;
-  uint32_t cp;
-  if (c < 0x80) {
-    ++i;
-    return c;
-  } else if ((c & 0xE0) == 0xC0) {
-    n = 2;
-    cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    n = 3;
-    cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    n = 4;
-    cp = c & 0x07;
-  } else {
+  std::size_t n = utf8_sequence_length(s, i);
+  uint32_t cp = utf8_code(s, i, n);
+  if (n == 1 && cp >= 0x80) {
     ++i;
     return -1;
-  }
-  if (i + n > s.size()) {
-    ++i;
-    return -1;
-  }
-  for (std::size_t k = 1; k < n; ++k) {
-    unsigned char d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) {
-      ++i;
-      return -1;
-    }
-    cp = (cp << 6) | (d & 0x3F);
   }
   static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
   if (cp < minimum[n] || cp > 0x10FFFF || (!allow_surrogates && cp >= 0xD800 && cp <= 0xDFFF)) {

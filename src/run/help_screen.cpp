@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "INCLUDE_U/clock.h"
+#include "INCLUDE_U/text.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
@@ -178,7 +179,7 @@ int text_width(std::string_view text) {
   if (k_windows) return static_cast<int>(text.size());
   int width = 0;
   for (char c : text) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+    if (!is_utf8_continuation(static_cast<unsigned char>(c))) ++width;
   }
   return width;
 }

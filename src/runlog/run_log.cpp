@@ -28,9 +28,6 @@ constexpr int64_t k_untrimmed_size = 9;
 // something else (an archive, an image) and nothing of it is cut.
 constexpr int64_t k_longest_trimmed_run = 512;
 
-// Users on Windows type either separator; elsewhere only '/' separates.
-bool is_separator(char c) { return c == k_path_separator || (k_windows && c == '/'); }
-
 // "C:" alone names a drive, not a directory to create.
 bool is_drive_only(std::string_view text) {
   return k_windows && text.size() == 2 && text[1] == ':';
@@ -39,7 +36,7 @@ bool is_drive_only(std::string_view text) {
 // Drive and directory of a file name, with the separator that ends them.
 std::string directory_part(const std::string& name) {
   std::size_t i = name.size();
-  while (i > 0 && !is_separator(name[i - 1])) --i;
+  while (i > 0 && !is_path_separator(name[i - 1])) --i;
   if (i == 0 && k_windows && name.size() >= 2 && name[1] == ':') return name.substr(0, 2);
   return name.substr(0, i);
 }
@@ -47,7 +44,7 @@ std::string directory_part(const std::string& name) {
 // The directory text without its last separator; empty when there is none.
 std::string without_last_separator(const std::string& directory) {
   std::size_t i = directory.size();
-  while (i > 0 && !is_separator(directory[i - 1])) --i;
+  while (i > 0 && !is_path_separator(directory[i - 1])) --i;
   return i == 0 ? std::string() : directory.substr(0, i - 1);
 }
 
@@ -143,7 +140,7 @@ bool ensure_log_directory(const std::string& name) {
   if (!tested.empty() && g_platform.is_directory(tested)) return true;
 
   for (std::size_t i = 1; i < text.size(); ++i) {
-    if (!is_separator(text[i])) continue;
+    if (!is_path_separator(text[i])) continue;
     std::string upper_level = text.substr(0, i);
     text[i] = k_path_separator;
     if (is_drive_only(upper_level) || g_platform.path_exists(upper_level)) continue;

@@ -16,12 +16,11 @@
 #include "settings/ini_settings.h"
 #include "settings/long_options.h"
 #include "settings/run_settings.h"
+#include "settings/setters.h"
 #include "settings/setting_messages.h"
 
 namespace {
 
-// The comment buffer holds 128 characters with its terminator.
-constexpr std::size_t k_comment_limit = 127;
 // Read-only, hidden, archive and encrypted: what an attribute reset clears.
 constexpr uint32_t k_attribute_reset = 0x4023;
 
@@ -59,43 +58,14 @@ bool ends_path_list(std::string_view word) {
 
 bool ends_type_list(std::string_view word) { return begins_option_word(word); }
 
-// Bytes of the UTF-8 character at the start of `text`; a stray byte counts as one.
-std::size_t character_length(std::string_view text) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  std::size_t n = lead < 0x80         ? 1
-                  : (lead >> 5) == 6  ? 2
-                  : (lead >> 4) == 14 ? 3
-                  : (lead >> 3) == 30 ? 4
-                                      : 1;
-  if (n > text.size()) return 1;
-  for (std::size_t i = 1; i < n; ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
-  }
-  return n;
-}
-
-// Code of the character at the start of `text`, `length` bytes long.
 int character_code(std::string_view text, std::size_t length) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  if (length == 1) return lead;
-  int code = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-  }
-  return code;
+  return static_cast<int>(utf8_code(text, 0, length));
 }
 
 std::size_t count_characters(std::string_view text) {
   std::size_t count = 0;
-  for (std::size_t i = 0; i < text.size(); i += character_length(text.substr(i))) ++count;
+  for (std::size_t i = 0; i < text.size(); i += utf8_sequence_length(text, i)) ++count;
   return count;
-}
-
-// The first `limit` characters of `text`, never cutting a character in two.
-std::string_view first_characters(std::string_view text, std::size_t limit) {
-  std::size_t i = 0;
-  for (std::size_t n = 0; i < text.size() && n < limit; ++n) i += character_length(text.substr(i));
-  return text.substr(0, i);
 }
 
 int saturated_int(int64_t value) {
@@ -161,19 +131,11 @@ void close_run_log() {
   g_acct_file = nullptr;
 }
 
-// -1 name: the new log opens at the end of the command line; an open one is told why
-// it ends here.
+// -1 name: the new log opens at the end of the command line.
 void name_run_log(option_cursor& c) {
   std::string value;
   if (unusable_value(take_value(c, value), value)) refuse_with_help();
-  g_settings->accounting = 1;
-  g_acct_name = full_name(value);
-  if (g_acct_file) {
-    std::fputs("This file closed.\n", g_acct_file);
-    std::fprintf(g_acct_file, "Accounting file overridden by option -1 file pointing to %s\n",
-                 g_acct_name.c_str());
-    close_run_log();
-  }
+  override_run_log(value, run_log_source::option_letter);
 }
 
 void drop_run_log(option_cursor&) {
@@ -209,17 +171,9 @@ void set_comment_letter(option_cursor& c) {
   g_comment_width = width;
 }
 
-void set_greater_size(option_cursor& c) {
-  std::string value = take_required_value(c);
-  g_settings->size_greater = 1;
-  g_greater_than_size = leading_number(value);
-}
+void set_greater_size(option_cursor& c) { set_size_bound(true, take_required_value(c)); }
 
-void set_less_size(option_cursor& c) {
-  std::string value = take_required_value(c);
-  g_settings->size_less = 1;
-  g_less_than_size = leading_number(value);
-}
+void set_less_size(option_cursor& c) { set_size_bound(false, take_required_value(c)); }
 
 void set_path_only(option_cursor&) {
   g_settings->name_only = 1;
@@ -271,12 +225,12 @@ void set_time_letter(option_cursor& c) {
   std::string_view rest = current_word(c).substr(c.letter + 1);
   int code = 0;
   if (!rest.empty()) {
-    std::size_t length = character_length(rest);
+    std::size_t length = utf8_sequence_length(rest);
     code = character_code(rest, length);
     c.letter += length;
   } else if (more_words(c) && !next_word(c).empty()) {
     std::string_view word = next_word(c);
-    code = character_code(word, character_length(word));
+    code = character_code(word, utf8_sequence_length(word));
     ++c.next;
   } else {
     terminate_run(k_exit_illegal_option);
@@ -534,82 +488,12 @@ void open_requested_run_log() {
   }
 }
 
-// A date bound that does not exist would silently select the wrong files.
-void refuse_impossible_date(int year, int month, int day) {
-  int total = 0;
-  bool exists = month <= 12 && day <= 31 &&
-                day_of_year(year, day, month, total) != day_of_year_result::invalid_date;
-  if (exists) return;
-  say_setting_formatted("%d/%d/%d is not a valid date\n", month, day, year);
-  terminate_run(k_exit_illegal_option);
-}
-
 }  // namespace
 
 std::string option_letters() {
   std::string out;
   for (const letter_rule& rule : k_letter_rules) out += rule.letter;
   return out;
-}
-
-std::string full_name(std::string_view name) {
-  std::string full;
-  if (g_platform.full_path(std::string(name), full)) return full;
-  return std::string(name);
-}
-
-int single_character_code(std::string_view value) {
-  if (value.empty()) return -1;
-  std::size_t length = character_length(value);
-  if (length != value.size()) return -1;
-  return character_code(value, length);
-}
-
-int first_character_code(std::string_view text) {
-  return character_code(text, character_length(text));
-}
-
-void store_comment_text(std::string_view text) {
-  g_comment_text.assign(first_characters(text, k_comment_limit));
-}
-
-void refuse_too_many_excludes() {
-  say_setting("\nYou have too many -eXclude file types.\n");
-  say_setting_formatted("Max exclude types is %d\n", static_cast<int>(k_exclude_limit));
-  terminate_run(k_exit_illegal_option);
-}
-
-void take_time_letters(std::string& value) {
-  std::size_t end = std::string::npos;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    char letter = ascii_lower(value[i]);
-    if (letter != 'a' && letter != 'c' && letter != 'w') continue;
-    if (letter == 'a') g_age_times.access = true;
-    if (letter == 'c') g_age_times.creation = true;
-    if (letter == 'w') g_age_times.written = true;
-    if (end == std::string::npos) end = i;
-  }
-  if (end != std::string::npos) value.resize(end);
-}
-
-void apply_age_value(std::string value, bool older) {
-  g_settings->age_filter = 1;
-  (older ? g_settings->older_than_set : g_settings->newer_than_set) = 1;
-  int& days = older ? g_older_than_days : g_newer_than_days;
-  if (value.find_first_of("-/\\") == std::string::npos) {
-    days = leading_int(value);
-    return;
-  }
-  take_time_letters(value);
-  std::string narrow = narrow_text(value);
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  split_bound_date(narrow, year, month, day);
-  refuse_impossible_date(year, month, day);
-  days = saturated_int(days_since_date(narrow));
-  file_ticks bound = to_file_time(make_local_time(year, month, day, 0, 0, 0));
-  (older ? g_older_than_time : g_newer_than_time) = bound;
 }
 
 void parse_command_line(std::vector<std::string>& args) {

@@ -17,6 +17,7 @@
 #include "run/run_state.h"
 #include "settings/options_test_support.h"
 #include "settings/run_settings.h"
+#include "settings/setters.h"
 #include "test_util.h"
 
 using options_test::calendar_routines_ready;

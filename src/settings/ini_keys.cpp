@@ -9,8 +9,8 @@
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "settings/eml_options.h"
 #include "settings/run_settings.h"
+#include "settings/setters.h"
 #include "settings/setting_messages.h"
 
 namespace {
@@ -70,11 +70,6 @@ void plain_switch(const ini_line& line, field_ptr field) {
   if (line.has_value) apply_switch(g_settings->*field, line.value);
 }
 
-std::string full_name(const std::string& name) {
-  std::string full;
-  return g_platform.full_path(name, full) ? full : name;
-}
-
 void set_accounting(const ini_line& line, field_ptr) {
   if (!line.has_value) {
     say("\nMissing ini file modifier at: %s=", line);
@@ -86,17 +81,9 @@ void set_accounting(const ini_line& line, field_ptr) {
     g_settings->accounting = 0;
     return;
   }
-  g_acct_name = full_name(line.name);
-  g_settings->accounting = 1;
   // The log opened from the environment gives way; the new one opens at the end of
   // the command line.
-  if (g_acct_file) {
-    std::fputs("This file closed.\n", g_acct_file);
-    std::fprintf(g_acct_file, "Accounting file overridden by .ini file pointing to %s\n",
-                 g_acct_name.c_str());
-    std::fclose(g_acct_file);
-    g_acct_file = nullptr;
-  }
+  override_run_log(line.name, run_log_source::ini_file);
 }
 
 void set_all_ht(const ini_line& line, field_ptr) {
@@ -205,8 +192,7 @@ void set_greater(const ini_line& line, field_ptr) {
     g_settings->size_greater = 0;
     return;
   }
-  g_settings->size_greater = 1;
-  g_greater_than_size = leading_number(line.value);
+  set_size_bound(true, line.value);
 }
 
 void set_less(const ini_line& line, field_ptr) {
@@ -217,34 +203,7 @@ void set_less(const ini_line& line, field_ptr) {
     g_settings->size_less = 0;
     return;
   }
-  g_settings->size_less = 1;
-  g_less_than_size = leading_number(line.value);
-}
-
-int clamp_days(int64_t days) {
-  if (days > INT32_MAX) return INT32_MAX;
-  if (days < INT32_MIN) return INT32_MIN;
-  return static_cast<int>(days);
-}
-
-// A value with '-', '/' or '\' is a date (with optional letters a, c, w naming the
-// file times); anything else is a number of days.
-void apply_age_bound(const std::string& value, int& days, file_ticks& bound, int32_t& bound_set) {
-  g_settings->age_filter = 1;
-  if (value.find_first_of("-/\\") == std::string::npos) {
-    days = leading_int(value);
-    return;
-  }
-  bound_set = 1;
-  std::string date = value;
-  take_time_letters(date);
-  date = narrow_text(date);
-  days = clamp_days(days_since_date(date));
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  split_bound_date(date, year, month, day);
-  bound = to_file_time(make_local_time(year, month, day, 0, 0, 0));
+  set_size_bound(false, line.value);
 }
 
 void set_newer(const ini_line& line, field_ptr) {
@@ -255,7 +214,7 @@ void set_newer(const ini_line& line, field_ptr) {
     g_settings->age_filter = 0;
     return;
   }
-  apply_age_bound(line.value, g_newer_than_days, g_newer_than_time, g_settings->newer_than_set);
+  set_age_bound(line.value, false);
 }
 
 void set_older(const ini_line& line, field_ptr) {
@@ -266,7 +225,7 @@ void set_older(const ini_line& line, field_ptr) {
     g_settings->age_filter = 0;
     return;
   }
-  apply_age_bound(line.value, g_older_than_days, g_older_than_time, g_settings->older_than_set);
+  set_age_bound(line.value, true);
 }
 
 void set_output(const ini_line& line, field_ptr) {

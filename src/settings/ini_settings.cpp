@@ -34,14 +34,12 @@ struct ini_choice {
   bool shared = false;  // only the program's section is read
 };
 
-bool is_separator(char c) { return c == k_path_separator || (k_windows && c == '/'); }
-
 program_location locate_program() {
   program_location where;
   std::string path;
   if (!g_platform.program_path(path)) return where;
   std::size_t name_at = path.size();
-  while (name_at > 0 && !is_separator(path[name_at - 1])) --name_at;
+  while (name_at > 0 && !is_path_separator(path[name_at - 1])) --name_at;
   where.directory = path.substr(0, name_at);
   where.base_name = path.substr(name_at);
   std::size_t dot = where.base_name.rfind('.');
@@ -50,7 +48,7 @@ program_location locate_program() {
 }
 
 std::string in_directory(const std::string& directory, const std::string& name) {
-  if (directory.empty() || is_separator(directory.back())) return directory + name;
+  if (directory.empty() || is_path_separator(directory.back())) return directory + name;
   return directory + k_path_separator + name;
 }
 
@@ -136,12 +134,7 @@ void report_unopened_ini() {
 // The low 8 bits of the first character of `text` (a UTF-8 sequence decoded), as
 // the delimiter is one byte.
 char first_character_low_byte(std::string_view text) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  int length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (length == 1 || text.size() < static_cast<std::size_t>(length)) return text[0];
-  uint32_t code = lead & (0x7F >> length);
-  for (int i = 1; i < length; ++i) code = (code << 6) | (text[i] & 0x3F);
-  return static_cast<char>(code & 0xFF);
+  return static_cast<char>(utf8_code(text, 0, utf8_sequence_length(text)) & 0xFF);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include "run/help_screen.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
-#include "settings/eml_options.h"
 #include "settings/run_settings.h"
+#include "settings/setters.h"
 #include "settings/setting_messages.h"
 
 namespace {
@@ -42,15 +42,8 @@ void set_ads(const long_value& v) {
   g_settings->ads = first_character_code(v.option.substr(separator + 1));
 }
 
-// The new log opens at the end of the command line; an open one is told why it ends.
-void name_run_log(const long_value& v) {
-  g_settings->accounting = 1;
-  g_acct_name = full_name(v.value);
-  if (!g_acct_file) return;
-  std::fprintf(g_acct_file, "Previous log closed, and %s opened\n", g_acct_name.c_str());
-  std::fclose(g_acct_file);
-  g_acct_file = nullptr;
-}
+// The new log opens at the end of the command line.
+void name_run_log(const long_value& v) { override_run_log(v.value, run_log_source::long_option); }
 
 void set_append(const long_value&) { g_settings->append_output = 1; }
 
@@ -109,19 +102,13 @@ void set_hashset(const long_value& v) {
   g_hashset_name.assign(v.value);
 }
 
-void set_greater_size(const long_value& v) {
-  g_settings->size_greater = 1;
-  g_greater_than_size = leading_number(v.value);
-}
+void set_greater_size(const long_value& v) { set_size_bound(true, v.value); }
 
 void set_hash(const long_value&) { g_settings->hash = 1; }
 
 void set_no_count(const long_value&) { g_settings->no_count = 1; }
 
-void set_less_size(const long_value& v) {
-  g_settings->size_less = 1;
-  g_less_than_size = leading_number(v.value);
-}
+void set_less_size(const long_value& v) { set_size_bound(false, v.value); }
 
 void set_levels(const long_value& v) {
   g_settings->levels = 1;

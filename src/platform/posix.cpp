@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "INCLUDE_U/text.h"
+#include "platform/kept_listing.h"
 #include "platform/platform.h"
 
 platform_table g_platform = native_platform();
@@ -143,40 +145,8 @@ int open_path(const std::string& path, int flags) {
   return fd;
 }
 
-// The walk reads a directory for its subdirectories and then once more for
-// each file-type pattern. A directory read to its end is kept here, so that
-// the next searches of that directory, when no other directory was searched in
-// between (a directory without subdirectories), take its names from memory
-// instead of reading it again. A listing larger than the limit is not kept.
-// The directory's identity and last change are noted before it is read: a
-// directory replaced or changed since is read again. (A change within the same
-// tick of the file system's clock may go unnoticed, as a change made while a
-// directory is read may go unseen by that read.)
-struct directory_stamp {
-  dir_identity identity;
-  int64_t changed_seconds = 0;
-  long changed_nanoseconds = 0;
-  bool operator==(const directory_stamp&) const = default;
-};
-
-// Empty; or being read by `recorder`; or, once its reader reached the end,
-// complete, with no recorder.
-struct kept_listing {
-  std::string directory;
-  directory_stamp stamp;
-  std::string records;             // per entry: the name, a NUL, the listing's type byte
-  const void* recorder = nullptr;  // the search that is reading it, until its end
-};
-constexpr std::size_t k_kept_listing_limit = 256 * 1024;
-kept_listing s_kept;
-
-bool kept_listing_complete() { return !s_kept.directory.empty() && s_kept.recorder == nullptr; }
-
-void forget_kept_listing() {
-  s_kept.directory.clear();
-  s_kept.records.clear();
-  s_kept.recorder = nullptr;
-}
+// Off reads every directory once per search, as the system gives it.
+constexpr bool k_keep_directory_listings = true;
 
 dir_identity identity_of(const struct stat& st) {
   dir_identity id;
@@ -191,11 +161,7 @@ struct find_state_posix {
   std::string pattern;
   bool names_only = false;  // only the name and the directory bit are wanted
   directory_stamp stamp;
-  // A search served from a kept listing owns it while it runs: a search of
-  // another directory meanwhile cannot change it.
-  bool replaying = false;
-  std::string replay;
-  std::size_t replay_at = 0;
+  listing_replay replay;
 };
 
 bool stamp_directory(DIR* dir, directory_stamp& stamp) {
@@ -213,92 +179,40 @@ struct listed_name {
   unsigned char type;
 };
 
-void keep_entry(const find_state_posix* search, const struct dirent* d) {
-  if (s_kept.recorder != search) return;
-  std::size_t length = std::strlen(d->d_name);
-  if (s_kept.records.size() + length + 2 > k_kept_listing_limit) {
-    forget_kept_listing();
-    return;
-  }
-  s_kept.records.append(d->d_name, length + 1);
-  s_kept.records.push_back(static_cast<char>(d->d_type));
-}
-
 bool next_listed_name(find_state_posix* search, listed_name& out) {
-  if (search->replaying) {
-    if (search->replay_at >= search->replay.size()) {
-      note_failure(0);
-      return false;
-    }
-    out.name = search->replay.data() + search->replay_at;
-    std::size_t length = std::strlen(out.name);
-    out.type = static_cast<unsigned char>(search->replay[search->replay_at + length + 1]);
-    search->replay_at += length + 2;
-    return true;
+  if (search->replay.replaying) {
+    if (next_replayed_name(search->replay, out.name, out.type)) return true;
+    note_failure(0);
+    return false;
   }
   errno = 0;
   struct dirent* d = readdir(search->dir);
   if (!d) {
     // A listing cut short by an error is not complete, and is not kept.
     note_failure(errno);
-    if (s_kept.recorder == search) {
-      if (errno == 0)
-        s_kept.recorder = nullptr;  // now complete
-      else
-        forget_kept_listing();
-    }
+    end_listing_read(search, errno == 0);
     return false;
   }
-  keep_entry(search, d);
+  keep_listed_name(search, d->d_name, d->d_type);
   out.name = d->d_name;
   out.type = d->d_type;
   return true;
 }
 
-// Makes the kept listing the one of the search's directory, as stamped.
-void keep_listing_of(const find_state_posix* search) {
-  s_kept.directory = search->directory;
-  s_kept.stamp = search->stamp;
-}
-
 // Serves the search from the kept listing of its directory when there is one
 // and the directory is unchanged, else makes it the listing's recorder.
 void start_listing(find_state_posix* search) {
+  if (!k_keep_directory_listings) return;
   bool stamped = stamp_directory(search->dir, search->stamp);
-  search->replaying = stamped && kept_listing_complete() && s_kept.directory == search->directory &&
-                      s_kept.stamp == search->stamp;
-  if (search->replaying) search->replay.swap(s_kept.records);
-  forget_kept_listing();
-  if (search->replaying || !stamped) return;
-  keep_listing_of(search);
-  s_kept.recorder = search;
+  start_kept_listing(search, search->directory, stamped ? &search->stamp : nullptr, search->replay);
 }
 
-// A listing served gives itself back when no search replaced it meanwhile: the
-// next file-type pattern of the same directory may use it too.
 void end_listing(find_state_posix* search) {
-  if (s_kept.recorder == search) forget_kept_listing();
-  if (search->replaying && s_kept.directory.empty()) {
-    keep_listing_of(search);
-    s_kept.records.swap(search->replay);
-  }
+  if (!k_keep_directory_listings) return;
+  finish_kept_listing(search, search->directory, search->stamp, search->replay);
 }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// Length of the UTF-8 sequence that starts at `p`; a stray byte counts as one.
-std::size_t utf8_sequence_length(const char* p, const char* end) {
-  unsigned char c = static_cast<unsigned char>(*p);
-  std::size_t n = c < 0x80           ? 1
-                  : (c >> 5) == 0x6  ? 2
-                  : (c >> 4) == 0xE  ? 3
-                  : (c >> 3) == 0x1E ? 4
-                                     : 1;
-  for (std::size_t i = 1; i < n; ++i) {
-    if (p + i >= end || (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) return 1;
-  }
-  return n;
-}
 
 // '*' and '?' without regard to case; '?' takes one character, not one byte.
 bool glob_match(const char* p, const char* pend, const char* n, const char* nend) {
@@ -307,7 +221,7 @@ bool glob_match(const char* p, const char* pend, const char* n, const char* nend
   while (n < nend) {
     if (p < pend && *p == '?') {
       ++p;
-      n += utf8_sequence_length(n, nend);
+      n += utf8_sequence_length(std::string_view(n, static_cast<std::size_t>(nend - n)));
     } else if (p < pend && *p == '*') {
       star_p = ++p;
       star_n = n;
@@ -316,7 +230,8 @@ bool glob_match(const char* p, const char* pend, const char* n, const char* nend
       ++n;
     } else if (star_p) {
       p = star_p;
-      star_n += utf8_sequence_length(star_n, nend);
+      star_n +=
+          utf8_sequence_length(std::string_view(star_n, static_cast<std::size_t>(nend - star_n)));
       n = star_n;
     } else {
       return false;
@@ -965,52 +880,52 @@ failure_kind posix_last_failure(std::string& reason) {
 
 const platform_table& native_platform() {
   static const platform_table table = {
-      posix_find_first,
-      posix_find_next,
-      posix_find_close,
-      posix_lookup_file,
-      posix_directory_identity,
-      posix_get_attributes,
-      posix_set_attributes,
-      posix_current_time,
-      posix_seconds_to_calendar,
-      posix_ticks_to_calendar,
-      posix_local_calendar_to_seconds,
-      posix_time_zone,
-      posix_full_path,
-      posix_current_directory,
-      posix_program_path,
-      posix_is_directory,
-      posix_path_exists,
-      posix_create_directory,
-      posix_computer_name,
-      posix_last_access_setting,
-      posix_open_stream,
-      posix_open_for_reading,
-      posix_read_bytes,
-      posix_close_file,
-      posix_file_size,
-      posix_truncate_file,
-      posix_read_at,
-      posix_get_environment,
-      posix_console_start,
-      posix_console_restore,
-      posix_key_waiting,
-      posix_read_key,
-      posix_stdin_is_terminal,
-      posix_is_terminal,
-      posix_install_interrupt_handler,
-      posix_interrupt_requested,
-      posix_sleep_milliseconds,
-      posix_ignore_write_signals,
-      posix_exit_process,
-      posix_ansi_text_to_utf8,
-      posix_can_read_file,
-      posix_find_first_names,
-      posix_open_and_look_up,
-      posix_last_failure,
-      posix_open_regular_stream,
-      posix_open_standard_streams,
+      .find_first = posix_find_first,
+      .find_next = posix_find_next,
+      .find_close = posix_find_close,
+      .lookup_file = posix_lookup_file,
+      .directory_identity = posix_directory_identity,
+      .get_attributes = posix_get_attributes,
+      .set_attributes = posix_set_attributes,
+      .current_time = posix_current_time,
+      .seconds_to_calendar = posix_seconds_to_calendar,
+      .ticks_to_calendar = posix_ticks_to_calendar,
+      .local_calendar_to_seconds = posix_local_calendar_to_seconds,
+      .time_zone = posix_time_zone,
+      .full_path = posix_full_path,
+      .current_directory = posix_current_directory,
+      .program_path = posix_program_path,
+      .is_directory = posix_is_directory,
+      .path_exists = posix_path_exists,
+      .create_directory = posix_create_directory,
+      .computer_name = posix_computer_name,
+      .last_access_setting = posix_last_access_setting,
+      .open_stream = posix_open_stream,
+      .open_for_reading = posix_open_for_reading,
+      .read_bytes = posix_read_bytes,
+      .close_file = posix_close_file,
+      .file_size = posix_file_size,
+      .truncate_file = posix_truncate_file,
+      .read_at = posix_read_at,
+      .get_environment = posix_get_environment,
+      .console_start = posix_console_start,
+      .console_restore = posix_console_restore,
+      .key_waiting = posix_key_waiting,
+      .read_key = posix_read_key,
+      .stdin_is_terminal = posix_stdin_is_terminal,
+      .is_terminal = posix_is_terminal,
+      .install_interrupt_handler = posix_install_interrupt_handler,
+      .interrupt_requested = posix_interrupt_requested,
+      .sleep_milliseconds = posix_sleep_milliseconds,
+      .ignore_write_signals = posix_ignore_write_signals,
+      .exit_process = posix_exit_process,
+      .ansi_text_to_utf8 = posix_ansi_text_to_utf8,
+      .can_read_file = posix_can_read_file,
+      .find_first_names = posix_find_first_names,
+      .open_and_look_up = posix_open_and_look_up,
+      .last_failure = posix_last_failure,
+      .open_regular_stream = posix_open_regular_stream,
+      .open_standard_streams = posix_open_standard_streams,
   };
   return table;
 }

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "INCLUDE_U/text.h"
-#include "listing/eml_s_list.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
@@ -104,15 +103,13 @@ void open_output_file() {
   }
 }
 
-void start_listing() {
+void settle_listing_settings() {
   g_settings->no_count = !g_settings->no_count;
   if (g_settings->time_letter_given || g_settings->time_type == '3') g_settings->width -= 3;
-  if (g_settings->source_list && g_source_list_file) {
-    process_source_list();
-    // The source-list mode ends here, without summary; a failed write must not
-    // end it as a success.
-    exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
-  }
+}
+
+void start_listing() {
+  settle_listing_settings();
   if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
   write_listing_header(g_out_file);
   note_whole_record();

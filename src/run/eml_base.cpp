@@ -7,6 +7,7 @@
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/numbers.h"
 #include "INCLUDE_U/text.h"
+#include "discovery/eml_s_list.h"
 #include "discovery/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
@@ -112,6 +113,14 @@ void run_processing_pass() {
     g_paths[i] = with_trailing_separator(g_paths[i]);
     walk_directory(g_paths[i]);
   }
+}
+
+// The source-list mode ends here, without summary; a failed write must not end it
+// as a success.
+[[noreturn]] void run_source_list() {
+  settle_listing_settings();
+  process_source_list();
+  exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
 }
 
 void write_screen_summary(int64_t elapsed) {
@@ -265,6 +274,8 @@ void program_main(std::vector<std::string> args) {
     g_last_access_setting = read_last_access_setting(g_paths.front());
   }
   end_run_if_interrupted();
+  // A source list names the files itself: no walk, no header, no summary.
+  if (g_settings->source_list && g_source_list_file) run_source_list();
   start_listing();
 
   if (g_settings->output_mode && g_settings->no_count == 0) {

@@ -1,4 +1,4 @@
-#include "listing/eml_s_list.h"
+#include "discovery/eml_s_list.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@ WINE ?= /usr/lib/wine/wine64
 .PHONY: all run test windows test-windows test-asan fuzz fuzz-smoke bench clean
 
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
-BUILD_PACKAGES = cmake g++ make
+BUILD_PACKAGES = cmake g++ make libssl-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev
 WINDOWS_PACKAGES = $(TEST_PACKAGES) g++-mingw-w64-x86-64 wine64
-FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev
+FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev libssl-dev
 
 all:
 	tools/need-packages $(BUILD_PACKAGES)
@@ -54,7 +54,7 @@ fuzz-smoke: fuzz
 
 # Scale benchmark: a full run against one process that only reads the same bytes.
 # The benchmarks need python3, GNU time and Google Benchmark.
-BENCH_PACKAGES = python3 time libbenchmark-dev
+BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev
 # Then the header scan alone (bench-scan).
 bench:
 	tools/need-packages $(BENCH_PACKAGES)

@@ -107,10 +107,14 @@ bool refill(line_reader& reader) {
       got = g_platform.read_bytes(reader.file, reader.buffer.data() + kept, wanted);
     if (got <= 0) {
       // A failing read ends the file like its end does.
+      if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
       reader.end = kept;
       return kept > 0;
     }
+    if (reader.hashes)
+      add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept,
+                         static_cast<std::size_t>(got));
     reader.bytes_read += got;
     ++reader.chunks_read;
     // A short read that brings the file to its known size is its end.
@@ -486,6 +490,8 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.pos = reader.end = 0;
   reader.held_cr = false;
   reader.at_eof = file == k_no_file;
+  reader.read_failed = false;
+  reader.hashes = nullptr;
   reader.chunk_has_nul = false;
   reader.replay = false;
   reader.marks_ready = false;
@@ -499,6 +505,11 @@ void close_line_reader(line_reader& reader) {
   if (reader.file != k_no_file) g_platform.close_file(reader.file);
   reader.file = k_no_file;
   reader.replay = false;
+}
+
+bool read_to_end(const line_reader& reader) {
+  return reader.file != k_no_file && reader.at_eof && !reader.read_failed &&
+         reader.bytes_read >= reader.expected_size;
 }
 
 bool read_line(line_reader& reader, message_line& line) {

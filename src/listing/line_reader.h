@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "INCLUDE_U/text.h"
+#include "listing/file_hashes.h"
 #include "listing/header_values.h"
 #include "platform/platform.h"
 
@@ -48,6 +49,7 @@ struct line_reader {
   std::size_t end = 0;         // end of the bytes that may be handed out
   bool held_cr = false;        // a CR after `end`, kept for the next chunk
   bool at_eof = false;         // the file has delivered its last byte (or failed)
+  bool read_failed = false;    // a read failed: the file's end was not reached
   bool chunk_has_nul = false;  // the chunk holds a NUL; known once marks_ready
   bool replay = false;         // the next read hands back `stepped_back`
   // The admitted ':' and '=' of the chunk, bit i of word b for byte i of block b,
@@ -63,6 +65,8 @@ struct line_reader {
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
   uint64_t chunks_read = 0;  // chunks of this file read so far
+  // Digests fed with every byte read, as stored; null when none is wanted.
+  file_hashes* hashes = nullptr;
   // Where the line last read by read_line began, while the buffer still holds
   // it whole (any refill forgets it): a step back then just goes back there.
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};
@@ -76,6 +80,9 @@ bool open_line_reader(line_reader& reader, const std::string& path);
 // `size` is not negative it is the size the file was found to have.
 void attach_line_reader(line_reader& reader, read_handle file, int64_t size = -1);
 void close_line_reader(line_reader& reader);
+// Whether the open file was read to its end: no read failed and it held at
+// least the bytes it was found to have (a file cut short while read did not).
+bool read_to_end(const line_reader& reader);
 // Reads the next line (or piece of a long line) into `line`; false at end of
 // file or when the read fails, with `line` then empty.
 bool read_line(line_reader& reader, message_line& line);

@@ -1,0 +1,53 @@
+#include "listing/file_hashes.h"
+
+#include <utility>
+
+void choose_hash_columns(file_hashes& hashes, bool md5, bool sha1, bool sha256) {
+  hashes.count = 0;
+  for (auto [wanted, kind] : {std::pair{md5, digest_kind::md5}, std::pair{sha1, digest_kind::sha1},
+                              std::pair{sha256, digest_kind::sha256}}) {
+    if (wanted) hashes.kinds[hashes.count++] = kind;
+  }
+}
+
+std::string_view hash_column_name(digest_kind kind) {
+  switch (kind) {
+    case digest_kind::md5:
+      return "MD5";
+    case digest_kind::sha1:
+      return "SHA-1";
+    case digest_kind::sha256:
+      return "SHA-256";
+  }
+  return "";
+}
+
+void start_file_hashes(file_hashes& hashes) {
+  hashes.failed = false;
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    hashes.texts[i].clear();
+    hashes.states[i] = digest_start(hashes.kinds[i]);
+    if (!hashes.states[i]) hashes.failed = true;
+  }
+}
+
+void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size) {
+  if (hashes.failed) return;
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    if (!digest_add(hashes.states[i], bytes, size)) hashes.failed = true;
+  }
+}
+
+void finish_file_hashes(file_hashes& hashes, bool read_to_end) {
+  static constexpr char k_hex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    digest_value value;
+    // Finished even when unused, so that the state is ready for the next file.
+    bool finished = hashes.states[i] && digest_finish(hashes.states[i], value);
+    if (!finished || hashes.failed || !read_to_end) continue;
+    for (std::size_t b = 0; b < value.size; ++b) {
+      hashes.texts[i].push_back(k_hex[value.bytes[b] >> 4]);
+      hashes.texts[i].push_back(k_hex[value.bytes[b] & 0xF]);
+    }
+  }
+}

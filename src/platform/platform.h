@@ -78,6 +78,21 @@ struct zone_state {
   std::string daylight_name;
 };
 
+// Message files and directories read whose last-access time the system was
+// not told to keep (POSIX: O_NOATIME refused, as it is to anyone but the owner;
+// Windows: no right to write the file's attributes).
+struct access_time_counts {
+  int64_t files = 0;
+  int64_t directories = 0;
+};
+#ifdef _WIN32
+inline constexpr const char* k_access_time_refusal =
+    "no right to write their attributes (read-only media or no permission)";
+#else
+inline constexpr const char* k_access_time_refusal =
+    "the system keeps them only for the owner of a file";
+#endif
+
 struct find_state;  // an open directory search
 using read_handle = intptr_t;
 inline constexpr read_handle k_no_file = -1;
@@ -176,6 +191,9 @@ struct platform_table {
   // for names a directory listing gave as regular files, since the open comes
   // before anything else is known of the file.
   read_handle (*open_and_look_up)(const std::string& path, dir_entry& entry);
+  // Message files and directories opened so far whose last-access time could
+  // not be kept; every other one opened for reading keeps it.
+  access_time_counts (*access_times_not_kept)();
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -1,5 +1,7 @@
 #include "runlog/last_access.h"
 
+#include <cinttypes>
+
 #include "platform/platform.h"
 
 int g_last_access_setting = -1;
@@ -21,6 +23,17 @@ constexpr const char* k_not_found_posix =
     "To confirm setting check the mount options (noatime, relatime) of the file system:\n"
     "findmnt -T . -o OPTIONS\n"
     "A noatime means access data will NOT be updated";
+
+// What the program reads and keeps the last-access dates of: on Windows the
+// system's own directory search lists the directories, so only the files.
+constexpr const char* k_kept_items = k_windows ? "message files" : "message files and directories";
+
+// "1 file", "2 files", or nothing for none.
+void append_count(bounded_text<256>& out, int64_t count, const char* one, const char* many) {
+  if (count == 0) return;
+  if (!out.view().ends_with(" for ")) out.append(" and ");
+  append_format(out, "%" PRId64 " %s", count, count == 1 ? one : many);
+}
 
 constexpr const char* k_unknown_windows = "\nerror in obtaining registry key\n";
 constexpr const char* k_unknown_posix = "\nerror in obtaining mount options\n";
@@ -46,4 +59,25 @@ void report_last_access(std::FILE* stream, int value) {
       std::fputs(k_windows ? k_unknown_windows : k_unknown_posix, stdout);
       break;
   }
+}
+
+bounded_text<256> access_times_line(const access_time_counts& counts) {
+  bounded_text<256> line;
+  if (counts.files == 0 && counts.directories == 0) {
+    append_format(line, "Last Access Dates of the %s read: left unchanged\n", k_kept_items);
+    return line;
+  }
+  line.append("Last Access Dates could not be kept for ");
+  append_count(line, counts.files, "file", "files");
+  append_count(line, counts.directories, "directory", "directories");
+  append_format(line, " read: %s\n", k_access_time_refusal);
+  return line;
+}
+
+void report_access_times(std::FILE* stream, int value, const access_time_counts& counts) {
+  if (!stream) return;
+  // The report ends its own line only for a setting it could read.
+  if (value != 0 && value != 1) std::fputs("\n", stream);
+  std::fputs("    ", stream);
+  write_text(stream, access_times_line(counts).view());
 }

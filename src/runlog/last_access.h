@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+#include "INCLUDE_U/text.h"
+#include "platform/platform.h"
+
 // -1 not found, 0 updated, 1 not updated; other values as stored.
 extern int g_last_access_setting;
 
@@ -13,3 +16,11 @@ int read_last_access_setting();
 // Writes the report on `value` to `stream` (the run log). A value other than -1, 0
 // and 1 leaves the report line unfinished and prints an error on standard output.
 void report_last_access(std::FILE* stream, int value);
+
+// What this run did to the last-access dates of what it read, as one line
+// (line end included): left unchanged, or for how many they could not be kept
+// and why.
+bounded_text<256> access_times_line(const access_time_counts& counts);
+// Writes that line to the run log after the report above, ending the report's
+// line first where the report left it open.
+void report_access_times(std::FILE* stream, int value, const access_time_counts& counts);

@@ -124,8 +124,8 @@ TEST(access_times, a_user_who_does_not_own_the_files_reads_them_and_counts_them)
     EXPECT_EQ(record.size() - record.find_last_of('|') - 1, 32u) << record;
   }
   const std::string line =
-      "Last Access Dates could not be kept for 2 files and 2 directories read: the system keeps "
-      "them only for the owner of a file\n";
+      "Last Access Dates could not be kept for 2 files and 2 directories read: only a file's "
+      "owner (or root) may ask the system to keep it\n";
   std::string log = normalise_line_ends(tree.read("out/run.log"));
   EXPECT_NE(log.find("\n    " + line + "\n"), std::string::npos) << log;
   EXPECT_NE(r.err.find("\n  " + line), std::string::npos) << r.err;

@@ -20,7 +20,8 @@ struct file_hashes {
   std::array<digest_kind, k_digest_kinds> kinds{};
   std::array<digest_state*, k_digest_kinds> states{};
   std::array<digest_text, k_digest_kinds> texts{};
-  bool failed = false;  // the library failed on one of them: no digest is shown
+  // The library failed on that digest for this file: it is not shown.
+  std::array<bool, k_digest_kinds> failed{};
 };
 
 // Chooses the columns from the settings `hash`, `sha1` and `sha2` (none when

@@ -90,7 +90,7 @@ inline constexpr const char* k_access_time_refusal =
     "no right to write their attributes (read-only media or no permission)";
 #else
 inline constexpr const char* k_access_time_refusal =
-    "the system keeps them only for the owner of a file";
+    "only a file's owner (or root) may ask the system to keep it";
 #endif
 
 struct find_state;  // an open directory search

@@ -130,4 +130,9 @@ TEST(access_times, a_user_who_does_not_own_the_files_reads_them_and_counts_them)
   EXPECT_NE(log.find("\n    " + line + "\n"), std::string::npos) << log;
   EXPECT_NE(r.err.find("\n  " + line), std::string::npos) << r.err;
 }
+#else
+TEST(access_times, files_and_directories_read_keep_their_access_times) {
+  GTEST_SKIP() << "under wine the host system's reads set access times whatever the handle asked "
+                  "for; the Windows build's request is checked by the run-log line of every run";
+}
 #endif

@@ -160,6 +160,9 @@ bool refill(line_reader& reader) {
       if (kept && reader.cr_line_ends) reader.buffer[0] = '\n';
       return kept > 0;
     }
+    if (reader.hashes)
+      add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept,
+                         static_cast<std::size_t>(got));
     reader.bytes_read += got;
     ++reader.chunks_read;
     // A short read that brings the file to its known size is its end.
@@ -539,6 +542,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.held_cr = false;
   reader.at_eof = file == k_no_file;
   reader.read_failed = false;
+  reader.hashes = nullptr;
   reader.chunk_has_nul = false;
   reader.replay = false;
   reader.marks_ready = false;
@@ -554,6 +558,11 @@ void close_line_reader(line_reader& reader) {
   if (reader.file != k_no_file) g_platform.close_file(reader.file);
   reader.file = k_no_file;
   reader.replay = false;
+}
+
+bool read_to_end(const line_reader& reader) {
+  return reader.file != k_no_file && reader.at_eof && !reader.read_failed &&
+         reader.bytes_read >= reader.expected_size;
 }
 
 bool read_line(line_reader& reader, message_line& line) {

@@ -98,6 +98,7 @@ std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
     int64_t got = g_platform.read_bytes(reader.file, reader.buffer.data() + size, wanted);
     if (got <= 0) {
+      if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
       break;
     }
@@ -160,9 +161,6 @@ bool refill(line_reader& reader) {
       if (kept && reader.cr_line_ends) reader.buffer[0] = '\n';
       return kept > 0;
     }
-    if (reader.hashes)
-      add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept,
-                         static_cast<std::size_t>(got));
     reader.bytes_read += got;
     ++reader.chunks_read;
     // A short read that brings the file to its known size is its end.
@@ -171,6 +169,8 @@ bool refill(line_reader& reader) {
     }
     std::size_t size = kept + static_cast<std::size_t>(got);
     if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
+    // Every byte read, as stored: before a held CR or a line end is changed.
+    if (reader.hashes) add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
     if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
       reader.held_cr = true;
       --size;

@@ -218,7 +218,7 @@ TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
        1,
        1,
        1,
-       2,
+       7,
        {},
        "\n  1 directory, 1 files\n" + finished + "  Elapsed:  0 hrs. 0 mins. 1 secs.\n" +
            "    Last Access Date UPDATE is \n" + kept + "\n"},

@@ -6,10 +6,10 @@ WINE ?= /usr/lib/wine/wine64
   test-package
 
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
-BUILD_PACKAGES = cmake g++ make
+BUILD_PACKAGES = cmake g++ make libssl-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base
 WINDOWS_PACKAGES = $(TEST_PACKAGES) g++-mingw-w64-x86-64 wine64
-FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev
+FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev libssl-dev
 # CPack's Debian generator runs dpkg-shlibdeps (dpkg-dev), which needs file; the
 # package test lists the zip with unzip.
 PACKAGE_PACKAGES = $(WINDOWS_PACKAGES) dpkg-dev file unzip
@@ -80,7 +80,7 @@ fuzz-smoke: fuzz
 
 # Scale benchmark: a full run against one process that only reads the same bytes.
 # The benchmarks need python3, GNU time and Google Benchmark.
-BENCH_PACKAGES = python3 time libbenchmark-dev
+BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev
 # Then the header scan alone (bench-scan).
 bench:
 	tools/need-packages $(BENCH_PACKAGES)

@@ -11,6 +11,8 @@ interleaved, repeated runs of:
   (e) grep -r -i -c '^Subject:' TREE | cat > /dev/null   a full-scan reference
   (f) syswork TREE OUT        the system work of a full run and one pass over the
                               bytes, without the scan's lines, rules and records
+  (g) mailsift -p TREE -o OUT --SHA2              with the SHA-256 column
+  (h) mailsift -p TREE -o OUT --MD5 --SHA1 --SHA2 with all three hash columns
 and prints medians, ratios to (a), throughput, the user and system CPU time
 each command spends (medians) and peak resident memory.
 
@@ -123,6 +125,8 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
         ("e", "grep -r -i -c", f"grep -r -i -c '^Subject:' {q(tree)} | cat > /dev/null"),
         ("f", "syswork",
          f"{q(syswork)} {q(tree)} {q(os.path.join(args.work, 'listing-f.txt'))} > /dev/null"),
+        ("g", "mailsift -o --SHA2", mailsift_run("g", mailsift, " --SHA2")),
+        ("h", "mailsift -o 3 hashes", mailsift_run("h", mailsift, " --MD5 --SHA1 --SHA2")),
     ]
     if args.baseline:
         commands += [
@@ -165,6 +169,11 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
     f = statistics.median(samples["f"])
     print(f"the scan's own work: (c) - (f) = {c - f:.3f} s, {(c - f) / files * 1e6:.1f} us per file; "
           f"(f)/(a) = {f / floor:.2f}")
+    g = statistics.median(samples["g"])
+    h = statistics.median(samples["h"])
+    print(f"hash columns against the plain run: (g)/(c) = {g / c:.2f} (--SHA2), "
+          f"(h)/(c) = {h / c:.2f} (--MD5 --SHA1 --SHA2); "
+          f"per MB: {(g - c) / (size / 1e6) * 1e3:.2f} ms and {(h - c) / (size / 1e6) * 1e3:.2f} ms")
     print(f"targets: (c)/(a) = {c / floor:.2f} (<= 1.3); (c)/(e) = {c / e:.3f} (< 1); "
           f"(d)/(c) = {d / c:.3f} (<= 1.05); peak RSS < 6 MB: {rss < 6 * 1024}")
 

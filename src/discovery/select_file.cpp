@@ -1,6 +1,7 @@
 #include "discovery/select_file.h"
 
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/text.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
@@ -134,7 +135,7 @@ bool find_by_wildcard(const std::string& path, const std::string& name, dir_entr
     unsigned char byte = static_cast<unsigned char>(path[i]);
     if (byte < 0x80) {
       pattern += path[i];
-    } else if ((byte & 0xC0) != 0x80) {
+    } else if (!is_utf8_continuation(byte)) {
       // U+0080 is the one character above 127 that stays itself.
       bool is_u0080 =
           byte == 0xC2 && i + 1 < path.size() && static_cast<unsigned char>(path[i + 1]) == 0x80;

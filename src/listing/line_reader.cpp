@@ -98,6 +98,7 @@ std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
     int64_t got = g_platform.read_bytes(reader.file, reader.buffer.data() + size, wanted);
     if (got <= 0) {
+      if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
       break;
     }
@@ -168,6 +169,8 @@ bool refill(line_reader& reader) {
     }
     std::size_t size = kept + static_cast<std::size_t>(got);
     if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
+    // Every byte read, as stored: before a held CR or a line end is changed.
+    if (reader.hashes) add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
     if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
       reader.held_cr = true;
       --size;
@@ -539,6 +542,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.held_cr = false;
   reader.at_eof = file == k_no_file;
   reader.read_failed = false;
+  reader.hashes = nullptr;
   reader.chunk_has_nul = false;
   reader.replay = false;
   reader.marks_ready = false;
@@ -554,6 +558,11 @@ void close_line_reader(line_reader& reader) {
   if (reader.file != k_no_file) g_platform.close_file(reader.file);
   reader.file = k_no_file;
   reader.replay = false;
+}
+
+bool read_to_end(const line_reader& reader) {
+  return reader.file != k_no_file && reader.at_eof && !reader.read_failed &&
+         reader.bytes_read >= reader.expected_size;
 }
 
 bool read_line(line_reader& reader, message_line& line) {

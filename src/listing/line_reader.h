@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "INCLUDE_U/text.h"
+#include "listing/file_hashes.h"
 #include "listing/header_values.h"
 #include "platform/platform.h"
 
@@ -69,6 +70,8 @@ struct line_reader {
   // in a bare CR (it held CRs but no LF).
   bool line_ends_known = false;
   bool cr_line_ends = false;
+  // Digests fed with every byte read, as stored; null when none is wanted.
+  file_hashes* hashes = nullptr;
   // Where the line last read by read_line began, while the buffer still holds
   // it whole (any refill forgets it): a step back then just goes back there.
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};
@@ -82,6 +85,9 @@ bool open_line_reader(line_reader& reader, const std::string& path);
 // `size` is not negative it is the size the file was found to have.
 void attach_line_reader(line_reader& reader, read_handle file, int64_t size = -1);
 void close_line_reader(line_reader& reader);
+// Whether the open file was read to its end: no read failed and it held at
+// least the bytes it was found to have (a file cut short while read did not).
+bool read_to_end(const line_reader& reader);
 // Reads the next line (or piece of a long line) into `line`; false at end of
 // file or when the read fails, with `line` then empty.
 bool read_line(line_reader& reader, message_line& line);

@@ -9,6 +9,7 @@
 
 #include "INCLUDE_U/numbers.h"
 #include "listing/eml_program.h"
+#include "listing/file_hashes.h"
 #include "listing/line_reader.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
@@ -102,6 +103,8 @@ message_line s_line;
 message_line s_second_line;
 message_line s_look_ahead;
 message_fields s_fields;
+// The digests of the file being read, when the settings ask for hash columns.
+file_hashes s_hashes;
 
 bool quoting() { return g_settings->quote_fields != 0; }
 
@@ -731,6 +734,12 @@ void write_date_time(record_writer& out, const parsed_date& date) {
   write_field(out, text.view(), quoting());
 }
 
+// The hash columns as the settings ask for them: MD5 (hash), SHA-1, SHA-256.
+void choose_hash_columns_from_settings() {
+  choose_hash_columns(s_hashes, g_settings->hash != 0, g_settings->sha1 != 0,
+                      g_settings->sha2 != 0);
+}
+
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
 void write_progress_line(std::string_view name, int64_t size) {
   std::string_view digits = format_thousands64(size);
@@ -794,6 +803,7 @@ scan_result read_attached_fields(message_fields& fields) {
     }
     if (got == marked_read::line) scan_text(scan, text);
   }
+  if (s_reader.hashes) finish_file_hashes(*s_reader.hashes, read_to_end(s_reader));
   close_line_reader(s_reader);
   return result;
 }
@@ -824,6 +834,11 @@ void write_listing_header(std::FILE* stream) {
     if (!first) write_delimiter(out);
     write_field(out, column, quoting());
     first = false;
+  }
+  choose_hash_columns_from_settings();
+  for (std::size_t i = 0; i < s_hashes.count; ++i) {
+    write_delimiter(out);
+    write_field(out, hash_column_name(s_hashes.kinds[i]), quoting());
   }
   flush(out);
 }
@@ -892,6 +907,10 @@ void write_record_end(std::FILE* stream, message_fields& fields) {
     write_delimiter(out);
     write_field(out, field->view(), quoted);
   }
+  for (std::size_t i = 0; i < s_hashes.count; ++i) {
+    write_delimiter(out);
+    write_field(out, s_hashes.texts[i].view(), quoted);
+  }
   flush(out);
 }
 
@@ -907,6 +926,11 @@ void scan_opened_message(const std::string& path, read_handle file, int64_t size
   write_progress_line(name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
   attach_line_reader(s_reader, file, size);
+  choose_hash_columns_from_settings();
+  if (s_hashes.count != 0) {
+    start_file_hashes(s_hashes);
+    s_reader.hashes = &s_hashes;
+  }
   scan_result result = read_attached_fields(s_fields);
   write_record_end(g_out_file, s_fields);
   note_whole_record();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -358,6 +360,8 @@ namespace {
 struct listing_run {
   char delimiter = '|';
   bool quoted = false;
+  int64_t size = 2048;   // the size the file was found to have
+  bool digests = false;  // MD5, SHA-1 and SHA-256 columns
 };
 
 // Runs scan_message on one file with the listing going to a file, and returns
@@ -367,6 +371,7 @@ std::string listing_of(const temp_tree& tree, const std::string& message_path,
   create_run_settings();
   g_delimiter = run.delimiter;
   g_settings->quote_fields = run.quoted;
+  g_settings->hash = g_settings->sha1 = g_settings->sha2 = run.digests;
   std::FILE* saved = g_out_file;
   g_out_file = g_platform.open_stream(tree.path("listing.txt"), "w");
   EXPECT_NE(g_out_file, nullptr);
@@ -374,7 +379,7 @@ std::string listing_of(const temp_tree& tree, const std::string& message_path,
   file_dates dates;
   dates.write_time = {3, 12, 2012, 14, 7, 0, 0};
   write_listing_header(g_out_file);
-  scan_message(message_path, 2048, dates);
+  scan_message(message_path, run.size, dates);
   std::fclose(g_out_file);
   g_out_file = saved;
   create_run_settings();
@@ -497,4 +502,61 @@ TEST(listing_record, quoted_mode_doubles_quotes_only_with_the_comma) {
     std::string record = listing.substr(listing.find('\n'));
     EXPECT_EQ(record, c.record);
   }
+}
+
+namespace {
+
+int64_t (*s_real_read)(read_handle, void*, int64_t) = nullptr;
+int64_t s_bytes_before_trouble = 0;
+int64_t s_trouble = -1;  // what reads give after those bytes: -1 an error, 0 an early end
+
+int64_t read_then_stop(read_handle file, void* buffer, int64_t size) {
+  if (s_bytes_before_trouble <= 0) return s_trouble;
+  int64_t got = s_real_read(file, buffer, std::min(size, s_bytes_before_trouble));
+  if (got > 0) s_bytes_before_trouble -= got;
+  return got;
+}
+
+}  // namespace
+
+TEST(listing_record, digests_only_of_files_read_to_their_end) {
+  temp_tree tree;
+  std::string content = "Subject: cut\r\n";
+  for (int i = 0; i < 700; ++i) content += std::string(99, 'y') + "\r\n";
+  tree.write("m.eml", content);
+  const int64_t size = static_cast<int64_t>(content.size());
+  const std::string whole =
+      "|(#1:) Subject: cut  | Unknown  |||54934347c1c72ccd6b0184d0344f7eaf|"
+      "ee75ebe16f635931318a1b8f2410fe20eed1bea2|"
+      "cea43fcf71723eab335635a3661f25d68adc798393430ca5c8239f0f024eba68";
+  const std::string none = "|(#1:) Subject: cut  | Unknown  |||||";
+  struct row {
+    const char* what;
+    int64_t read_limit;  // bytes per read
+    int64_t good_bytes;  // bytes read before the trouble
+    int64_t trouble;
+    int64_t size;
+    std::string tail;
+  };
+  const row rows[] = {
+      {"whole", int64_t{1} << 30, size, 0, size, whole},
+      // Three bytes a read: CRs held back at every chunk end are hashed once.
+      {"short reads", 3, size, 0, size, whole},
+      {"read error after the first chunk", int64_t{1} << 30, 65536, -1, size, none},
+      {"cut short after the first chunk", int64_t{1} << 30, 65536, 0, size, none},
+      {"found larger than it is", int64_t{1} << 30, size, 0, size + 1, none},
+  };
+  for (const row& r : rows) {
+    scoped_short_reads reads(r.read_limit);
+    s_real_read = g_platform.read_bytes;
+    g_platform.read_bytes = read_then_stop;
+    s_bytes_before_trouble = r.good_bytes;
+    s_trouble = r.trouble;
+    std::string listing = listing_of(tree, tree.path("m.eml"), {'|', false, r.size, true});
+    EXPECT_TRUE(listing.ends_with(r.tail)) << r.what << "\n" << listing;
+  }
+  // A file that cannot be opened has no digest either.
+  std::string listing = listing_of(tree, tree.path("missing.eml"), {'|', false, 0, true});
+  EXPECT_TRUE(listing.ends_with("| Unknown  |||||")) << listing;
+  EXPECT_TRUE(listing.starts_with(std::string(k_plain_header) + "|MD5|SHA-1|SHA-256\n")) << listing;
 }

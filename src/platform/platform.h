@@ -90,6 +90,20 @@ enum class failure_kind {
   no_resources,  // memory or descriptors ran out
   other,         // anything else: permission, a device error, a name the system refuses
 };
+// Message files and directories read whose last-access time the system was
+// not told to keep (POSIX: O_NOATIME refused, as it is to anyone but the owner;
+// Windows: no right to write the file's attributes).
+struct access_time_counts {
+  int64_t files = 0;
+  int64_t directories = 0;
+};
+#ifdef _WIN32
+inline constexpr const char* k_access_time_refusal =
+    "no right to write their attributes (read-only media or no permission)";
+#else
+inline constexpr const char* k_access_time_refusal =
+    "only a file's owner (or root) may ask the system to keep it";
+#endif
 
 struct find_state;  // an open directory search
 using read_handle = intptr_t;
@@ -204,6 +218,9 @@ struct platform_table {
   // Opens standard input, output and error on the null device where they are
   // closed, so that no file opened later takes their place.
   void (*open_standard_streams)();
+  // Message files and directories opened so far whose last-access time could
+  // not be kept; every other one opened for reading keeps it.
+  access_time_counts (*access_times_not_kept)();
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -16,8 +16,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "INCLUDE_U/text.h"
@@ -153,6 +155,46 @@ dir_identity identity_of(const struct stat& st) {
   id.volume = static_cast<uint64_t>(st.st_dev);
   id.index_low = static_cast<uint64_t>(st.st_ino);
   return id;
+}
+
+// Files and directories whose last-access time an open could not keep.
+access_time_counts s_access_times;
+// Device and inode of the directories counted there: a directory is opened
+// once per search of it, but counted once.
+std::set<std::pair<uint64_t, uint64_t>> s_counted_directories;
+
+void count_access_time_not_kept(int fd, bool directory) {
+  if (!directory) {
+    ++s_access_times.files;
+    return;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) return;
+  dir_identity id = identity_of(st);
+  if (s_counted_directories.insert({id.volume, id.index_low}).second) ++s_access_times.directories;
+}
+
+// Opens for reading without changing the last-access time: O_NOATIME, which
+// the system grants only to the owner (or a process that may act as owner).
+// Refused (EPERM), the open is made plainly and counted.
+int open_keeping_access_time(int at, const char* name, int flags, bool directory) {
+#ifdef O_NOATIME
+  int kept = open_freeing_descriptors([&] { return openat(at, name, flags | O_NOATIME); });
+  if (kept >= 0 || errno != EPERM) return kept;
+#endif
+  int fd = open_freeing_descriptors([&] { return openat(at, name, flags); });
+  if (fd >= 0) count_access_time_not_kept(fd, directory);
+  return fd;
+}
+
+// Opens a path of any length without changing its last-access time; -1 with
+// the failure noted.
+int open_path_keeping_access_time(const std::string& path, int flags, bool directory) {
+  reached_path reached;
+  int fd = -1;
+  if (reach(path, reached)) fd = open_keeping_access_time(reached.at, reached.name, flags, directory);
+  if (fd < 0) note_failure(errno);
+  return fd;
 }
 
 struct find_state_posix {
@@ -362,7 +404,8 @@ find_state* start_search(const std::string& pattern, bool names_only, dir_entry&
   search->names_only = names_only;
   // Opened even for a kept listing: a directory that can no longer be read is
   // not searched, and links and unknown types are looked up relative to it.
-  int fd = open_path(search->directory, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open_path_keeping_access_time(
+      search->directory, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC, true);
   if (fd >= 0) {
     search->dir = fdopendir(fd);
     if (!search->dir) {
@@ -619,7 +662,7 @@ void posix_open_standard_streams() {
 
 read_handle posix_open_for_reading(const std::string& path) {
   // Non-blocking open: a FIFO without a writer must not hang the walk.
-  int fd = open_path(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open_path_keeping_access_time(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, false);
   return fd < 0 ? k_no_file : static_cast<read_handle>(fd);
 }
 
@@ -653,8 +696,7 @@ read_handle posix_open_and_look_up(const std::string& path, dir_entry& entry) {
   }
   // No controlling terminal, no wait for a FIFO's writer: the type is known only
   // once the file is open.
-  int fd = open_freeing_descriptors(
-      [&] { return openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+  int fd = open_keeping_access_time(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, false);
   if (fd < 0) {
     note_failure(errno);
     return k_no_file;
@@ -876,6 +918,8 @@ failure_kind posix_last_failure(std::string& reason) {
   }
 }
 
+access_time_counts posix_access_times_not_kept() { return s_access_times; }
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -926,6 +970,7 @@ const platform_table& native_platform() {
       .last_failure = posix_last_failure,
       .open_regular_stream = posix_open_regular_stream,
       .open_standard_streams = posix_open_standard_streams,
+      .access_times_not_kept = posix_access_times_not_kept,
   };
   return table;
 }

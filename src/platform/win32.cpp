@@ -337,16 +337,41 @@ void win_open_standard_streams() {
   }
 }
 
+// Message files opened whose last-access time could not be kept.
+access_time_counts s_access_times;
+
+HANDLE open_message_file(const std::wstring& path, DWORD access) {
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// Opens for reading and tells the system not to update the last-access time
+// through this handle (the all-ones FILETIME), which takes the right to write
+// attributes. Where that right is refused (read-only media, no permission) the
+// file is opened for reading only and counted.
 read_handle win_open_for_reading(const std::string& path) {
-  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  std::wstring name = long_form(path);
+  HANDLE h = open_message_file(name, GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+  if (h != INVALID_HANDLE_VALUE) {
+    FILETIME keep = {0xFFFFFFFF, 0xFFFFFFFF};
+    if (!SetFileTime(h, nullptr, &keep, nullptr)) ++s_access_times.files;
+    return reinterpret_cast<read_handle>(h);
+  }
+  DWORD error = GetLastError();
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_WRITE_PROTECT) {
+    note_failure(error);
+    return k_no_file;
+  }
+  h = open_message_file(name, GENERIC_READ);
   if (h == INVALID_HANDLE_VALUE) {
     note_failure(GetLastError());
     return k_no_file;
   }
+  ++s_access_times.files;
   return reinterpret_cast<read_handle>(h);
 }
+
+access_time_counts win_access_times_not_kept() { return s_access_times; }
 
 // The look-up costs no more than the open here, and it comes first so that only
 // regular files are opened.
@@ -560,6 +585,7 @@ const platform_table& native_platform() {
       .last_failure = win_last_failure,
       .open_regular_stream = win_open_regular_stream,
       .open_standard_streams = win_open_standard_streams,
+      .access_times_not_kept = win_access_times_not_kept,
   };
   return table;
 }

@@ -128,7 +128,13 @@ void write_screen_summary(int64_t elapsed) {
   write_text(stderr, unreadable_count_text(g_unreadable_count));
   std::fputs("  Elapsed: ", stderr);
   write_text(stderr, elapsed_text(elapsed));
-  std::fputs("\n\n", stderr);
+  std::fputs("\n", stderr);
+  access_time_counts not_kept = g_platform.access_times_not_kept();
+  if (not_kept.files != 0 || not_kept.directories != 0) {
+    std::fputs("  ", stderr);
+    write_text(stderr, access_times_line(not_kept).view());
+  }
+  std::fputs("\n", stderr);
   std::fputs("\n", stderr);
 }
 

@@ -5,6 +5,7 @@
 
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/text.h"
+#include "platform/digest.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
@@ -270,10 +271,6 @@ void show_version() {
 }
 
 void show_code_notice() {
-  std::fputs(
-      "\nMAILSIFT carries no third-party SHA-2 hashing code, so no redistribution\n"
-      "conditions of such code apply. The hash options of the tool family are\n"
-      "accepted and stored, but this program computes no hashes.\n",
-      stdout);
+  write_text(stdout, digest_code_notice());
   exit_directly(k_exit_illegal_option);
 }

@@ -106,3 +106,22 @@ TEST(last_access, the_real_setting_of_an_existing_directory_is_known) {
   EXPECT_TRUE(value == 0 || value == 1) << value;
   EXPECT_EQ(read_last_access_setting(tree.path("no-such-directory")), -1);
 }
+TEST(last_access, access_times_line_counts_what_could_not_be_kept) {
+  std::string items = k_windows ? "message files" : "message files and directories";
+  std::string why = std::string(" read: ") + k_access_time_refusal + "\n";
+  struct row {
+    access_time_counts counts;
+    std::string line;
+  };
+  const row rows[] = {
+      {{0, 0}, "Last Access Dates of the " + items + " read: left unchanged\n"},
+      {{1, 0}, "Last Access Dates could not be kept for 1 file" + why},
+      {{2, 0}, "Last Access Dates could not be kept for 2 files" + why},
+      {{0, 1}, "Last Access Dates could not be kept for 1 directory" + why},
+      {{1, 2}, "Last Access Dates could not be kept for 1 file and 2 directories" + why},
+      {{123456789012, 0}, "Last Access Dates could not be kept for 123456789012 files" + why},
+  };
+  for (const row& r : rows) {
+    EXPECT_EQ(access_times_line(r.counts).view(), r.line) << r.counts.files;
+  }
+}

@@ -247,5 +247,6 @@ void write_run_log_trailer(int reason) {
   write_text(g_acct_file, elapsed_text(g_end_time - g_start_time));
   std::fputs("\n", g_acct_file);
   report_last_access(g_acct_file, g_last_access_setting);
+  report_access_times(g_acct_file, g_last_access_setting, g_platform.access_times_not_kept());
   std::fputs("\n", g_acct_file);
 }

@@ -160,31 +160,68 @@ TEST(run_log, initial_directory_drops_the_long_path_prefix) {
   EXPECT_EQ(logged([] { write_initial_directory(); }), "");
 }
 
+namespace {
+// What the fake platform says of kept last-access dates.
+access_time_counts s_not_kept;
+}  // namespace
+
 TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
   scoped_platform swap;
   use_fake_clock_and_zone();
+  g_platform.access_times_not_kept = [] { return s_not_kept; };
   struct row {
     int reason;
     int32_t directories;
     int32_t files;
     int64_t elapsed;
     int last_access;
+    access_time_counts not_kept;
     std::string text;
   };
   const std::string finished = "\n\n  Finished: Wed Aug 14 09:30:21 2013\n";
   const std::string on = "    Last Access Date UPDATE is turned ON\n";
+  const std::string kept = std::string("    Last Access Dates of the ") +
+                           (k_windows ? "message files" : "message files and directories") +
+                           " read: left unchanged\n";
+  const std::string not_kept = std::string("    Last Access Dates could not be kept for 3 files ") +
+                               "and 1 directory read: " + k_access_time_refusal + "\n";
   const row rows[] = {
-      {0, 1, 12, 3725, 0,
+      {0,
+       1,
+       12,
+       3725,
+       0,
+       {},
        "\n  1 directory, 12 files\n" + finished + "  Elapsed:  1 hrs. 2 mins. 5 secs.\n" + on +
-           "\n"},
-      {2, 0, 0, 59, 1,
+           kept + "\n"},
+      {2,
+       0,
+       0,
+       59,
+       1,
+       {3, 1},
        "\n Abnormal termination. Reason: USER_ABORTED\n  0 directories, 0 files\n" + finished +
            "  Elapsed:  0 hrs. 0 mins. 59 secs.\n" +
-           "    Last Access Date UPDATE is turned ***** OFF *****\n\n"},
-      {6, 2, 3, 86400, 0,
+           "    Last Access Date UPDATE is turned ***** OFF *****\n" + not_kept + "\n"},
+      {6,
+       2,
+       3,
+       86400,
+       0,
+       {},
        "\n Abnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION\n  2 directories, 3 "
        "files\n" +
-           finished + "  Elapsed:  24 hrs. 0 mins. 0 secs.\n" + on + "\n"},
+           finished + "  Elapsed:  24 hrs. 0 mins. 0 secs.\n" + on + kept + "\n"},
+      // A setting of no known meaning leaves the report's line open: it is ended
+      // before the line on this run.
+      {0,
+       1,
+       1,
+       1,
+       7,
+       {},
+       "\n  1 directory, 1 files\n" + finished + "  Elapsed:  0 hrs. 0 mins. 1 secs.\n" +
+           "    Last Access Date UPDATE is \n" + kept + "\n"},
   };
   for (const row& r : rows) {
     g_end_time = k_now;
@@ -192,7 +229,10 @@ TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
     g_dir_count = r.directories;
     g_file_count = r.files;
     g_last_access_setting = r.last_access;
+    s_not_kept = r.not_kept;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(logged([&] { write_run_log_trailer(r.reason); }), r.text) << r.reason;
+    testing::internal::GetCapturedStdout();
   }
   g_start_time = g_end_time = 0;
   g_dir_count = g_file_count = 0;

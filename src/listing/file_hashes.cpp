@@ -1,0 +1,72 @@
+#include "listing/file_hashes.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+// Whether the run has said that a kind of digest cannot be had.
+bool s_said_unavailable[k_digest_kinds] = {};
+
+// A column that stays empty for want of its digest is named once, on standard
+// error, so that an empty column is not taken for a file that was not read.
+void say_unavailable(digest_kind kind) {
+  bool& said = s_said_unavailable[static_cast<std::size_t>(kind)];
+  if (said) return;
+  said = true;
+  std::fprintf(stderr,
+               "\nmailsift: the system's cryptography gives no %.*s digest; "
+               "its column stays empty\n",
+               static_cast<int>(hash_column_name(kind).size()), hash_column_name(kind).data());
+}
+
+}  // namespace
+
+void choose_hash_columns(file_hashes& hashes, bool md5, bool sha1, bool sha256) {
+  hashes.count = 0;
+  for (auto [wanted, kind] : {std::pair{md5, digest_kind::md5}, std::pair{sha1, digest_kind::sha1},
+                              std::pair{sha256, digest_kind::sha256}}) {
+    if (wanted) hashes.kinds[hashes.count++] = kind;
+  }
+}
+
+std::string_view hash_column_name(digest_kind kind) {
+  switch (kind) {
+    case digest_kind::md5:
+      return "MD5";
+    case digest_kind::sha1:
+      return "SHA-1";
+    case digest_kind::sha256:
+      return "SHA-256";
+  }
+  return "";
+}
+
+void start_file_hashes(file_hashes& hashes) {
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    hashes.texts[i].clear();
+    hashes.states[i] = digest_start(hashes.kinds[i]);
+    hashes.failed[i] = hashes.states[i] == nullptr;
+    if (hashes.failed[i]) say_unavailable(hashes.kinds[i]);
+  }
+}
+
+void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    if (!hashes.failed[i] && !digest_add(hashes.states[i], bytes, size)) hashes.failed[i] = true;
+  }
+}
+
+void finish_file_hashes(file_hashes& hashes, bool read_to_end) {
+  static constexpr char k_hex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    digest_value value;
+    // Finished even when unused, so that the state is ready for the next file.
+    bool finished = hashes.states[i] && digest_finish(hashes.states[i], value);
+    if (!finished || hashes.failed[i] || !read_to_end) continue;
+    for (std::size_t b = 0; b < value.size; ++b) {
+      hashes.texts[i].push_back(k_hex[value.bytes[b] >> 4]);
+      hashes.texts[i].push_back(k_hex[value.bytes[b] & 0xF]);
+    }
+  }
+}

@@ -1,0 +1,62 @@
+// Digests through OpenSSL's EVP interface (libcrypto).
+#include <openssl/evp.h>
+#include <openssl/opensslv.h>
+
+#include "platform/digest.h"
+
+struct digest_state {
+  EVP_MD_CTX* context = nullptr;
+};
+
+namespace {
+
+digest_state s_states[k_digest_kinds];
+
+const EVP_MD* algorithm_of(digest_kind kind) {
+  switch (kind) {
+    case digest_kind::md5:
+      return EVP_md5();
+    case digest_kind::sha1:
+      return EVP_sha1();
+    case digest_kind::sha256:
+      return EVP_sha256();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+digest_state* digest_start(digest_kind kind) {
+  digest_state& state = s_states[static_cast<std::size_t>(kind)];
+  if (!state.context) state.context = EVP_MD_CTX_new();
+  const EVP_MD* algorithm = algorithm_of(kind);
+  if (!state.context || !algorithm) return nullptr;
+  if (EVP_DigestInit_ex(state.context, algorithm, nullptr) != 1) return nullptr;
+  return &state;
+}
+
+bool digest_add(digest_state* state, const void* bytes, std::size_t size) {
+  return state && EVP_DigestUpdate(state->context, bytes, size) == 1;
+}
+
+bool digest_finish(digest_state* state, digest_value& out) {
+  unsigned int size = 0;
+  if (!state || EVP_DigestFinal_ex(state->context, out.bytes.data(), &size) != 1) return false;
+  out.size = size;
+  return true;
+}
+
+std::string_view digest_code_notice() {
+  return "\nThe MD5, SHA-1 and SHA-256 digests of the hash options come from OpenSSL's\n"
+         "libcrypto, linked from the system (built against " OPENSSL_VERSION_TEXT
+         "),\n"
+         "not from code carried in this program. "
+#if defined(OPENSSL_VERSION_MAJOR) && OPENSSL_VERSION_MAJOR >= 3
+         "OpenSSL is distributed under the\n"
+         "Apache License 2.0 (https://www.openssl.org/source/license.html): whoever\n"
+#else
+         "OpenSSL is distributed under the\n"
+         "OpenSSL and SSLeay licences (https://www.openssl.org/source/license.html): whoever\n"
+#endif
+         "passes it on with this program follows the conditions of that licence.\n";
+}

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "run/help_screen.h"
-#include "run/version.h"
+#include "settings/help_screen.h"
+#include "settings/version.h"
 #include "test_util.h"
 
 namespace {

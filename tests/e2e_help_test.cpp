@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "run/help_screen.h"
+#include "settings/help_screen.h"
 #include "test_util.h"
 
 namespace {

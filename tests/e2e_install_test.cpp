@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "run/version.h"
 #include "settings/eml_options.h"
 #include "settings/ini_keys.h"
 #include "settings/long_options.h"
+#include "settings/version.h"
 #include "test_util.h"
 
 #ifndef _WIN32

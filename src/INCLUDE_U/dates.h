@@ -7,6 +7,27 @@
 
 #include "platform/platform.h"
 
+// Calendar parts of one file time.
+struct date_parts {
+  int32_t month = 0;
+  int32_t day = 0;
+  int32_t year = 0;
+  int32_t hour = 0;
+  int32_t minute = 0;
+  int32_t second = 0;
+  int32_t millisecond = 0;
+};
+
+// The three times of one file, as calendar parts and as raw ticks (UTC).
+struct file_dates {
+  date_parts write_time;
+  date_parts access_time;
+  date_parts create_time;
+  file_ticks create_raw = 0;
+  file_ticks access_raw = 0;
+  file_ticks write_raw = 0;
+};
+
 // Narrow copy of a date value (names are UTF-8 already: the bytes are kept),
 // at most 1039 bytes.
 std::string narrow_text(std::string_view text);

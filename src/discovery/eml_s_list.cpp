@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/select_file.h"
 #include "platform/platform.h"
-#include "run/terminate.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // One more byte than a line may hold, for the carriage return of a CR LF line end.
 using list_line = bounded_text<k_list_line_limit + 1>;
 
-enum class line_read { line, too_long, end_of_file };
+enum class line_read { line, too_long, end_of_file, interrupted };
 
 // Bytes of an overlong line skipped between two looks for an interrupt.
 constexpr int64_t k_skip_poll_interval = 1 << 16;
@@ -32,7 +32,7 @@ line_read read_list_line(std::FILE* list, list_line& line) {
       overflow = true;
       // A line without end (a sparse file of zeros) must not stop an interrupt.
       if (++skipped % k_skip_poll_interval == 0 && interrupt_pending()) {
-        terminate_run(k_exit_user_aborted);
+        return line_read::interrupted;
       }
     }
     c = std::getc(list);
@@ -82,28 +82,41 @@ entry_result split_list_name(std::string_view name, std::string& dir, std::strin
   return entry_result::named;
 }
 
-}  // namespace
-
-void read_source_list(std::FILE* list, list_entry_handler handler) {
+// Reads the list, handing each named file to `take` until it asks to stop.
+template <typename handler>
+stop_reason read_list_entries(std::FILE* list, handler take) {
   static list_line line;
   std::string dir;
   std::string file;
   for (int line_number = 1;; ++line_number) {
-    if (abort_key_pressed()) terminate_run(k_exit_user_aborted);
+    if (abort_key_pressed()) return stop_reason::interrupted;
     line_read read = read_list_line(list, line);
-    if (read == line_read::end_of_file) return;
+    if (read == line_read::interrupted) return stop_reason::interrupted;
+    if (read == line_read::end_of_file) return stop_reason::go_on;
     if (read == line_read::too_long) {
       report_too_long(line_number);
       continue;
     }
     // An empty line ends the list.
-    if (line.empty()) return;
+    if (line.empty()) return stop_reason::go_on;
     entry_result result = split_list_name(name_of_line(line.view()), dir, file);
     if (result == entry_result::too_long) report_too_long(line_number);
-    if (result == entry_result::named) handler(dir, file);
+    if (result != entry_result::named) continue;
+    stop_reason stop = take(dir, file);
+    if (stop != stop_reason::go_on) return stop;
   }
 }
 
-void process_source_list() {
-  if (g_source_list_file) read_source_list(g_source_list_file, select_file);
+}  // namespace
+
+stop_reason read_source_list(std::FILE* list, list_entry_handler handler) {
+  return read_list_entries(list, [handler](const std::string& dir, const std::string& name) {
+    handler(dir, name);
+    return stop_reason::go_on;
+  });
+}
+
+stop_reason process_source_list() {
+  if (!g_source_list_file) return stop_reason::go_on;
+  return read_list_entries(g_source_list_file, select_file);
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "INCLUDE_U/stops.h"
+
 // Longest list line and longest full path (long-path prefix included) taken, in bytes.
 inline constexpr std::size_t k_list_line_limit = 32767;
 inline constexpr std::size_t k_list_path_limit = 32767;
@@ -12,9 +14,11 @@ inline constexpr std::size_t k_list_path_limit = 32767;
 // and the file name.
 using list_entry_handler = void (*)(const std::string& dir, const std::string& name);
 
-// Reads g_source_list_file line by line and hands each named file to select_file.
-void process_source_list();
+// Reads g_source_list_file line by line and hands each named file to select_file;
+// interrupted when the user interrupts, else the first stop select_file returns,
+// else go_on at the end of the list.
+stop_reason process_source_list();
 // Reads a list from `list` up to its end or its first empty line and hands each
 // named file to `handler`. A line whose path is too long is skipped with a message
-// naming its line number on standard error.
-void read_source_list(std::FILE* list, list_entry_handler handler);
+// naming its line number on standard error. Stops only for an interrupt.
+stop_reason read_source_list(std::FILE* list, list_entry_handler handler);

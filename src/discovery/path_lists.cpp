@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
+#include "INCLUDE_U/unreadable.h"
 #include "platform/platform.h"
-#include "run/terminate.h"
-#include "run/unreadable.h"
 #include "settings/setting_messages.h"
 
 std::vector<std::string> g_paths;
@@ -53,7 +53,7 @@ void add_path(std::string_view path) {
   if (g_paths.size() >= k_list_limit) {
     say_setting_formatted("\nToo many starting paths: at most %d can be given\n",
                           static_cast<int>(k_list_limit));
-    terminate_run(k_exit_illegal_option);
+    end_start_up(k_exit_illegal_option);
   }
   g_paths.push_back(stored);
 }
@@ -91,7 +91,7 @@ void add_filetype(std::string_view pattern) {
   if (g_filetypes.size() >= k_list_limit) {
     say_setting_formatted("\nToo many file types: at most %d can be given\n",
                           static_cast<int>(k_list_limit));
-    terminate_run(k_exit_illegal_option);
+    end_start_up(k_exit_illegal_option);
   }
   g_filetypes.emplace_back(pattern);
 }

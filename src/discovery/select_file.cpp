@@ -2,10 +2,10 @@
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
+#include "INCLUDE_U/unreadable.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "run/unreadable.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -167,7 +167,7 @@ void close_if_open(read_handle file) {
 
 // The file's entry by its path, else by the wildcard search that finds names the
 // system spells differently. A file that vanished is skipped without a word; any
-// other failure is named (and ends the run when memory or descriptors ran out).
+// other failure is named (and stops the run when memory or descriptors ran out).
 bool look_up(const std::string& path, const std::string& name, dir_entry& entry) {
   if (g_platform.lookup_file(path, entry)) return true;
   std::string reason;
@@ -190,8 +190,8 @@ bool open_selected(const std::string& path, bool is_file, read_handle& file) {
   return !refused;
 }
 
-void select(const std::string& dir, const std::string& name, bool listed_as_file) {
-  if (name == "." || name == "..") return;
+stop_reason select(const std::string& dir, const std::string& name, bool listed_as_file) {
+  if (name == "." || name == "..") return stop_reason::go_on;
   // The complete path and the entry are reused from file to file, so that a file
   // costs no allocation here.
   static std::string path;
@@ -201,7 +201,7 @@ void select(const std::string& dir, const std::string& name, bool listed_as_file
   // Opening first spares walking the path twice; what cannot be opened that way
   // is looked up by name, as everything else is.
   read_handle file = listed_as_file ? g_platform.open_and_look_up(path, entry) : k_no_file;
-  if (file == k_no_file && !look_up(path, name, entry)) return;
+  if (file == k_no_file && !look_up(path, name, entry)) return failure_stop();
   file_dates dates = listing_dates(entry, g_settings->zulu != 0);
   int64_t size = entry.size;
   uint32_t attributes = entry.attributes;
@@ -211,17 +211,27 @@ void select(const std::string& dir, const std::string& name, bool listed_as_file
     attributes = change_attributes(path, attributes);
     passes = g_settings->directory_mode <= 1 || (attributes & k_attr_directory) != 0;
   }
-  if (!passes) return close_if_open(file);
+  if (!passes) {
+    close_if_open(file);
+    return stop_reason::go_on;
+  }
   bool is_file = (attributes & k_attr_directory) == 0;
-  if (file == k_no_file && !open_selected(path, is_file, file)) return;
+  bool opened = file != k_no_file || open_selected(path, is_file, file);
+  if (failure_stop() != stop_reason::go_on) {
+    close_if_open(file);
+    return failure_stop();
+  }
+  if (!opened) return stop_reason::go_on;
   if (is_file) ++g_file_count;
-  scan_opened_message(path, file, size, dates);
+  return scan_opened_message(path, file, size, dates);
 }
 
 }  // namespace
 
-void select_file(const std::string& dir, const std::string& name) { select(dir, name, false); }
+stop_reason select_file(const std::string& dir, const std::string& name) {
+  return select(dir, name, false);
+}
 
-void select_walked_file(const std::string& dir, const dir_entry& entry) {
-  select(dir, entry.name, (entry.attributes & k_attr_directory) == 0);
+stop_reason select_walked_file(const std::string& dir, const dir_entry& entry) {
+  return select(dir, entry.name, (entry.attributes & k_attr_directory) == 0);
 }

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
+#include "INCLUDE_U/unreadable.h"
 #include "discovery/path_lists.h"
 #include "discovery/select_file.h"
 #include "discovery/wildcard.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
-#include "run/unreadable.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -26,15 +26,11 @@ bool is_on_walk_path(const dir_identity& id) {
   return false;
 }
 
-void check_abort_key() {
-  if (abort_key_pressed()) terminate_run(k_exit_user_aborted);
-}
-
 bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
 
 // After a directory search failed or ended early. The processing pass names the
 // directory; the counting pass leaves that to it, so that nothing is named twice,
-// but ends the run as soon as memory or descriptors run out. True when the search
+// but stops as soon as memory or descriptors run out. True when the search
 // failed.
 bool report_directory_failure(const std::string& dir) {
   std::string reason;
@@ -63,39 +59,42 @@ void count_file(const std::string& dir, const dir_entry& entry) {
   }
 }
 
-void handle_file(const std::string& dir, const dir_entry& entry) {
+stop_reason handle_file(const std::string& dir, const dir_entry& entry) {
   if (g_counting && g_settings->output_mode) {
     count_file(dir, entry);
   } else if (!g_settings->exclude || !is_excluded(entry.name)) {
-    select_walked_file(dir, entry);
+    return select_walked_file(dir, entry);
   }
+  return stop_reason::go_on;
 }
 
 // Walks every subdirectory of the open enumeration, each completely before the
 // next entry is read.
-void walk_subdirectories(const std::string& dir, find_state* search, dir_entry& entry) {
+stop_reason walk_subdirectories(const std::string& dir, find_state* search, dir_entry& entry) {
   do {
-    check_abort_key();
+    if (abort_key_pressed()) return stop_reason::interrupted;
     if ((entry.attributes & k_attr_directory) == 0 || is_dot_entry(entry.name)) continue;
     if (!g_counting) ++g_dir_count;
-    walk_directory(dir + entry.name + k_path_separator);
+    stop_reason stop = walk_directory(dir + entry.name + k_path_separator);
+    if (stop != stop_reason::go_on) return stop;
   } while (g_platform.find_next(search, entry));
   report_directory_failure(dir);
+  return failure_stop();
 }
 
 }  // namespace
 
-void walk_directory(const std::string& dir) {
+stop_reason walk_directory(const std::string& dir) {
   ++g_depth;
   if (g_settings->level_depth != 0 && g_depth > g_settings->level_depth - 1) {
     --g_depth;
-    return;
+    return stop_reason::go_on;
   }
   dir_identity id;
   bool identified = g_platform.directory_identity(dir, id);
   if (identified && is_on_walk_path(id)) {
     --g_depth;
-    return;
+    return stop_reason::go_on;
   }
   dir_entry entry;
   // Only names and the directory bit matter here: a full look-up of every file
@@ -104,21 +103,23 @@ void walk_directory(const std::string& dir) {
   if (!search) {
     report_directory_failure(dir);
     --g_depth;
-    return;
+    return failure_stop();
   }
   if (identified) s_walk_path.push_back(id);
+  stop_reason stop = stop_reason::go_on;
   if (g_settings->recurse) {
-    walk_subdirectories(dir, search, entry);
+    stop = walk_subdirectories(dir, search, entry);
   } else if (!g_counting) {
     ++g_dir_count;
   }
   g_platform.find_close(search);
-  scan_directory_files(dir);
+  if (stop == stop_reason::go_on) stop = scan_directory_files(dir);
   if (identified) s_walk_path.pop_back();
   --g_depth;
+  return stop;
 }
 
-void scan_directory_files(const std::string& dir) {
+stop_reason scan_directory_files(const std::string& dir) {
   // The counting pass adds up sizes; the processing pass hands names to the file
   // selection, which looks each file up itself.
   bool counting = g_counting && g_settings->output_mode;
@@ -131,17 +132,23 @@ void scan_directory_files(const std::string& dir) {
     // A pattern that matches nothing is no failure; a directory that cannot be
     // read is named once, not once per pattern.
     if (!search) {
-      if (report_directory_failure(dir)) return;
+      if (report_directory_failure(dir)) return failure_stop();
       continue;
     }
+    stop_reason stop = stop_reason::go_on;
     do {
-      check_abort_key();
-      if ((entry.attributes & k_attr_directory) == 0) handle_file(dir, entry);
-    } while (g_platform.find_next(search, entry));
-    bool failed = report_directory_failure(dir);
+      if (abort_key_pressed()) {
+        stop = stop_reason::interrupted;
+        break;
+      }
+      if ((entry.attributes & k_attr_directory) == 0) stop = handle_file(dir, entry);
+    } while (stop == stop_reason::go_on && g_platform.find_next(search, entry));
+    bool failed = stop == stop_reason::go_on && report_directory_failure(dir);
     g_platform.find_close(search);
-    if (failed) return;
+    if (stop != stop_reason::go_on) return stop;
+    if (failed) return failure_stop();
   }
+  return stop_reason::go_on;
 }
 
 bool is_excluded(std::string_view name) {

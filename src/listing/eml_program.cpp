@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
 
@@ -99,7 +99,7 @@ void open_output_file() {
   }
   if (g_settings->append_output && !g_settings->output_mode) {
     say_setting("\n\tNeed output file name if -a is chosen\n");
-    terminate_run(k_exit_illegal_option);
+    end_start_up(k_exit_illegal_option);
   }
 }
 

@@ -8,13 +8,13 @@
 #include <utility>
 
 #include "INCLUDE_U/numbers.h"
+#include "INCLUDE_U/stops.h"
+#include "INCLUDE_U/unreadable.h"
 #include "listing/eml_program.h"
 #include "listing/file_hashes.h"
 #include "listing/line_reader.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
-#include "run/unreadable.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -766,13 +766,6 @@ void write_progress_line(std::string_view name, int64_t size) {
 
 }  // namespace
 
-std::string_view display_name(std::string_view path) {
-  for (std::size_t i = 0; i < 5 && i < path.size(); ++i) {
-    if (path[i] != '\\' && path[i] != '?') return path.substr(i);
-  }
-  return path;
-}
-
 void reset_message_fields(message_fields& fields) {
   for (field_text* field :
        {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.date, &fields.forward_date,
@@ -914,12 +907,12 @@ void write_record_end(std::FILE* stream, message_fields& fields) {
   flush(out);
 }
 
-void scan_message(const std::string& path, int64_t size, const file_dates& dates) {
-  scan_opened_message(path, g_platform.open_for_reading(path), size, dates);
+stop_reason scan_message(const std::string& path, int64_t size, const file_dates& dates) {
+  return scan_opened_message(path, g_platform.open_for_reading(path), size, dates);
 }
 
-void scan_opened_message(const std::string& path, read_handle file, int64_t size,
-                         const file_dates& dates) {
+stop_reason scan_opened_message(const std::string& path, read_handle file, int64_t size,
+                                const file_dates& dates) {
   reset_message_fields(s_fields);
   std::string_view name = display_name(path);
   write_record_prefix(g_out_file, name, size, dates.write_time);
@@ -938,6 +931,8 @@ void scan_opened_message(const std::string& path, read_handle file, int64_t size
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
   if (s_reader.read_failed) report_failure(path, true);
-  if (listing_write_failed()) terminate_run(k_exit_write_error);
-  if (result == scan_result::interrupted || interrupt_pending()) terminate_run(k_exit_user_aborted);
+  if (failure_stop() != stop_reason::go_on) return failure_stop();
+  if (listing_write_failed()) return stop_reason::write_failed;
+  if (result == scan_result::interrupted || interrupt_pending()) return stop_reason::interrupted;
+  return stop_reason::go_on;
 }

@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/select_file.h"
+#include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/stops.h"
 #include "listing/header_values.h"
 
 // The ten message fields of one file and the date parsed from its first Date
@@ -27,20 +28,17 @@ struct message_fields {
 
 // Writes one file's record to the listing and its progress line to standard
 // error: reads every line of the file against the header rules. A file that
-// cannot be opened still gets a whole record, from the start values. Ends the run
-// (reason 2 or 9) after the record when an interrupt arrived or a write failed.
-void scan_message(const std::string& path, int64_t size, const file_dates& dates);
+// cannot be opened still gets a whole record, from the start values. After the
+// record: interrupted when an interrupt arrived, write_failed when a write
+// failed, out_of_memory when reading met memory or descriptors run out.
+stop_reason scan_message(const std::string& path, int64_t size, const file_dates& dates);
 // The same for a file the caller has opened (k_no_file when the open failed);
 // `size` is the size the file was found to have. The file is closed here.
-void scan_opened_message(const std::string& path, read_handle file, int64_t size,
-                         const file_dates& dates);
+stop_reason scan_opened_message(const std::string& path, read_handle file, int64_t size,
+                                const file_dates& dates);
 
 // Writes the column header line (plain or quoted form as quote_fields says).
 void write_listing_header(std::FILE* stream);
-
-// The path as the listing shows it: from its first character that is neither
-// '\' nor '?' among the first five, so without the long-path prefix.
-std::string_view display_name(std::string_view path);
 
 // Sets every field to its value at the start of a file.
 void reset_message_fields(message_fields& fields);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "INCLUDE_U/unreadable.h"
 #include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "test_util.h"

@@ -7,18 +7,18 @@
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/numbers.h"
 #include "INCLUDE_U/text.h"
+#include "INCLUDE_U/unreadable.h"
 #include "discovery/eml_s_list.h"
 #include "discovery/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"
-#include "run/help_screen.h"
 #include "run/run_state.h"
 #include "run/terminate.h"
-#include "run/unreadable.h"
 #include "runlog/last_access.h"
 #include "runlog/run_log.h"
 #include "settings/eml_options.h"
+#include "settings/help_screen.h"
 #include "settings/ini_settings.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
@@ -52,22 +52,16 @@ char s_stderr_buffer[1 << 14];
   terminate_run(k_exit_memory);
 }
 
-struct reason_entry {
-  int reason;
-  const char* text;
-};
-
-constexpr reason_entry k_reason_texts[] = {
-    {1, "NORMAL_EXIT"},  {2, "USER_ABORTED"},        {3, "INPUT_FILE"},
-    {4, "OUTPUT_FILE"},  {5, "PARAMATER_FILE"},      {6, "ILLEGAL or INCOMPLETE OPTION"},
-    {7, "MEMORY ERROR"}, {8, "OTHER_EXIT"},          {9, "WRITE_ERROR"},
-    {11, "READ_ERROR"},  {13, "NON_SPECIFIC ERROR"},
-};
-
 // Start-up's pauses and prompts return early on an interrupt, which ends the run
 // here, before the listing begins.
 void end_run_if_interrupted() {
   if (interrupt_pending()) terminate_run(k_exit_user_aborted);
+}
+
+// The walk, the selection, the scan and the source list hand their stops up to
+// here, where the run ends with the stop's reason.
+void end_run_if_stopped(stop_reason stop) {
+  if (stop != stop_reason::go_on) terminate_run(exit_reason_of(stop));
 }
 
 // The settings record, the path lists and the run-wide values, all empty.
@@ -96,7 +90,7 @@ void run_counting_pass() {
   std::fputs("\nCounting files: ", stderr);
   for (std::string& path : g_paths) {
     path = with_trailing_separator(path);
-    walk_directory(path);
+    end_run_if_stopped(walk_directory(path));
   }
   g_counting = 0;
   if (g_settings->auto_width) {
@@ -111,7 +105,7 @@ void run_counting_pass() {
 void run_processing_pass() {
   for (std::size_t i = 0; i < g_paths.size(); ++i) {
     g_paths[i] = with_trailing_separator(g_paths[i]);
-    walk_directory(g_paths[i]);
+    end_run_if_stopped(walk_directory(g_paths[i]));
   }
 }
 
@@ -119,7 +113,7 @@ void run_processing_pass() {
 // as a success.
 [[noreturn]] void run_source_list() {
   settle_listing_settings();
-  process_source_list();
+  end_run_if_stopped(process_source_list());
   exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
 }
 
@@ -149,31 +143,6 @@ bool close_output_file() {
 }
 
 }  // namespace
-
-const char* exit_reason_text(int reason) {
-  for (const reason_entry& entry : k_reason_texts) {
-    if (entry.reason == reason) return entry.text;
-  }
-  return nullptr;
-}
-
-void exit_directly(int status) {
-  release_setting_messages();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  g_platform.console_restore();
-  g_platform.exit_process(status);
-  std::exit(status);  // a replaced exit_process (tests) may return
-}
-
-int abort_key_pressed() {
-  if (g_platform.interrupt_requested()) return 1;
-  if (!g_platform.key_waiting()) return 0;
-  int key = g_platform.read_key();
-  return key == 3 || key == 27;
-}
-
-bool interrupt_pending() { return g_platform.interrupt_requested(); }
 
 void terminate_run(int reason) {
   if (s_terminating) exit_directly(reason);
@@ -245,6 +214,10 @@ void set_output_defaults() {
 void program_main(std::vector<std::string> args) {
   // First of all: a file opened while one of these is closed would take its number.
   g_platform.open_standard_streams();
+  // Messages still held are said before any direct exit; a refused setting ends
+  // the run as any other end does.
+  set_last_words(release_setting_messages);
+  set_start_up_ending(terminate_run);
   std::set_new_handler(on_out_of_memory);
   std::string program;
   if (g_platform.program_path(program)) {

@@ -5,14 +5,14 @@
 
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/help_screen.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
 #include "runlog/run_log.h"
 #include "settings/dated_names.h"
+#include "settings/help_screen.h"
 #include "settings/ini_settings.h"
 #include "settings/long_options.h"
 #include "settings/run_settings.h"
@@ -76,7 +76,7 @@ int saturated_int(int64_t value) {
 
 [[noreturn]] void refuse_with_help() {
   show_help();
-  terminate_run(k_exit_illegal_option);
+  end_start_up(k_exit_illegal_option);
 }
 
 [[noreturn]] void refuse_illegal_letter(std::string_view rest) {
@@ -85,7 +85,7 @@ int saturated_int(int64_t value) {
   say_setting("\n");
   show_setting_messages();
   pause_seconds(2);
-  terminate_run(k_exit_illegal_option);
+  end_start_up(k_exit_illegal_option);
 }
 
 [[noreturn]] void refuse_extra_word(std::string_view word) {
@@ -94,7 +94,7 @@ int saturated_int(int64_t value) {
   say_setting("\"\n");
   say_setting("at the end of the command line\n");
   say_setting("Please check your syntax, and correct to problem.\n");
-  terminate_run(k_exit_illegal_option);
+  end_start_up(k_exit_illegal_option);
 }
 
 // The value of the current letter: the rest of its word, or else the whole next
@@ -120,8 +120,7 @@ bool unusable_value(value_form form, const std::string& value) {
 
 std::string take_required_value(option_cursor& c, bool skip_equals = false) {
   std::string value;
-  if (unusable_value(take_value(c, value, skip_equals), value))
-    terminate_run(k_exit_illegal_option);
+  if (unusable_value(take_value(c, value, skip_equals), value)) end_start_up(k_exit_illegal_option);
   return value;
 }
 
@@ -233,7 +232,7 @@ void set_time_letter(option_cursor& c) {
     code = character_code(word, utf8_sequence_length(word));
     ++c.next;
   } else {
-    terminate_run(k_exit_illegal_option);
+    end_start_up(k_exit_illegal_option);
   }
   apply_time_character(code);
 }
@@ -252,7 +251,7 @@ void set_width_letter(option_cursor& c) {
   g_settings->width_letters += 1;
   g_settings->variable_width = 0;
   std::string value;
-  if (take_value(c, value, true) == value_form::missing) terminate_run(k_exit_illegal_option);
+  if (take_value(c, value, true) == value_form::missing) end_start_up(k_exit_illegal_option);
   g_settings->width = leading_int(value);
 }
 
@@ -294,7 +293,7 @@ void read_type_list(option_cursor& c) {
     std::string_view type = next_word(c);
     if (type.find('\\') != std::string_view::npos) {
       std::fputs("Can't have a \\ in the file type option\n", stderr);
-      terminate_run(k_exit_illegal_option);
+      end_start_up(k_exit_illegal_option);
     }
     add_filetype(type);
     ++c.next;
@@ -386,7 +385,7 @@ void read_long_option(option_cursor& c) {
   if (parse_long_option(text) == 0) return;
   say_setting("\nIllegal option: ");
   say_setting(text);
-  terminate_run(k_exit_illegal_option);
+  end_start_up(k_exit_illegal_option);
 }
 
 using letter_action = void (*)(option_cursor&);

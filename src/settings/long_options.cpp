@@ -5,12 +5,12 @@
 #include <string>
 
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/help_screen.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
+#include "settings/help_screen.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"
 #include "settings/setting_messages.h"

@@ -5,11 +5,11 @@
 #include <utility>
 
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
 
@@ -38,7 +38,7 @@ void refuse_impossible_date(int year, int month, int day) {
                 day_of_year(year, day, month, total) != day_of_year_result::invalid_date;
   if (exists) return;
   say_setting_formatted("%d/%d/%d is not a valid date\n", month, day, year);
-  terminate_run(k_exit_illegal_option);
+  end_start_up(k_exit_illegal_option);
 }
 
 // What an open log is told before it closes, by where the new name came from.
@@ -80,7 +80,7 @@ void store_comment_text(std::string_view text) {
 void refuse_too_many_excludes() {
   say_setting("\nYou have too many -eXclude file types.\n");
   say_setting_formatted("Max exclude types is %d\n", static_cast<int>(k_exclude_limit));
-  terminate_run(k_exit_illegal_option);
+  end_start_up(k_exit_illegal_option);
 }
 
 void set_size_bound(bool greater, std::string_view value) {

@@ -1,4 +1,4 @@
-#include "run/help_screen.h"
+#include "settings/help_screen.h"
 
 #include <gtest/gtest.h>
 

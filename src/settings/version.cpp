@@ -1,4 +1,4 @@
-#include "run/version.h"
+#include "settings/version.h"
 
 // The build sets both from the project's single version line; the fallbacks keep
 // a build by other means compiling.

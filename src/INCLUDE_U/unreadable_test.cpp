@@ -1,4 +1,4 @@
-#include "run/unreadable.h"
+#include "INCLUDE_U/unreadable.h"
 
 #include <gtest/gtest.h>
 

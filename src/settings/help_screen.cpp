@@ -1,15 +1,15 @@
-#include "run/help_screen.h"
+#include "settings/help_screen.h"
 
 #include <cerrno>
 #include <cstring>
 
 #include "INCLUDE_U/clock.h"
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "platform/digest.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
-#include "run/terminate.h"
-#include "run/version.h"
+#include "settings/version.h"
 
 namespace {
 

@@ -1,13 +1,25 @@
-#include "run/unreadable.h"
+#include "INCLUDE_U/unreadable.h"
 
 #include <cstdio>
 
 #include "INCLUDE_U/text.h"
-#include "listing/new_do_eml.h"
 #include "platform/platform.h"
-#include "run/terminate.h"
 
 int32_t g_unreadable_count = 0;
+
+namespace {
+
+// Set when a failure met memory or descriptors run out.
+bool s_resources_ran_out = false;
+
+}  // namespace
+
+std::string_view display_name(std::string_view path) {
+  for (std::size_t i = 0; i < 5 && i < path.size(); ++i) {
+    if (path[i] != '\\' && path[i] != '?') return path.substr(i);
+  }
+  return path;
+}
 
 void report_unreadable(std::string_view path, std::string_view reason) {
   std::string_view shown = display_name(path);
@@ -33,10 +45,12 @@ bool act_on_failure(std::string_view path, failure_kind kind, std::string_view r
     return false;
   }
   report_unreadable(path, reason);
-  // Going on without memory or descriptors would skip whatever comes next as
-  // silently as this: the run ends after the last whole record instead.
-  if (kind == failure_kind::no_resources) terminate_run(k_exit_memory);
+  if (kind == failure_kind::no_resources) s_resources_ran_out = true;
   return true;
+}
+
+stop_reason failure_stop() {
+  return s_resources_ran_out ? stop_reason::out_of_memory : stop_reason::go_on;
 }
 
 std::string unreadable_count_text(int32_t count) {

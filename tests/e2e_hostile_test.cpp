@@ -10,8 +10,8 @@
 
 #include "discovery/path_lists.h"
 #include "discovery/walk.h"
+#include "listing/eml_program.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 
@@ -71,7 +71,7 @@ std::string walk_in_process(const temp_tree& tree) {
   add_filetype("*.*");
   std::FILE* out = std::tmpfile();
   g_out_file = out;
-  g_counting = 0;
+  g_walk.counting = 0;
   g_file_count = 0;
   walk_directory(tree.path("m") + k_path_separator);
   std::rewind(out);

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "listing/eml_program.h"
 #include "listing/new_do_eml.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -12,8 +12,9 @@
 
 #include "INCLUDE_U/dates_test_support.h"
 #include "discovery/path_lists.h"
+#include "discovery/walk.h"
+#include "listing/eml_program.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 
@@ -37,13 +38,13 @@ class discovery_test : public ::testing::Test {
     g_settings->recurse = 1;
     g_settings->time_type = 'w';
     clear_path_lists();
-    g_counting = 0;
-    g_counted_files = 0;
-    g_counted_bytes = 0;
-    g_longest_path = 0;
-    g_dir_count = 0;
+    g_walk.counting = 0;
+    g_walk.counted_files = 0;
+    g_walk.counted_bytes = 0;
+    g_walk.longest_path = 0;
+    g_walk.dir_count = 0;
     g_file_count = 0;
-    g_depth = 0;
+    g_walk.depth = 0;
     g_looked_up.clear();
     listing_ = std::fopen(scratch_.path("listing.txt").c_str(), "w");
     g_out_file = listing_;

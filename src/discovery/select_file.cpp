@@ -3,9 +3,9 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
+#include "listing/eml_program.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 
 namespace {

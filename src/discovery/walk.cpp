@@ -10,8 +10,9 @@
 #include "discovery/select_file.h"
 #include "discovery/wildcard.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
+
+walk_totals g_walk;
 
 namespace {
 
@@ -35,7 +36,7 @@ bool is_dot_entry(const std::string& name) { return name == "." || name == "..";
 bool report_directory_failure(const std::string& dir) {
   std::string reason;
   failure_kind kind = g_platform.last_failure(reason);
-  if (g_counting && kind != failure_kind::no_resources) return kind != failure_kind::none;
+  if (g_walk.counting && kind != failure_kind::no_resources) return kind != failure_kind::none;
   return report_failure(dir, true);
 }
 
@@ -51,16 +52,16 @@ uint32_t utf16_length(std::string_view text) {
 }
 
 void count_file(const std::string& dir, const dir_entry& entry) {
-  ++g_counted_files;
-  if (entry.size > 0) g_counted_bytes += static_cast<uint64_t>(entry.size);
+  ++g_walk.counted_files;
+  if (entry.size > 0) g_walk.counted_bytes += static_cast<uint64_t>(entry.size);
   if (g_settings->auto_width) {
     uint32_t length = utf16_length(dir) + utf16_length(entry.name);
-    if (length > g_longest_path) g_longest_path = length;
+    if (length > g_walk.longest_path) g_walk.longest_path = length;
   }
 }
 
 stop_reason handle_file(const std::string& dir, const dir_entry& entry) {
-  if (g_counting && g_settings->output_mode) {
+  if (g_walk.counting && g_settings->output_mode) {
     count_file(dir, entry);
   } else if (!g_settings->exclude || !is_excluded(entry.name)) {
     return select_walked_file(dir, entry);
@@ -74,7 +75,7 @@ stop_reason walk_subdirectories(const std::string& dir, find_state* search, dir_
   do {
     if (abort_key_pressed()) return stop_reason::interrupted;
     if ((entry.attributes & k_attr_directory) == 0 || is_dot_entry(entry.name)) continue;
-    if (!g_counting) ++g_dir_count;
+    if (!g_walk.counting) ++g_walk.dir_count;
     stop_reason stop = walk_directory(dir + entry.name + k_path_separator);
     if (stop != stop_reason::go_on) return stop;
   } while (g_platform.find_next(search, entry));
@@ -85,15 +86,15 @@ stop_reason walk_subdirectories(const std::string& dir, find_state* search, dir_
 }  // namespace
 
 stop_reason walk_directory(const std::string& dir) {
-  ++g_depth;
-  if (g_settings->level_depth != 0 && g_depth > g_settings->level_depth - 1) {
-    --g_depth;
+  ++g_walk.depth;
+  if (g_settings->level_depth != 0 && g_walk.depth > g_settings->level_depth - 1) {
+    --g_walk.depth;
     return stop_reason::go_on;
   }
   dir_identity id;
   bool identified = g_platform.directory_identity(dir, id);
   if (identified && is_on_walk_path(id)) {
-    --g_depth;
+    --g_walk.depth;
     return stop_reason::go_on;
   }
   dir_entry entry;
@@ -102,27 +103,27 @@ stop_reason walk_directory(const std::string& dir) {
   find_state* search = g_platform.find_first_names(dir + "*.*", entry);
   if (!search) {
     report_directory_failure(dir);
-    --g_depth;
+    --g_walk.depth;
     return failure_stop();
   }
   if (identified) s_walk_path.push_back(id);
   stop_reason stop = stop_reason::go_on;
   if (g_settings->recurse) {
     stop = walk_subdirectories(dir, search, entry);
-  } else if (!g_counting) {
-    ++g_dir_count;
+  } else if (!g_walk.counting) {
+    ++g_walk.dir_count;
   }
   g_platform.find_close(search);
   if (stop == stop_reason::go_on) stop = scan_directory_files(dir);
   if (identified) s_walk_path.pop_back();
-  --g_depth;
+  --g_walk.depth;
   return stop;
 }
 
 stop_reason scan_directory_files(const std::string& dir) {
   // The counting pass adds up sizes; the processing pass hands names to the file
   // selection, which looks each file up itself.
-  bool counting = g_counting && g_settings->output_mode;
+  bool counting = g_walk.counting && g_settings->output_mode;
   auto find_first = counting ? g_platform.find_first : g_platform.find_first_names;
   dir_entry entry;
   for (std::size_t i = 0; i < g_filetypes.size(); ++i) {

@@ -1,10 +1,28 @@
 // The depth-first walk of one starting directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "INCLUDE_U/stops.h"
+
+// What the walk has seen so far in this run.
+struct walk_totals {
+  int counting = 1;  // 1 while the counting pass runs
+  // Files and bytes seen by the counting pass.
+  uint32_t counted_files = 0;
+  uint64_t counted_bytes = 0;
+  // Longest directory-plus-name length seen by the counting pass (auto width only).
+  uint32_t longest_path = 0;
+  // Directories entered in the processing pass.
+  int32_t dir_count = 0;
+  // Current nesting depth of the walk.
+  int32_t depth = 0;
+};
+
+// The walk of this run; one walk at a time.
+extern walk_totals g_walk;
 
 // Walks `dir` (long-path prefix, trailing separator): subdirectories first, then
 // the directory's files once per file-type pattern. Counts in the counting pass,

@@ -36,9 +36,9 @@ TEST_F(walk_directory_test, files_below_come_before_the_directory_s_own) {
   add_filetype("*.eml");
   walk_directory(dir("m"));
   EXPECT_EQ(looked_up_relative(), (names{"m/s/t/c.eml", "m/s/b.eml", "m/a.eml"}));
-  EXPECT_EQ(g_dir_count, 2);  // s and t; the starting directory is not counted
+  EXPECT_EQ(g_walk.dir_count, 2);  // s and t; the starting directory is not counted
   EXPECT_EQ(g_file_count, 3);
-  EXPECT_EQ(g_depth, 0);
+  EXPECT_EQ(g_walk.depth, 0);
 }
 
 TEST_F(walk_directory_test, recursion_off_lists_only_the_starting_directory) {
@@ -47,7 +47,7 @@ TEST_F(walk_directory_test, recursion_off_lists_only_the_starting_directory) {
   g_settings->recurse = 0;
   walk_directory(dir("m"));
   EXPECT_EQ(looked_up_relative(), (names{"m/a.eml"}));
-  EXPECT_EQ(g_dir_count, 1);  // the starting directory itself
+  EXPECT_EQ(g_walk.dir_count, 1);  // the starting directory itself
 }
 
 // level_depth is the --LEV value plus one; a directory one level beyond the
@@ -68,12 +68,12 @@ TEST_F(walk_directory_test, depth_limit) {
   };
   for (const auto& c : cases) {
     g_looked_up.clear();
-    g_dir_count = 0;
+    g_walk.dir_count = 0;
     g_settings->level_depth = c.level_depth;
     walk_directory(dir("m"));
     EXPECT_EQ(looked_up_relative(), c.files) << "level_depth " << c.level_depth;
-    EXPECT_EQ(g_dir_count, c.directories) << "level_depth " << c.level_depth;
-    EXPECT_EQ(g_depth, 0);
+    EXPECT_EQ(g_walk.dir_count, c.directories) << "level_depth " << c.level_depth;
+    EXPECT_EQ(g_walk.depth, 0);
   }
 }
 
@@ -95,7 +95,7 @@ TEST_F(walk_directory_test, patterns_ignore_case_and_skip_directories_but_the_wa
   add_filetype("*.eml");
   walk_directory(dir());
   EXPECT_EQ(looked_up_relative(), (names{"x.eml/inside.eml", "UPPER.EML"}));
-  EXPECT_EQ(g_dir_count, 1);
+  EXPECT_EQ(g_walk.dir_count, 1);
 }
 
 TEST_F(walk_directory_test, excludes_match_the_upper_cased_name) {
@@ -118,11 +118,11 @@ TEST_F(walk_directory_test, a_missing_directory_is_skipped_silently) {
   add_filetype("*.*");
   walk_directory(dir("missing"));
   EXPECT_TRUE(g_looked_up.empty());
-  EXPECT_EQ(g_dir_count, 0);
-  EXPECT_EQ(g_depth, 0);
+  EXPECT_EQ(g_walk.dir_count, 0);
+  EXPECT_EQ(g_walk.depth, 0);
   g_settings->recurse = 0;
   walk_directory(dir("missing"));
-  EXPECT_EQ(g_dir_count, 0);  // only directories that could be opened count
+  EXPECT_EQ(g_walk.dir_count, 0);  // only directories that could be opened count
 }
 
 TEST_F(walk_directory_test, the_file_type_list_ends_at_an_entry_beginning_with_a_dash) {
@@ -141,13 +141,13 @@ TEST_F(walk_directory_test, counting_pass_counts_without_selecting) {
   g_settings->exclude = 1;
   g_settings->output_mode = 1;
   g_settings->auto_width = 1;
-  g_counting = 1;
+  g_walk.counting = 1;
   walk_directory(dir("m"));
   EXPECT_TRUE(g_looked_up.empty());
-  EXPECT_EQ(g_counted_files, 4u);
-  EXPECT_EQ(g_counted_bytes, 1003u);
-  EXPECT_EQ(g_dir_count, 0);
-  EXPECT_EQ(g_longest_path, dir("m/s/t").size() + std::string("c.eml").size());
+  EXPECT_EQ(g_walk.counted_files, 4u);
+  EXPECT_EQ(g_walk.counted_bytes, 1003u);
+  EXPECT_EQ(g_walk.dir_count, 0);
+  EXPECT_EQ(g_walk.longest_path, dir("m/s/t").size() + std::string("c.eml").size());
 }
 
 TEST_F(walk_directory_test, longest_path_counts_utf16_units) {
@@ -155,9 +155,9 @@ TEST_F(walk_directory_test, longest_path_counts_utf16_units) {
   add_filetype("*.*");
   g_settings->output_mode = 1;
   g_settings->auto_width = 1;
-  g_counting = 1;
+  g_walk.counting = 1;
   walk_directory(dir());
-  EXPECT_EQ(g_longest_path, dir().size() + 3 + 4);
+  EXPECT_EQ(g_walk.longest_path, dir().size() + 3 + 4);
 }
 
 #ifndef _WIN32
@@ -174,8 +174,8 @@ TEST_F(walk_directory_test, a_link_loop_is_entered_once) {
   names got = looked_up_relative();
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, (names{"m/a.eml", "m/s/b.eml", "m/s/elsewhere/o.eml"}));
-  EXPECT_EQ(g_dir_count, 3);  // s, loop (counted, not entered) and elsewhere
-  EXPECT_EQ(g_depth, 0);
+  EXPECT_EQ(g_walk.dir_count, 3);  // s, loop (counted, not entered) and elsewhere
+  EXPECT_EQ(g_walk.depth, 0);
   // The guard holds only for the current path: the same walk can run again.
   g_looked_up.clear();
   walk_directory(dir("m"));
@@ -201,6 +201,6 @@ TEST_F(walk_directory_test, unreadable_directories_and_files_are_skipped) {
     ASSERT_EQ(seteuid(0), 0);
   }
   EXPECT_EQ(g_file_count, 1);  // a.eml; secret.eml is looked up but not listed
-  EXPECT_EQ(g_depth, 0);
+  EXPECT_EQ(g_walk.depth, 0);
 }
 #endif

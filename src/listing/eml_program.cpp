@@ -10,9 +10,12 @@
 #include "INCLUDE_U/text.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
+
+std::FILE* g_out_file = nullptr;
+std::FILE* g_msg_file = nullptr;
+int32_t g_file_count = 0;
 
 namespace {
 

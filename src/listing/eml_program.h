@@ -1,8 +1,16 @@
 // The output side: output-name buffer, output file, start of the listing.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
+
+// Listing output: standard output until an output file is opened.
+extern std::FILE* g_out_file;
+// Message stream: always standard error.
+extern std::FILE* g_msg_file;
+// Files handed to the message scan, as the listing counts them.
+extern int32_t g_file_count;
 
 // Reserves the output-name buffer and makes it empty.
 void reserve_output_buffers();

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <string>
 
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -14,7 +14,6 @@
 #include "listing/file_hashes.h"
 #include "listing/line_reader.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "INCLUDE_U/unreadable.h"
-#include "run/run_state.h"
+#include "listing/eml_program.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -13,7 +13,6 @@
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "run/terminate.h"
 #include "runlog/last_access.h"
 #include "runlog/run_log.h"
@@ -22,19 +21,6 @@
 #include "settings/ini_settings.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
-
-std::FILE* g_out_file = nullptr;
-std::FILE* g_msg_file = nullptr;
-std::FILE* g_acct_file = nullptr;
-int64_t g_start_time = 0;
-int64_t g_end_time = 0;
-int g_counting = 1;
-uint32_t g_counted_files = 0;
-uint64_t g_counted_bytes = 0;
-uint32_t g_longest_path = 0;
-int32_t g_dir_count = 0;
-int32_t g_file_count = 0;
-int32_t g_depth = 0;
 
 namespace {
 
@@ -92,14 +78,15 @@ void run_counting_pass() {
     path = with_trailing_separator(path);
     end_run_if_stopped(walk_directory(path));
   }
-  g_counting = 0;
+  g_walk.counting = 0;
   if (g_settings->auto_width) {
-    g_settings->width = static_cast<int32_t>(g_longest_path + 2);
+    g_settings->width = static_cast<int32_t>(g_walk.longest_path + 2);
     std::fprintf(stderr, "\r  Maximum path length found is %d, -w %d installed\n",
                  g_settings->width, g_settings->width);
   }
-  std::fprintf(stderr, "\r%10s files to process, ", format_thousands(g_counted_files));
-  std::fprintf(stderr, "%s bytes\n", format_thousands64(static_cast<int64_t>(g_counted_bytes)));
+  std::fprintf(stderr, "\r%10s files to process, ", format_thousands(g_walk.counted_files));
+  std::fprintf(stderr, "%s bytes\n",
+               format_thousands64(static_cast<int64_t>(g_walk.counted_bytes)));
 }
 
 void run_processing_pass() {
@@ -118,7 +105,7 @@ void run_processing_pass() {
 }
 
 void write_screen_summary(int64_t elapsed) {
-  write_text(stderr, directory_count_text(g_dir_count, g_file_count));
+  write_text(stderr, directory_count_text(g_walk.dir_count, g_file_count));
   write_text(stderr, unreadable_count_text(g_unreadable_count));
   std::fputs("  Elapsed: ", stderr);
   write_text(stderr, elapsed_text(elapsed));
@@ -262,7 +249,7 @@ void program_main(std::vector<std::string> args) {
   } else {
     g_settings->auto_width = 0;
   }
-  g_counting = 0;
+  g_walk.counting = 0;
   if (g_acct_file) write_initial_directory();
   run_processing_pass();
   terminate_run(k_exit_normal);

@@ -10,11 +10,16 @@
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
 #include "discovery/path_lists.h"
+#include "discovery/walk.h"
+#include "listing/eml_program.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "runlog/last_access.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
+
+std::FILE* g_acct_file = nullptr;
+int64_t g_start_time = 0;
+int64_t g_end_time = 0;
 
 namespace {
 
@@ -240,7 +245,7 @@ void write_run_log_trailer(int reason) {
     const char* text = exit_reason_text(reason);
     std::fprintf(g_acct_file, "\n Abnormal termination. Reason: %s", text ? text : "");
   }
-  write_text(g_acct_file, directory_count_text(g_dir_count, g_file_count));
+  write_text(g_acct_file, directory_count_text(g_walk.dir_count, g_file_count));
   write_text(g_acct_file, unreadable_count_text(g_unreadable_count));
   std::fprintf(g_acct_file, "\n\n  Finished: %.24s\n", ctime_text(g_end_time).c_str());
   std::fputs("  Elapsed: ", g_acct_file);

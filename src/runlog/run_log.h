@@ -1,10 +1,17 @@
 // The run log ("accounting file"): one appended block per run.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The run log, or null when none is open.
+extern std::FILE* g_acct_file;
+// Start and end of the run, seconds since 1970-01-01 UTC.
+extern int64_t g_start_time;
+extern int64_t g_end_time;
 
 // Prepares and opens a run log for appending and writes the separator; null (after
 // a message) when it is not a regular file or cannot be opened or created, and the

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "discovery/path_lists.h"
-#include "run/run_state.h"
+#include "discovery/walk.h"
+#include "listing/eml_program.h"
 #include "runlog/last_access.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
@@ -226,7 +227,7 @@ TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
   for (const row& r : rows) {
     g_end_time = k_now;
     g_start_time = k_now - r.elapsed;
-    g_dir_count = r.directories;
+    g_walk.dir_count = r.directories;
     g_file_count = r.files;
     g_last_access_setting = r.last_access;
     s_not_kept = r.not_kept;
@@ -235,7 +236,7 @@ TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
     testing::internal::GetCapturedStdout();
   }
   g_start_time = g_end_time = 0;
-  g_dir_count = g_file_count = 0;
+  g_walk.dir_count = g_file_count = 0;
   g_last_access_setting = -1;
 }
 

@@ -9,7 +9,6 @@
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "runlog/run_log.h"
 #include "settings/dated_names.h"
 #include "settings/help_screen.h"

@@ -14,7 +14,7 @@
 #include "INCLUDE_U/dates.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/options_test_support.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"

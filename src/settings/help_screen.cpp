@@ -8,7 +8,7 @@
 #include "INCLUDE_U/text.h"
 #include "platform/digest.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/version.h"
 
 namespace {

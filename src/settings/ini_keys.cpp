@@ -8,7 +8,6 @@
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"
 #include "settings/setting_messages.h"

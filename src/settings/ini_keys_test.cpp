@@ -9,7 +9,7 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

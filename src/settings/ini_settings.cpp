@@ -7,7 +7,6 @@
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "runlog/run_log.h"
 #include "settings/ini_keys.h"
 #include "settings/run_settings.h"

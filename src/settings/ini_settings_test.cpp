@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "discovery/path_lists.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

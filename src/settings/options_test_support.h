@@ -13,7 +13,7 @@
 #include "INCLUDE_U/dates.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/eml_options.h"
 #include "settings/run_settings.h"
 #include "test_util.h"

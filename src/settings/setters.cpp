@@ -9,7 +9,7 @@
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
 

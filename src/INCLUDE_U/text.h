@@ -137,6 +137,15 @@ int leading_int(std::string_view text);
 // Number of characters the leading-number rule consumes (white space, sign, digits).
 std::size_t leading_number_length(std::string_view text);
 
+// Every `from` byte of `text` becomes `to`.
+template <std::size_t N>
+void replace_byte(bounded_text<N>& text, char from, char to) {
+  char* p = text.data();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (p[i] == from) p[i] = to;
+  }
+}
+
 // Writes `text` to `stream` as bytes.
 void write_text(std::FILE* stream, std::string_view text);
 // True for a byte that continues a UTF-8 sequence rather than starting a character.

@@ -8,7 +8,6 @@
 
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
-#include "listing/new_do_eml.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
@@ -104,18 +103,6 @@ void open_output_file() {
     say_setting("\n\tNeed output file name if -a is chosen\n");
     end_start_up(k_exit_illegal_option);
   }
-}
-
-void settle_listing_settings() {
-  g_settings->no_count = !g_settings->no_count;
-  if (g_settings->time_letter_given || g_settings->time_type == '3') g_settings->width -= 3;
-}
-
-void start_listing() {
-  settle_listing_settings();
-  if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
-  write_listing_header(g_out_file);
-  note_whole_record();
 }
 
 bool listing_write_failed() {

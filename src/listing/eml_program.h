@@ -18,12 +18,6 @@ void reserve_output_buffers();
 // standard output otherwise. Ends the process with status 4 when the file cannot
 // be opened, and the run with reason 6 when -a came without a file name.
 void open_output_file();
-// The last adjustments of the settings before anything is listed: inverts
-// no_count and takes the three columns of a time letter off the width.
-void settle_listing_settings();
-// settle_listing_settings, then the default count of --NAMEAFTER and the column
-// header line.
-void start_listing();
 enum class flush_result { ok, failed, pipe_closed };
 // Flushes the listing output. On a write error prints, once, a message naming the
 // output (nothing for a closed pipe, which ends quietly); the caller ends the run

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "listing/record.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -6,12 +6,7 @@
 #include <string_view>
 
 #include "INCLUDE_U/text.h"
-
-// Capacity of a message line and of each message field.
-inline constexpr std::size_t k_field_capacity = 32767;
-using field_text = bounded_text<k_field_capacity>;
-
-struct line_reader;
+#include "listing/line_reader.h"
 
 // The date parsed from the first Date (or Sent) line of a file.
 struct parsed_date {

@@ -20,12 +20,15 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/file_hashes.h"
-#include "listing/header_values.h"
 #include "platform/platform.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+
+// Capacity of a message line and of each message field.
+inline constexpr std::size_t k_field_capacity = 32767;
+using field_text = bounded_text<k_field_capacity>;
 
 // One line as read: its text without the line end, and whether a line end
 // followed the text (false for a piece of a long line, a last line without a line

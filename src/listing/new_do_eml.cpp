@@ -105,35 +105,10 @@ message_fields s_fields;
 // The digests of the file being read, when the settings ask for hash columns.
 file_hashes s_hashes;
 
-bool quoting() { return g_settings->quote_fields != 0; }
-
-// Whether the listing and the progress lines are shown on a terminal, where text
-// from the files must not reach the terminal as control characters.
-bool listing_on_terminal(std::FILE* stream) {
-  static std::FILE* checked = nullptr;
-  static bool terminal = false;
-  if (stream != checked) {
-    checked = stream;
-    terminal = g_platform.is_terminal(stream);
-  }
-  return terminal;
-}
-
 bool messages_on_terminal() {
   static const bool terminal = g_platform.is_terminal(stderr);
   return terminal;
 }
-bool doubling_quotes() { return quoting() && g_delimiter == ','; }
-
-// Every `from` byte of `text` becomes `to`.
-template <std::size_t N>
-void replace_byte(bounded_text<N>& text, char from, char to) {
-  char* p = text.data();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (p[i] == from) p[i] = to;
-  }
-}
-
 void replace_tabs(field_text& text) { replace_byte(text, '\t', ' '); }
 
 // The character right after a header name's colon turns from the delimiter (or
@@ -650,89 +625,6 @@ void scan_text(scan_state& scan, std::string_view text) {
   k_header_rules[rule].action(scan, s_line);
 }
 
-// The parts of a record on their way to the stream, gathered so that a record
-// costs a few writes instead of one per field, quote and delimiter.
-struct record_writer {
-  std::FILE* stream = nullptr;
-  bool on_terminal = false;
-  bounded_text<4096> pending;
-};
-
-// The one writer, reused for every part of every record: its buffer is neither
-// allocated nor cleared byte by byte per record.
-record_writer s_writer;
-
-record_writer& start_record_writer(std::FILE* stream) {
-  s_writer.stream = stream;
-  s_writer.on_terminal = listing_on_terminal(stream);
-  s_writer.pending.clear();
-  return s_writer;
-}
-
-void flush(record_writer& out) {
-  write_listing_text(out.stream, out.pending.view());
-  out.pending.clear();
-}
-
-void put(record_writer& out, char c) {
-  if (!out.pending.push_back(c)) {
-    flush(out);
-    out.pending.push_back(c);
-  }
-}
-
-// Text of the program's own making.
-void put(record_writer& out, std::string_view text) {
-  bounded_text<4096>& pending = out.pending;
-  if (text.size() > pending.capacity - pending.size()) flush(out);
-  if (text.size() > pending.capacity) {
-    write_text(out.stream, text);
-    return;
-  }
-  std::memcpy(pending.data() + pending.size(), text.data(), text.size());
-  pending.length += text.size();
-  pending[pending.length] = '\0';
-}
-
-// Text from the files, which a terminal must not see as control characters.
-void put_untrusted(record_writer& out, std::string_view text) {
-  if (!out.on_terminal) return put(out, text);
-  flush(out);
-  write_untrusted_text(out.stream, text, true);
-}
-
-// Writes `text` as one field, in double quotes when quoting.
-void write_field(record_writer& out, std::string_view text, bool quoted) {
-  if (quoted) put(out, '"');
-  put_untrusted(out, text);
-  if (quoted) put(out, '"');
-}
-
-template <std::size_t N>
-void append_doubling_quotes(bounded_text<N>& out, std::string_view text, bool doubled) {
-  for (char c : text) {
-    // A pair that does not fit whole is left out: a lone quote would end the field.
-    if (c == '"' && doubled && (out.size() + 2 > N || !out.push_back('"'))) return;
-    out.push_back(c);
-  }
-}
-
-void write_delimiter(record_writer& out) { put(out, g_delimiter); }
-
-void write_date_time(record_writer& out, const parsed_date& date) {
-  bounded_text<96> text;
-  // The year is zero-padded in plain mode and space-padded in quoted mode.
-  text.push_back('\'');
-  append_number(text, date.year, 4, quoting() ? ' ' : '0');
-  text.push_back('-');
-  append_number(text, date.month, 2, '0');
-  text.push_back('-');
-  append_number(text, date.day, 2, '0');
-  text.push_back(' ');
-  append_doubling_quotes(text, date.time_text.view(), doubling_quotes());
-  write_field(out, text.view(), quoting());
-}
-
 // The hash columns as the settings ask for them: MD5 (hash), SHA-1, SHA-256.
 void choose_hash_columns_from_settings() {
   choose_hash_columns(s_hashes, g_settings->hash != 0, g_settings->sha1 != 0,
@@ -765,16 +657,6 @@ void write_progress_line(std::string_view name, int64_t size) {
 
 }  // namespace
 
-void reset_message_fields(message_fields& fields) {
-  for (field_text* field :
-       {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.date, &fields.forward_date,
-        &fields.subject, &fields.attachment_info, &fields.recent_ip}) {
-    field->clear();
-  }
-  fields.message_read.assign(" Unknown  ");
-  fields.date_time = parsed_date{};
-}
-
 // Reads the attached file to its end against the header rules, then closes it.
 scan_result read_attached_fields(message_fields& fields) {
   scan_state scan{&s_reader, &fields};
@@ -805,107 +687,6 @@ scan_result read_message_fields(const std::string& path, message_fields& fields)
   return read_attached_fields(fields);
 }
 
-void write_listing_header(std::FILE* stream) {
-  static constexpr const char* k_columns[] = {"Filename",
-                                              "Size",
-                                              "File-(MOD)Date",
-                                              "From",
-                                              "To",
-                                              "CC",
-                                              "Bcc",
-                                              "Date",
-                                              "Date-Time",
-                                              "Forward Date",
-                                              "Subject",
-                                              "Message Read",
-                                              "Attachment Info",
-                                              "Recent IP"};
-  record_writer& out = start_record_writer(stream);
-  bool first = true;
-  for (const char* column : k_columns) {
-    if (!first) write_delimiter(out);
-    write_field(out, column, quoting());
-    first = false;
-  }
-  choose_hash_columns_from_settings();
-  for (std::size_t i = 0; i < s_hashes.count; ++i) {
-    write_delimiter(out);
-    write_field(out, hash_column_name(s_hashes.kinds[i]), quoting());
-  }
-  flush(out);
-}
-
-void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
-                         const date_parts& written) {
-  record_writer& out = start_record_writer(stream);
-  bool quoted = quoting();
-  put(out, '\n');
-  // A line end inside a POSIX file name would split its record in two, so it
-  // is shown as '?'. The name is copied only when it needs a change.
-  bool doubled = doubling_quotes() && path.find('"') != std::string_view::npos;
-  bool has_line_end =
-      path.find('\n') != std::string_view::npos || path.find('\r') != std::string_view::npos;
-  if (doubled || has_line_end) {
-    static field_text shown;
-    shown.clear();
-    append_doubling_quotes(shown, path, doubled);
-    replace_byte(shown, '\n', '?');
-    replace_byte(shown, '\r', '?');
-    write_field(out, shown.view(), quoted);
-  } else {
-    write_field(out, path, quoted);
-  }
-  // Size and last-write date: "%lld" and "'%4d-%02d-%02d %02d:%02d", each
-  // followed by the delimiter and quoted as a whole when quoting.
-  bounded_text<96> text;
-  text.push_back(g_delimiter);
-  if (quoted) text.push_back('"');
-  append_number(text, size, 0, ' ');
-  if (quoted) text.push_back('"');
-  text.push_back(g_delimiter);
-  if (quoted) text.push_back('"');
-  text.push_back('\'');
-  append_number(text, written.year, 4, ' ');
-  for (auto [separator, value] : {std::pair{'-', written.month}, std::pair{'-', written.day},
-                                  std::pair{' ', written.hour}, std::pair{':', written.minute}}) {
-    text.push_back(separator);
-    append_number(text, value, 2, '0');
-  }
-  if (quoted) text.push_back('"');
-  text.push_back(g_delimiter);
-  // Left in the writer: the record goes out whole with its end, in one write.
-  put(out, text.view());
-}
-
-void write_record_end(std::FILE* stream, message_fields& fields) {
-  bool quoted = quoting();
-  if (doubling_quotes()) {
-    for (field_text* field :
-         {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.date, &fields.forward_date,
-          &fields.subject, &fields.message_read, &fields.attachment_info, &fields.recent_ip}) {
-      double_quotes(*field);
-    }
-  }
-  // The record's start may still wait in the writer.
-  record_writer& out = s_writer.stream == stream ? s_writer : start_record_writer(stream);
-  for (const field_text* field :
-       {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.date}) {
-    write_field(out, field->view(), quoted);
-    write_delimiter(out);
-  }
-  write_date_time(out, fields.date_time);
-  for (const field_text* field : {&fields.forward_date, &fields.subject, &fields.message_read,
-                                  &fields.attachment_info, &fields.recent_ip}) {
-    write_delimiter(out);
-    write_field(out, field->view(), quoted);
-  }
-  for (std::size_t i = 0; i < s_hashes.count; ++i) {
-    write_delimiter(out);
-    write_field(out, s_hashes.texts[i].view(), quoted);
-  }
-  flush(out);
-}
-
 stop_reason scan_message(const std::string& path, int64_t size, const file_dates& dates) {
   return scan_opened_message(path, g_platform.open_for_reading(path), size, dates);
 }
@@ -924,7 +705,7 @@ stop_reason scan_opened_message(const std::string& path, read_handle file, int64
     s_reader.hashes = &s_hashes;
   }
   scan_result result = read_attached_fields(s_fields);
-  write_record_end(g_out_file, s_fields);
+  write_record_end(g_out_file, s_fields, s_hashes);
   note_whole_record();
   s_fields.date_time = parsed_date{};
   // The record holds what was read before the failure; the message tells it

@@ -12,6 +12,7 @@
 #include "discovery/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
+#include "listing/record.h"
 #include "platform/platform.h"
 #include "run/terminate.h"
 #include "runlog/last_access.h"

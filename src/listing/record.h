@@ -1,0 +1,72 @@
+// The listing record: its columns, the column header line, and each file's record
+// from its name, size, date and the message fields.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+#include "INCLUDE_U/dates.h"
+#include "listing/file_hashes.h"
+#include "listing/header_values.h"
+
+// The ten message fields of one file and the date parsed from its first Date
+// (or Sent) line, in record order.
+struct message_fields {
+  field_text from;
+  field_text to;
+  field_text cc;
+  field_text bcc;
+  field_text date;
+  parsed_date date_time;
+  field_text forward_date;
+  field_text subject;
+  field_text message_read;
+  field_text attachment_info;
+  field_text recent_ip;
+};
+
+// One column after the file's own three (name, size, last-write date): its name in
+// the header line and the field it shows; null for the date parsed from the Date line.
+struct field_column {
+  const char* name;
+  field_text message_fields::*field;
+};
+
+// The message columns in record order: the header line, the record, the reset and
+// the quoted form all go by this table.
+inline constexpr field_column k_field_columns[] = {
+    {"From", &message_fields::from},
+    {"To", &message_fields::to},
+    {"CC", &message_fields::cc},
+    {"Bcc", &message_fields::bcc},
+    {"Date", &message_fields::date},
+    {"Date-Time", nullptr},
+    {"Forward Date", &message_fields::forward_date},
+    {"Subject", &message_fields::subject},
+    {"Message Read", &message_fields::message_read},
+    {"Attachment Info", &message_fields::attachment_info},
+    {"Recent IP", &message_fields::recent_ip},
+};
+
+// Sets every field to its value at the start of a file.
+void reset_message_fields(message_fields& fields);
+
+// The last adjustments of the settings before anything is listed: inverts
+// no_count and takes the three columns of a time letter off the width.
+void settle_listing_settings();
+// settle_listing_settings, then the default count of --NAMEAFTER and the column
+// header line.
+void start_listing();
+// Writes the column header line (plain or quoted form as quote_fields says), with
+// the hash columns the settings ask for.
+void write_listing_header(std::FILE* stream);
+
+// Writes the record's first three fields (name, size, last-write date), each
+// followed by the delimiter, after the record's leading line end. They reach
+// the stream with the record's end, from write_record_end, which must follow.
+void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
+                         const date_parts& written);
+// Writes the rest of the record from the fields and the file's digests; in quoted
+// mode with the comma delimiter the fields' double quotes are doubled first (in place).
+void write_record_end(std::FILE* stream, message_fields& fields, const file_hashes& hashes);

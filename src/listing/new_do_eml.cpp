@@ -22,6 +22,9 @@ namespace {
 struct scan_state {
   line_reader* reader;
   message_fields* fields;
+  message_line* line;         // the line a rule takes
+  message_line* second_line;  // the line after a short From line
+  message_line* look_ahead;   // the line after a Received line
   int from_count = 1;
   int to_count = 1;
   int cc_count = 1;
@@ -89,21 +92,30 @@ struct rule_literal {
   }
 };
 
+// The header rules by name, in the order they are tried.
+enum class rule_name {
+  from,
+  to,
+  cc,
+  bcc,
+  date,
+  sent,
+  subject,
+  mapi_read_flag,
+  mozilla_read_flag,
+  attachment_marker,
+  forwarded_message,
+  content_type_name,
+  received_from,
+  received_by,
+};
+
 struct header_rule {
+  rule_name name;
   rule_test test;
   std::array<rule_literal, 5> literals;
   rule_action action;
 };
-
-// The open message file and the three line buffers; kept for the whole run so
-// that no file and no line allocates.
-line_reader s_reader;
-message_line s_line;
-message_line s_second_line;
-message_line s_look_ahead;
-message_fields s_fields;
-// The digests of the file being read, when the settings ask for hash columns.
-file_hashes s_hashes;
 
 bool messages_on_terminal() {
   static const bool terminal = g_platform.is_terminal(stderr);
@@ -159,13 +171,13 @@ void take_from(scan_state& scan, message_line& line) {
   if (soft_break || text.size() < 10) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
-    if (read_line(*scan.reader, s_second_line)) {
+    if (read_line(*scan.reader, (*scan.second_line))) {
       // A short line's address may go on in the next line, but a header there is
       // a line of its own, read again by the main loop.
-      if (!soft_break && begins_header(s_second_line.text.view())) {
-        step_back(*scan.reader, s_second_line);
+      if (!soft_break && begins_header((*scan.second_line).text.view())) {
+        step_back(*scan.reader, (*scan.second_line));
       } else {
-        text.append(s_second_line.text.view());
+        text.append((*scan.second_line).text.view());
         replace_tabs(text);
       }
     }
@@ -254,8 +266,7 @@ void take_forwarded_message(scan_state& scan, message_line& line) {
   append_attachment(scan, scan.attachment_count, kept_text(line.text.view(), "name="));
 }
 
-void apply_header_rules(scan_state& scan, message_line& line, std::size_t first_rule);
-constexpr std::size_t k_first_recent_ip_rule = 12;
+void apply_header_rules(scan_state& scan, message_line& line, rule_name first_rule);
 
 void take_content_type_name(scan_state& scan, message_line& line) {
   std::string_view text = line.text.view();
@@ -266,7 +277,8 @@ void take_content_type_name(scan_state& scan, message_line& line) {
   }
   if (!read_line(*scan.reader, line)) return;
   if (find_text(line.text.view(), "name=") == std::string_view::npos) {
-    apply_header_rules(scan, line, k_first_recent_ip_rule);
+    // A continuation without a name may still be a Recent IP line.
+    apply_header_rules(scan, line, rule_name::received_from);
     return;
   }
   if (line.text[0] == '\t') line.text[0] = ' ';
@@ -277,12 +289,12 @@ void take_content_type_name(scan_state& scan, message_line& line) {
 // (a Received header folded before its address); otherwise that line is read
 // again by the main loop.
 void join_look_ahead(scan_state& scan, field_text& text) {
-  if (!read_line(*scan.reader, s_look_ahead)) return;
-  std::string_view next = s_look_ahead.text.view();
+  if (!read_line(*scan.reader, (*scan.look_ahead))) return;
+  std::string_view next = (*scan.look_ahead).text.view();
   std::size_t open = next.find('[');
   bool continuation = !next.empty() && (next[0] == ' ' || next[0] == '\t');
   if (open == std::string_view::npos || !continuation) {
-    step_back(*scan.reader, s_look_ahead);
+    step_back(*scan.reader, (*scan.look_ahead));
     return;
   }
   std::size_t close = next.find(']', open);
@@ -310,24 +322,46 @@ void take_received_by(scan_state& scan, message_line& line) {
 
 // The header rules in the order they are tried; the first that matches takes the line.
 constexpr header_rule k_header_rules[] = {
-    {rule_test::starts_any_case, {"From:"}, take_from},
-    {rule_test::starts_any_case, {"To:"}, take_to},
-    {rule_test::starts_any_case, {"Cc:"}, take_cc},
-    {rule_test::starts_any_case, {"Bcc:"}, take_bcc},
-    {rule_test::starts_exact, {"Date:"}, take_date},
-    {rule_test::starts_exact, {"Sent:"}, take_sent},
-    {rule_test::starts_any_case, {"Subject:"}, take_subject},
-    {rule_test::contains, {"Mapi-Message-Flags:"}, take_mapi_read_flag},
-    {rule_test::starts_exact, {"X-Mozilla-Status:"}, take_mozilla_read_flag},
-    {rule_test::contains,
+    {rule_name::from, rule_test::starts_any_case, {"From:"}, take_from},
+    {rule_name::to, rule_test::starts_any_case, {"To:"}, take_to},
+    {rule_name::cc, rule_test::starts_any_case, {"Cc:"}, take_cc},
+    {rule_name::bcc, rule_test::starts_any_case, {"Bcc:"}, take_bcc},
+    {rule_name::date, rule_test::starts_exact, {"Date:"}, take_date},
+    {rule_name::sent, rule_test::starts_exact, {"Sent:"}, take_sent},
+    {rule_name::subject, rule_test::starts_any_case, {"Subject:"}, take_subject},
+    {rule_name::mapi_read_flag, rule_test::contains, {"Mapi-Message-Flags:"}, take_mapi_read_flag},
+    {rule_name::mozilla_read_flag,
+     rule_test::starts_exact,
+     {"X-Mozilla-Status:"},
+     take_mozilla_read_flag},
+    {rule_name::attachment_marker,
+     rule_test::contains,
      {"Attachment:", "name=Attach", "filename=\"", "Attachment Converted:", "X-Attachments:"},
      take_attachment_marker},
-    {rule_test::contains, {"Content-Type: message"}, take_forwarded_message},
-    {rule_test::armed_content_type, {"Content-Type:"}, take_content_type_name},
-    {rule_test::starts_any_case, {"Received: from", "X-Originating-IP:"}, take_received_from},
-    {rule_test::starts_any_case, {"Received: by "}, take_received_by},
+    {rule_name::forwarded_message,
+     rule_test::contains,
+     {"Content-Type: message"},
+     take_forwarded_message},
+    {rule_name::content_type_name,
+     rule_test::armed_content_type,
+     {"Content-Type:"},
+     take_content_type_name},
+    {rule_name::received_from,
+     rule_test::starts_any_case,
+     {"Received: from", "X-Originating-IP:"},
+     take_received_from},
+    {rule_name::received_by, rule_test::starts_any_case, {"Received: by "}, take_received_by},
 };
 static_assert(std::size(k_header_rules) == 14);
+
+// Each rule stands at its name's place, so that a name finds its rule.
+constexpr bool every_rule_at_its_name() {
+  for (std::size_t i = 0; i < std::size(k_header_rules); ++i) {
+    if (static_cast<std::size_t>(k_header_rules[i].name) != i) return false;
+  }
+  return true;
+}
+static_assert(every_rule_at_its_name());
 
 constexpr uint32_t k_hasattach_bit = uint32_t{1} << std::size(k_header_rules);
 constexpr rule_literal k_hasattach("Mapi-Hasattach:");
@@ -517,10 +551,9 @@ line_facts facts_of(std::string_view text) {
 
 // The facts of a line that lies in the reader's chunk, whose admitted marks are
 // known: the others have no candidates, so only they are looked at.
-line_facts facts_of_chunk_line(std::string_view text) {
+line_facts facts_of_chunk_line(const line_reader& reader, std::string_view text) {
   line_facts facts;
-  for_each_admitted_mark(s_reader, text,
-                         [&](std::size_t at) { add_facts_of_mark(facts, text, at); });
+  for_each_admitted_mark(reader, text, [&](std::size_t at) { add_facts_of_mark(facts, text, at); });
   return facts;
 }
 
@@ -592,9 +625,9 @@ std::size_t first_matching_rule(const scan_state& scan, std::string_view text,
   return std::size(k_header_rules);
 }
 
-void apply_header_rules(scan_state& scan, message_line& line, std::size_t first_rule) {
-  std::size_t rule =
-      first_matching_rule(scan, line.text.view(), facts_of(line.text.view()), first_rule);
+void apply_header_rules(scan_state& scan, message_line& line, rule_name first_rule) {
+  std::size_t rule = first_matching_rule(scan, line.text.view(), facts_of(line.text.view()),
+                                         static_cast<std::size_t>(first_rule));
   if (rule < std::size(k_header_rules)) k_header_rules[rule].action(scan, line);
 }
 
@@ -607,11 +640,12 @@ void hold_line(message_line& line, std::string_view text) {
 }
 
 // Tests one line against the rules. `text` lies in the reader's buffer or in
-// s_line; it is copied into s_line only when a rule takes it, since the rules
+// the scan's line; it is copied into that line only when a rule takes it, since the rules
 // change the line and read further lines.
 void scan_text(scan_state& scan, std::string_view text) {
   text.remove_prefix(quote_marks_length(text));
-  line_facts facts = lies_in_chunk(s_reader, text) ? facts_of_chunk_line(text) : facts_of(text);
+  line_facts facts =
+      lies_in_chunk(*scan.reader, text) ? facts_of_chunk_line(*scan.reader, text) : facts_of(text);
   if (!facts.has_mark) return;
   if (facts.contained == 0 && k_rules_by_first_byte[static_cast<unsigned char>(text[0])] == 0)
     return;
@@ -621,14 +655,13 @@ void scan_text(scan_state& scan, std::string_view text) {
   }
   std::size_t rule = first_matching_rule(scan, text, facts, 0);
   if (rule == std::size(k_header_rules)) return;
-  hold_line(s_line, text);
-  k_header_rules[rule].action(scan, s_line);
+  hold_line(*scan.line, text);
+  k_header_rules[rule].action(scan, *scan.line);
 }
 
 // The hash columns as the settings ask for them: MD5 (hash), SHA-1, SHA-256.
-void choose_hash_columns_from_settings() {
-  choose_hash_columns(s_hashes, g_settings->hash != 0, g_settings->sha1 != 0,
-                      g_settings->sha2 != 0);
+void choose_hash_columns_from_settings(file_hashes& hashes) {
+  choose_hash_columns(hashes, g_settings->hash != 0, g_settings->sha1 != 0, g_settings->sha2 != 0);
 }
 
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
@@ -655,21 +688,21 @@ void write_progress_line(std::string_view name, int64_t size) {
   write_text(stderr, tail.view());
 }
 
-}  // namespace
-
-// Reads the attached file to its end against the header rules, then closes it.
-scan_result read_attached_fields(message_fields& fields) {
-  scan_state scan{&s_reader, &fields};
+// Reads the attached file to its end against the header rules into `fields`,
+// then closes it.
+scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
+  line_reader& reader = ms.reader;
+  scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead};
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
   // stops soon and a short one is read whole.
   uint64_t chunks_checked = 1;
   for (;;) {
-    marked_read got = read_marked_line(s_reader, k_mark_filter, s_line, text);
+    marked_read got = read_marked_line(reader, k_mark_filter, ms.line, text);
     if (got == marked_read::end) break;
-    if (s_reader.chunks_read > chunks_checked) {
-      chunks_checked = s_reader.chunks_read;
+    if (reader.chunks_read > chunks_checked) {
+      chunks_checked = reader.chunks_read;
       if (interrupt_pending()) {
         result = scan_result::interrupted;
         break;
@@ -677,40 +710,55 @@ scan_result read_attached_fields(message_fields& fields) {
     }
     if (got == marked_read::line) scan_text(scan, text);
   }
-  if (s_reader.hashes) finish_file_hashes(*s_reader.hashes, read_to_end(s_reader));
-  close_line_reader(s_reader);
+  if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
+  close_line_reader(reader);
   return result;
 }
 
+// The scan of the walk's files and of the callers that bring none; kept for the
+// whole run so that no file and no line allocates.
+message_scan& run_scan() {
+  static message_scan scan;
+  return scan;
+}
+
+}  // namespace
+
 scan_result read_message_fields(const std::string& path, message_fields& fields) {
-  if (!open_line_reader(s_reader, path)) return scan_result::not_opened;
-  return read_attached_fields(fields);
+  message_scan& scan = run_scan();
+  if (!open_line_reader(scan.reader, path)) return scan_result::not_opened;
+  return read_attached_fields(scan, fields);
 }
 
 stop_reason scan_message(const std::string& path, int64_t size, const file_dates& dates) {
-  return scan_opened_message(path, g_platform.open_for_reading(path), size, dates);
+  return scan_opened_message(run_scan(), path, g_platform.open_for_reading(path), size, dates);
 }
 
 stop_reason scan_opened_message(const std::string& path, read_handle file, int64_t size,
                                 const file_dates& dates) {
-  reset_message_fields(s_fields);
+  return scan_opened_message(run_scan(), path, file, size, dates);
+}
+
+stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
+                                int64_t size, const file_dates& dates) {
+  reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
-  write_record_prefix(g_out_file, name, size, dates.write_time);
+  write_record_prefix(scan.record, g_out_file, name, size, dates.write_time);
   write_progress_line(name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
-  attach_line_reader(s_reader, file, size);
-  choose_hash_columns_from_settings();
-  if (s_hashes.count != 0) {
-    start_file_hashes(s_hashes);
-    s_reader.hashes = &s_hashes;
+  attach_line_reader(scan.reader, file, size);
+  choose_hash_columns_from_settings(scan.hashes);
+  if (scan.hashes.count != 0) {
+    start_file_hashes(scan.hashes);
+    scan.reader.hashes = &scan.hashes;
   }
-  scan_result result = read_attached_fields(s_fields);
-  write_record_end(g_out_file, s_fields, s_hashes);
+  scan_result result = read_attached_fields(scan, scan.fields);
+  write_record_end(scan.record, g_out_file, scan.fields, scan.hashes);
   note_whole_record();
-  s_fields.date_time = parsed_date{};
+  scan.fields.date_time = parsed_date{};
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
-  if (s_reader.read_failed) report_failure(path, true);
+  if (scan.reader.read_failed) report_failure(path, true);
   if (failure_stop() != stop_reason::go_on) return failure_stop();
   if (listing_write_failed()) return stop_reason::write_failed;
   if (result == scan_result::interrupted || interrupt_pending()) return stop_reason::interrupted;

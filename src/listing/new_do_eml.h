@@ -8,8 +8,23 @@
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/stops.h"
+#include "listing/file_hashes.h"
 #include "listing/header_values.h"
+#include "listing/line_reader.h"
 #include "listing/record.h"
+
+// Everything one scan of a file works on: the open file, the line buffers, the
+// fields, the digests and the record on its way out. A scan owns one and reuses it for every file,
+// so no file and no line allocates; two scans, each with its own, can run side by side.
+struct message_scan {
+  line_reader reader;
+  message_line line;
+  message_line second_line;
+  message_line look_ahead;
+  message_fields fields;
+  file_hashes hashes;
+  record_writer record;
+};
 
 // Writes one file's record to the listing and its progress line to standard
 // error: reads every line of the file against the header rules. A file that
@@ -21,6 +36,9 @@ stop_reason scan_message(const std::string& path, int64_t size, const file_dates
 // `size` is the size the file was found to have. The file is closed here.
 stop_reason scan_opened_message(const std::string& path, read_handle file, int64_t size,
                                 const file_dates& dates);
+// The same with the scan's own state; the two above use the run's one scan.
+stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
+                                int64_t size, const file_dates& dates);
 
 enum class scan_result { done, not_opened, interrupted };
 // Reads the message file at `path` line by line against the header rules into

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "INCLUDE_U/unreadable.h"
@@ -560,4 +561,33 @@ TEST(listing_record, digests_only_of_files_read_to_their_end) {
   std::string listing = listing_of(tree, tree.path("missing.eml"), {'|', false, 0, true});
   EXPECT_TRUE(listing.ends_with("| Unknown  |||||")) << listing;
   EXPECT_TRUE(listing.starts_with(std::string(k_plain_header) + "|MD5|SHA-1|SHA-256\n")) << listing;
+}
+
+// Each scan keeps its own reader, fields and record: a second scan between two
+// files of the first leaves what the first read alone, and each record is whole.
+TEST(message_scan, two_scans_keep_their_own_state) {
+  temp_tree tree;
+  tree.write("a.eml", "From: Ann Lee\nSubject: one\n");
+  tree.write("b.eml", "From: Bob Roe\nSubject: two\n");
+  create_run_settings();
+  std::FILE* saved = g_out_file;
+  g_out_file = g_platform.open_stream(tree.path("listing.txt"), "w");
+  ASSERT_NE(g_out_file, nullptr);
+  auto first = std::make_unique<message_scan>();
+  auto second = std::make_unique<message_scan>();
+  file_dates dates;
+  for (auto [scan, name] : {std::pair{first.get(), "a.eml"}, std::pair{second.get(), "b.eml"}}) {
+    std::string path = tree.path(name);
+    read_handle file = g_platform.open_for_reading(path);
+    EXPECT_EQ(scan_opened_message(*scan, path, file, 27, dates), stop_reason::go_on) << name;
+  }
+  std::fclose(g_out_file);
+  g_out_file = saved;
+  EXPECT_EQ(first->fields.from.view(), "(#1:) From: Ann Lee  ");
+  EXPECT_EQ(second->fields.from.view(), "(#1:) From: Bob Roe  ");
+  std::string listing = normalise_line_ends(tree.read("listing.txt"));
+  std::size_t ann = listing.find("|(#1:) Subject: one  |");
+  EXPECT_NE(ann, std::string::npos) << listing;
+  EXPECT_NE(listing.find("|(#1:) Subject: two  |", ann), std::string::npos) << listing;
+  create_run_settings();
 }

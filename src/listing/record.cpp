@@ -29,23 +29,11 @@ bool listing_on_terminal(std::FILE* stream) {
   return terminal;
 }
 
-// The parts of a record on their way to the stream, gathered so that a record
-// costs a few writes instead of one per field, quote and delimiter.
-struct record_writer {
-  std::FILE* stream = nullptr;
-  bool on_terminal = false;
-  bounded_text<4096> pending;
-};
-
-// The one writer, reused for every part of every record: its buffer is neither
-// allocated nor cleared byte by byte per record.
-record_writer s_writer;
-
-record_writer& start_record_writer(std::FILE* stream) {
-  s_writer.stream = stream;
-  s_writer.on_terminal = listing_on_terminal(stream);
-  s_writer.pending.clear();
-  return s_writer;
+record_writer& start_record_writer(record_writer& out, std::FILE* stream) {
+  out.stream = stream;
+  out.on_terminal = listing_on_terminal(stream);
+  out.pending.clear();
+  return out;
 }
 
 void flush(record_writer& out) {
@@ -135,7 +123,8 @@ void start_listing() {
 }
 
 void write_listing_header(std::FILE* stream) {
-  record_writer& out = start_record_writer(stream);
+  static record_writer header;
+  record_writer& out = start_record_writer(header, stream);
   bool first = true;
   for (const char* column : k_file_columns) {
     if (!first) write_delimiter(out);
@@ -155,9 +144,9 @@ void write_listing_header(std::FILE* stream) {
   flush(out);
 }
 
-void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
-                         const date_parts& written) {
-  record_writer& out = start_record_writer(stream);
+void write_record_prefix(record_writer& record, std::FILE* stream, std::string_view path,
+                         int64_t size, const date_parts& written) {
+  record_writer& out = start_record_writer(record, stream);
   bool quoted = quoting();
   put(out, '\n');
   // A line end inside a POSIX file name would split its record in two, so it
@@ -197,7 +186,8 @@ void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
   put(out, text.view());
 }
 
-void write_record_end(std::FILE* stream, message_fields& fields, const file_hashes& hashes) {
+void write_record_end(record_writer& record, std::FILE* stream, message_fields& fields,
+                      const file_hashes& hashes) {
   bool quoted = quoting();
   if (doubling_quotes()) {
     for (const field_column& column : k_field_columns) {
@@ -205,7 +195,7 @@ void write_record_end(std::FILE* stream, message_fields& fields, const file_hash
     }
   }
   // The record's start may still wait in the writer; the prefix ended in a delimiter.
-  record_writer& out = s_writer.stream == stream ? s_writer : start_record_writer(stream);
+  record_writer& out = record.stream == stream ? record : start_record_writer(record, stream);
   bool first = true;
   for (const field_column& column : k_field_columns) {
     if (!first) write_delimiter(out);

@@ -62,11 +62,22 @@ void start_listing();
 // the hash columns the settings ask for.
 void write_listing_header(std::FILE* stream);
 
-// Writes the record's first three fields (name, size, last-write date), each
-// followed by the delimiter, after the record's leading line end. They reach
-// the stream with the record's end, from write_record_end, which must follow.
-void write_record_prefix(std::FILE* stream, std::string_view path, int64_t size,
-                         const date_parts& written);
+// The parts of a record on their way to the stream, gathered so that a record
+// costs a few writes instead of one per field, quote and delimiter. Each scan has
+// its own, reused for every part of every record: its buffer is neither allocated
+// nor cleared byte by byte per record.
+struct record_writer {
+  std::FILE* stream = nullptr;
+  bool on_terminal = false;
+  bounded_text<4096> pending;
+};
+
+// Starts a record in `record`: its first three fields (name, size, last-write
+// date), each followed by the delimiter, after the record's leading line end. They
+// reach the stream with the record's end, from write_record_end, which must follow.
+void write_record_prefix(record_writer& record, std::FILE* stream, std::string_view path,
+                         int64_t size, const date_parts& written);
 // Writes the rest of the record from the fields and the file's digests; in quoted
 // mode with the comma delimiter the fields' double quotes are doubled first (in place).
-void write_record_end(std::FILE* stream, message_fields& fields, const file_hashes& hashes);
+void write_record_end(record_writer& record, std::FILE* stream, message_fields& fields,
+                      const file_hashes& hashes);

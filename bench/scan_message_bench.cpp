@@ -17,7 +17,7 @@
 #include "discovery/select_file.h"
 #include "listing/new_do_eml.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "listing/eml_program.h"
 #include "settings/run_settings.h"
 
 namespace {

@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "discovery/path_lists.h"
+#include "discovery/walk.h"
+#include "listing/eml_program.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "runlog/run_log.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -64,7 +66,7 @@ void fuzz_reset() {
   g_out_file = sink;
   g_msg_file = stderr;
   g_acct_file = nullptr;
-  g_counting = 0;
+  g_walk.counting = 0;
 }
 
 void fuzz_serve_file(std::string_view data, bool whole_reads) {

@@ -1,0 +1,42 @@
+// The header rules: the state of one file's scan, the rule actions that fill the
+// ten fields, and the table of rules (by name) tried in order on each line.
+#pragma once
+
+#include <string_view>
+
+#include "listing/line_reader.h"
+#include "listing/matcher.h"
+#include "listing/record.h"
+
+// Per-file state of the header scan.
+struct scan_state {
+  line_reader* reader;
+  message_fields* fields;
+  message_line* line;         // the line a rule takes
+  message_line* second_line;  // the line after a short From line
+  message_line* look_ahead;   // the line after a Received line
+  int from_count = 1;
+  int to_count = 1;
+  int cc_count = 1;
+  int bcc_count = 1;
+  int date_count = 1;
+  int sent_count = 1;
+  int subject_count = 1;
+  int read_count = 1;        // both read-flag rules
+  int attachment_count = 1;  // attachment marker and forwarded message
+  int content_type_count = 1;
+  int ip_count = 1;          // the Received and X-Originating-IP rules
+  bool header_phase = true;  // until the first Subject line
+  bool from_seen = false;
+  bool to_seen = false;
+  bool date_parsed = false;
+  bool content_type_armed = false;
+};
+
+// The marks worth a look for the rule table: the line reader passes over lines
+// without one.
+const mark_filter& header_mark_filter();
+// Tests one line against the rules. `text` lies in the reader's buffer or in the
+// scan's line; it is copied into that line only when a rule takes it, since the
+// rules change the line and read further lines.
+void scan_text(scan_state& scan, std::string_view text);

@@ -199,7 +199,12 @@ void set_output_defaults() {
   g_settings->recurse = 1;
 }
 
-void program_main(std::vector<std::string> args) {
+namespace {
+
+// The process as every run needs it, before any setting is read: standard streams,
+// the hooks of the ends, the program's own path as the first argument, buffers,
+// console and signals.
+void prepare_process(std::vector<std::string>& args) {
   // First of all: a file opened while one of these is closed would take its number.
   g_platform.open_standard_streams();
   // Messages still held are said before any direct exit; a refused setting ends
@@ -220,7 +225,12 @@ void program_main(std::vector<std::string> args) {
   g_platform.console_start();
   g_platform.install_interrupt_handler();
   g_platform.ignore_write_signals();
+}
 
+}  // namespace
+
+void program_main(std::vector<std::string> args) {
+  prepare_process(args);
   if (args.size() <= 1) {
     show_help();
     exit_directly(0);

@@ -80,10 +80,11 @@ void run_counting_pass() {
     end_run_if_stopped(walk_directory(path));
   }
   g_walk.counting = 0;
+  // The settings are read-only once start-up ends: the width found is reported,
+  // and nothing after the counting pass lays text out by it.
   if (g_settings->auto_width) {
-    g_settings->width = static_cast<int32_t>(g_walk.longest_path + 2);
-    std::fprintf(stderr, "\r  Maximum path length found is %d, -w %d installed\n",
-                 g_settings->width, g_settings->width);
+    int width = static_cast<int32_t>(g_walk.longest_path + 2);
+    std::fprintf(stderr, "\r  Maximum path length found is %d, -w %d installed\n", width, width);
   }
   std::fprintf(stderr, "\r%10s files to process, ", format_thousands(g_walk.counted_files));
   std::fprintf(stderr, "%s bytes\n",
@@ -255,11 +256,7 @@ void program_main(std::vector<std::string> args) {
   if (g_settings->source_list && g_source_list_file) run_source_list();
   start_listing();
 
-  if (g_settings->output_mode && g_settings->no_count == 0) {
-    run_counting_pass();
-  } else {
-    g_settings->auto_width = 0;
-  }
+  if (g_settings->output_mode && g_settings->no_count == 0) run_counting_pass();
   g_walk.counting = 0;
   if (g_acct_file) write_initial_directory();
   run_processing_pass();

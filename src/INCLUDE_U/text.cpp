@@ -53,12 +53,13 @@ int64_t leading_number(std::string_view text) {
   return value == INT64_MIN ? INT64_MAX : -value;
 }
 
-int leading_int(std::string_view text) {
-  int64_t v = leading_number(text);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
+int saturated_int(int64_t value) {
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }
+
+int leading_int(std::string_view text) { return saturated_int(leading_number(text)); }
 
 std::size_t utf8_sequence_length(std::string_view text, std::size_t at) {
   unsigned char lead = static_cast<unsigned char>(text[at]);

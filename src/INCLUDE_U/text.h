@@ -132,6 +132,8 @@ std::string ascii_upper_copy(std::string_view text);
 // digits up to the first other character. No digits give 0; values beyond the
 // 64-bit range saturate.
 int64_t leading_number(std::string_view text);
+// `value` saturated to the int range.
+int saturated_int(int64_t value);
 // The same, saturated to the int range.
 int leading_int(std::string_view text);
 // Number of characters the leading-number rule consumes (white space, sign, digits).

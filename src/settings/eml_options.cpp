@@ -67,12 +67,6 @@ std::size_t count_characters(std::string_view text) {
   return count;
 }
 
-int saturated_int(int64_t value) {
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int>(value);
-}
-
 [[noreturn]] void refuse_with_help() {
   show_help();
   end_start_up(k_exit_illegal_option);

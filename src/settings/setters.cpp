@@ -25,12 +25,6 @@ std::string_view first_characters(std::string_view text, std::size_t limit) {
   return text.substr(0, i);
 }
 
-int saturated_int(int64_t value) {
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int>(value);
-}
-
 // A date bound that does not exist would silently select the wrong files.
 void refuse_impossible_date(int year, int month, int day) {
   int total = 0;

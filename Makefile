@@ -79,7 +79,9 @@ fuzz:
 fuzz-smoke: fuzz
 	fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
-# Scale benchmark: a full run against one process that only reads the same bytes.
+# Scale benchmark: a full run against one process that only reads the same bytes,
+# grep and rg, on a warm page cache and, run as root, a cold one (dropped before
+# each timed run). BENCH_MAILSIFT_ARGS adds options to the full runs.
 # The benchmarks need python3, GNU time, Google Benchmark and rg (ripgrep) as a
 # threaded reference.
 BENCH_PACKAGES = python3 time libbenchmark-dev ripgrep

@@ -7,7 +7,8 @@ WINE ?= /usr/lib/wine/wine64
 
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
 BUILD_PACKAGES = cmake g++ make libssl-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base
+# The split-run test drives GNU parallel (parallel).
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base parallel
 WINDOWS_PACKAGES = $(TEST_PACKAGES) g++-mingw-w64-x86-64 wine64
 FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev libssl-dev
 # CPack's Debian generator runs dpkg-shlibdeps (dpkg-dev), which needs file; the
@@ -78,9 +79,12 @@ fuzz:
 fuzz-smoke: fuzz
 	fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
-# Scale benchmark: a full run against one process that only reads the same bytes.
-# The benchmarks need python3, GNU time and Google Benchmark.
-BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev
+# Scale benchmark: a full run against one process that only reads the same bytes,
+# grep and rg, on a warm page cache and, run as root, a cold one (dropped before
+# each timed run). BENCH_MAILSIFT_ARGS adds options to the full runs.
+# The benchmarks need python3, GNU time, Google Benchmark and rg (ripgrep) as a
+# threaded reference.
+BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev ripgrep
 # Then the header scan alone (bench-scan).
 bench:
 	tools/need-packages $(BENCH_PACKAGES)

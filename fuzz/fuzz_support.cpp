@@ -60,6 +60,7 @@ void fuzz_reset() {
   g_platform.create_directory = refuse_path;
   g_platform.path_exists = no_such_path;
   g_platform.open_stream = refuse_stream;
+  g_platform.open_regular_stream = refuse_stream;
   g_platform.truncate_file = refuse_truncate;
   create_run_settings();
   clear_path_lists();

@@ -41,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_platform.current_directory = fake_current_directory;
   g_platform.path_exists = only_the_ini_exists;
   g_platform.open_stream = open_the_ini;
+  g_platform.open_regular_stream = open_the_ini;
   try {
     read_ini_settings(std::vector<std::string>{"/fuzz/bin/mailsift"});
   } catch (const fuzz_exit&) {

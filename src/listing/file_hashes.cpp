@@ -45,8 +45,7 @@ std::string_view hash_column_name(digest_kind kind) {
 void start_file_hashes(file_hashes& hashes) {
   for (std::size_t i = 0; i < hashes.count; ++i) {
     hashes.texts[i].clear();
-    hashes.states[i] = digest_start(hashes.kinds[i]);
-    hashes.failed[i] = hashes.states[i] == nullptr;
+    hashes.failed[i] = !digest_start(hashes.states[i], hashes.kinds[i]);
     if (hashes.failed[i]) say_unavailable(hashes.kinds[i]);
   }
 }
@@ -60,10 +59,9 @@ void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size
 void finish_file_hashes(file_hashes& hashes, bool read_to_end) {
   static constexpr char k_hex[] = "0123456789abcdef";
   for (std::size_t i = 0; i < hashes.count; ++i) {
+    // A digest left unfinished is started afresh for the next file.
     digest_value value;
-    // Finished even when unused, so that the state is ready for the next file.
-    bool finished = hashes.states[i] && digest_finish(hashes.states[i], value);
-    if (!finished || hashes.failed[i] || !read_to_end) continue;
+    if (hashes.failed[i] || !read_to_end || !digest_finish(hashes.states[i], value)) continue;
     for (std::size_t b = 0; b < value.size; ++b) {
       hashes.texts[i].push_back(k_hex[value.bytes[b] >> 4]);
       hashes.texts[i].push_back(k_hex[value.bytes[b] & 0xF]);

@@ -1,7 +1,8 @@
 // Message digests (MD5, SHA-1, SHA-256) from the cryptography the build carries:
 // OpenSSL's libcrypto on POSIX, the system's CNG (BCrypt) on Windows. No digest
-// code is written here. One state per kind is kept for the whole run, so a file
-// costs no allocation of ours.
+// code is written here. A state belongs to its caller (one per column of a scan,
+// so that scans side by side never share one) and is made once, then started
+// again for each file, so a file costs no allocation of ours.
 #pragma once
 
 #include <array>
@@ -17,10 +18,12 @@ struct digest_value {
   std::size_t size = 0;
 };
 
-struct digest_state;  // the run's one state of a kind
+struct digest_state;  // one digest under way; kept by its caller for reuse
 
-// Starts a digest of `kind` over new bytes; null when the library cannot give one.
-digest_state* digest_start(digest_kind kind);
+// Starts a digest of `kind` over new bytes in `state`, which is made on first
+// use and may be started again for another file, of any kind; false when the
+// library cannot give one.
+bool digest_start(digest_state*& state, digest_kind kind);
 // Adds `size` bytes; false when the library fails (the digest is then of no use).
 bool digest_add(digest_state* state, const void* bytes, std::size_t size);
 // Finishes the digest into `out`; false on failure. The state may be started again.

@@ -2,6 +2,8 @@
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 
+#include <new>
+
 #include "platform/digest.h"
 
 struct digest_state {
@@ -9,8 +11,6 @@ struct digest_state {
 };
 
 namespace {
-
-digest_state s_states[k_digest_kinds];
 
 const EVP_MD* algorithm_of(digest_kind kind) {
   switch (kind) {
@@ -26,13 +26,13 @@ const EVP_MD* algorithm_of(digest_kind kind) {
 
 }  // namespace
 
-digest_state* digest_start(digest_kind kind) {
-  digest_state& state = s_states[static_cast<std::size_t>(kind)];
-  if (!state.context) state.context = EVP_MD_CTX_new();
+bool digest_start(digest_state*& state, digest_kind kind) {
+  if (!state) state = new (std::nothrow) digest_state;
+  if (!state) return false;
+  if (!state->context) state->context = EVP_MD_CTX_new();
   const EVP_MD* algorithm = algorithm_of(kind);
-  if (!state.context || !algorithm) return nullptr;
-  if (EVP_DigestInit_ex(state.context, algorithm, nullptr) != 1) return nullptr;
-  return &state;
+  return state->context && algorithm &&
+         EVP_DigestInit_ex(state->context, algorithm, nullptr) == 1;
 }
 
 bool digest_add(digest_state* state, const void* bytes, std::size_t size) {

@@ -3,16 +3,17 @@
 // windows.h first: bcrypt.h needs its types.
 #include <bcrypt.h>
 
+#include <new>
+
 #include "platform/digest.h"
 
 struct digest_state {
+  digest_kind kind = digest_kind::md5;
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
 };
 
 namespace {
-
-digest_state s_states[k_digest_kinds];
 
 const wchar_t* algorithm_name(digest_kind kind) {
   switch (kind) {
@@ -35,20 +36,27 @@ void drop_hash(digest_state& state) {
 
 }  // namespace
 
-digest_state* digest_start(digest_kind kind) {
-  digest_state& state = s_states[static_cast<std::size_t>(kind)];
-  if (!state.algorithm &&
-      !succeeded(BCryptOpenAlgorithmProvider(&state.algorithm, algorithm_name(kind), nullptr, 0))) {
-    state.algorithm = nullptr;
-    return nullptr;
+bool digest_start(digest_state*& state, digest_kind kind) {
+  if (!state) state = new (std::nothrow) digest_state;
+  if (!state) return false;
+  drop_hash(*state);
+  // The provider is opened for one kind: another kind needs its own.
+  if (state->algorithm && state->kind != kind) {
+    BCryptCloseAlgorithmProvider(state->algorithm, 0);
+    state->algorithm = nullptr;
   }
-  drop_hash(state);
+  state->kind = kind;
+  if (!state->algorithm &&
+      !succeeded(BCryptOpenAlgorithmProvider(&state->algorithm, algorithm_name(kind), nullptr, 0))) {
+    state->algorithm = nullptr;
+    return false;
+  }
   // The provider keeps the hash object itself (no buffer of ours).
-  if (!succeeded(BCryptCreateHash(state.algorithm, &state.hash, nullptr, 0, nullptr, 0, 0))) {
-    state.hash = nullptr;
-    return nullptr;
+  if (!succeeded(BCryptCreateHash(state->algorithm, &state->hash, nullptr, 0, nullptr, 0, 0))) {
+    state->hash = nullptr;
+    return false;
   }
-  return &state;
+  return true;
 }
 
 bool digest_add(digest_state* state, const void* bytes, std::size_t size) {

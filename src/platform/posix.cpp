@@ -136,17 +136,6 @@ bool stat_path(const std::string& path, struct stat& st) {
   return false;
 }
 
-// Opens a path of any length; -1 with the failure noted.
-int open_path(const std::string& path, int flags) {
-  reached_path reached;
-  int fd = -1;
-  if (reach(path, reached)) {
-    fd = open_freeing_descriptors([&] { return openat(reached.at, reached.name, flags); });
-  }
-  if (fd < 0) note_failure(errno);
-  return fd;
-}
-
 // Off reads every directory once per search, as the system gives it.
 constexpr bool k_keep_directory_listings = true;
 
@@ -681,7 +670,9 @@ int directory_for(std::string_view directory) {
   if (held.fd >= 0 && held.path == directory) return held.fd;
   if (held.fd >= 0) close(held.fd);
   held.path.assign(directory);
-  held.fd = open_path(held.path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  // An O_PATH open reads nothing (the system drops O_NOATIME from it), so it
+  // neither changes nor counts an access time.
+  held.fd = open_path_keeping_access_time(held.path, O_PATH | O_DIRECTORY | O_CLOEXEC, true);
   return held.fd;
 }
 

@@ -22,13 +22,14 @@ char* format_digits(uint64_t magnitude, char* buffer, std::size_t size) {
 
 }  // namespace
 
+// Each thread has its own buffers: scanners format progress lines side by side.
 const char* format_thousands(uint32_t value) {
-  static char buffer[49];
+  thread_local char buffer[49];
   return format_digits(value, buffer, sizeof buffer);
 }
 
 const char* format_thousands64(int64_t value) {
-  static char buffer[49];
+  thread_local char buffer[49];
   // The magnitude as unsigned, so that the most negative value is handled.
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   char* p = format_digits(magnitude, buffer, sizeof buffer);

@@ -117,11 +117,11 @@ void write_text(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_terminal) {
-  if (!on_terminal) {
-    write_text(stream, text);
-    return;
-  }
+namespace {
+
+// Passes `text` to `emit` piece by piece, each control character as '?'.
+template <typename sink>
+void pass_untrusted_text(std::string_view text, sink emit) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -133,11 +133,29 @@ void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_term
                    (length == 0 && c <= 0x9F);
     std::size_t step = length == 0 ? 1 : length;
     if (control) {
-      write_text(stream, text.substr(start, i - start));
-      std::fputc('?', stream);
+      emit(text.substr(start, i - start));
+      emit(std::string_view("?"));
       start = i + step;
     }
     i += step;
   }
-  write_text(stream, text.substr(start));
+  emit(text.substr(start));
+}
+
+}  // namespace
+
+void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_terminal) {
+  if (!on_terminal) {
+    write_text(stream, text);
+    return;
+  }
+  pass_untrusted_text(text, [stream](std::string_view piece) { write_text(stream, piece); });
+}
+
+void append_untrusted_text(std::string& out, std::string_view text, bool on_terminal) {
+  if (!on_terminal) {
+    out.append(text);
+    return;
+  }
+  pass_untrusted_text(text, [&out](std::string_view piece) { out.append(piece); });
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,12 @@
 template <std::size_t N>
 struct bounded_text {
   static constexpr std::size_t capacity = N;
-  std::array<char, N + 1> bytes{};
+  // Only the text and its terminator are ever set: a large text that stays short
+  // touches only its first page, so many scans side by side stay small.
+  std::array<char, N + 1> bytes;
   std::size_t length = 0;
+
+  bounded_text() { bytes[0] = '\0'; }
 
   void clear() {
     length = 0;
@@ -160,8 +165,19 @@ std::size_t utf8_sequence_length(std::string_view text, std::size_t at = 0);
 char32_t utf8_code(std::string_view text, std::size_t at, std::size_t length);
 // Length of the well-formed UTF-8 sequence that starts at `at`; 0 when there is none.
 std::size_t well_formed_utf8_length(std::string_view text, std::size_t at);
+// A work buffer of this thread's own for one use (`tag`), made when first asked
+// for: a large one is neither in every thread's storage nor touched before use.
+template <typename buffer, typename tag>
+buffer& thread_buffer() {
+  thread_local std::unique_ptr<buffer> made;
+  if (!made) made = std::make_unique_for_overwrite<buffer>();
+  return *made;
+}
+
 // Writes text that came from files (names, message fields). On a terminal, control
 // characters other than tab (C0, DEL, C1 as UTF-8, and a byte 0x80-0x9F outside any
 // UTF-8 sequence) are shown as '?' so that a crafted message cannot drive the
 // terminal; elsewhere the bytes go unchanged.
 void write_untrusted_text(std::FILE* stream, std::string_view text, bool on_terminal);
+// The same, appended to `out`.
+void append_untrusted_text(std::string& out, std::string_view text, bool on_terminal);

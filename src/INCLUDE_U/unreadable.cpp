@@ -26,11 +26,14 @@ void report_unreadable(std::string_view path, std::string_view reason) {
   if (shown.size() > 1 && shown.back() == k_path_separator) shown.remove_suffix(1);
   // Progress lines begin with their line end; this line does the same, so that
   // it never runs on behind one.
-  write_text(stderr, "\nmailsift: cannot read ");
-  write_untrusted_text(stderr, shown, g_platform.is_terminal(stderr));
-  write_text(stderr, ": ");
-  write_text(stderr, reason);
-  ++g_unreadable_count;
+  write_message("\nmailsift: cannot read ");
+  write_untrusted_message(shown);
+  write_message(": ");
+  write_message(reason);
+  if (held_messages* held = messages_held())
+    ++held->unreadable;
+  else
+    ++g_unreadable_count;
 }
 
 bool report_failure(std::string_view path, bool missing_counts) {
@@ -45,12 +48,26 @@ bool act_on_failure(std::string_view path, failure_kind kind, std::string_view r
     return false;
   }
   report_unreadable(path, reason);
-  if (kind == failure_kind::no_resources) s_resources_ran_out = true;
+  if (kind == failure_kind::no_resources) {
+    if (held_messages* held = messages_held())
+      held->resources_ran_out = true;
+    else
+      s_resources_ran_out = true;
+  }
   return true;
 }
 
 stop_reason failure_stop() {
-  return s_resources_ran_out ? stop_reason::out_of_memory : stop_reason::go_on;
+  const held_messages* held = messages_held();
+  bool ran_out = s_resources_ran_out || (held && held->resources_ran_out);
+  return ran_out ? stop_reason::out_of_memory : stop_reason::go_on;
+}
+
+void release_held_messages(held_messages& held) {
+  write_text(stderr, held.text);
+  g_unreadable_count += held.unreadable;
+  if (held.resources_ran_out) s_resources_ran_out = true;
+  drop_held_messages(held);
 }
 
 std::string unreadable_count_text(int32_t count) {

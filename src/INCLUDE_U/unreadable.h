@@ -6,10 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "platform/platform.h"
 
-// Paths named by report_unreadable so far in this run.
+// Paths named by report_unreadable so far in this run, held messages not counted.
 extern int32_t g_unreadable_count;
 
 // The path as the listing and the messages show it: from its first character that
@@ -32,6 +33,9 @@ bool act_on_failure(std::string_view path, failure_kind kind, std::string_view r
 // skip whatever comes next as silently, so the run ends after its last whole
 // record. go_on before that.
 stop_reason failure_stop();
+// Writes what `held` holds to standard error and counts its paths and failures
+// as the run's own, emptying it.
+void release_held_messages(held_messages& held);
 // The summary's and the run log's line for `count`, as "  2 paths could not be
 // read\n"; empty for 0, so that a run without failures looks as it always did.
 std::string unreadable_count_text(int32_t count);

@@ -1,8 +1,10 @@
 #include "discovery/eml_s_list.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/select_file.h"
@@ -55,7 +57,10 @@ std::string_view name_of_line(std::string_view line) {
 }
 
 void report_too_long(int line_number) {
-  std::fprintf(stderr, "\nSource list line %d skipped: the path is too long\n", line_number);
+  char text[96];
+  int n = std::snprintf(text, sizeof text, "\nSource list line %d skipped: the path is too long\n",
+                        line_number);
+  if (n > 0) write_message(std::string_view(text, static_cast<std::size_t>(n)));
 }
 
 enum class entry_result { named, nothing_named, too_long };

@@ -5,6 +5,7 @@
 #include "INCLUDE_U/unreadable.h"
 #include "listing/eml_program.h"
 #include "listing/new_do_eml.h"
+#include "listing/scanners.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 
@@ -222,8 +223,7 @@ stop_reason select(const std::string& dir, const std::string& name, bool listed_
     return failure_stop();
   }
   if (!opened) return stop_reason::go_on;
-  if (is_file) ++g_file_count;
-  return scan_opened_message(path, file, size, dates);
+  return list_selected_file(path, file, size, dates, is_file);
 }
 
 }  // namespace

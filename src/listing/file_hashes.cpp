@@ -1,23 +1,23 @@
 #include "listing/file_hashes.h"
 
-#include <cstdio>
+#include <atomic>
 #include <utility>
+
+#include "INCLUDE_U/messages.h"
 
 namespace {
 
-// Whether the run has said that a kind of digest cannot be had.
-bool s_said_unavailable[k_digest_kinds] = {};
+// Whether the run has said that a kind of digest cannot be had; scanners side by
+// side may find out at once.
+std::atomic<bool> s_said_unavailable[k_digest_kinds] = {};
 
 // A column that stays empty for want of its digest is named once, on standard
 // error, so that an empty column is not taken for a file that was not read.
 void say_unavailable(digest_kind kind) {
-  bool& said = s_said_unavailable[static_cast<std::size_t>(kind)];
-  if (said) return;
-  said = true;
-  std::fprintf(stderr,
-               "\nmailsift: the system's cryptography gives no %.*s digest; "
-               "its column stays empty\n",
-               static_cast<int>(hash_column_name(kind).size()), hash_column_name(kind).data());
+  if (s_said_unavailable[static_cast<std::size_t>(kind)].exchange(true)) return;
+  write_message("\nmailsift: the system's cryptography gives no ");
+  write_message(hash_column_name(kind));
+  write_message(" digest; its column stays empty\n");
 }
 
 }  // namespace

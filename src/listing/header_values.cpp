@@ -176,7 +176,7 @@ void append_entry(field_text& field, int& counter, std::string_view text) {
 void double_quotes(field_text& field) {
   if (g_delimiter != ',') return;
   if (!std::memchr(field.data(), '"', field.size())) return;
-  static field_text work;
+  field_text& work = thread_buffer<field_text, struct double_quotes_work>();
   work.clear();
   // Each run up to and including a quote, then the quote once more; what goes
   // beyond the capacity is dropped, as it would be character by character, but a
@@ -234,7 +234,7 @@ void fold_continuations(line_reader& reader, field_text& field) {
   // when already read, tells so without reading that line.
   int next = next_byte(reader);
   if (next >= 0 && !is_ascii_space(static_cast<char>(next)) && next != '>') return;
-  static message_line work;
+  message_line& work = thread_buffer<message_line, struct continuation_work>();
   if (!read_line(reader, work)) return;
   char first = stored_char(work, 0);
   if (is_ascii_space(first) || first == '>') {

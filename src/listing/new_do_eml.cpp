@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/numbers.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/unreadable.h"
@@ -13,13 +14,6 @@
 #include "settings/run_settings.h"
 
 namespace {
-
-// Whether the progress lines are shown on a terminal, where text from the files
-// must not reach the terminal as control characters.
-bool messages_on_terminal() {
-  static const bool terminal = g_platform.is_terminal(stderr);
-  return terminal;
-}
 
 // The hash columns as the settings ask for them: MD5 (hash), SHA-1, SHA-256.
 void choose_hash_columns_from_settings(file_hashes& hashes) {
@@ -36,18 +30,18 @@ void write_progress_line(std::string_view name, int64_t size) {
   tail.append(" Bytes");
   // One write per file where nobody watches: the line is gathered first, when
   // the name leaves room for it.
-  static bounded_text<4096> line;
+  thread_local bounded_text<4096> line;
   if (!messages_on_terminal() && name.size() + tail.size() < line.capacity) {
     line.clear();
     line.push_back('\n');
     line.append(name);
     line.append(tail.view());
-    write_text(stderr, line.view());
+    write_message(line.view());
     return;
   }
-  std::fputc('\n', stderr);
-  write_untrusted_text(stderr, name, messages_on_terminal());
-  write_text(stderr, tail.view());
+  write_message("\n");
+  write_untrusted_message(name);
+  write_message(tail.view());
 }
 
 // Reads the attached file to its end against the header rules into `fields`,
@@ -65,7 +59,7 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
     if (got == marked_read::end) break;
     if (reader.chunks_read > chunks_checked) {
       chunks_checked = reader.chunks_read;
-      if (interrupt_pending()) {
+      if (interrupt_pending() || (ms.abandoned && ms.abandoned->load(std::memory_order_relaxed))) {
         result = scan_result::interrupted;
         break;
       }
@@ -101,8 +95,8 @@ stop_reason scan_opened_message(const std::string& path, read_handle file, int64
   return scan_opened_message(run_scan(), path, file, size, dates);
 }
 
-stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
-                                int64_t size, const file_dates& dates) {
+scan_result scan_into_record(message_scan& scan, const std::string& path, read_handle file,
+                             int64_t size, const file_dates& dates) {
   reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
   write_record_prefix(scan.record, g_out_file, name, size, dates.write_time);
@@ -116,13 +110,27 @@ stop_reason scan_opened_message(message_scan& scan, const std::string& path, rea
   }
   scan_result result = read_attached_fields(scan, scan.fields);
   write_record_end(scan.record, g_out_file, scan.fields, scan.hashes);
-  note_whole_record();
   scan.fields.date_time = parsed_date{};
+  return result;
+}
+
+void report_cut_read(message_scan& scan, const std::string& path) {
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
   if (scan.reader.read_failed) report_failure(path, true);
+}
+
+stop_reason stop_after_record(scan_result result) {
   if (failure_stop() != stop_reason::go_on) return failure_stop();
   if (listing_write_failed()) return stop_reason::write_failed;
   if (result == scan_result::interrupted || interrupt_pending()) return stop_reason::interrupted;
   return stop_reason::go_on;
+}
+
+stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
+                                int64_t size, const file_dates& dates) {
+  scan_result result = scan_into_record(scan, path, file, size, dates);
+  note_whole_record();
+  report_cut_read(scan, path);
+  return stop_after_record(result);
 }

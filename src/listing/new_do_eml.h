@@ -1,6 +1,7 @@
 // The message header scan: one file read against the header rules into its record.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -24,7 +25,23 @@ struct message_scan {
   message_fields fields;
   file_hashes hashes;
   record_writer record;
+  // Set when the run is being abandoned: the read stops at the next chunk, as it
+  // does on an interrupt. Null for a scan nobody abandons.
+  const std::atomic<bool>* abandoned = nullptr;
 };
+
+enum class scan_result { done, not_opened, interrupted };
+
+// The parts of scan_opened_message, for a scan that runs apart from the listing:
+// writes the record into scan.record (to its stream, or to what it holds) and the
+// progress line as a message; interrupted when the read was cut short.
+scan_result scan_into_record(message_scan& scan, const std::string& path, read_handle file,
+                             int64_t size, const file_dates& dates);
+// Names the file when a read of it failed: its record ends early.
+void report_cut_read(message_scan& scan, const std::string& path);
+// What ends the run after a record: failures that ran out of resources, a failed
+// listing write, an interrupt.
+stop_reason stop_after_record(scan_result result);
 
 // Writes one file's record to the listing and its progress line to standard
 // error: reads every line of the file against the header rules. A file that
@@ -40,7 +57,6 @@ stop_reason scan_opened_message(const std::string& path, read_handle file, int64
 stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
                                 int64_t size, const file_dates& dates);
 
-enum class scan_result { done, not_opened, interrupted };
 // Reads the message file at `path` line by line against the header rules into
 // `fields` (which start from reset_message_fields). not_opened when the file
 // cannot be opened; interrupted when an interrupt arrived during the read.

@@ -20,8 +20,9 @@ bool doubling_quotes() { return quoting() && g_delimiter == ','; }
 // Whether the listing and the progress lines are shown on a terminal, where text
 // from the files must not reach the terminal as control characters.
 bool listing_on_terminal(std::FILE* stream) {
-  static std::FILE* checked = nullptr;
-  static bool terminal = false;
+  // Per thread: scanners start records side by side.
+  thread_local std::FILE* checked = nullptr;
+  thread_local bool terminal = false;
   if (stream != checked) {
     checked = stream;
     terminal = g_platform.is_terminal(stream);
@@ -37,7 +38,10 @@ record_writer& start_record_writer(record_writer& out, std::FILE* stream) {
 }
 
 void flush(record_writer& out) {
-  write_listing_text(out.stream, out.pending.view());
+  if (out.held)
+    out.held->append(out.pending.view());
+  else
+    write_listing_text(out.stream, out.pending.view());
   out.pending.clear();
 }
 
@@ -53,7 +57,10 @@ void put(record_writer& out, std::string_view text) {
   bounded_text<4096>& pending = out.pending;
   if (text.size() > pending.capacity - pending.size()) flush(out);
   if (text.size() > pending.capacity) {
-    write_text(out.stream, text);
+    if (out.held)
+      out.held->append(text);
+    else
+      write_text(out.stream, text);
     return;
   }
   std::memcpy(pending.data() + pending.size(), text.data(), text.size());
@@ -65,7 +72,10 @@ void put(record_writer& out, std::string_view text) {
 void put_untrusted(record_writer& out, std::string_view text) {
   if (!out.on_terminal) return put(out, text);
   flush(out);
-  write_untrusted_text(out.stream, text, true);
+  if (out.held)
+    append_untrusted_text(*out.held, text, true);
+  else
+    write_untrusted_text(out.stream, text, true);
 }
 
 // Writes `text` as one field, in double quotes when quoting.
@@ -155,7 +165,7 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
   bool has_line_end =
       path.find('\n') != std::string_view::npos || path.find('\r') != std::string_view::npos;
   if (doubled || has_line_end) {
-    static field_text shown;
+    field_text& shown = thread_buffer<field_text, struct shown_name>();
     shown.clear();
     append_doubling_quotes(shown, path, doubled);
     replace_byte(shown, '\n', '?');

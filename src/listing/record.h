@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "INCLUDE_U/dates.h"
@@ -70,6 +71,9 @@ struct record_writer {
   std::FILE* stream = nullptr;
   bool on_terminal = false;
   bounded_text<4096> pending;
+  // When set, the record goes here instead of the stream, as the stream would
+  // get it: a scanner's records wait for the writer that keeps the walk's order.
+  std::string* held = nullptr;
 };
 
 // Starts a record in `record`: its first three fields (name, size, last-write

@@ -188,6 +188,10 @@ struct platform_table {
   // Writing to a closed pipe or past the file-size limit must fail with an error,
   // never kill the process.
   void (*ignore_write_signals)();
+  // Before threads start: every thread allocates from one heap, so that a buffer
+  // one thread makes and another frees costs no work between heaps, and memory
+  // freed serves any thread instead of staying with the one that freed it.
+  void (*share_one_heap)();
   // Ends the process with `status` (exit, so that streams are flushed).
   void (*exit_process)(int status);
   // Text read from a file as UTF-8: valid UTF-8 is kept; on Windows other bytes are

@@ -1,6 +1,9 @@
 // POSIX backend of the platform layer.
 #include <dirent.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,10 +15,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -34,7 +39,9 @@ namespace {
 // descriptors goes in one close_range call, where closing each would cost a
 // system call per file. A descriptor waiting here stays open, so no other file
 // can be given its number, and a run holds only descriptors of this list.
+// Scanners close the files they read while the walk opens more: the list has a lock.
 constexpr std::size_t k_close_batch = 32;
+std::mutex s_closing_lock;
 int s_closing[k_close_batch];
 std::size_t s_closing_count = 0;
 
@@ -64,7 +71,8 @@ void close_waiting_files() {
 
 // The errno of the last failing call, for last_failure; 0 once a search ends
 // normally.
-int s_failed_errno = 0;
+// Per thread: a scanner's failed read must not be taken for the walk's failure.
+thread_local int s_failed_errno = 0;
 
 void note_failure(int error) { s_failed_errno = error; }
 
@@ -77,8 +85,11 @@ bool open_failed(const void* handle) { return handle == nullptr; }
 template <typename opener>
 auto open_freeing_descriptors(opener open_once) {
   auto opened = open_once();
-  if (open_failed(opened) && (errno == EMFILE || errno == ENFILE) && s_closing_count != 0) {
+  if (open_failed(opened) && (errno == EMFILE || errno == ENFILE)) {
+    std::unique_lock<std::mutex> lock(s_closing_lock);
+    if (s_closing_count == 0) return opened;
     close_waiting_files();
+    lock.unlock();
     opened = open_once();
   }
   return opened;
@@ -181,7 +192,8 @@ int open_keeping_access_time(int at, const char* name, int flags, bool directory
 int open_path_keeping_access_time(const std::string& path, int flags, bool directory) {
   reached_path reached;
   int fd = -1;
-  if (reach(path, reached)) fd = open_keeping_access_time(reached.at, reached.name, flags, directory);
+  if (reach(path, reached))
+    fd = open_keeping_access_time(reached.at, reached.name, flags, directory);
   if (fd < 0) note_failure(errno);
   return fd;
 }
@@ -393,8 +405,8 @@ find_state* start_search(const std::string& pattern, bool names_only, dir_entry&
   search->names_only = names_only;
   // Opened even for a kept listing: a directory that can no longer be read is
   // not searched, and links and unknown types are looked up relative to it.
-  int fd = open_path_keeping_access_time(
-      search->directory, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC, true);
+  int fd = open_path_keeping_access_time(search->directory,
+                                         O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC, true);
   if (fd >= 0) {
     search->dir = fdopendir(fd);
     if (!search->dir) {
@@ -717,6 +729,7 @@ int64_t posix_read_bytes(read_handle file, void* buffer, int64_t size) {
 
 void posix_close_file(read_handle file) {
   if (file == k_no_file) return;
+  std::lock_guard<std::mutex> lock(s_closing_lock);
   s_closing[s_closing_count++] = static_cast<int>(file);
   if (s_closing_count == k_close_batch) close_waiting_files();
 }
@@ -752,7 +765,9 @@ bool posix_get_environment(const char* name, std::string& out) {
 
 struct termios g_saved_terminal;
 bool g_terminal_changed = false;
-volatile sig_atomic_t g_interrupt_flag = 0;
+// Read by every scanner; a lock-free atomic may be set from a signal handler.
+std::atomic<int> g_interrupt_flag{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void posix_console_restore() {
   if (g_terminal_changed) {
@@ -876,6 +891,12 @@ void posix_ignore_write_signals() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
+void posix_share_one_heap() {
+#if defined(__GLIBC__)
+  mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 [[noreturn]] void posix_exit_process(int status) { std::exit(status); }
 
 // POSIX names are bytes: nothing to convert.
@@ -953,6 +974,7 @@ const platform_table& native_platform() {
       .interrupt_requested = posix_interrupt_requested,
       .sleep_milliseconds = posix_sleep_milliseconds,
       .ignore_write_signals = posix_ignore_write_signals,
+      .share_one_heap = posix_share_one_heap,
       .exit_process = posix_exit_process,
       .ansi_text_to_utf8 = posix_ansi_text_to_utf8,
       .can_read_file = posix_can_read_file,

@@ -39,7 +39,8 @@ std::wstring long_form(const std::string& path) {
 
 // The error of the last failing call, for last_failure; 0 once a search ends
 // normally.
-DWORD s_failed_error = 0;
+// Per thread: a scanner's failed read must not be taken for the walk's failure.
+thread_local DWORD s_failed_error = 0;
 
 void note_failure(DWORD error) { s_failed_error = error; }
 
@@ -477,6 +478,9 @@ void win_sleep_milliseconds(int milliseconds) {
 
 void win_ignore_write_signals() {}
 
+// The C runtime's heap is one for the whole process already.
+void win_share_one_heap() {}
+
 [[noreturn]] void win_exit_process(int status) { std::exit(status); }
 
 bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
@@ -577,6 +581,7 @@ const platform_table& native_platform() {
       .interrupt_requested = win_interrupt_requested,
       .sleep_milliseconds = win_sleep_milliseconds,
       .ignore_write_signals = win_ignore_write_signals,
+      .share_one_heap = win_share_one_heap,
       .exit_process = win_exit_process,
       .ansi_text_to_utf8 = win_ansi_text_to_utf8,
       .can_read_file = win_can_read_file,

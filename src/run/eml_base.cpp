@@ -13,6 +13,7 @@
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "listing/record.h"
+#include "listing/scanners.h"
 #include "platform/platform.h"
 #include "run/terminate.h"
 #include "runlog/last_access.h"
@@ -96,6 +97,7 @@ void run_processing_pass() {
     g_paths[i] = with_trailing_separator(g_paths[i]);
     end_run_if_stopped(walk_directory(g_paths[i]));
   }
+  end_run_if_stopped(finish_scans());
 }
 
 // The source-list mode ends here, without summary; a failed write must not end it
@@ -103,6 +105,7 @@ void run_processing_pass() {
 [[noreturn]] void run_source_list() {
   settle_listing_settings();
   end_run_if_stopped(process_source_list());
+  end_run_if_stopped(finish_scans());
   exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
 }
 
@@ -136,6 +139,9 @@ bool close_output_file() {
 void terminate_run(int reason) {
   if (s_terminating) exit_directly(reason);
   s_terminating = true;
+  // The files already handed to scanners are listed, or dropped after a stop,
+  // before anything reports the run's end.
+  finish_scans();
   // Messages still held come before the reason line.
   release_setting_messages();
 
@@ -183,6 +189,7 @@ void set_run_defaults() {
   if (env_contains("ON", "RESET")) g_settings->reset = 1;
   g_settings->military = 1;
   if (env_contains("ON", "SILENT")) g_settings->silent = 1;
+  g_settings->scanners = k_default_scanners;
   g_start_time = current_time();
   zone_state zone;
   g_platform.time_zone(zone);

@@ -341,6 +341,15 @@ void set_long_names(const ini_line& line, field_ptr) {
 
 void set_short_names(const ini_line&, field_ptr) { g_settings->name_form = 1; }
 
+void set_scanners(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    wait_seconds(2);
+    return;
+  }
+  set_scanner_count(line.value);
+}
+
 // Tested in this order; the first key that fits wins, so a key found anywhere can
 // take a line meant for a later one (OUTPUT=C:\DELIMS.TXT is a DELIM line).
 constexpr ini_key k_ini_keys[] = {
@@ -394,6 +403,8 @@ constexpr ini_key k_ini_keys[] = {
     {"ZULU", true, set_zulu, nullptr},
     {"LFN", true, set_long_names, nullptr},
     {"8.3", true, set_short_names, nullptr},
+    // Of this tool alone: no key above fits SCANNERS=N, at the start or anywhere.
+    {"SCANNERS", false, set_scanners, nullptr},
 };
 
 bool key_fits(const ini_key& key, const std::string& text) {

@@ -170,6 +170,8 @@ void set_width(const long_value& v) { g_settings->width = leading_int(v.value); 
 
 void set_silent(const long_value& v) { g_settings->silent = v.on; }
 
+void set_scanners(const long_value& v) { set_scanner_count(v.value); }
+
 // A list file that cannot be read ends the process before anything is listed.
 void open_source_list(const long_value& v) {
   if (v.value.empty()) return;
@@ -244,6 +246,8 @@ constexpr long_rule k_long_rules[] = {
     {"WID", match_kind::prefix, value_kind::required, set_width},
     {"VER", match_kind::prefix, value_kind::on_off, set_silent},
     {"SOUR", match_kind::prefix, value_kind::own, open_source_list},
+    // Of this tool alone; no keyword above starts it, so --SCANNERS=4 reaches it.
+    {"SCANNERS", match_kind::prefix, value_kind::required, set_scanners},
 };
 
 bool matches(const long_rule& rule, std::string_view option) {

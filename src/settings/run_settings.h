@@ -73,7 +73,11 @@ struct run_settings {
   int32_t newer_than_set;     // g_newer_than_time is in force
   int32_t notice_shown;       // stored
   int32_t sequence;           // stored
+  int32_t scanners;           // files read at once (start-up sets the default)
 };
+
+// The most files a run may read at once.
+inline constexpr int k_most_scanners = 64;
 
 // The record of this run.
 extern run_settings* g_settings;

@@ -50,6 +50,25 @@ const char* run_log_farewell(run_log_source source) {
 
 }  // namespace
 
+void set_scanner_count(std::string_view value) {
+  while (!value.empty() && is_ascii_space(value.back())) value.remove_suffix(1);
+  while (!value.empty() && is_ascii_space(value.front())) value.remove_prefix(1);
+  int count = 0;
+  bool whole = !value.empty() && value.size() <= 2;
+  for (char c : value) {
+    whole = whole && is_ascii_digit(c);
+    if (whole) count = count * 10 + (c - '0');
+  }
+  if (whole && count >= 1 && count <= k_most_scanners) {
+    g_settings->scanners = count;
+    return;
+  }
+  say_setting("\nSCANNERS=");
+  say_setting(value);
+  say_setting_formatted(" is not a number of scanners: give 1 to %d\n", k_most_scanners);
+  end_start_up(k_exit_illegal_option);
+}
+
 std::string full_name(std::string_view name) {
   std::string full;
   if (g_platform.full_path(std::string(name), full)) return full;

@@ -16,6 +16,10 @@ void store_comment_text(std::string_view text);
 // Prints the two too-many-excludes lines and ends the run with reason 6.
 [[noreturn]] void refuse_too_many_excludes();
 
+// Sets how many files are read at once from a whole number 1 to k_most_scanners;
+// any other value is reported and ends the run with reason 6, wherever it was written.
+void set_scanner_count(std::string_view value);
+
 // Selects files of at least (`greater`) or at most `value` bytes.
 void set_size_bound(bool greater, std::string_view value);
 

@@ -1,0 +1,328 @@
+#include "listing/scanners.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "INCLUDE_U/messages.h"
+#include "INCLUDE_U/unreadable.h"
+#include "listing/eml_program.h"
+#include "listing/new_do_eml.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+// One file on its way from the walk to the listing. The walk fills it, one
+// scanner reads it, the writer writes it; the sequence numbers under the pool's
+// lock say whose turn it is, so its fields need no lock of their own.
+struct scan_slot {
+  std::string path;
+  read_handle file = k_no_file;
+  int64_t size = 0;
+  file_dates dates;
+  bool counted = false;
+  bool taken = false;    // a scanner has it (under the lock)
+  bool done = false;     // the scanner has finished with it (under the lock)
+  bool skipped = false;  // the run was being abandoned: it was not read
+  scan_result result = scan_result::done;
+  std::string record;    // the record as the listing gets it
+  held_messages before;  // the walk's messages since the last file, the progress line
+  held_messages after;   // the failed read
+};
+
+// Files on their way per scanner. Many: a scanner is only woken for a batch of
+// files, and on a cold disk every scanner should have a read in flight.
+constexpr std::size_t k_slots_per_scanner = 32;
+// A record buffer larger than this (a file with long fields) is given back once
+// written, so that the slots hold no more than ordinary records between them.
+constexpr std::size_t k_kept_record_capacity = 4 * 1024;
+// Files waiting for a scanner, per scanner awake, before one more is woken: a
+// wake-up per file would cost more than reading a small one. While the awake
+// scanners keep up (a warm cache) the rest sleep; when they wait for the disk
+// the queue grows and wakes more.
+constexpr uint64_t k_wake_batch = 16;
+// Bytes of finished records that may wait for the writer: a file's record may
+// run to hundreds of kilobytes, and the slots must not hold hundreds of those.
+// Past it, scanners wait until the writer has written the head.
+constexpr std::size_t k_waiting_record_bytes = 1024 * 1024;
+// A file larger than this may fill a scan's fields and lines to their capacity,
+// and a scan keeps the pages it has touched; only the first few scanners take
+// such files, so that the others stay small however wide the collection's headers.
+constexpr int64_t k_large_file = 64 * 1024;
+constexpr int k_wide_scanners = 4;
+
+struct scan_pool {
+  std::mutex lock;
+  std::condition_variable work_ready;             // a scanner of small files waits for one
+  std::condition_variable wide_ready;             // a scanner of any file waits for one
+  std::condition_variable slot_done;              // the writer waits for the files at the head
+  std::vector<std::unique_ptr<scan_slot>> slots;  // a ring, by sequence number
+  // Sequence numbers, under the lock: every file before `untaken` has a scanner,
+  // and files up to `handed` wait for one.
+  uint64_t untaken = 0;
+  uint64_t handed = 0;
+  uint64_t done_count = 0;               // files read that the writer has not collected
+  std::size_t waiting_record_bytes = 0;  // their records' bytes
+  int idle_scanners = 0;                 // of small files
+  int idle_wide = 0;
+  bool writer_waiting = false;
+  bool closing = false;  // scanners leave once no file waits
+  // The writer's own: files [written, handed) are on their way.
+  uint64_t written = 0;
+  std::vector<std::thread> scanners;
+  std::thread::id walk_thread;
+  std::atomic<bool> abandoned{false};
+  // The walk's messages while scanners run; they go out before the next file's.
+  held_messages walk_messages;
+  stop_reason stop = stop_reason::go_on;  // the first stop a written record brought
+};
+
+// Made once and never destroyed: no scanner outlives it, and no destructor runs
+// at exit with threads in it.
+scan_pool& pool() {
+  static scan_pool* made = new scan_pool;
+  return *made;
+}
+
+scan_slot& slot_of(scan_pool& p, uint64_t sequence) { return *p.slots[sequence % p.slots.size()]; }
+
+void read_slot(scan_pool& p, message_scan& scan, scan_slot& slot) {
+  if (p.abandoned.load()) {
+    if (slot.file != k_no_file) g_platform.close_file(slot.file);
+    slot.record.clear();
+    slot.skipped = true;
+    return;
+  }
+  slot.record.clear();
+  scan.record.held = &slot.record;
+  // After the walk's messages that came before this file.
+  hold_messages(&slot.before);
+  slot.result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
+  hold_messages(&slot.after);
+  report_cut_read(scan, slot.path);
+  hold_messages(nullptr);
+}
+
+bool over_record_budget(const scan_pool& p) {
+  return p.waiting_record_bytes > k_waiting_record_bytes;
+}
+
+// Whether the writer has enough to write (under the lock): the file at the head,
+// and half the slots, every file on its way or the records' budget, so that it
+// is not woken for each file.
+bool writer_may_go_on(scan_pool& p) {
+  if (p.written == p.handed || !slot_of(p, p.written).done) return false;
+  return p.done_count * 2 >= p.slots.size() || p.done_count == p.handed - p.written ||
+         over_record_budget(p);
+}
+
+bool is_large(const scan_slot& slot) { return slot.size > k_large_file; }
+
+// The first waiting file a scanner may take (under the lock), or null; within
+// the records' budget unless `regardless`.
+scan_slot* file_to_take(scan_pool& p, bool takes_large, bool regardless = false) {
+  if (!regardless && over_record_budget(p)) return nullptr;
+  for (uint64_t sequence = p.untaken; sequence < p.handed; ++sequence) {
+    scan_slot& slot = slot_of(p, sequence);
+    if (!slot.taken && (takes_large || !is_large(slot))) return &slot;
+  }
+  return nullptr;
+}
+
+void take(scan_pool& p, scan_slot& slot) {
+  slot.taken = true;
+  while (p.untaken < p.handed && slot_of(p, p.untaken).taken) ++p.untaken;
+}
+
+// Wakes every sleeping scanner (under the lock).
+void wake_all(scan_pool& p) {
+  if (p.idle_scanners > 0) p.work_ready.notify_all();
+  if (p.idle_wide > 0) p.wide_ready.notify_all();
+}
+
+// One lock per file: the file read is marked done as the next one is taken.
+void run_scanner(scan_pool& p, bool takes_large) {
+  // A scan is large (a read chunk, line and field buffers): on the heap, once,
+  // and not cleared first, so that only the pages its files use are touched.
+  auto scan = std::make_unique_for_overwrite<message_scan>();
+  scan->abandoned = &p.abandoned;
+  scan_slot* reading = nullptr;
+  std::condition_variable& ready = takes_large ? p.wide_ready : p.work_ready;
+  int& idle = takes_large ? p.idle_wide : p.idle_scanners;
+  std::unique_lock<std::mutex> lock(p.lock);
+  for (;;) {
+    if (reading) {
+      reading->done = true;
+      ++p.done_count;
+      p.waiting_record_bytes += reading->record.size();
+      if (p.writer_waiting && writer_may_go_on(p)) p.slot_done.notify_one();
+    }
+    while (!(reading = file_to_take(p, takes_large))) {
+      // Done once the walk has ended and nothing is left for this scanner.
+      if (p.closing && !file_to_take(p, takes_large, true)) return;
+      ++idle;
+      ready.wait(lock);
+      --idle;
+    }
+    take(p, *reading);
+    lock.unlock();
+    read_slot(p, *scan, *reading);
+    lock.lock();
+  }
+}
+
+void start_scanners(scan_pool& p, int count) {
+  p.walk_thread = std::this_thread::get_id();
+  g_platform.share_one_heap();
+  if (p.slots.empty()) {
+    std::size_t slots = k_slots_per_scanner * static_cast<std::size_t>(count);
+    for (std::size_t i = 0; i < slots; ++i) p.slots.push_back(std::make_unique<scan_slot>());
+  }
+  for (int i = 0; i < count; ++i)
+    p.scanners.emplace_back(run_scanner, std::ref(p), i < k_wide_scanners);
+  hold_messages(&p.walk_messages);
+}
+
+// The file counts and is listed, as it would have been at once; after a stop it
+// is dropped with its messages, as a run that stopped never met it.
+void write_slot(scan_pool& p, scan_slot& slot) {
+  if (p.stop != stop_reason::go_on || slot.skipped) {
+    drop_held_messages(slot.before);
+    drop_held_messages(slot.after);
+    return;
+  }
+  // The walk's own messages stay held meanwhile: they belong after this file.
+  held_messages* walk = messages_held();
+  hold_messages(nullptr);
+  release_held_messages(slot.before);
+  if (slot.counted) ++g_file_count;
+  write_listing_text(g_out_file, slot.record);
+  note_whole_record();
+  if (slot.record.capacity() > k_kept_record_capacity) std::string().swap(slot.record);
+  release_held_messages(slot.after);
+  p.stop = stop_after_record(slot.result);
+  if (p.stop != stop_reason::go_on) p.abandoned.store(true);
+  hold_messages(walk);
+}
+
+// Under the lock: how many files from the head on are done; they are the
+// writer's from now on.
+uint64_t collect_done_files(scan_pool& p) {
+  bool was_over = over_record_budget(p);
+  uint64_t run = 0;
+  for (; p.written + run < p.handed; ++run) {
+    scan_slot& slot = slot_of(p, p.written + run);
+    if (!slot.done) break;
+    p.waiting_record_bytes -= slot.record.size();
+  }
+  p.done_count -= run;
+  // Scanners held back by the budget may go on.
+  if (was_over && !over_record_budget(p)) wake_all(p);
+  return run;
+}
+
+// Waits (under `lock`) until the writer may go on; files still waiting for a
+// scanner must not also wait for a wake-up.
+void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
+  wake_all(p);
+  p.writer_waiting = true;
+  p.slot_done.wait(lock, [&p] { return writer_may_go_on(p) || p.written == p.handed; });
+  p.writer_waiting = false;
+}
+
+// Wakes a scanner for the file just handed over (under the lock): for a large
+// file when a scanner that takes it sleeps; for small ones once enough wait.
+void wake_for(scan_pool& p, const scan_slot& slot) {
+  if (is_large(slot)) {
+    if (p.idle_wide > 0) p.wide_ready.notify_one();
+    return;
+  }
+  uint64_t awake = p.scanners.size() - static_cast<std::size_t>(p.idle_scanners + p.idle_wide);
+  if (p.handed - p.untaken < k_wake_batch * (awake + 1)) return;
+  if (p.idle_scanners > 0)
+    p.work_ready.notify_one();
+  else if (p.idle_wide > 0)
+    p.wide_ready.notify_one();
+}
+
+void write_files(scan_pool& p, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p, p.written++));
+}
+
+}  // namespace
+
+int scanner_count() {
+  int setting = g_settings ? g_settings->scanners : 0;
+  return std::clamp(setting, 1, k_most_scanners);
+}
+
+stop_reason list_selected_file(const std::string& path, read_handle file, int64_t size,
+                               const file_dates& dates, bool counted) {
+  int count = scanner_count();
+  if (count <= 1) {
+    if (counted) ++g_file_count;
+    return scan_opened_message(path, file, size, dates);
+  }
+  scan_pool& p = pool();
+  if (p.scanners.empty()) start_scanners(p, count);
+  // Every slot on its way: room comes from writing the files at the head.
+  while (p.handed - p.written == p.slots.size()) {
+    std::unique_lock<std::mutex> lock(p.lock);
+    wait_for_writable_files(p, lock);
+    uint64_t writable = collect_done_files(p);
+    lock.unlock();
+    write_files(p, writable);
+  }
+  scan_slot& slot = slot_of(p, p.handed);
+  slot.path.assign(path);
+  slot.file = file;
+  slot.size = size;
+  slot.dates = dates;
+  slot.counted = counted;
+  slot.taken = false;
+  slot.done = false;
+  slot.skipped = false;
+  slot.result = scan_result::done;
+  move_held_messages(slot.before, p.walk_messages);
+  std::unique_lock<std::mutex> lock(p.lock);
+  ++p.handed;
+  wake_for(p, slot);
+  uint64_t writable = collect_done_files(p);
+  lock.unlock();
+  write_files(p, writable);
+  if (p.stop != stop_reason::go_on) return p.stop;
+  if (interrupt_pending()) return stop_reason::interrupted;
+  return stop_reason::go_on;
+}
+
+stop_reason finish_scans() {
+  scan_pool& p = pool();
+  if (p.scanners.empty() || std::this_thread::get_id() != p.walk_thread) return p.stop;
+  // A failure of the walk after the last file handed over is held with its
+  // messages: the files before it are written first, without it.
+  hold_messages(nullptr);
+  std::unique_lock<std::mutex> lock(p.lock);
+  p.closing = true;
+  wake_all(p);
+  while (p.written < p.handed) {
+    wait_for_writable_files(p, lock);
+    uint64_t writable = collect_done_files(p);
+    lock.unlock();
+    write_files(p, writable);
+    lock.lock();
+  }
+  lock.unlock();
+  for (std::thread& scanner : p.scanners) scanner.join();
+  p.scanners.clear();
+  p.closing = false;
+  if (p.stop == stop_reason::go_on)
+    release_held_messages(p.walk_messages);
+  else
+    drop_held_messages(p.walk_messages);
+  return p.stop;
+}

@@ -1,0 +1,35 @@
+// Several files read at once: the walk hands each selected file to one of several
+// scanner threads and goes on, and one writer (the walk's own thread) writes the
+// records and their messages in walk order. The listing, the messages and the
+// counts are those of a run that reads one file after another.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/stops.h"
+#include "platform/platform.h"
+
+// How many files are read at once when the settings name no number. Reads in
+// flight are what a cold disk or a network share answers fastest; on a warm
+// cache a few scanners already keep every core busy (see ARCHITECTURE.md).
+inline constexpr int k_default_scanners = 16;
+
+// The number of scanners this run uses: the setting, which start-up sets to the
+// default; one for a record that no start-up filled (0).
+int scanner_count();
+
+// Lists one selected file, opened by the caller (k_no_file when its open failed;
+// the file is closed here); `counted` when it counts among the files listed. With
+// one scanner it is read here and now; otherwise it waits for a scanner, and what
+// is returned is the stop of the records written so far (go_on while there is
+// none), or interrupted when an interrupt is pending.
+stop_reason list_selected_file(const std::string& path, read_handle file, int64_t size,
+                               const file_dates& dates, bool counted);
+
+// Waits for every file handed over and writes their records in walk order, then
+// the walk's messages still held; a record that stops the run ends the writing,
+// and the files after it are not listed. Returns that stop (go_on when none). No
+// scanner runs afterwards. Does nothing off the thread that handed the files over.
+stop_reason finish_scans();

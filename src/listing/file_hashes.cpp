@@ -56,6 +56,10 @@ void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size
   }
 }
 
+void free_file_hashes(file_hashes& hashes) {
+  for (digest_state*& state : hashes.states) digest_free(state);
+}
+
 void finish_file_hashes(file_hashes& hashes, bool read_to_end) {
   static constexpr char k_hex[] = "0123456789abcdef";
   for (std::size_t i = 0; i < hashes.count; ++i) {

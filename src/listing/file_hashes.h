@@ -33,6 +33,8 @@ std::string_view hash_column_name(digest_kind kind);
 void start_file_hashes(file_hashes& hashes);
 // Adds bytes of the file, in file order.
 void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size);
+// Gives back the digest states of every column, as a scan that ends does.
+void free_file_hashes(file_hashes& hashes);
 // Finishes the digests into their hex texts when the file was read to its end;
 // otherwise, or when the library failed, the texts stay empty: the digest of
 // the part that was read would name a file that does not exist.

@@ -12,6 +12,7 @@
 #include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/unreadable.h"
 #include "listing/eml_program.h"
+#include "listing/file_hashes.h"
 #include "listing/new_do_eml.h"
 #include "settings/run_settings.h"
 
@@ -164,7 +165,10 @@ void run_scanner(scan_pool& p, bool takes_large) {
     }
     while (!(reading = file_to_take(p, takes_large))) {
       // Done once the walk has ended and nothing is left for this scanner.
-      if (p.closing && !file_to_take(p, takes_large, true)) return;
+      if (p.closing && !file_to_take(p, takes_large, true)) {
+        free_file_hashes(scan->hashes);
+        return;
+      }
       ++idle;
       ready.wait(lock);
       --idle;

@@ -28,5 +28,7 @@ bool digest_start(digest_state*& state, digest_kind kind);
 bool digest_add(digest_state* state, const void* bytes, std::size_t size);
 // Finishes the digest into `out`; false on failure. The state may be started again.
 bool digest_finish(digest_state* state, digest_value& out);
+// Gives back everything `state` holds and makes it null; a null state is left alone.
+void digest_free(digest_state*& state);
 // Whose digest code the build carries and under which conditions it is passed on.
 std::string_view digest_code_notice();

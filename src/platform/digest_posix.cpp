@@ -31,8 +31,7 @@ bool digest_start(digest_state*& state, digest_kind kind) {
   if (!state) return false;
   if (!state->context) state->context = EVP_MD_CTX_new();
   const EVP_MD* algorithm = algorithm_of(kind);
-  return state->context && algorithm &&
-         EVP_DigestInit_ex(state->context, algorithm, nullptr) == 1;
+  return state->context && algorithm && EVP_DigestInit_ex(state->context, algorithm, nullptr) == 1;
 }
 
 bool digest_add(digest_state* state, const void* bytes, std::size_t size) {
@@ -44,6 +43,13 @@ bool digest_finish(digest_state* state, digest_value& out) {
   if (!state || EVP_DigestFinal_ex(state->context, out.bytes.data(), &size) != 1) return false;
   out.size = size;
   return true;
+}
+
+void digest_free(digest_state*& state) {
+  if (!state) return;
+  EVP_MD_CTX_free(state->context);
+  delete state;
+  state = nullptr;
 }
 
 std::string_view digest_code_notice() {

@@ -46,8 +46,8 @@ bool digest_start(digest_state*& state, digest_kind kind) {
     state->algorithm = nullptr;
   }
   state->kind = kind;
-  if (!state->algorithm &&
-      !succeeded(BCryptOpenAlgorithmProvider(&state->algorithm, algorithm_name(kind), nullptr, 0))) {
+  if (!state->algorithm && !succeeded(BCryptOpenAlgorithmProvider(
+                               &state->algorithm, algorithm_name(kind), nullptr, 0))) {
     state->algorithm = nullptr;
     return false;
   }
@@ -83,6 +83,14 @@ bool digest_finish(digest_state* state, digest_value& out) {
   drop_hash(*state);
   out.size = ok ? size : 0;
   return ok;
+}
+
+void digest_free(digest_state*& state) {
+  if (!state) return;
+  drop_hash(*state);
+  if (state->algorithm) BCryptCloseAlgorithmProvider(state->algorithm, 0);
+  delete state;
+  state = nullptr;
 }
 
 std::string_view digest_code_notice() {

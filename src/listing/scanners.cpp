@@ -73,7 +73,7 @@ struct scan_pool {
   int idle_wide = 0;
   bool writer_waiting = false;
   bool closing = false;  // scanners leave once no file waits
-  // The writer's own: files [written, handed) are on their way.
+  // Files [written, handed) are on their way; the writer moves it, under the lock.
   uint64_t written = 0;
   std::vector<std::thread> scanners;
   std::thread::id walk_thread;
@@ -124,11 +124,13 @@ bool writer_may_go_on(scan_pool& p) {
 
 bool is_large(const scan_slot& slot) { return slot.size > k_large_file; }
 
-// The first waiting file a scanner may take (under the lock), or null; within
-// the records' budget unless `regardless`.
+// The first waiting file a scanner may take (under the lock), or null. Past the
+// records' budget (unless `regardless`) only the file the writer needs next: the
+// budget must never hold back the one file that lets the writer free it.
 scan_slot* file_to_take(scan_pool& p, bool takes_large, bool regardless = false) {
-  if (!regardless && over_record_budget(p)) return nullptr;
+  bool only_the_head = !regardless && over_record_budget(p);
   for (uint64_t sequence = p.untaken; sequence < p.handed; ++sequence) {
+    if (only_the_head && sequence != p.written) return nullptr;
     scan_slot& slot = slot_of(p, sequence);
     if (!slot.taken && (takes_large || !is_large(slot))) return &slot;
   }
@@ -254,8 +256,12 @@ void wake_for(scan_pool& p, const scan_slot& slot) {
     p.wide_ready.notify_one();
 }
 
+// Writes the `count` files collected at the head, then gives their slots back.
 void write_files(scan_pool& p, uint64_t count) {
-  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p, p.written++));
+  if (count == 0) return;
+  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p, p.written + i));
+  std::lock_guard<std::mutex> lock(p.lock);
+  p.written += count;
 }
 
 }  // namespace

@@ -51,14 +51,6 @@ std::vector<std::string> whole_records(const std::string& listing) {
   return records;
 }
 
-// The file count of the screen summary, -1 when there is none.
-long summary_file_count(const std::string& err) {
-  std::smatch m;
-  if (!std::regex_search(err, m, std::regex(R"(\n  \d+ director(y|ies), (\d+) files\n)")))
-    return -1;
-  return std::stol(m[2].str());
-}
-
 // A write that fails part-way ends the run with reason 9; the listing is cut back to
 // its last whole record, and the message and the summary give its record count.
 void expect_cut_back_listing(const run_result& r, const std::string& listing) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -125,24 +124,8 @@ TEST(hostile_files, a_file_deleted_between_walk_and_scan_is_skipped_or_listed_wh
 
 TEST(hostile_files, awkward_contents_give_one_whole_record_each) {
   temp_tree tree;
-  std::mt19937 random(20261208);
-  std::string noise(64 * 1024, '\0');
-  for (char& c : noise) c = static_cast<char>(random());
-  std::string nuls = "From: someone@example.org\n" + std::string(5000, '\0') + "\nSubject: after\n";
-  struct row {
-    const char* name;
-    std::string content;
-  };
-  const std::vector<row> rows = {
-      {"long-line.eml", "Subject: " + std::string(1024 * 1024, 'x') + "\nTo: later@example.org\n"},
-      {"noise.eml", noise},
-      {"nuls.eml", nuls},
-      {"only-newline.eml", "\n"},
-      {"empty.eml", ""},
-      {"cr-only.eml", "From: someone@example.org\rSubject: no line feeds\r"},
-      {"ctrl-z.eml", "From: someone@example.org\nX-Note: \x1a\nSubject: after the mark\n"},
-  };
-  for (const row& r : rows) tree.write(std::string("m/") + r.name, r.content);
+  const std::vector<odd_file> rows = awkward_message_files();
+  for (const odd_file& r : rows) tree.write("m/" + r.name, r.content);
   run_result r = run_mailsift({tree.path("m")});
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_FALSE(r.timed_out);
@@ -153,14 +136,14 @@ TEST(hostile_files, awkward_contents_give_one_whole_record_each) {
   EXPECT_NE(r.out.find("(#1:) To: later@example.org  "), std::string::npos);
   EXPECT_NE(r.out.find("(#1:) Subject: after  "), std::string::npos);
   EXPECT_NE(r.out.find("(#1:) Subject: after the mark  "), std::string::npos);
+  EXPECT_NE(r.out.find("(#1:) Subject: after 40 KB  "), std::string::npos);
+  EXPECT_NE(r.out.find("(#1:) Subject: after 70 KB  "), std::string::npos);
 }
 
 #ifndef _WIN32
 TEST(hostile_trees, awkward_names_are_listed_once_each) {
   temp_tree tree;
-  const std::vector<std::string> names = {
-      "with space.eml",  "quote\"d.eml", "comma,name.eml", "bad\xff\xfe.eml",
-      "caf\xc3\xa9.eml", "-dash.eml",    "new\nline.eml",  "carriage\rreturn.eml"};
+  const std::vector<std::string> names = awkward_file_names();
   for (const std::string& name : names) tree.write("m/" + name, "Subject: named\n");
   for (const char* delimiter : {",", "|"}) {
     run_result r = run_mailsift({tree.path("m"), "-d", delimiter});

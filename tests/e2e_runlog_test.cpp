@@ -36,18 +36,8 @@ std::string last_access_body(int value) {
 // Times, counts and the last-access report vary from run to run and machine to
 // machine; they become fixed marks so that whole blocks can be compared.
 std::string mask_run_log(const std::string& raw) {
-  std::string text = normalise_line_ends(raw);
-  const struct {
-    const char* pattern;
-    const char* mark;
-  } masks[] = {
-      {R"(Started .{24} GMT, \d\d:\d\d )", "Started <utc> GMT, <hh:mm> "},
-      {R"(Started .{24} Local Time: )", "Started <local> Local Time: "},
-      {R"(\n  \d+ director(y|ies), \d+ files\n)", "\n  <counts>\n"},
-      {R"(Finished: .{24}\n)", "Finished: <local>\n"},
-      {R"(Elapsed:  \d+ hrs\. \d+ mins\. \d+ secs\.)", "Elapsed: <elapsed>"},
-  };
-  for (const auto& m : masks) text = std::regex_replace(text, std::regex(m.pattern), m.mark);
+  std::string text = std::regex_replace(
+      mask_run_times(raw), std::regex(R"(\n  \d+ director(y|ies), \d+ files\n)"), "\n  <counts>\n");
   // Each report is followed by a line end and the line on what the run did to
   // last-access dates.
   for (uint32_t value : {0xFFFFFFFFu, 0u, 1u, 0x80000000u, 0x80000001u}) {

@@ -1,6 +1,8 @@
 // The portable half of the test harness.
 #include "test_util.h"
 
+#include <random>
+#include <regex>
 #include <string>
 
 namespace {
@@ -80,6 +82,57 @@ std::vector<std::string> listed_files(const std::string& listing, char delimiter
     files.push_back(record.substr(0, record.find(delimiter)));
   }
   return files;
+}
+
+long summary_file_count(const std::string& err) {
+  std::smatch m;
+  if (!std::regex_search(err, m, std::regex(R"(\n  \d+ director(y|ies), (\d+) files\n)")))
+    return -1;
+  return std::stol(m[2].str());
+}
+
+std::string mask_run_times(std::string_view text) {
+  std::string out = normalise_line_ends(text);
+  const struct {
+    const char* pattern;
+    const char* mark;
+  } masks[] = {
+      {R"(Started .{24} GMT, \d\d:\d\d )", "Started <utc> GMT, <hh:mm> "},
+      {R"(Started .{24} Local Time: )", "Started <local> Local Time: "},
+      {R"(Finished: .{24}\n)", "Finished: <local>\n"},
+      {R"(Elapsed:  \d+ hrs\. \d+ mins\. \d+ secs\.)", "Elapsed: <elapsed>"},
+  };
+  for (const auto& m : masks) out = std::regex_replace(out, std::regex(m.pattern), m.mark);
+  return out;
+}
+
+std::vector<odd_file> awkward_message_files() {
+  std::mt19937 random(20261208);
+  std::string noise(64 * 1024, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  return {
+      {"long-line.eml", "Subject: " + std::string(1024 * 1024, 'x') + "\nTo: later@example.org\n"},
+      // Past the 32 KB of a field and past a 64 KB read chunk.
+      {"line-40k.eml", "To: " + std::string(40 * 1024, 'a') + "\nSubject: after 40 KB\n"},
+      {"line-70k.eml", "CC: " + std::string(70 * 1024, 'b') + "\nSubject: after 70 KB\n"},
+      {"noise.eml", noise},
+      {"nuls.eml", "From: someone@example.org\n" + std::string(5000, '\0') + "\nSubject: after\n"},
+      {"only-newline.eml", "\n"},
+      {"empty.eml", ""},
+      {"cr-only.eml", "From: someone@example.org\rSubject: no line feeds\r"},
+      {"ctrl-z.eml", "From: someone@example.org\nX-Note: \x1a\nSubject: after the mark\n"},
+  };
+}
+
+std::vector<std::string> awkward_file_names() {
+  std::vector<std::string> names = {"with space.eml", "comma,name.eml", "caf\xc3\xa9.eml",
+                                    "-dash.eml"};
+  if (!k_windows) {
+    for (const char* name :
+         {"quote\"d.eml", "bad\xff\xfe.eml", "new\nline.eml", "carriage\rreturn.eml"})
+      names.push_back(name);
+  }
+  return names;
 }
 
 std::string numbered(std::string text, long long number, std::string_view suffix) {

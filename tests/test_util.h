@@ -117,6 +117,24 @@ std::string normalise_line_ends(std::string_view text);
 std::vector<std::string> listing_records(const std::string& listing);
 // The first field of every record: the listed files, in the order listed.
 std::vector<std::string> listed_files(const std::string& listing, char delimiter = '|');
+// The file count of the screen summary ("  2 directories, 5 files"); -1 when there
+// is none.
+long summary_file_count(const std::string& err);
+// The run's clock (start, finish, elapsed) in a run log or on the screen as fixed
+// marks, line ends as "\n", so that runs at different times can be compared.
+std::string mask_run_times(std::string_view text);
+
+// A message file of odd content, as collections copied from anywhere hold them.
+struct odd_file {
+  std::string name;
+  std::string content;
+};
+// Contents a scan must survive with one whole record each: lines of 40 KB, 70 KB
+// and 1 MB, random bytes, NUL bytes, a lone line end, nothing, bare CRs, a Ctrl-Z.
+std::vector<odd_file> awkward_message_files();
+// Names a listing must show once each (spaces, quotes, commas, bytes that are not
+// UTF-8, line ends): those this platform's file names can hold.
+std::vector<std::string> awkward_file_names();
 // "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
 // literal + string does not trip over.
 std::string numbered(std::string text, long long number, std::string_view suffix = "");

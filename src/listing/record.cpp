@@ -57,10 +57,11 @@ void put(record_writer& out, std::string_view text) {
   bounded_text<4096>& pending = out.pending;
   if (text.size() > pending.capacity - pending.size()) flush(out);
   if (text.size() > pending.capacity) {
+    // Through the listing's writer, which counts where each record ends.
     if (out.held)
       out.held->append(text);
     else
-      write_text(out.stream, text);
+      write_listing_text(out.stream, text);
     return;
   }
   std::memcpy(pending.data() + pending.size(), text.data(), text.size());

@@ -56,6 +56,11 @@ constexpr std::size_t k_waiting_record_bytes = 1024 * 1024;
 // such files, so that the others stay small however wide the collection's headers.
 constexpr int64_t k_large_file = 64 * 1024;
 constexpr int k_wide_scanners = 4;
+// Each file on its way holds the descriptor the walk opened it with until its
+// scanner has read it. Where the process may hold few, the files on their way
+// take at most half of those beyond these (standard streams, listing, run log, the
+// walk's directories), so that many scanners do not run out where one would not.
+constexpr int64_t k_descriptors_kept = 64;
 
 struct scan_pool {
   std::mutex lock;
@@ -63,6 +68,7 @@ struct scan_pool {
   std::condition_variable wide_ready;             // a scanner of any file waits for one
   std::condition_variable slot_done;              // the writer waits for the files at the head
   std::vector<std::unique_ptr<scan_slot>> slots;  // a ring, by sequence number
+  uint64_t most_on_their_way = 0;                 // files handed and not yet written
   // Sequence numbers, under the lock: every file before `untaken` has a scanner,
   // and files up to `handed` wait for one.
   uint64_t untaken = 0;
@@ -114,11 +120,11 @@ bool over_record_budget(const scan_pool& p) {
 }
 
 // Whether the writer has enough to write (under the lock): the file at the head,
-// and half the slots, every file on its way or the records' budget, so that it
-// is not woken for each file.
+// and half the files that may be on their way, every file on its way or the
+// records' budget, so that it is not woken for each file.
 bool writer_may_go_on(scan_pool& p) {
   if (p.written == p.handed || !slot_of(p, p.written).done) return false;
-  return p.done_count * 2 >= p.slots.size() || p.done_count == p.handed - p.written ||
+  return p.done_count * 2 >= p.most_on_their_way || p.done_count == p.handed - p.written ||
          over_record_budget(p);
 }
 
@@ -189,6 +195,8 @@ void start_scanners(scan_pool& p, int count) {
     std::size_t slots = k_slots_per_scanner * static_cast<std::size_t>(count);
     for (std::size_t i = 0; i < slots; ++i) p.slots.push_back(std::make_unique<scan_slot>());
   }
+  int64_t spare = std::max<int64_t>(1, (g_platform.open_files_limit() - k_descriptors_kept) / 2);
+  p.most_on_their_way = std::min<uint64_t>(p.slots.size(), static_cast<uint64_t>(spare));
   for (int i = 0; i < count; ++i)
     p.scanners.emplace_back(run_scanner, std::ref(p), i < k_wide_scanners);
   hold_messages(&p.walk_messages);
@@ -280,8 +288,8 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   }
   scan_pool& p = pool();
   if (p.scanners.empty()) start_scanners(p, count);
-  // Every slot on its way: room comes from writing the files at the head.
-  while (p.handed - p.written == p.slots.size()) {
+  // As many files on their way as may be: room comes from writing those at the head.
+  while (p.handed - p.written >= p.most_on_their_way) {
     std::unique_lock<std::mutex> lock(p.lock);
     wait_for_writable_files(p, lock);
     uint64_t writable = collect_done_files(p);

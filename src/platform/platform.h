@@ -192,6 +192,9 @@ struct platform_table {
   // one thread makes and another frees costs no work between heaps, and memory
   // freed serves any thread instead of staying with the one that freed it.
   void (*share_one_heap)();
+  // How many files the process may hold open at once; INT64_MAX where handles
+  // have no such limit.
+  int64_t (*open_files_limit)();
   // Ends the process with `status` (exit, so that streams are flushed).
   void (*exit_process)(int status);
   // Text read from a file as UTF-8: valid UTF-8 is kept; on Windows other bytes are

@@ -6,6 +6,7 @@
 #endif
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -897,6 +898,14 @@ void posix_share_one_heap() {
 #endif
 }
 
+int64_t posix_open_files_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur > static_cast<rlim_t>(INT64_MAX))
+    return INT64_MAX;
+  return static_cast<int64_t>(limit.rlim_cur);
+}
+
 [[noreturn]] void posix_exit_process(int status) { std::exit(status); }
 
 // POSIX names are bytes: nothing to convert.
@@ -975,6 +984,7 @@ const platform_table& native_platform() {
       .sleep_milliseconds = posix_sleep_milliseconds,
       .ignore_write_signals = posix_ignore_write_signals,
       .share_one_heap = posix_share_one_heap,
+      .open_files_limit = posix_open_files_limit,
       .exit_process = posix_exit_process,
       .ansi_text_to_utf8 = posix_ansi_text_to_utf8,
       .can_read_file = posix_can_read_file,

@@ -481,6 +481,9 @@ void win_ignore_write_signals() {}
 // The C runtime's heap is one for the whole process already.
 void win_share_one_heap() {}
 
+// Handles are not counted against a per-process limit that a run could reach.
+int64_t win_open_files_limit() { return INT64_MAX; }
+
 [[noreturn]] void win_exit_process(int status) { std::exit(status); }
 
 bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out) {
@@ -582,6 +585,7 @@ const platform_table& native_platform() {
       .sleep_milliseconds = win_sleep_milliseconds,
       .ignore_write_signals = win_ignore_write_signals,
       .share_one_heap = win_share_one_heap,
+      .open_files_limit = win_open_files_limit,
       .exit_process = win_exit_process,
       .ansi_text_to_utf8 = win_ansi_text_to_utf8,
       .can_read_file = win_can_read_file,

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "INCLUDE_U/dates.h"
@@ -140,6 +141,22 @@ TEST(ini_keys, lines_are_taken_by_the_first_key_that_fits) {
   apply_ini_line("ALL_TIMES=ON");
   EXPECT_EQ(g_settings->time_letter_given, 0) << "taken by TIME";
   EXPECT_EQ(g_settings->time_type, '3');
+}
+
+TEST(ini_keys, scanners_is_reached_by_its_own_key) {
+  // The first key that fits takes the line, some of them found anywhere in it; a
+  // key that starts the line is found in it too, so none but SCANNERS may be.
+  for (std::string_view key : ini_key_names()) {
+    if (key != "SCANNERS") {
+      EXPECT_EQ(std::string_view("SCANNERS=16").find(key), std::string_view::npos) << key;
+    }
+  }
+  ini_test_platform fake;
+  for (const char* line : {"SCANNERS=16", "scanners=16", "SCANNERS = 16", "SCANNERS=16\r"}) {
+    start_settings();
+    apply_ini_line(line);
+    EXPECT_EQ(g_settings->scanners, 16) << line;
+  }
 }
 
 TEST(ini_keys, values_arrive_upper_cased) {
@@ -291,6 +308,7 @@ TEST(ini_keys, missing_values_print_and_wait) {
       {"TIME", "\nIllegal ini file directive TIME", 2000},
       {"WIDTH", "\nMissing ini file modifier at: WIDTH", 2000},
       {"ZULU", "\nIllegal ini file directive ZULU", 2000},
+      {"SCANNERS", "\nMissing ini file modifier at: SCANNERS", 2000},
       {"APPEND", "", 0},
       {"COMMENT", "", 0},
   };

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
 #include "platform/platform.h"
 #include "settings/options_test_support.h"
@@ -26,6 +28,24 @@ TEST(long_options, delimiter_is_a_character_pipe_or_a_code) {
       {{"--delimeter=44"}, {{"delimiter", ','}, {"quote_fields", 0}}},
       {{"--DEL=09"}, {{"delimiter", 9}}},
       {{"--del=a=b"}, {{"delimiter", 0}}},
+  });
+}
+
+TEST(long_options, scanners_is_reached_by_its_own_keyword) {
+  // Keywords are tried in order, by prefix: an earlier one that starts the option
+  // would take it.
+  for (std::string_view keyword : long_option_keywords()) {
+    if (keyword != "SCANNERS") {
+      EXPECT_FALSE(ascii_istarts_with("SCANNERS=16", keyword)) << keyword;
+    }
+  }
+  run_cases({
+      {{"--SCANNERS=16"}, {{"scanners", 16}}},
+      {{"--scanners=1"}, {{"scanners", 1}}},
+      {{"--SCANNERS=64"}, {{"scanners", 64}}},
+      {{"--SCANNERS=04"}, {{"scanners", 4}}},
+      {{"--SCANNERS= 4 "}, {{"scanners", 4}}},
+      {{"--SCANNERS=2", "--SCANNERS=3"}, {{"scanners", 3}}},
   });
 }
 

@@ -78,6 +78,7 @@ inline constexpr record_field k_record_fields[] = {
     {"newer_than_set", &run_settings::newer_than_set},
     {"notice_shown", &run_settings::notice_shown},
     {"sequence", &run_settings::sequence},
+    {"scanners", &run_settings::scanners},
 };
 
 struct global_field {

@@ -37,3 +37,5 @@ void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size
 // otherwise, or when the library failed, the texts stay empty: the digest of
 // the part that was read would name a file that does not exist.
 void finish_file_hashes(file_hashes& hashes, bool read_to_end);
+// Frees the digest states, for a scan that ends with its thread.
+void release_file_hashes(file_hashes& hashes);

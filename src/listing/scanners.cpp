@@ -169,8 +169,12 @@ void run_scanner(scan_pool& p, bool takes_large) {
       if (p.writer_waiting && writer_may_go_on(p)) p.slot_done.notify_one();
     }
     while (!(reading = file_to_take(p, takes_large))) {
-      // Done once the walk has ended and nothing is left for this scanner.
-      if (p.closing && !file_to_take(p, takes_large, true)) return;
+      // Done once the walk has ended and nothing is left for this scanner; the
+      // digest states its scan made go with it.
+      if (p.closing && !file_to_take(p, takes_large, true)) {
+        release_file_hashes(scan->hashes);
+        return;
+      }
       ++idle;
       ready.wait(lock);
       --idle;

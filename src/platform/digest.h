@@ -28,5 +28,8 @@ bool digest_start(digest_state*& state, digest_kind kind);
 bool digest_add(digest_state* state, const void* bytes, std::size_t size);
 // Finishes the digest into `out`; false on failure. The state may be started again.
 bool digest_finish(digest_state* state, digest_value& out);
+// Frees a state that digest_start made (null does nothing) and sets it to null:
+// for a scan that ends before the process does.
+void digest_free(digest_state*& state);
 // Whose digest code the build carries and under which conditions it is passed on.
 std::string_view digest_code_notice();

@@ -46,6 +46,13 @@ bool digest_finish(digest_state* state, digest_value& out) {
   return true;
 }
 
+void digest_free(digest_state*& state) {
+  if (!state) return;
+  EVP_MD_CTX_free(state->context);
+  delete state;
+  state = nullptr;
+}
+
 std::string_view digest_code_notice() {
   return "\nThe MD5, SHA-1 and SHA-256 digests of the hash options come from OpenSSL's\n"
          "libcrypto, linked from the system (built against " OPENSSL_VERSION_TEXT

@@ -72,7 +72,3 @@ void finish_file_hashes(file_hashes& hashes, bool read_to_end) {
     }
   }
 }
-
-void release_file_hashes(file_hashes& hashes) {
-  for (digest_state*& state : hashes.states) digest_free(state);
-}

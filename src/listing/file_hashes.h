@@ -39,5 +39,3 @@ void free_file_hashes(file_hashes& hashes);
 // otherwise, or when the library failed, the texts stay empty: the digest of
 // the part that was read would name a file that does not exist.
 void finish_file_hashes(file_hashes& hashes, bool read_to_end);
-// Frees the digest states, for a scan that ends with its thread.
-void release_file_hashes(file_hashes& hashes);

@@ -72,14 +72,6 @@ bool digest_add(digest_state* state, const void* bytes, std::size_t size) {
   return true;
 }
 
-void digest_free(digest_state*& state) {
-  if (!state) return;
-  drop_hash(*state);
-  if (state->algorithm) BCryptCloseAlgorithmProvider(state->algorithm, 0);
-  delete state;
-  state = nullptr;
-}
-
 bool digest_finish(digest_state* state, digest_value& out) {
   if (!state || !state->hash) return false;
   DWORD size = 0;

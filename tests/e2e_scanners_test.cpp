@@ -370,7 +370,8 @@ TEST(scanners_settings, four_scanners_from_the_command_line_or_the_ini_file_list
 }
 
 TEST(scanners_settings, a_count_outside_1_to_64_ends_the_run_with_status_6_and_no_listing) {
-  const char* const values[] = {"0", "65", "100", "abc", "4x", "-1", "+4"};
+  const char* const values[] = {"0",   "00", "65", "0065", "100", "99999999999999999999",
+                                "abc", "4x", "-1", "+4"};
   const std::string reason = "\nAbnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION\n";
   temp_tree tree;
   tree.write("m/a.eml", "Subject: never listed\n");

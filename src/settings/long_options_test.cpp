@@ -44,6 +44,7 @@ TEST(long_options, scanners_is_reached_by_its_own_keyword) {
       {{"--scanners=1"}, {{"scanners", 1}}},
       {{"--SCANNERS=64"}, {{"scanners", 64}}},
       {{"--SCANNERS=04"}, {{"scanners", 4}}},
+      {{"--SCANNERS=0004"}, {{"scanners", 4}}},
       {{"--SCANNERS= 4 "}, {{"scanners", 4}}},
       {{"--SCANNERS=2", "--SCANNERS=3"}, {{"scanners", 3}}},
   });

@@ -54,10 +54,11 @@ void set_scanner_count(std::string_view value) {
   while (!value.empty() && is_ascii_space(value.back())) value.remove_suffix(1);
   while (!value.empty() && is_ascii_space(value.front())) value.remove_prefix(1);
   int count = 0;
-  bool whole = !value.empty() && value.size() <= 2;
+  bool whole = !value.empty();
   for (char c : value) {
     whole = whole && is_ascii_digit(c);
-    if (whole) count = count * 10 + (c - '0');
+    // Past the most there is no need to count on: the value is refused anyway.
+    if (whole && count <= k_most_scanners) count = count * 10 + (c - '0');
   }
   if (whole && count >= 1 && count <= k_most_scanners) {
     g_settings->scanners = count;

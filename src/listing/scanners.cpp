@@ -79,8 +79,10 @@ struct scan_pool {
   int idle_wide = 0;
   bool writer_waiting = false;
   bool closing = false;  // scanners leave once no file waits
-  // Files [written, handed) are on their way; the writer moves it, under the lock.
+  // Files [written, handed) are on their way, as the writer last told (under the
+  // lock); `writer_at` is the writer's own, ahead of it by what it has written since.
   uint64_t written = 0;
+  uint64_t writer_at = 0;
   std::vector<std::thread> scanners;
   std::thread::id walk_thread;
   std::atomic<bool> abandoned{false};
@@ -165,11 +167,19 @@ void run_scanner(scan_pool& p, bool takes_large) {
   int& idle = takes_large ? p.idle_wide : p.idle_scanners;
   std::unique_lock<std::mutex> lock(p.lock);
   for (;;) {
+    // The writer is woken once the lock is let go: woken while it is held, it
+    // would only wait for the lock next.
+    bool wake_writer = false;
     if (reading) {
       reading->done = true;
       ++p.done_count;
       p.waiting_record_bytes += reading->record.size();
-      if (p.writer_waiting && writer_may_go_on(p)) p.slot_done.notify_one();
+      wake_writer = p.writer_waiting && writer_may_go_on(p);
+    }
+    if (wake_writer) {
+      lock.unlock();
+      p.slot_done.notify_one();
+      lock.lock();
     }
     while (!(reading = file_to_take(p, takes_large))) {
       // Done once the walk has ended and nothing is left for this scanner.
@@ -229,8 +239,8 @@ void write_slot(scan_pool& p, scan_slot& slot) {
 uint64_t collect_done_files(scan_pool& p) {
   bool was_over = over_record_budget(p);
   uint64_t run = 0;
-  for (; p.written + run < p.handed; ++run) {
-    scan_slot& slot = slot_of(p, p.written + run);
+  for (; p.writer_at + run < p.handed; ++run) {
+    scan_slot& slot = slot_of(p, p.writer_at + run);
     if (!slot.done) break;
     p.waiting_record_bytes -= slot.record.size();
   }
@@ -249,28 +259,26 @@ void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
   p.writer_waiting = false;
 }
 
-// Wakes a scanner for the file just handed over (under the lock): for a large
-// file when a scanner that takes it sleeps; for small ones once enough wait.
-void wake_for(scan_pool& p, const scan_slot& slot) {
-  if (is_large(slot)) {
-    if (p.idle_wide > 0) p.wide_ready.notify_one();
-    return;
-  }
+// The scanner to wake for the file just handed over (under the lock), or null:
+// for a large file one that takes it, when it sleeps; for small ones any, once
+// enough wait. The caller wakes it after letting the lock go.
+std::condition_variable* scanner_to_wake(scan_pool& p, const scan_slot& slot) {
+  if (is_large(slot)) return p.idle_wide > 0 ? &p.wide_ready : nullptr;
   uint64_t awake = p.scanners.size() - static_cast<std::size_t>(p.idle_scanners + p.idle_wide);
-  if (p.handed - p.untaken < k_wake_batch * (awake + 1)) return;
-  if (p.idle_scanners > 0)
-    p.work_ready.notify_one();
-  else if (p.idle_wide > 0)
-    p.wide_ready.notify_one();
+  if (p.handed - p.untaken < k_wake_batch * (awake + 1)) return nullptr;
+  if (p.idle_scanners > 0) return &p.work_ready;
+  return p.idle_wide > 0 ? &p.wide_ready : nullptr;
 }
 
-// Writes the `count` files collected at the head, then gives their slots back.
+// Writes the `count` files collected at the head. Their slots are given back the
+// next time the writer takes the lock (tell_written), which it does before it
+// ever waits: one lock a file for the writer, not two.
 void write_files(scan_pool& p, uint64_t count) {
-  if (count == 0) return;
-  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p, p.written + i));
-  std::lock_guard<std::mutex> lock(p.lock);
-  p.written += count;
+  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p, p.writer_at++));
 }
+
+// Under the lock: the slots written are free again.
+void tell_written(scan_pool& p) { p.written = p.writer_at; }
 
 }  // namespace
 
@@ -289,8 +297,9 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   scan_pool& p = pool();
   if (p.scanners.empty()) start_scanners(p, count);
   // As many files on their way as may be: room comes from writing those at the head.
-  while (p.handed - p.written >= p.most_on_their_way) {
+  while (p.handed - p.writer_at >= p.most_on_their_way) {
     std::unique_lock<std::mutex> lock(p.lock);
+    tell_written(p);
     wait_for_writable_files(p, lock);
     uint64_t writable = collect_done_files(p);
     lock.unlock();
@@ -308,10 +317,12 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   slot.result = scan_result::done;
   move_held_messages(slot.before, p.walk_messages);
   std::unique_lock<std::mutex> lock(p.lock);
+  tell_written(p);
   ++p.handed;
-  wake_for(p, slot);
+  std::condition_variable* to_wake = scanner_to_wake(p, slot);
   uint64_t writable = collect_done_files(p);
   lock.unlock();
+  if (to_wake) to_wake->notify_one();
   write_files(p, writable);
   if (p.stop != stop_reason::go_on) return p.stop;
   if (interrupt_pending()) return stop_reason::interrupted;
@@ -327,7 +338,9 @@ stop_reason finish_scans() {
   std::unique_lock<std::mutex> lock(p.lock);
   p.closing = true;
   wake_all(p);
-  while (p.written < p.handed) {
+  for (;;) {
+    tell_written(p);
+    if (p.written == p.handed) break;
     wait_for_writable_files(p, lock);
     uint64_t writable = collect_done_files(p);
     lock.unlock();

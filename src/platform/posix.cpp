@@ -730,7 +730,12 @@ int64_t posix_read_bytes(read_handle file, void* buffer, int64_t size) {
 
 void posix_close_file(read_handle file) {
   if (file == k_no_file) return;
-  std::lock_guard<std::mutex> lock(s_closing_lock);
+  // While another thread has the list, closing at once costs less than waiting.
+  std::unique_lock<std::mutex> lock(s_closing_lock, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    close(static_cast<int>(file));
+    return;
+  }
   s_closing[s_closing_count++] = static_cast<int>(file);
   if (s_closing_count == k_close_batch) close_waiting_files();
 }

@@ -37,11 +37,17 @@ record_writer& start_record_writer(record_writer& out, std::FILE* stream) {
   return out;
 }
 
-void flush(record_writer& out) {
+// Text of the record on its way out: to what the writer holds, or through the
+// listing's writer, which counts where each record ends.
+void send(record_writer& out, std::string_view text) {
   if (out.held)
-    out.held->append(out.pending.view());
+    out.held->append(text);
   else
-    write_listing_text(out.stream, out.pending.view());
+    write_listing_text(out.stream, text);
+}
+
+void flush(record_writer& out) {
+  send(out, out.pending.view());
   out.pending.clear();
 }
 
@@ -57,11 +63,7 @@ void put(record_writer& out, std::string_view text) {
   bounded_text<4096>& pending = out.pending;
   if (text.size() > pending.capacity - pending.size()) flush(out);
   if (text.size() > pending.capacity) {
-    // Through the listing's writer, which counts where each record ends.
-    if (out.held)
-      out.held->append(text);
-    else
-      write_listing_text(out.stream, text);
+    send(out, text);
     return;
   }
   std::memcpy(pending.data() + pending.size(), text.data(), text.size());

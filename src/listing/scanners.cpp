@@ -101,13 +101,12 @@ scan_pool& pool() {
 scan_slot& slot_of(scan_pool& p, uint64_t sequence) { return *p.slots[sequence % p.slots.size()]; }
 
 void read_slot(scan_pool& p, message_scan& scan, scan_slot& slot) {
+  slot.record.clear();
   if (p.abandoned.load()) {
     if (slot.file != k_no_file) g_platform.close_file(slot.file);
-    slot.record.clear();
     slot.skipped = true;
     return;
   }
-  slot.record.clear();
   scan.record.held = &slot.record;
   // After the walk's messages that came before this file.
   hold_messages(&slot.before);
@@ -255,7 +254,7 @@ uint64_t collect_done_files(scan_pool& p) {
 void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
   wake_all(p);
   p.writer_waiting = true;
-  p.slot_done.wait(lock, [&p] { return writer_may_go_on(p) || p.written == p.handed; });
+  p.slot_done.wait(lock, [&p] { return writer_may_go_on(p); });
   p.writer_waiting = false;
 }
 
@@ -280,6 +279,18 @@ void write_files(scan_pool& p, uint64_t count) {
 // Under the lock: the slots written are free again.
 void tell_written(scan_pool& p) { p.written = p.writer_at; }
 
+// Gives back the slots written, waits until the files at the head may be
+// written, and writes them; nothing when no file is on its way.
+void wait_and_write(scan_pool& p) {
+  std::unique_lock<std::mutex> lock(p.lock);
+  tell_written(p);
+  if (p.written == p.handed) return;
+  wait_for_writable_files(p, lock);
+  uint64_t writable = collect_done_files(p);
+  lock.unlock();
+  write_files(p, writable);
+}
+
 }  // namespace
 
 int scanner_count() {
@@ -297,14 +308,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   scan_pool& p = pool();
   if (p.scanners.empty()) start_scanners(p, count);
   // As many files on their way as may be: room comes from writing those at the head.
-  while (p.handed - p.writer_at >= p.most_on_their_way) {
-    std::unique_lock<std::mutex> lock(p.lock);
-    tell_written(p);
-    wait_for_writable_files(p, lock);
-    uint64_t writable = collect_done_files(p);
-    lock.unlock();
-    write_files(p, writable);
-  }
+  while (p.handed - p.writer_at >= p.most_on_their_way) wait_and_write(p);
   scan_slot& slot = slot_of(p, p.handed);
   slot.path.assign(path);
   slot.file = file;
@@ -335,19 +339,12 @@ stop_reason finish_scans() {
   // A failure of the walk after the last file handed over is held with its
   // messages: the files before it are written first, without it.
   hold_messages(nullptr);
-  std::unique_lock<std::mutex> lock(p.lock);
-  p.closing = true;
-  wake_all(p);
-  for (;;) {
-    tell_written(p);
-    if (p.written == p.handed) break;
-    wait_for_writable_files(p, lock);
-    uint64_t writable = collect_done_files(p);
-    lock.unlock();
-    write_files(p, writable);
-    lock.lock();
+  {
+    std::lock_guard<std::mutex> lock(p.lock);
+    p.closing = true;
+    wake_all(p);
   }
-  lock.unlock();
+  while (p.writer_at < p.handed) wait_and_write(p);
   for (std::thread& scanner : p.scanners) scanner.join();
   p.scanners.clear();
   p.closing = false;

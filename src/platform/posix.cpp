@@ -40,7 +40,8 @@ namespace {
 // descriptors goes in one close_range call, where closing each would cost a
 // system call per file. A descriptor waiting here stays open, so no other file
 // can be given its number, and a run holds only descriptors of this list.
-// Scanners close the files they read while the walk opens more: the list has a lock.
+// Scanners close the files they read while the walk opens more: the list has a
+// lock, and a close that would wait for it closes at once instead.
 constexpr std::size_t k_close_batch = 32;
 std::mutex s_closing_lock;
 int s_closing[k_close_batch];
@@ -70,9 +71,8 @@ void close_waiting_files() {
   s_closing_count = 0;
 }
 
-// The errno of the last failing call, for last_failure; 0 once a search ends
-// normally.
-// Per thread: a scanner's failed read must not be taken for the walk's failure.
+// The errno of this thread's last failing call, for last_failure; 0 once a search
+// ends normally. Per thread: a scanner's failed read is not the walk's failure.
 thread_local int s_failed_errno = 0;
 
 void note_failure(int error) { s_failed_errno = error; }

@@ -37,9 +37,8 @@ std::wstring long_form(const std::string& path) {
   return w;
 }
 
-// The error of the last failing call, for last_failure; 0 once a search ends
-// normally.
-// Per thread: a scanner's failed read must not be taken for the walk's failure.
+// The error of this thread's last failing call, for last_failure; 0 once a search
+// ends normally. Per thread: a scanner's failed read is not the walk's failure.
 thread_local DWORD s_failed_error = 0;
 
 void note_failure(DWORD error) { s_failed_error = error; }

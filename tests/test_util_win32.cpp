@@ -203,9 +203,19 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
   PROCESS_INFORMATION process{};
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(L'\0');
-  BOOL started =
-      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                     env.data(), cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  // Wine now and then fails to start a process on a loaded machine; a few
+  // tries tell that apart from a program that cannot start at all.
+  BOOL started = FALSE;
+  DWORD start_error = 0;
+  for (int attempt = 1; attempt <= 5 && !started; ++attempt) {
+    started =
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                       env.data(), cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    if (!started) {
+      start_error = GetLastError();
+      Sleep(static_cast<DWORD>(200 * attempt));
+    }
+  }
   CloseHandle(in_read);
   CloseHandle(out_write);
   CloseHandle(err_write);
@@ -213,6 +223,8 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
     CloseHandle(in_write);
     CloseHandle(out_read);
     CloseHandle(err_read);
+    result.err = "the test could not start the program: Windows error " +
+                 std::to_string(start_error) + "\n";
     return result;
   }
   std::string out, err;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@ struct scan_slot {
   bool taken = false;    // a scanner has it (under the lock)
   bool done = false;     // the scanner has finished with it (under the lock)
   bool skipped = false;  // the run was being abandoned: it was not read
+  bool waited = false;   // its read took longer than the cores alone would need
   scan_result result = scan_result::done;
   std::string record;    // the record as the listing gets it
   held_messages before;  // the walk's messages since the last file, the progress line
@@ -61,6 +63,18 @@ constexpr int k_wide_scanners = 4;
 // take at most half of those beyond these (standard streams, listing, run log, the
 // walk's directories), so that many scanners do not run out where one would not.
 constexpr int64_t k_descriptors_kept = 64;
+// A read that takes longer than this, beyond the bytes' own time, waited for the
+// storage rather than for a core: a file in the page cache is read and scanned
+// in a few microseconds and a few hundred bytes a microsecond.
+constexpr int64_t k_waited_read_ns = 50'000;
+constexpr int64_t k_ns_per_byte_read = 2;
+// Reads that waited, net of those that did not, before every scanner may be woken;
+// and the most counted, so that a warmed cache is noticed soon.
+constexpr int k_waits_to_wake_all = 8;
+constexpr int k_most_waits_counted = 64;
+// Files the walk hands over at once while reads do not wait: a lock a file for
+// the walk would keep the scanners waiting for it.
+constexpr uint64_t k_hand_over_batch = 8;
 
 struct scan_pool {
   std::mutex lock;
@@ -72,11 +86,18 @@ struct scan_pool {
   // Sequence numbers, under the lock: every file before `untaken` has a scanner,
   // and files up to `handed` wait for one.
   uint64_t untaken = 0;
+  uint64_t untaken_small = 0;  // every file before it is taken or large
   uint64_t handed = 0;
+  // The walk's own: files put in slots; they are handed over a batch at a time
+  // while the cache serves the reads, one at a time while reads wait.
+  uint64_t filled = 0;
+  uint64_t hand_over_batch = 1;
+  bool batch_has_large = false;
   uint64_t done_count = 0;               // files read that the writer has not collected
   std::size_t waiting_record_bytes = 0;  // their records' bytes
   int idle_scanners = 0;                 // of small files
   int idle_wide = 0;
+  int wide_count = 0;  // scanners that take any file
   bool writer_waiting = false;
   bool closing = false;  // scanners leave once no file waits
   // Files [written, handed) are on their way, as the writer last told (under the
@@ -84,7 +105,13 @@ struct scan_pool {
   uint64_t written = 0;
   uint64_t writer_at = 0;
   std::vector<std::thread> scanners;
+  int cores = 1;
+  // While reads wait for the storage, every scanner may have one in flight; while
+  // they do not, more awake scanners than cores would only take turns.
+  int reads_waited = 0;
   std::thread::id walk_thread;
+  // The walk's thread reads small files too while it would otherwise wait.
+  std::unique_ptr<message_scan> walk_scan;
   std::atomic<bool> abandoned{false};
   // The walk's messages while scanners run; they go out before the next file's.
   held_messages walk_messages;
@@ -108,12 +135,22 @@ void read_slot(scan_pool& p, message_scan& scan, scan_slot& slot) {
     return;
   }
   scan.record.held = &slot.record;
+  auto started = std::chrono::steady_clock::now();
   // After the walk's messages that came before this file.
   hold_messages(&slot.before);
   slot.result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
   hold_messages(&slot.after);
   report_cut_read(scan, slot.path);
   hold_messages(nullptr);
+  auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now() - started);
+  slot.waited = took.count() > k_waited_read_ns + slot.size * k_ns_per_byte_read;
+}
+
+bool reads_wait_for_storage(const scan_pool& p) { return p.reads_waited >= k_waits_to_wake_all; }
+
+int awake_scanners(const scan_pool& p) {
+  return static_cast<int>(p.scanners.size()) - p.idle_scanners - p.idle_wide;
 }
 
 bool over_record_budget(const scan_pool& p) {
@@ -136,7 +173,8 @@ bool is_large(const scan_slot& slot) { return slot.size > k_large_file; }
 // budget must never hold back the one file that lets the writer free it.
 scan_slot* file_to_take(scan_pool& p, bool takes_large, bool regardless = false) {
   bool only_the_head = !regardless && over_record_budget(p);
-  for (uint64_t sequence = p.untaken; sequence < p.handed; ++sequence) {
+  uint64_t first = takes_large ? p.untaken : p.untaken_small;
+  for (uint64_t sequence = first; sequence < p.handed; ++sequence) {
     if (only_the_head && sequence != p.written) return nullptr;
     scan_slot& slot = slot_of(p, sequence);
     if (!slot.taken && (takes_large || !is_large(slot))) return &slot;
@@ -147,6 +185,12 @@ scan_slot* file_to_take(scan_pool& p, bool takes_large, bool regardless = false)
 void take(scan_pool& p, scan_slot& slot) {
   slot.taken = true;
   while (p.untaken < p.handed && slot_of(p, p.untaken).taken) ++p.untaken;
+  p.untaken_small = std::max(p.untaken_small, p.untaken);
+  while (p.untaken_small < p.handed) {
+    const scan_slot& next = slot_of(p, p.untaken_small);
+    if (!next.taken && !is_large(next)) break;
+    ++p.untaken_small;
+  }
 }
 
 // Wakes every sleeping scanner (under the lock).
@@ -155,12 +199,26 @@ void wake_all(scan_pool& p) {
   if (p.idle_wide > 0) p.wide_ready.notify_all();
 }
 
-// One lock per file: the file read is marked done as the next one is taken.
-void run_scanner(scan_pool& p, bool takes_large) {
-  // A scan is large (a read chunk, line and field buffers): on the heap, once,
-  // and not cleared first, so that only the pages its files use are touched.
+// A scan is large (a read chunk, line and field buffers): on the heap, once, and
+// not cleared first, so that only the pages its files use are touched.
+std::unique_ptr<message_scan> make_scan(scan_pool& p) {
   auto scan = std::make_unique_for_overwrite<message_scan>();
   scan->abandoned = &p.abandoned;
+  return scan;
+}
+
+// Under the lock: the scanner has finished with the file.
+void mark_done(scan_pool& p, scan_slot& slot) {
+  slot.done = true;
+  ++p.done_count;
+  p.waiting_record_bytes += slot.record.size();
+  if (slot.skipped) return;
+  p.reads_waited = std::clamp(p.reads_waited + (slot.waited ? 1 : -1), 0, k_most_waits_counted);
+}
+
+// One lock per file: the file read is marked done as the next one is taken.
+void run_scanner(scan_pool& p, bool takes_large) {
+  std::unique_ptr<message_scan> scan = make_scan(p);
   scan_slot* reading = nullptr;
   std::condition_variable& ready = takes_large ? p.wide_ready : p.work_ready;
   int& idle = takes_large ? p.idle_wide : p.idle_scanners;
@@ -170,9 +228,7 @@ void run_scanner(scan_pool& p, bool takes_large) {
     // would only wait for the lock next.
     bool wake_writer = false;
     if (reading) {
-      reading->done = true;
-      ++p.done_count;
-      p.waiting_record_bytes += reading->record.size();
+      mark_done(p, *reading);
       wake_writer = p.writer_waiting && writer_may_go_on(p);
     }
     if (wake_writer) {
@@ -199,6 +255,7 @@ void run_scanner(scan_pool& p, bool takes_large) {
 
 void start_scanners(scan_pool& p, int count) {
   p.walk_thread = std::this_thread::get_id();
+  p.cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   g_platform.share_one_heap();
   if (p.slots.empty()) {
     std::size_t slots = k_slots_per_scanner * static_cast<std::size_t>(count);
@@ -206,8 +263,9 @@ void start_scanners(scan_pool& p, int count) {
   }
   int64_t spare = std::max<int64_t>(1, (g_platform.open_files_limit() - k_descriptors_kept) / 2);
   p.most_on_their_way = std::min<uint64_t>(p.slots.size(), static_cast<uint64_t>(spare));
+  p.wide_count = std::min(count, k_wide_scanners);
   for (int i = 0; i < count; ++i)
-    p.scanners.emplace_back(run_scanner, std::ref(p), i < k_wide_scanners);
+    p.scanners.emplace_back(run_scanner, std::ref(p), i < p.wide_count);
   hold_messages(&p.walk_messages);
 }
 
@@ -249,22 +307,63 @@ uint64_t collect_done_files(scan_pool& p) {
   return run;
 }
 
-// Waits (under `lock`) until the writer may go on; files still waiting for a
-// scanner must not also wait for a wake-up.
-void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
-  wake_all(p);
-  p.writer_waiting = true;
-  p.slot_done.wait(lock, [&p] { return writer_may_go_on(p); });
-  p.writer_waiting = false;
+// Wakes sleeping scanners for the files that wait (under the lock): every one
+// while reads wait for the storage, else as many as there are cores, the first of
+// them one that takes any file, so that a large file never waits for a wake-up.
+void wake_for_waiting_files(scan_pool& p) {
+  if (reads_wait_for_storage(p)) {
+    wake_all(p);
+    return;
+  }
+  int awake = awake_scanners(p);
+  if (p.idle_wide > 0) {
+    p.wide_ready.notify_one();
+    ++awake;
+  }
+  for (; awake < p.cores && p.idle_scanners > 0; ++awake) p.work_ready.notify_one();
 }
 
-// The scanner to wake for the file just handed over (under the lock), or null:
+// Reads a small waiting file on the walk's thread (taken, under `lock`): on a
+// warm cache the scanners are the slower side, and a wait would leave a core idle.
+void read_on_walk_thread(scan_pool& p, std::unique_lock<std::mutex>& lock, scan_slot& slot) {
+  take(p, slot);
+  lock.unlock();
+  if (!p.walk_scan) p.walk_scan = make_scan(p);
+  held_messages* walk = messages_held();
+  read_slot(p, *p.walk_scan, slot);
+  hold_messages(walk);
+  lock.lock();
+  mark_done(p, slot);
+}
+
+// Waits (under `lock`) until the writer may go on, reading small files itself
+// meanwhile; files still waiting for a scanner must not also wait for a wake-up.
+void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
+  wake_for_waiting_files(p);
+  while (!writer_may_go_on(p)) {
+    if (scan_slot* slot = file_to_take(p, false)) {
+      read_on_walk_thread(p, lock, *slot);
+      continue;
+    }
+    p.writer_waiting = true;
+    p.slot_done.wait(lock);
+    p.writer_waiting = false;
+  }
+}
+
+// The scanner to wake for the files just handed over (under the lock), or null:
 // for a large file one that takes it, when it sleeps; for small ones any, once
 // enough wait. The caller wakes it after letting the lock go.
-std::condition_variable* scanner_to_wake(scan_pool& p, const scan_slot& slot) {
-  if (is_large(slot)) return p.idle_wide > 0 ? &p.wide_ready : nullptr;
-  uint64_t awake = p.scanners.size() - static_cast<std::size_t>(p.idle_scanners + p.idle_wide);
-  if (p.handed - p.untaken < k_wake_batch * (awake + 1)) return nullptr;
+std::condition_variable* scanner_to_wake(scan_pool& p, bool any_large) {
+  int awake = awake_scanners(p);
+  if (any_large) {
+    // While the cache serves the reads, one awake scanner of large files keeps up.
+    bool one_awake = p.idle_wide < p.wide_count;
+    if (one_awake && !reads_wait_for_storage(p)) return nullptr;
+    return p.idle_wide > 0 ? &p.wide_ready : nullptr;
+  }
+  if (awake >= p.cores && !reads_wait_for_storage(p)) return nullptr;
+  if (p.handed - p.untaken < k_wake_batch * static_cast<uint64_t>(awake + 1)) return nullptr;
   if (p.idle_scanners > 0) return &p.work_ready;
   return p.idle_wide > 0 ? &p.wide_ready : nullptr;
 }
@@ -279,11 +378,22 @@ void write_files(scan_pool& p, uint64_t count) {
 // Under the lock: the slots written are free again.
 void tell_written(scan_pool& p) { p.written = p.writer_at; }
 
+// Under the lock: the files filled are the scanners' now; returns the scanner to
+// wake once the lock is let go.
+std::condition_variable* hand_over(scan_pool& p) {
+  tell_written(p);
+  p.handed = p.filled;
+  std::condition_variable* to_wake = scanner_to_wake(p, p.batch_has_large);
+  p.batch_has_large = false;
+  p.hand_over_batch = reads_wait_for_storage(p) ? 1 : k_hand_over_batch;
+  return to_wake;
+}
+
 // Gives back the slots written, waits until the files at the head may be
 // written, and writes them; nothing when no file is on its way.
 void wait_and_write(scan_pool& p) {
   std::unique_lock<std::mutex> lock(p.lock);
-  tell_written(p);
+  hand_over(p);
   if (p.written == p.handed) return;
   wait_for_writable_files(p, lock);
   uint64_t writable = collect_done_files(p);
@@ -308,8 +418,8 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   scan_pool& p = pool();
   if (p.scanners.empty()) start_scanners(p, count);
   // As many files on their way as may be: room comes from writing those at the head.
-  while (p.handed - p.writer_at >= p.most_on_their_way) wait_and_write(p);
-  scan_slot& slot = slot_of(p, p.handed);
+  while (p.filled - p.writer_at >= p.most_on_their_way) wait_and_write(p);
+  scan_slot& slot = slot_of(p, p.filled);
   slot.path.assign(path);
   slot.file = file;
   slot.size = size;
@@ -318,16 +428,19 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   slot.taken = false;
   slot.done = false;
   slot.skipped = false;
+  slot.waited = false;
   slot.result = scan_result::done;
   move_held_messages(slot.before, p.walk_messages);
-  std::unique_lock<std::mutex> lock(p.lock);
-  tell_written(p);
-  ++p.handed;
-  std::condition_variable* to_wake = scanner_to_wake(p, slot);
-  uint64_t writable = collect_done_files(p);
-  lock.unlock();
-  if (to_wake) to_wake->notify_one();
-  write_files(p, writable);
+  ++p.filled;
+  p.batch_has_large |= is_large(slot);
+  if (p.filled - p.handed >= p.hand_over_batch) {
+    std::unique_lock<std::mutex> lock(p.lock);
+    std::condition_variable* to_wake = hand_over(p);
+    uint64_t writable = collect_done_files(p);
+    lock.unlock();
+    if (to_wake) to_wake->notify_one();
+    write_files(p, writable);
+  }
   if (p.stop != stop_reason::go_on) return p.stop;
   if (interrupt_pending()) return stop_reason::interrupted;
   return stop_reason::go_on;
@@ -341,12 +454,14 @@ stop_reason finish_scans() {
   hold_messages(nullptr);
   {
     std::lock_guard<std::mutex> lock(p.lock);
+    hand_over(p);
     p.closing = true;
     wake_all(p);
   }
   while (p.writer_at < p.handed) wait_and_write(p);
   for (std::thread& scanner : p.scanners) scanner.join();
   p.scanners.clear();
+  if (p.walk_scan) free_file_hashes(p.walk_scan->hashes);
   p.closing = false;
   if (p.stop == stop_reason::go_on)
     release_held_messages(p.walk_messages);

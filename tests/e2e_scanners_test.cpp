@@ -317,6 +317,32 @@ TEST(scanners_identity, a_descriptor_limit_that_one_scanner_lives_with_does_not_
 #endif
 }
 
+// Where the system has no thread to spare, a run with many scanners reads every
+// file on the walk's thread and lists what one scanner lists.
+TEST(scanners_identity, a_system_without_threads_to_spare_lists_as_one_scanner_does) {
+#ifdef _WIN32
+  GTEST_SKIP() << "process limits are a POSIX resource limit";
+#else
+  if (std::string why = why_no_unprivileged_runs(); !why.empty()) GTEST_SKIP() << why;
+  temp_tree tree;
+  write_small_messages(tree, 200);
+  tree.write("m/large.eml",
+             "From: someone@example.com\nSubject: large\n" + std::string(100000, 'x'));
+  ASSERT_EQ(chmod(tree.root().c_str(), 0755), 0);
+  run_options options;
+  options.unprivileged = true;
+  run_result one = run_mailsift({tree.path("m"), "--SCANNERS=1"}, options);
+  ASSERT_EQ(one.status, 0) << one.err.substr(0, 2000);
+  ASSERT_EQ(listing_records(one.out).size(), 201u);
+  // The program itself is the one process its user may run.
+  options.process_limit = 1;
+  run_result many = run_mailsift({tree.path("m"), "--SCANNERS=16"}, options);
+  EXPECT_EQ(many.status, 0) << many.err.substr(0, 2000);
+  expect_same_bytes(many.out, one.out, "listing");
+  expect_same_bytes(masked(many.err), masked(one.err), "standard error");
+#endif
+}
+
 // Large files wait for the few scanners that take them, while small files with
 // long records fill the budget of finished records: the file the writer needs
 // next must still be read, or every thread waits for another and the run hangs.

@@ -59,6 +59,9 @@ struct run_options {
   // The largest file the program may write, in bytes, as `ulimit -f` sets it
   // (POSIX; -1 leaves the limit alone).
   int64_t file_size_limit = -1;
+  // Most processes and threads the program's user may run (POSIX, RLIMIT_NPROC,
+  // set once privileges are dropped: root is not held to it); -1 leaves it.
+  long process_limit = -1;
   // Starts the program with standard output closed, as `>&-` does (POSIX).
   bool stdout_closed = false;
 };

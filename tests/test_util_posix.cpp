@@ -179,6 +179,11 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
   if (pid == 0) {
     apply_child_options(options);
     if (runs_as_another_user(options)) drop_privileges();
+    if (options.process_limit >= 0) {
+      struct rlimit limit = {static_cast<rlim_t>(options.process_limit),
+                             static_cast<rlim_t>(options.process_limit)};
+      if (setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(124);
+    }
     if (options.open_files_limit >= 0) {
       struct rlimit limit = {static_cast<rlim_t>(options.open_files_limit),
                              static_cast<rlim_t>(options.open_files_limit)};

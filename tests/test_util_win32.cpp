@@ -223,8 +223,8 @@ run_result run_mailsift(const std::vector<std::string>& args, const run_options&
     CloseHandle(in_write);
     CloseHandle(out_read);
     CloseHandle(err_read);
-    result.err = "the test could not start the program: Windows error " +
-                 std::to_string(start_error) + "\n";
+    result.err =
+        "the test could not start the program: Windows error " + std::to_string(start_error) + "\n";
     return result;
   }
   std::string out, err;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -92,12 +93,17 @@ struct scan_pool {
   // while the cache serves the reads, one at a time while reads wait.
   uint64_t filled = 0;
   uint64_t hand_over_batch = 1;
+  // Files on their way at most, now: while the cache serves the reads, enough for
+  // the cores (`cached_limit`), a ring that fits the processor's caches.
+  uint64_t on_their_way_limit = 1;
+  uint64_t cached_limit = 1;
   bool batch_has_large = false;
   uint64_t done_count = 0;               // files read that the writer has not collected
   std::size_t waiting_record_bytes = 0;  // their records' bytes
   int idle_scanners = 0;                 // of small files
   int idle_wide = 0;
-  int wide_count = 0;  // scanners that take any file
+  int wide_count = 0;      // scanners that take any file
+  int scanner_target = 0;  // scanners to run once reads wait
   bool writer_waiting = false;
   bool closing = false;  // scanners leave once no file waits
   // Files [written, handed) are on their way, as the writer last told (under the
@@ -162,7 +168,7 @@ bool over_record_budget(const scan_pool& p) {
 // records' budget, so that it is not woken for each file.
 bool writer_may_go_on(scan_pool& p) {
   if (p.written == p.handed || !slot_of(p, p.written).done) return false;
-  return p.done_count * 2 >= p.most_on_their_way || p.done_count == p.handed - p.written ||
+  return p.done_count * 2 >= p.on_their_way_limit || p.done_count == p.handed - p.written ||
          over_record_budget(p);
 }
 
@@ -253,6 +259,22 @@ void run_scanner(scan_pool& p, bool takes_large) {
   }
 }
 
+// Under the lock: one more scanner; false when the system has no thread to
+// spare, and then no more are asked for (the run goes on with those it has).
+bool start_scanner(scan_pool& p) {
+  int i = static_cast<int>(p.scanners.size());
+  try {
+    p.scanners.emplace_back(run_scanner, std::ref(p), i < p.wide_count);
+  } catch (const std::system_error&) {
+    p.scanner_target = i;
+    return false;
+  }
+  return true;
+}
+
+// The first scanners, as many as there are cores; the rest only once reads wait
+// for the storage: while the cache serves them, more threads and a longer ring
+// only take turns and wear the caches.
 void start_scanners(scan_pool& p, int count) {
   p.walk_thread = std::this_thread::get_id();
   p.cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -263,10 +285,22 @@ void start_scanners(scan_pool& p, int count) {
   }
   int64_t spare = std::max<int64_t>(1, (g_platform.open_files_limit() - k_descriptors_kept) / 2);
   p.most_on_their_way = std::min<uint64_t>(p.slots.size(), static_cast<uint64_t>(spare));
+  p.cached_limit =
+      std::min(p.most_on_their_way, k_slots_per_scanner * static_cast<uint64_t>(p.cores));
+  p.on_their_way_limit = p.cached_limit;
   p.wide_count = std::min(count, k_wide_scanners);
-  for (int i = 0; i < count; ++i)
-    p.scanners.emplace_back(run_scanner, std::ref(p), i < p.wide_count);
-  hold_messages(&p.walk_messages);
+  p.scanner_target = count;
+  std::lock_guard<std::mutex> lock(p.lock);
+  while (static_cast<int>(p.scanners.size()) < std::min(count, p.cores) && start_scanner(p)) {
+  }
+  if (!p.scanners.empty()) hold_messages(&p.walk_messages);
+}
+
+// Under the lock: once reads wait for the storage, the rest of the scanners.
+void add_scanners(scan_pool& p) {
+  if (!reads_wait_for_storage(p)) return;
+  while (static_cast<int>(p.scanners.size()) < p.scanner_target && start_scanner(p)) {
+  }
 }
 
 // The file counts and is listed, as it would have been at once; after a stop it
@@ -383,9 +417,12 @@ void tell_written(scan_pool& p) { p.written = p.writer_at; }
 std::condition_variable* hand_over(scan_pool& p) {
   tell_written(p);
   p.handed = p.filled;
+  add_scanners(p);
   std::condition_variable* to_wake = scanner_to_wake(p, p.batch_has_large);
   p.batch_has_large = false;
-  p.hand_over_batch = reads_wait_for_storage(p) ? 1 : k_hand_over_batch;
+  bool waits = reads_wait_for_storage(p);
+  p.hand_over_batch = waits ? 1 : k_hand_over_batch;
+  p.on_their_way_limit = waits ? p.most_on_their_way : p.cached_limit;
   return to_wake;
 }
 
@@ -411,14 +448,15 @@ int scanner_count() {
 stop_reason list_selected_file(const std::string& path, read_handle file, int64_t size,
                                const file_dates& dates, bool counted) {
   int count = scanner_count();
-  if (count <= 1) {
+  scan_pool& p = pool();
+  if (count > 1 && p.scanners.empty()) start_scanners(p, count);
+  // One scanner, or the system had no thread to spare: read on the walk's thread.
+  if (p.scanners.empty()) {
     if (counted) ++g_file_count;
     return scan_opened_message(path, file, size, dates);
   }
-  scan_pool& p = pool();
-  if (p.scanners.empty()) start_scanners(p, count);
   // As many files on their way as may be: room comes from writing those at the head.
-  while (p.filled - p.writer_at >= p.most_on_their_way) wait_and_write(p);
+  while (p.filled - p.writer_at >= p.on_their_way_limit) wait_and_write(p);
   scan_slot& slot = slot_of(p, p.filled);
   slot.path.assign(path);
   slot.file = file;

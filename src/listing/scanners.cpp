@@ -392,7 +392,9 @@ std::condition_variable* scanner_to_wake(scan_pool& p, bool any_large) {
   int awake = awake_scanners(p);
   if (any_large) {
     // While the cache serves the reads, one awake scanner of large files keeps up.
-    bool one_awake = p.idle_wide < p.wide_count;
+    // The first scanners started are those that take any file.
+    int wide_running = std::min(p.wide_count, static_cast<int>(p.scanners.size()));
+    bool one_awake = p.idle_wide < wide_running;
     if (one_awake && !reads_wait_for_storage(p)) return nullptr;
     return p.idle_wide > 0 ? &p.wide_ready : nullptr;
   }

@@ -162,14 +162,18 @@ struct pipes {
   int err[2];
 };
 
+// In the child: sets `resource` to `value` (none when negative), or exits with
+// `failed_status`.
+void limit_or_exit(int resource, int64_t value, int failed_status) {
+  if (value < 0) return;
+  struct rlimit limit = {static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+  if (setrlimit(resource, &limit) != 0) _exit(failed_status);
+}
+
 // In the child, before exec: the working directory and the limits of `options`.
 void apply_child_options(const run_options& options) {
   if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-  if (options.file_size_limit >= 0) {
-    struct rlimit limit;
-    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-  }
+  limit_or_exit(RLIMIT_FSIZE, options.file_size_limit, 126);
 }
 
 pid_t spawn(const std::vector<std::string>& args, const run_options& options, pipes& p) {
@@ -179,16 +183,8 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
   if (pid == 0) {
     apply_child_options(options);
     if (runs_as_another_user(options)) drop_privileges();
-    if (options.process_limit >= 0) {
-      struct rlimit limit = {static_cast<rlim_t>(options.process_limit),
-                             static_cast<rlim_t>(options.process_limit)};
-      if (setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(124);
-    }
-    if (options.open_files_limit >= 0) {
-      struct rlimit limit = {static_cast<rlim_t>(options.open_files_limit),
-                             static_cast<rlim_t>(options.open_files_limit)};
-      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(124);
-    }
+    limit_or_exit(RLIMIT_NPROC, options.process_limit, 124);
+    limit_or_exit(RLIMIT_NOFILE, options.open_files_limit, 124);
     dup2(p.in[0], 0);
     dup2(p.out[1], 1);
     dup2(p.err[1], 2);

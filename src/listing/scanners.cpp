@@ -92,12 +92,10 @@ struct scan_pool {
   // The walk's own: files put in slots; they are handed over a batch at a time
   // while the cache serves the reads, one at a time while reads wait.
   uint64_t filled = 0;
-  uint64_t hand_over_batch = 1;
-  // Files on their way at most, now: while the cache serves the reads, enough for
-  // the cores (`cached_limit`), a ring that fits the processor's caches.
-  uint64_t on_their_way_limit = 1;
-  uint64_t cached_limit = 1;
   bool batch_has_large = false;
+  // Whether reads waited for the storage at the last hand-over: the walk's view,
+  // set under the lock, so that it may read it without.
+  bool walk_saw_waits = false;
   uint64_t done_count = 0;               // files read that the writer has not collected
   std::size_t waiting_record_bytes = 0;  // their records' bytes
   int idle_scanners = 0;                 // of small files
@@ -159,6 +157,16 @@ int awake_scanners(const scan_pool& p) {
   return static_cast<int>(p.scanners.size()) - p.idle_scanners - p.idle_wide;
 }
 
+// Files the walk hands over at once.
+uint64_t hand_over_batch(const scan_pool& p) { return p.walk_saw_waits ? 1 : k_hand_over_batch; }
+
+// Files on their way at most, now: while the cache serves the reads, enough for the
+// cores, a ring that stays in the processor's caches.
+uint64_t on_their_way_limit(const scan_pool& p) {
+  if (p.walk_saw_waits) return p.most_on_their_way;
+  return std::min(p.most_on_their_way, k_slots_per_scanner * static_cast<uint64_t>(p.cores));
+}
+
 bool over_record_budget(const scan_pool& p) {
   return p.waiting_record_bytes > k_waiting_record_bytes;
 }
@@ -168,7 +176,7 @@ bool over_record_budget(const scan_pool& p) {
 // records' budget, so that it is not woken for each file.
 bool writer_may_go_on(scan_pool& p) {
   if (p.written == p.handed || !slot_of(p, p.written).done) return false;
-  return p.done_count * 2 >= p.on_their_way_limit || p.done_count == p.handed - p.written ||
+  return p.done_count * 2 >= on_their_way_limit(p) || p.done_count == p.handed - p.written ||
          over_record_budget(p);
 }
 
@@ -285,9 +293,7 @@ void start_scanners(scan_pool& p, int count) {
   }
   int64_t spare = std::max<int64_t>(1, (g_platform.open_files_limit() - k_descriptors_kept) / 2);
   p.most_on_their_way = std::min<uint64_t>(p.slots.size(), static_cast<uint64_t>(spare));
-  p.cached_limit =
-      std::min(p.most_on_their_way, k_slots_per_scanner * static_cast<uint64_t>(p.cores));
-  p.on_their_way_limit = p.cached_limit;
+  p.walk_saw_waits = false;
   p.wide_count = std::min(count, k_wide_scanners);
   p.scanner_target = count;
   std::lock_guard<std::mutex> lock(p.lock);
@@ -389,7 +395,6 @@ void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
 // for a large file one that takes it, when it sleeps; for small ones any, once
 // enough wait. The caller wakes it after letting the lock go.
 std::condition_variable* scanner_to_wake(scan_pool& p, bool any_large) {
-  int awake = awake_scanners(p);
   if (any_large) {
     // While the cache serves the reads, one awake scanner of large files keeps up.
     // The first scanners started are those that take any file.
@@ -398,6 +403,7 @@ std::condition_variable* scanner_to_wake(scan_pool& p, bool any_large) {
     if (one_awake && !reads_wait_for_storage(p)) return nullptr;
     return p.idle_wide > 0 ? &p.wide_ready : nullptr;
   }
+  int awake = awake_scanners(p);
   if (awake >= p.cores && !reads_wait_for_storage(p)) return nullptr;
   if (p.handed - p.untaken < k_wake_batch * static_cast<uint64_t>(awake + 1)) return nullptr;
   if (p.idle_scanners > 0) return &p.work_ready;
@@ -422,9 +428,7 @@ std::condition_variable* hand_over(scan_pool& p) {
   add_scanners(p);
   std::condition_variable* to_wake = scanner_to_wake(p, p.batch_has_large);
   p.batch_has_large = false;
-  bool waits = reads_wait_for_storage(p);
-  p.hand_over_batch = waits ? 1 : k_hand_over_batch;
-  p.on_their_way_limit = waits ? p.most_on_their_way : p.cached_limit;
+  p.walk_saw_waits = reads_wait_for_storage(p);
   return to_wake;
 }
 
@@ -458,7 +462,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
     return scan_opened_message(path, file, size, dates);
   }
   // As many files on their way as may be: room comes from writing those at the head.
-  while (p.filled - p.writer_at >= p.on_their_way_limit) wait_and_write(p);
+  while (p.filled - p.writer_at >= on_their_way_limit(p)) wait_and_write(p);
   scan_slot& slot = slot_of(p, p.filled);
   slot.path.assign(path);
   slot.file = file;
@@ -473,7 +477,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   move_held_messages(slot.before, p.walk_messages);
   ++p.filled;
   p.batch_has_large |= is_large(slot);
-  if (p.filled - p.handed >= p.hand_over_batch) {
+  if (p.filled - p.handed >= hand_over_batch(p)) {
     std::unique_lock<std::mutex> lock(p.lock);
     std::condition_variable* to_wake = hand_over(p);
     uint64_t writable = collect_done_files(p);

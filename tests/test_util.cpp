@@ -38,6 +38,7 @@ std::string platform_form(std::string path) {
 }  // namespace
 
 std::string mailsift_binary() { return platform_form(MAILSIFT_BINARY); }
+std::string faulty_binary() { return platform_form(MAILSIFT_FAULTY_BINARY); }
 
 std::string source_dir() { return platform_form(MAILSIFT_SOURCE_DIR); }
 

@@ -12,6 +12,8 @@
 
 // The built program and the source tree, in this platform's path form.
 std::string mailsift_binary();
+// The program with faults injected as MAILSIFT_FAULTS asks (tests/faulty_main.cpp).
+std::string faulty_binary();
 std::string source_dir();
 // A path below the source tree, given with '/' separators.
 std::string source_path(std::string_view relative);

@@ -1,5 +1,6 @@
 #include "INCLUDE_U/messages.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "INCLUDE_U/text.h"
@@ -8,6 +9,14 @@
 namespace {
 
 thread_local held_messages* t_held = nullptr;
+
+// The notes said so far, a bit each.
+std::atomic<uint32_t> s_notes_said{0};
+
+void say_note(int id, const char* text) {
+  uint32_t bit = uint32_t{1} << id;
+  if ((s_notes_said.fetch_or(bit) & bit) == 0) write_text(stderr, text);
+}
 
 }  // namespace
 
@@ -34,7 +43,35 @@ void write_untrusted_message(std::string_view text) {
     write_untrusted_text(stderr, text, messages_on_terminal());
 }
 
+void write_once_note(int id, const char* text) {
+  if (!t_held || t_held->note_count == k_most_held_notes) {
+    say_note(id, text);
+    return;
+  }
+  t_held->notes[t_held->note_count++] = {t_held->text.size(), id, text};
+}
+
+void write_held_text(const held_messages& held) {
+  std::string_view text = held.text;
+  std::size_t said = 0;
+  for (std::size_t i = 0; i < held.note_count; ++i) {
+    const held_note& note = held.notes[i];
+    write_text(stderr, text.substr(said, note.at - said));
+    said = note.at;
+    say_note(note.id, note.text);
+  }
+  write_text(stderr, text.substr(said));
+}
+
 void move_held_messages(held_messages& to, held_messages& from) {
+  for (std::size_t i = 0; i < from.note_count; ++i) {
+    held_note note = from.notes[i];
+    note.at += to.text.size();
+    if (to.note_count < k_most_held_notes)
+      to.notes[to.note_count++] = note;
+    else
+      say_note(note.id, note.text);
+  }
   if (to.text.empty())
     to.text.swap(from.text);
   else
@@ -46,6 +83,7 @@ void move_held_messages(held_messages& to, held_messages& from) {
 
 void drop_held_messages(held_messages& held) {
   held.text.clear();
+  held.note_count = 0;
   held.unreadable = 0;
   held.resources_ran_out = false;
 }

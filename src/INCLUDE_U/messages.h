@@ -3,15 +3,29 @@
 // to pass on in walk order.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+// A note said once a run, asked for where `at` bytes of the held text were said.
+struct held_note {
+  std::size_t at = 0;
+  int id = 0;
+  const char* text = nullptr;
+};
+inline constexpr std::size_t k_most_held_notes = 4;
 
 // What a thread said while it held its messages, and what those messages count.
 struct held_messages {
   std::string text;
   int32_t unreadable = 0;          // paths named as unreadable
   bool resources_ran_out = false;  // a failure met memory or descriptors run out
+  // Notes said once a run: whether the run has said one is known only when the
+  // messages go out in walk order, so they are kept apart from the text.
+  std::array<held_note, k_most_held_notes> notes{};
+  std::size_t note_count = 0;
 };
 
 // Makes this thread hold its messages in `into`; null writes them at once again.
@@ -24,6 +38,12 @@ void write_message(std::string_view text);
 // Writes text from the files (names) the same way; on a terminal its control
 // characters are shown as '?'.
 void write_untrusted_message(std::string_view text);
+// Says `text` (static) unless the run has said note `id` (0 to 31) before; held,
+// the decision waits until the held messages go out, so that the note follows
+// the first file in walk order that needed it, whichever thread read it.
+void write_once_note(int id, const char* text);
+// Writes the held text to standard error with its notes in place.
+void write_held_text(const held_messages& held);
 // Whether standard error is a terminal.
 bool messages_on_terminal();
 

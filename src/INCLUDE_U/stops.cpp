@@ -1,5 +1,6 @@
 #include "INCLUDE_U/stops.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,6 +19,9 @@ constexpr reason_entry k_reason_texts[] = {
     {7, "MEMORY ERROR"}, {8, "OTHER_EXIT"},          {9, "WRITE_ERROR"},
     {11, "READ_ERROR"},  {13, "NON_SPECIFIC ERROR"},
 };
+
+thread_local bool t_allocation_failure_is_local = false;
+std::atomic<bool> s_memory_reported{false};
 
 void (*s_last_words)() = nullptr;
 void (*s_start_up_ending)(int) = nullptr;
@@ -53,6 +57,21 @@ int abort_key_pressed() {
 }
 
 bool interrupt_pending() { return g_platform.interrupt_requested(); }
+
+bool allocation_failure_is_local() { return t_allocation_failure_is_local; }
+
+local_allocation_failures::local_allocation_failures()
+    : was_local_(t_allocation_failure_is_local) {
+  t_allocation_failure_is_local = true;
+}
+
+local_allocation_failures::~local_allocation_failures() {
+  t_allocation_failure_is_local = was_local_;
+}
+
+void report_out_of_memory() {
+  if (!s_memory_reported.exchange(true)) std::fputs("\nError obtaining memory\n", stderr);
+}
 
 void exit_directly(int status) {
   if (s_last_words) s_last_words();

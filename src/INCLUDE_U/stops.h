@@ -30,6 +30,24 @@ int abort_key_pressed();
 // reason 2 at the next safe point.
 bool interrupt_pending();
 
+// Whether an allocation that fails on this thread is answered where it was made:
+// a scanner's file, or a step the run can do without, catches std::bad_alloc
+// (which the memory handler then throws) instead of the run ending there.
+bool allocation_failure_is_local();
+// While one lives, allocation failures on this thread are local.
+class local_allocation_failures {
+ public:
+  local_allocation_failures();
+  ~local_allocation_failures();
+  local_allocation_failures(const local_allocation_failures&) = delete;
+  local_allocation_failures& operator=(const local_allocation_failures&) = delete;
+
+ private:
+  bool was_local_;
+};
+// Says on standard error that memory ran out, once a run.
+void report_out_of_memory();
+
 // Ends the process at once with `status`, without summary or run-log trailer,
 // after the last words and restoring the console.
 [[noreturn]] void exit_directly(int status);

@@ -64,7 +64,7 @@ stop_reason failure_stop() {
 }
 
 void release_held_messages(held_messages& held) {
-  write_text(stderr, held.text);
+  write_held_text(held);
   g_unreadable_count += held.unreadable;
   if (held.resources_ran_out) s_resources_ran_out = true;
   drop_held_messages(held);

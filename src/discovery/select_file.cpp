@@ -191,8 +191,13 @@ bool open_selected(const std::string& path, bool is_file, read_handle& file) {
   return !refused;
 }
 
-stop_reason select(const std::string& dir, const std::string& name, bool listed_as_file) {
+stop_reason select(const std::string& dir, const std::string& name, bool listed_as_file,
+                   int64_t directories_held) {
   if (name == "." || name == "..") return stop_reason::go_on;
+  // Files on their way to scanners hold descriptors: one more is opened only
+  // where the limit leaves room for it beside the walk's directories.
+  if (stop_reason stop = make_room_to_open(directories_held); stop != stop_reason::go_on)
+    return stop;
   // The complete path and the entry are reused from file to file, so that a file
   // costs no allocation here.
   static std::string path;
@@ -229,9 +234,10 @@ stop_reason select(const std::string& dir, const std::string& name, bool listed_
 }  // namespace
 
 stop_reason select_file(const std::string& dir, const std::string& name) {
-  return select(dir, name, false);
+  return select(dir, name, false, 0);
 }
 
-stop_reason select_walked_file(const std::string& dir, const dir_entry& entry) {
-  return select(dir, entry.name, (entry.attributes & k_attr_directory) == 0);
+stop_reason select_walked_file(const std::string& dir, const dir_entry& entry,
+                               int64_t directories_held) {
+  return select(dir, entry.name, (entry.attributes & k_attr_directory) == 0, directories_held);
 }

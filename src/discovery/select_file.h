@@ -15,8 +15,10 @@
 // descriptors run out; go_on otherwise.
 stop_reason select_file(const std::string& dir, const std::string& name);
 // The same for a file the walk found: an entry the directory listing gave as a
-// regular file is opened first and looked up through the open file.
-stop_reason select_walked_file(const std::string& dir, const dir_entry& entry);
+// regular file is opened first and looked up through the open file. The walk
+// holds `directories_held` directories open meanwhile.
+stop_reason select_walked_file(const std::string& dir, const dir_entry& entry,
+                               int64_t directories_held);
 
 // The three times of an entry as file_dates, in UTC or local time.
 file_dates convert_file_times(const dir_entry& entry, bool in_utc);

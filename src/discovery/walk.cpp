@@ -64,7 +64,8 @@ stop_reason handle_file(const std::string& dir, const dir_entry& entry) {
   if (g_walk.counting && g_settings->output_mode) {
     count_file(dir, entry);
   } else if (!g_settings->exclude || !is_excluded(entry.name)) {
-    return select_walked_file(dir, entry);
+    // Each level of the walk holds its directory open while the next is read.
+    return select_walked_file(dir, entry, g_walk.depth);
   }
   return stop_reason::go_on;
 }

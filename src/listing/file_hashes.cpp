@@ -1,23 +1,23 @@
 #include "listing/file_hashes.h"
 
-#include <atomic>
 #include <utility>
 
 #include "INCLUDE_U/messages.h"
 
 namespace {
 
-// Whether the run has said that a kind of digest cannot be had; scanners side by
-// side may find out at once.
-std::atomic<bool> s_said_unavailable[k_digest_kinds] = {};
+// Once-a-run notes 0 to 2: a column that stays empty for want of its digest is
+// named once, on standard error, so that an empty column is not taken for a
+// file that was not read.
+constexpr const char* k_unavailable_notes[k_digest_kinds] = {
+    "\nmailsift: the system's cryptography gives no MD5 digest; its column stays empty\n",
+    "\nmailsift: the system's cryptography gives no SHA-1 digest; its column stays empty\n",
+    "\nmailsift: the system's cryptography gives no SHA-256 digest; its column stays empty\n",
+};
 
-// A column that stays empty for want of its digest is named once, on standard
-// error, so that an empty column is not taken for a file that was not read.
 void say_unavailable(digest_kind kind) {
-  if (s_said_unavailable[static_cast<std::size_t>(kind)].exchange(true)) return;
-  write_message("\nmailsift: the system's cryptography gives no ");
-  write_message(hash_column_name(kind));
-  write_message(" digest; its column stays empty\n");
+  std::size_t i = static_cast<std::size_t>(kind);
+  write_once_note(static_cast<int>(i), k_unavailable_notes[i]);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "listing/line_reader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <bit>
 #include <cstring>
 
@@ -87,6 +88,18 @@ void copy_line(message_line& to, const message_line& from) {
   to.line_end = from.line_end;
 }
 
+// One read of the file into the buffer, timed when the reader's owner asks: the
+// time the reads alone take tells a cold disk from a busy core.
+int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted) {
+  if (!reader.time_reads) return g_platform.read_bytes(reader.file, into, wanted);
+  auto started = std::chrono::steady_clock::now();
+  int64_t got = g_platform.read_bytes(reader.file, into, wanted);
+  reader.read_ns += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+  return got;
+}
+
 // Reads on into the first chunk while it holds no LF, until it is full or the
 // file ends: the file's line end is judged on that chunk, and how the reads
 // happen to be cut must not change the judgement. Returns the chunk's size.
@@ -96,7 +109,7 @@ std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
          !std::memchr(reader.buffer.data() + searched, '\n', size - searched)) {
     searched = size;
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
-    int64_t got = g_platform.read_bytes(reader.file, reader.buffer.data() + size, wanted);
+    int64_t got = read_file_bytes(reader, reader.buffer.data() + size, wanted);
     if (got <= 0) {
       if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
@@ -151,7 +164,7 @@ bool refill(line_reader& reader) {
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
     int64_t got = 0;
     if (!reader.at_eof)
-      got = g_platform.read_bytes(reader.file, reader.buffer.data() + kept, wanted);
+      got = read_file_bytes(reader, reader.buffer.data() + kept, wanted);
     if (got <= 0) {
       // A failing read ends the file like its end does; the caller names it.
       if (got < 0) reader.read_failed = true;
@@ -549,6 +562,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.expected_size = size;
   reader.bytes_read = 0;
   reader.chunks_read = 0;
+  reader.read_ns = 0;
   reader.rewind_pos = line_reader::k_no_rewind;
   reader.line_ends_known = false;
   reader.cr_line_ends = false;

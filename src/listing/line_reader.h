@@ -70,6 +70,9 @@ struct line_reader {
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
   uint64_t chunks_read = 0;  // chunks of this file read so far
+  // Whether the reads are timed, and the nanoseconds this file's reads took.
+  bool time_reads = false;
+  int64_t read_ns = 0;
   // Whether the first chunk has been judged, and whether it made the lines end
   // in a bare CR (it held CRs but no LF).
   bool line_ends_known = false;

@@ -114,6 +114,12 @@ scan_result scan_into_record(message_scan& scan, const std::string& path, read_h
   return result;
 }
 
+void abandon_scan(message_scan& scan) {
+  scan.reader.hashes = nullptr;
+  close_line_reader(scan.reader);
+  scan.fields.date_time = parsed_date{};
+}
+
 void report_cut_read(message_scan& scan, const std::string& path) {
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
@@ -121,6 +127,7 @@ void report_cut_read(message_scan& scan, const std::string& path) {
 }
 
 stop_reason stop_after_record(scan_result result) {
+  if (result == scan_result::out_of_memory) return stop_reason::out_of_memory;
   if (failure_stop() != stop_reason::go_on) return failure_stop();
   if (listing_write_failed()) return stop_reason::write_failed;
   if (result == scan_result::interrupted || interrupt_pending()) return stop_reason::interrupted;

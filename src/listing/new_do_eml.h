@@ -30,13 +30,17 @@ struct message_scan {
   const std::atomic<bool>* abandoned = nullptr;
 };
 
-enum class scan_result { done, not_opened, interrupted };
+// out_of_memory: an allocation failed on the scanner's thread; the record is not whole.
+enum class scan_result { done, not_opened, interrupted, out_of_memory };
 
 // The parts of scan_opened_message, for a scan that runs apart from the listing:
 // writes the record into scan.record (to its stream, or to what it holds) and the
 // progress line as a message; interrupted when the read was cut short.
 scan_result scan_into_record(message_scan& scan, const std::string& path, read_handle file,
                              int64_t size, const file_dates& dates);
+// After an allocation failed in the middle of a scan: the file is closed, and
+// the scan is ready for the next one.
+void abandon_scan(message_scan& scan);
 // Names the file when a read of it failed: its record ends early.
 void report_cut_read(message_scan& scan, const std::string& path);
 // What ends the run after a record: failures that ran out of resources, a failed

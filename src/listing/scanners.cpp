@@ -1,12 +1,21 @@
+// The scanner threads and the one writer. The ring (scan_ring.h) says whose turn
+// each file is; the policy (scan_policy.h) how many threads run and whom to wake.
+//
+// One rule for every failure: a scanner that cannot allocate, read or finish a
+// file says so in its slot, and only the walk's thread ends the run, writing what
+// is finished in walk order first, exactly as one scanner would.
 #include "listing/scanners.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -16,110 +25,66 @@
 #include "listing/eml_program.h"
 #include "listing/file_hashes.h"
 #include "listing/new_do_eml.h"
+#include "listing/scan_policy.h"
+#include "listing/scan_ring.h"
 #include "settings/run_settings.h"
+
+scanner_fault_points g_scanner_fault_points;
 
 namespace {
 
-// One file on its way from the walk to the listing. The walk fills it, one
-// scanner reads it, the writer writes it; the sequence numbers under the pool's
-// lock say whose turn it is, so its fields need no lock of their own.
-struct scan_slot {
-  std::string path;
-  read_handle file = k_no_file;
-  int64_t size = 0;
-  file_dates dates;
-  bool counted = false;
-  bool taken = false;    // a scanner has it (under the lock)
-  bool done = false;     // the scanner has finished with it (under the lock)
-  bool skipped = false;  // the run was being abandoned: it was not read
-  bool waited = false;   // its read took longer than the cores alone would need
-  scan_result result = scan_result::done;
-  std::string record;    // the record as the listing gets it
-  held_messages before;  // the walk's messages since the last file, the progress line
-  held_messages after;   // the failed read
-};
-
-// Files on their way per scanner. Many: a scanner is only woken for a batch of
-// files, and on a cold disk every scanner should have a read in flight.
-constexpr std::size_t k_slots_per_scanner = 32;
 // A record buffer larger than this (a file with long fields) is given back once
 // written, so that the slots hold no more than ordinary records between them.
 constexpr std::size_t k_kept_record_capacity = 4 * 1024;
-// Files waiting for a scanner, per scanner awake, before one more is woken: a
-// wake-up per file would cost more than reading a small one. While the awake
-// scanners keep up (a warm cache) the rest sleep; when they wait for the disk
-// the queue grows and wakes more.
-constexpr uint64_t k_wake_batch = 16;
 // Bytes of finished records that may wait for the writer: a file's record may
 // run to hundreds of kilobytes, and the slots must not hold hundreds of those.
 // Past it, scanners wait until the writer has written the head.
 constexpr std::size_t k_waiting_record_bytes = 1024 * 1024;
-// A file larger than this may fill a scan's fields and lines to their capacity,
-// and a scan keeps the pages it has touched; only the first few scanners take
-// such files, so that the others stay small however wide the collection's headers.
-constexpr int64_t k_large_file = 64 * 1024;
-constexpr int k_wide_scanners = 4;
-// Each file on its way holds the descriptor the walk opened it with until its
-// scanner has read it. Where the process may hold few, the files on their way
-// take at most half of those beyond these (standard streams, listing, run log, the
-// walk's directories), so that many scanners do not run out where one would not.
-constexpr int64_t k_descriptors_kept = 64;
-// A read that takes longer than this, beyond the bytes' own time, waited for the
-// storage rather than for a core: a file in the page cache is read and scanned
-// in a few microseconds and a few hundred bytes a microsecond.
-constexpr int64_t k_waited_read_ns = 50'000;
-constexpr int64_t k_ns_per_byte_read = 2;
-// Reads that waited, net of those that did not, before every scanner may be woken;
-// and the most counted, so that a warmed cache is noticed soon.
-constexpr int k_waits_to_wake_all = 8;
-constexpr int k_most_waits_counted = 64;
-// Files the walk hands over at once while reads do not wait: a lock a file for
-// the walk would keep the scanners waiting for it.
-constexpr uint64_t k_hand_over_batch = 8;
+// How long the walk's thread waits before it looks at the interrupt flag again:
+// a signal handler cannot wake a thread that waits on a condition.
+constexpr auto k_interrupt_poll = std::chrono::milliseconds(20);
+
+thread_local bool t_scanner_thread = false;
 
 struct scan_pool {
+  // Set once, by start_scanners, before any scanner runs.
+  int cores = 1;
+  int asked_for = 0;   // scanners the settings ask for
+  int wide_count = 0;  // the first scanners started take any file
+  int64_t open_files_limit = INT64_MAX;
+  std::thread::id walk_thread;
+  // The walk's thread reads small files too while it would otherwise wait; its
+  // scan is made at start, so that the end never needs to allocate one.
+  std::unique_ptr<message_scan> walk_scan;
+
+  // The walk's thread only.
+  bool started = false;          // start_scanners has run, whatever it started
+  bool threads_refused = false;  // the system refused a thread: none is asked for again
+  bool memory_ran_out = false;   // the run ends for want of memory: no reading, no thread
+  std::vector<std::thread> scanners;  // its capacity reserved at start
+  held_messages walk_messages;        // the walk's messages, out before the next file's
+  stop_reason stop = stop_reason::go_on;  // the first stop a written record brought
+  bool walk_saw_waits = false;   // whether reads waited at the last hand-over
+  bool batch_has_large = false;  // among the files filled since
+
+  // Under the lock.
   std::mutex lock;
-  std::condition_variable work_ready;             // a scanner of small files waits for one
-  std::condition_variable wide_ready;             // a scanner of any file waits for one
-  std::condition_variable slot_done;              // the writer waits for the files at the head
-  std::vector<std::unique_ptr<scan_slot>> slots;  // a ring, by sequence number
-  uint64_t most_on_their_way = 0;                 // files handed and not yet written
-  // Sequence numbers, under the lock: every file before `untaken` has a scanner,
-  // and files up to `handed` wait for one.
-  uint64_t untaken = 0;
-  uint64_t untaken_small = 0;  // every file before it is taken or large
-  uint64_t handed = 0;
-  // The walk's own: files put in slots; they are handed over a batch at a time
-  // while the cache serves the reads, one at a time while reads wait.
-  uint64_t filled = 0;
-  bool batch_has_large = false;
-  // Whether reads waited for the storage at the last hand-over: the walk's view,
-  // set under the lock, so that it may read it without.
-  bool walk_saw_waits = false;
-  uint64_t done_count = 0;               // files read that the writer has not collected
+  std::condition_variable work_ready;  // a scanner of small files waits for one
+  std::condition_variable wide_ready;  // a scanner of any file waits for one
+  std::condition_variable slot_done;   // the writer waits for the files at the head
+  scan_ring ring;                      // its own rules say which numbers are whose
+  uint64_t done_count = 0;             // files read that the writer has not collected
   std::size_t waiting_record_bytes = 0;  // their records' bytes
-  int idle_scanners = 0;                 // of small files
+  int idle_small = 0;
   int idle_wide = 0;
-  int wide_count = 0;      // scanners that take any file
-  int scanner_target = 0;  // scanners to run once reads wait
+  int reads_waited = 0;  // reads that waited for the storage, net (count_read)
   bool writer_waiting = false;
   bool closing = false;  // scanners leave once no file waits
-  // Files [written, handed) are on their way, as the writer last told (under the
-  // lock); `writer_at` is the writer's own, ahead of it by what it has written since.
-  uint64_t written = 0;
-  uint64_t writer_at = 0;
-  std::vector<std::thread> scanners;
-  int cores = 1;
-  // While reads wait for the storage, every scanner may have one in flight; while
-  // they do not, more awake scanners than cores would only take turns.
-  int reads_waited = 0;
-  std::thread::id walk_thread;
-  // The walk's thread reads small files too while it would otherwise wait.
-  std::unique_ptr<message_scan> walk_scan;
+  // Files on their way the descriptors allow; only the walk's thread sets it.
+  uint64_t descriptor_limit = UINT64_MAX;
+
+  // Read by every scan at each chunk: the run is being abandoned.
   std::atomic<bool> abandoned{false};
-  // The walk's messages while scanners run; they go out before the next file's.
-  held_messages walk_messages;
-  stop_reason stop = stop_reason::go_on;  // the first stop a written record brought
 };
 
 // Made once and never destroyed: no scanner outlives it, and no destructor runs
@@ -129,96 +94,99 @@ scan_pool& pool() {
   return *made;
 }
 
-scan_slot& slot_of(scan_pool& p, uint64_t sequence) { return *p.slots[sequence % p.slots.size()]; }
+bool over_record_budget(const scan_pool& p) {
+  return p.waiting_record_bytes > k_waiting_record_bytes;
+}
 
-void read_slot(scan_pool& p, message_scan& scan, scan_slot& slot) {
+// Files on their way at most, now.
+uint64_t on_their_way_now(const scan_pool& p) {
+  uint64_t limit = on_their_way_limit(p.ring.slots.size(), p.walk_saw_waits, p.cores);
+  return std::max<uint64_t>(1, std::min(limit, p.descriptor_limit));
+}
+
+// A scan is large (a read chunk, line and field buffers): on the heap, once, and
+// not cleared first, so that only the pages its files touch count. Null when
+// memory ran out.
+std::unique_ptr<message_scan> make_scan(scan_pool& p) {
+  local_allocation_failures local;
+  std::unique_ptr<message_scan> scan;
+  try {
+    scan = std::make_unique_for_overwrite<message_scan>();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  scan->abandoned = &p.abandoned;
+  scan->reader.time_reads = true;
+  return scan;
+}
+
+// Scans the slot's file into its record and messages. An allocation that fails
+// meanwhile leaves an out_of_memory result: the writer ends the run there.
+scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
+  local_allocation_failures local;
+  try {
+    scan_result result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
+    hold_messages(&slot.after);
+    report_cut_read(scan, slot.path);
+    return result;
+  } catch (const std::bad_alloc&) {
+    abandon_scan(scan);
+    return scan_result::out_of_memory;
+  }
+}
+
+void read_slot(scan_pool& p, std::unique_ptr<message_scan>& scan, scan_slot& slot) {
   slot.record.clear();
   if (p.abandoned.load()) {
     if (slot.file != k_no_file) g_platform.close_file(slot.file);
     slot.skipped = true;
     return;
   }
-  scan.record.held = &slot.record;
-  auto started = std::chrono::steady_clock::now();
+  if (!scan) scan = make_scan(p);
+  if (!scan) {
+    if (slot.file != k_no_file) g_platform.close_file(slot.file);
+    slot.result = scan_result::out_of_memory;
+    return;
+  }
+  scan->record.held = &slot.record;
   // After the walk's messages that came before this file.
   hold_messages(&slot.before);
-  slot.result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
-  hold_messages(&slot.after);
-  report_cut_read(scan, slot.path);
+  slot.result = scan_slot_file(*scan, slot);
   hold_messages(nullptr);
-  auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now() - started);
-  slot.waited = took.count() > k_waited_read_ns + slot.size * k_ns_per_byte_read;
+  slot.waited = read_waited(scan->reader.read_ns, slot.size);
 }
 
-bool reads_wait_for_storage(const scan_pool& p) { return p.reads_waited >= k_waits_to_wake_all; }
-
-int awake_scanners(const scan_pool& p) {
-  return static_cast<int>(p.scanners.size()) - p.idle_scanners - p.idle_wide;
+wake_view wake_view_of(const scan_pool& p, bool any_large) {
+  wake_view view;
+  view.reads_wait = reads_wait_for_storage(p.reads_waited);
+  view.any_large = any_large;
+  view.cores = p.cores;
+  view.running = static_cast<int>(p.scanners.size());
+  view.wide_running = std::min(p.wide_count, view.running);
+  view.idle_small = p.idle_small;
+  view.idle_wide = p.idle_wide;
+  view.waiting = p.ring.handed - p.ring.untaken;
+  return view;
 }
 
-// Files the walk hands over at once.
-uint64_t hand_over_batch(const scan_pool& p) { return p.walk_saw_waits ? 1 : k_hand_over_batch; }
-
-// Files on their way at most, now: while the cache serves the reads, enough for the
-// cores, a ring that stays in the processor's caches.
-uint64_t on_their_way_limit(const scan_pool& p) {
-  if (p.walk_saw_waits) return p.most_on_their_way;
-  return std::min(p.most_on_their_way, k_slots_per_scanner * static_cast<uint64_t>(p.cores));
-}
-
-bool over_record_budget(const scan_pool& p) {
-  return p.waiting_record_bytes > k_waiting_record_bytes;
-}
-
-// Whether the writer has enough to write (under the lock): the file at the head,
-// and half the files that may be on their way, every file on its way or the
-// records' budget, so that it is not woken for each file.
-bool writer_may_go_on(scan_pool& p) {
-  if (p.written == p.handed || !slot_of(p, p.written).done) return false;
-  return p.done_count * 2 >= on_their_way_limit(p) || p.done_count == p.handed - p.written ||
-         over_record_budget(p);
-}
-
-bool is_large(const scan_slot& slot) { return slot.size > k_large_file; }
-
-// The first waiting file a scanner may take (under the lock), or null. Past the
-// records' budget (unless `regardless`) only the file the writer needs next: the
-// budget must never hold back the one file that lets the writer free it.
-scan_slot* file_to_take(scan_pool& p, bool takes_large, bool regardless = false) {
-  bool only_the_head = !regardless && over_record_budget(p);
-  uint64_t first = takes_large ? p.untaken : p.untaken_small;
-  for (uint64_t sequence = first; sequence < p.handed; ++sequence) {
-    if (only_the_head && sequence != p.written) return nullptr;
-    scan_slot& slot = slot_of(p, sequence);
-    if (!slot.taken && (takes_large || !is_large(slot))) return &slot;
-  }
-  return nullptr;
-}
-
-void take(scan_pool& p, scan_slot& slot) {
-  slot.taken = true;
-  while (p.untaken < p.handed && slot_of(p, p.untaken).taken) ++p.untaken;
-  p.untaken_small = std::max(p.untaken_small, p.untaken);
-  while (p.untaken_small < p.handed) {
-    const scan_slot& next = slot_of(p, p.untaken_small);
-    if (!next.taken && !is_large(next)) break;
-    ++p.untaken_small;
-  }
+// Under the lock: whether the writer has enough to write.
+bool writer_can_go_on(const scan_pool& p) {
+  writer_view view;
+  const scan_ring& ring = p.ring;
+  view.head_done = ring.written < ring.handed &&
+                   ring.slots[ring.written % ring.slots.size()]->done;
+  view.done = p.done_count;
+  view.on_their_way = ring.handed - ring.written;
+  view.limit = on_their_way_now(p);
+  view.over_record_budget = over_record_budget(p);
+  view.interrupted = interrupt_pending();
+  return writer_may_go_on(view);
 }
 
 // Wakes every sleeping scanner (under the lock).
 void wake_all(scan_pool& p) {
-  if (p.idle_scanners > 0) p.work_ready.notify_all();
+  if (p.idle_small > 0) p.work_ready.notify_all();
   if (p.idle_wide > 0) p.wide_ready.notify_all();
-}
-
-// A scan is large (a read chunk, line and field buffers): on the heap, once, and
-// not cleared first, so that only the pages its files use are touched.
-std::unique_ptr<message_scan> make_scan(scan_pool& p) {
-  auto scan = std::make_unique_for_overwrite<message_scan>();
-  scan->abandoned = &p.abandoned;
-  return scan;
 }
 
 // Under the lock: the scanner has finished with the file.
@@ -226,16 +194,16 @@ void mark_done(scan_pool& p, scan_slot& slot) {
   slot.done = true;
   ++p.done_count;
   p.waiting_record_bytes += slot.record.size();
-  if (slot.skipped) return;
-  p.reads_waited = std::clamp(p.reads_waited + (slot.waited ? 1 : -1), 0, k_most_waits_counted);
+  if (!slot.skipped) p.reads_waited = count_read(p.reads_waited, slot.waited);
 }
 
 // One lock per file: the file read is marked done as the next one is taken.
 void run_scanner(scan_pool& p, bool takes_large) {
+  t_scanner_thread = true;
   std::unique_ptr<message_scan> scan = make_scan(p);
   scan_slot* reading = nullptr;
   std::condition_variable& ready = takes_large ? p.wide_ready : p.work_ready;
-  int& idle = takes_large ? p.idle_wide : p.idle_scanners;
+  int& idle = takes_large ? p.idle_wide : p.idle_small;
   std::unique_lock<std::mutex> lock(p.lock);
   for (;;) {
     // The writer is woken once the lock is let go: woken while it is held, it
@@ -243,70 +211,87 @@ void run_scanner(scan_pool& p, bool takes_large) {
     bool wake_writer = false;
     if (reading) {
       mark_done(p, *reading);
-      wake_writer = p.writer_waiting && writer_may_go_on(p);
+      wake_writer = p.writer_waiting && writer_can_go_on(p);
     }
     if (wake_writer) {
       lock.unlock();
       p.slot_done.notify_one();
       lock.lock();
     }
-    while (!(reading = file_to_take(p, takes_large))) {
+    while (!(reading = file_to_take(p.ring, takes_large, over_record_budget(p)))) {
       // Done once the walk has ended and nothing is left for this scanner.
-      if (p.closing && !file_to_take(p, takes_large, true)) {
-        free_file_hashes(scan->hashes);
+      if (p.closing && !file_to_take(p.ring, takes_large, false)) {
+        if (scan) free_file_hashes(scan->hashes);
         return;
       }
       ++idle;
       ready.wait(lock);
       --idle;
     }
-    take(p, *reading);
+    take(p.ring, *reading);
     lock.unlock();
-    read_slot(p, *scan, *reading);
+    if (g_scanner_fault_points.scanner_took_file) g_scanner_fault_points.scanner_took_file();
+    read_slot(p, scan, *reading);
     lock.lock();
   }
 }
 
-// Under the lock: one more scanner; false when the system has no thread to
-// spare, and then no more are asked for (the run goes on with those it has).
+// The walk's thread, without the lock: one more scanner; false when the system
+// has no thread (or no memory for one) to spare, and then none is asked for again.
 bool start_scanner(scan_pool& p) {
-  int i = static_cast<int>(p.scanners.size());
+  if (p.threads_refused || p.memory_ran_out) return false;
+  if (g_scanner_fault_points.starting_scanner) g_scanner_fault_points.starting_scanner();
+  bool takes_large = static_cast<int>(p.scanners.size()) < p.wide_count;
+  local_allocation_failures local;
   try {
-    p.scanners.emplace_back(run_scanner, std::ref(p), i < p.wide_count);
+    std::thread scanner(run_scanner, std::ref(p), takes_large);
+    // The capacity was reserved at start: this cannot allocate.
+    p.scanners.push_back(std::move(scanner));
   } catch (const std::system_error&) {
-    p.scanner_target = i;
+    p.threads_refused = true;
+  } catch (const std::bad_alloc&) {
+    p.threads_refused = true;
+  }
+  return !p.threads_refused;
+}
+
+// The walk's thread, without the lock: the scanners the reads call for.
+void start_wanted_scanners(scan_pool& p) {
+  int wanted = scanners_wanted(p.walk_saw_waits, p.asked_for, p.cores);
+  while (static_cast<int>(p.scanners.size()) < wanted && start_scanner(p)) {
+  }
+}
+
+// What the pool needs before its first scanner: the ring, room for the threads
+// and the walk's own scan. False when memory ran out for them.
+bool reserve_pool(scan_pool& p, int count) {
+  local_allocation_failures local;
+  try {
+    make_ring(p.ring, ring_slots(count));
+    p.scanners.reserve(static_cast<std::size_t>(count));
+  } catch (const std::bad_alloc&) {
+    p.ring.slots.clear();
     return false;
   }
-  return true;
+  p.walk_scan = make_scan(p);
+  return p.walk_scan != nullptr;
 }
 
 // The first scanners, as many as there are cores; the rest only once reads wait
 // for the storage: while the cache serves them, more threads and a longer ring
-// only take turns and wear the caches.
+// only take turns and wear the caches. Where none can start, the walk's thread
+// reads every file, as with one scanner.
 void start_scanners(scan_pool& p, int count) {
+  p.started = true;
   p.walk_thread = std::this_thread::get_id();
   p.cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-  g_platform.share_one_heap();
-  if (p.slots.empty()) {
-    std::size_t slots = k_slots_per_scanner * static_cast<std::size_t>(count);
-    for (std::size_t i = 0; i < slots; ++i) p.slots.push_back(std::make_unique<scan_slot>());
-  }
-  int64_t spare = std::max<int64_t>(1, (g_platform.open_files_limit() - k_descriptors_kept) / 2);
-  p.most_on_their_way = std::min<uint64_t>(p.slots.size(), static_cast<uint64_t>(spare));
-  p.walk_saw_waits = false;
+  p.asked_for = count;
   p.wide_count = std::min(count, k_wide_scanners);
-  p.scanner_target = count;
-  std::lock_guard<std::mutex> lock(p.lock);
-  while (static_cast<int>(p.scanners.size()) < std::min(count, p.cores) && start_scanner(p)) {
-  }
+  p.open_files_limit = g_platform.open_files_limit();
+  g_platform.share_one_heap();
+  if (!reserve_pool(p, count)) return;
+  start_wanted_scanners(p);
   if (!p.scanners.empty()) hold_messages(&p.walk_messages);
-}
-
-// Under the lock: once reads wait for the storage, the rest of the scanners.
-void add_scanners(scan_pool& p) {
-  if (!reads_wait_for_storage(p)) return;
-  while (static_cast<int>(p.scanners.size()) < p.scanner_target && start_scanner(p)) {
-  }
 }
 
 // The file counts and is listed, as it would have been at once; after a stop it
@@ -321,11 +306,17 @@ void write_slot(scan_pool& p, scan_slot& slot) {
   held_messages* walk = messages_held();
   hold_messages(nullptr);
   release_held_messages(slot.before);
-  if (slot.counted) ++g_file_count;
-  write_listing_text(g_out_file, slot.record);
-  note_whole_record();
+  if (slot.result == scan_result::out_of_memory) {
+    // Its record is not whole: the run ends before it, as one scanner's would.
+    report_out_of_memory();
+    drop_held_messages(slot.after);
+  } else {
+    if (slot.counted) ++g_file_count;
+    write_listing_text(g_out_file, slot.record);
+    note_whole_record();
+    release_held_messages(slot.after);
+  }
   if (slot.record.capacity() > k_kept_record_capacity) std::string().swap(slot.record);
-  release_held_messages(slot.after);
   p.stop = stop_after_record(slot.result);
   if (p.stop != stop_reason::go_on) p.abandoned.store(true);
   hold_messages(walk);
@@ -336,8 +327,8 @@ void write_slot(scan_pool& p, scan_slot& slot) {
 uint64_t collect_done_files(scan_pool& p) {
   bool was_over = over_record_budget(p);
   uint64_t run = 0;
-  for (; p.writer_at + run < p.handed; ++run) {
-    scan_slot& slot = slot_of(p, p.writer_at + run);
+  for (; p.ring.writer_at + run < p.ring.handed; ++run) {
+    scan_slot& slot = slot_of(p.ring, p.ring.writer_at + run);
     if (!slot.done) break;
     p.waiting_record_bytes -= slot.record.size();
   }
@@ -347,101 +338,119 @@ uint64_t collect_done_files(scan_pool& p) {
   return run;
 }
 
-// Wakes sleeping scanners for the files that wait (under the lock): every one
-// while reads wait for the storage, else as many as there are cores, the first of
-// them one that takes any file, so that a large file never waits for a wake-up.
-void wake_for_waiting_files(scan_pool& p) {
-  if (reads_wait_for_storage(p)) {
+// Under the lock: wakes sleeping scanners for the files the writer waits for.
+void wake_for_writer(scan_pool& p) {
+  bool wake_wide = false;
+  int small = scanners_to_wake_for_writer(wake_view_of(p, false), wake_wide);
+  if (reads_wait_for_storage(p.reads_waited)) {
     wake_all(p);
     return;
   }
-  int awake = awake_scanners(p);
-  if (p.idle_wide > 0) {
-    p.wide_ready.notify_one();
-    ++awake;
-  }
-  for (; awake < p.cores && p.idle_scanners > 0; ++awake) p.work_ready.notify_one();
+  if (wake_wide) p.wide_ready.notify_one();
+  for (int i = 0; i < small; ++i) p.work_ready.notify_one();
 }
 
-// Reads a small waiting file on the walk's thread (taken, under `lock`): on a
-// warm cache the scanners are the slower side, and a wait would leave a core idle.
+// Reads a waiting file on the walk's thread (taken, under `lock`): on a warm cache
+// the scanners are the slower side, and a wait would leave a core idle.
 void read_on_walk_thread(scan_pool& p, std::unique_lock<std::mutex>& lock, scan_slot& slot) {
-  take(p, slot);
+  take(p.ring, slot);
   lock.unlock();
-  if (!p.walk_scan) p.walk_scan = make_scan(p);
   held_messages* walk = messages_held();
-  read_slot(p, *p.walk_scan, slot);
+  read_slot(p, p.walk_scan, slot);
   hold_messages(walk);
   lock.lock();
   mark_done(p, slot);
 }
 
-// Waits (under `lock`) until the writer may go on, reading small files itself
+// Under the lock: the file the walk's thread may read itself while it waits, or
+// null. After an interrupt, the head whatever its size: it then ends after one
+// read, and the run need not wait for a scanner to be free. Never once memory ran
+// out: a read allocates.
+scan_slot* file_for_walk_thread(scan_pool& p) {
+  if (p.memory_ran_out) return nullptr;
+  if (interrupt_pending()) {
+    if (p.ring.written == p.ring.handed) return nullptr;
+    scan_slot& head = slot_of(p.ring, p.ring.written);
+    return head.taken ? nullptr : &head;
+  }
+  return file_to_take(p.ring, false, over_record_budget(p));
+}
+
+// Waits (under `lock`) until the writer may go on, reading files itself
 // meanwhile; files still waiting for a scanner must not also wait for a wake-up.
+// Looks at the interrupt flag at least every k_interrupt_poll.
 void wait_for_writable_files(scan_pool& p, std::unique_lock<std::mutex>& lock) {
-  wake_for_waiting_files(p);
-  while (!writer_may_go_on(p)) {
-    if (scan_slot* slot = file_to_take(p, false)) {
+  wake_for_writer(p);
+  while (!writer_can_go_on(p)) {
+    if (scan_slot* slot = file_for_walk_thread(p)) {
       read_on_walk_thread(p, lock, *slot);
       continue;
     }
     p.writer_waiting = true;
-    p.slot_done.wait(lock);
+    p.slot_done.wait_for(lock, k_interrupt_poll);
     p.writer_waiting = false;
   }
 }
 
-// The scanner to wake for the files just handed over (under the lock), or null:
-// for a large file one that takes it, when it sleeps; for small ones any, once
-// enough wait. The caller wakes it after letting the lock go.
-std::condition_variable* scanner_to_wake(scan_pool& p, bool any_large) {
-  if (any_large) {
-    // While the cache serves the reads, one awake scanner of large files keeps up.
-    // The first scanners started are those that take any file.
-    int wide_running = std::min(p.wide_count, static_cast<int>(p.scanners.size()));
-    bool one_awake = p.idle_wide < wide_running;
-    if (one_awake && !reads_wait_for_storage(p)) return nullptr;
-    return p.idle_wide > 0 ? &p.wide_ready : nullptr;
-  }
-  int awake = awake_scanners(p);
-  if (awake >= p.cores && !reads_wait_for_storage(p)) return nullptr;
-  if (p.handed - p.untaken < k_wake_batch * static_cast<uint64_t>(awake + 1)) return nullptr;
-  if (p.idle_scanners > 0) return &p.work_ready;
-  return p.idle_wide > 0 ? &p.wide_ready : nullptr;
-}
-
 // Writes the `count` files collected at the head. Their slots are given back the
-// next time the writer takes the lock (tell_written), which it does before it
+// next time the writer takes the lock (publish_walk), which it does before it
 // ever waits: one lock a file for the writer, not two.
 void write_files(scan_pool& p, uint64_t count) {
-  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p, p.writer_at++));
+  for (uint64_t i = 0; i < count; ++i) write_slot(p, slot_of(p.ring, p.ring.writer_at++));
 }
-
-// Under the lock: the slots written are free again.
-void tell_written(scan_pool& p) { p.written = p.writer_at; }
 
 // Under the lock: the files filled are the scanners' now; returns the scanner to
 // wake once the lock is let go.
 std::condition_variable* hand_over(scan_pool& p) {
-  tell_written(p);
-  p.handed = p.filled;
-  add_scanners(p);
-  std::condition_variable* to_wake = scanner_to_wake(p, p.batch_has_large);
+  publish_walk(p.ring);
+#ifndef NDEBUG
+  if (const char* fault = ring_fault(p.ring)) {
+    std::fprintf(stderr, "scan ring broken: %s\n", fault);
+    std::abort();
+  }
+#endif
+  wake_choice choice = scanner_to_wake(wake_view_of(p, p.batch_has_large));
   p.batch_has_large = false;
-  p.walk_saw_waits = reads_wait_for_storage(p);
-  return to_wake;
+  p.walk_saw_waits = reads_wait_for_storage(p.reads_waited);
+  if (choice == wake_choice::small) return &p.work_ready;
+  if (choice == wake_choice::wide) return &p.wide_ready;
+  return nullptr;
+}
+
+// Without the lock, after a hand-over: the scanners the reads now call for.
+void after_hand_over(scan_pool& p, std::condition_variable* to_wake) {
+  if (to_wake) to_wake->notify_one();
+  if (g_scanner_fault_points.walk_handed_over) g_scanner_fault_points.walk_handed_over();
+  start_wanted_scanners(p);
 }
 
 // Gives back the slots written, waits until the files at the head may be
 // written, and writes them; nothing when no file is on its way.
 void wait_and_write(scan_pool& p) {
   std::unique_lock<std::mutex> lock(p.lock);
-  hand_over(p);
-  if (p.written == p.handed) return;
+  std::condition_variable* to_wake = hand_over(p);
+  if (p.ring.written == p.ring.handed) {
+    lock.unlock();
+    after_hand_over(p, to_wake);
+    return;
+  }
   wait_for_writable_files(p, lock);
   uint64_t writable = collect_done_files(p);
   lock.unlock();
+  after_hand_over(p, to_wake);
   write_files(p, writable);
+}
+
+// Writes what is done until fewer than `limit` files are on their way, or a
+// record stopped the run.
+void wait_for_room(scan_pool& p, uint64_t limit) {
+  while (p.stop == stop_reason::go_on && p.ring.filled - p.ring.writer_at >= limit) {
+    wait_and_write(p);
+  }
+}
+
+bool scanners_at_work(const scan_pool& p) {
+  return !p.scanners.empty() && std::this_thread::get_id() == p.walk_thread;
 }
 
 }  // namespace
@@ -451,38 +460,54 @@ int scanner_count() {
   return std::clamp(setting, 1, k_most_scanners);
 }
 
+bool on_scanner_thread() { return t_scanner_thread; }
+
+stop_reason make_room_to_open(int64_t directories_held) {
+  scan_pool& p = pool();
+  if (!scanners_at_work(p)) return stop_reason::go_on;
+  int64_t room = descriptor_room(p.open_files_limit, directories_held);
+  // The file about to be opened is one on its way too.
+  uint64_t limit = room == INT64_MAX ? UINT64_MAX : static_cast<uint64_t>(room) + 1;
+  if (limit != p.descriptor_limit) {
+    std::lock_guard<std::mutex> lock(p.lock);
+    p.descriptor_limit = limit;
+  }
+  wait_for_room(p, on_their_way_now(p));
+  return p.stop;
+}
+
 stop_reason list_selected_file(const std::string& path, read_handle file, int64_t size,
                                const file_dates& dates, bool counted) {
   int count = scanner_count();
   scan_pool& p = pool();
-  if (count > 1 && p.scanners.empty()) start_scanners(p, count);
+  if (count > 1 && !p.started) start_scanners(p, count);
   // One scanner, or the system had no thread to spare: read on the walk's thread.
   if (p.scanners.empty()) {
     if (counted) ++g_file_count;
     return scan_opened_message(path, file, size, dates);
   }
   // As many files on their way as may be: room comes from writing those at the head.
-  while (p.filled - p.writer_at >= on_their_way_limit(p)) wait_and_write(p);
-  scan_slot& slot = slot_of(p, p.filled);
+  wait_for_room(p, on_their_way_now(p));
+  if (p.stop != stop_reason::go_on) {
+    if (file != k_no_file) g_platform.close_file(file);
+    return p.stop;
+  }
+  // Filled whole before it counts: what allocates comes first.
+  scan_slot& slot = next_free_slot(p.ring);
   slot.path.assign(path);
+  move_held_messages(slot.before, p.walk_messages);
   slot.file = file;
   slot.size = size;
   slot.dates = dates;
   slot.counted = counted;
-  slot.taken = false;
-  slot.done = false;
-  slot.skipped = false;
-  slot.waited = false;
-  slot.result = scan_result::done;
-  move_held_messages(slot.before, p.walk_messages);
-  ++p.filled;
+  commit_slot(p.ring);
   p.batch_has_large |= is_large(slot);
-  if (p.filled - p.handed >= hand_over_batch(p)) {
+  if (p.ring.filled - p.ring.handed >= hand_over_batch(p.walk_saw_waits)) {
     std::unique_lock<std::mutex> lock(p.lock);
     std::condition_variable* to_wake = hand_over(p);
     uint64_t writable = collect_done_files(p);
     lock.unlock();
-    if (to_wake) to_wake->notify_one();
+    after_hand_over(p, to_wake);
     write_files(p, writable);
   }
   if (p.stop != stop_reason::go_on) return p.stop;
@@ -490,9 +515,10 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   return stop_reason::go_on;
 }
 
-stop_reason finish_scans() {
+stop_reason finish_scans(bool memory_ran_out) {
   scan_pool& p = pool();
-  if (p.scanners.empty() || std::this_thread::get_id() != p.walk_thread) return p.stop;
+  if (!scanners_at_work(p)) return p.stop;
+  p.memory_ran_out = p.memory_ran_out || memory_ran_out;
   // A failure of the walk after the last file handed over is held with its
   // messages: the files before it are written first, without it.
   hold_messages(nullptr);
@@ -502,7 +528,7 @@ stop_reason finish_scans() {
     p.closing = true;
     wake_all(p);
   }
-  while (p.writer_at < p.handed) wait_and_write(p);
+  while (p.ring.writer_at < p.ring.handed) wait_and_write(p);
   for (std::thread& scanner : p.scanners) scanner.join();
   p.scanners.clear();
   if (p.walk_scan) free_file_hashes(p.walk_scan->hashes);

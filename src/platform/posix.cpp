@@ -830,11 +830,18 @@ void leave_at_once(int) {
   _exit(2);
 }
 
+// Interrupts received; a lock-free atomic may be changed from a signal handler.
+std::atomic<int> g_interrupts_received{0};
+// The run ends within a read of the first interrupt; a second one meanwhile
+// (Ctrl-C pressed twice) must not cut the record being written. Only a third, from
+// someone who insists, leaves at once.
+constexpr int k_interrupts_to_leave = 3;
+
 void on_interrupt(int signal_number) {
-  // A second interrupt before the main thread acted on the first: leave at once.
-  if (g_interrupt_flag) leave_at_once(signal_number);
+  int received = g_interrupts_received.fetch_add(1) + 1;
+  if (received >= k_interrupts_to_leave) leave_at_once(signal_number);
   g_interrupt_flag = 1;
-  alarm(k_interrupt_grace_seconds);
+  if (received == 1) alarm(k_interrupt_grace_seconds);
 }
 
 // A signal that ends the process: the terminal gets its modes back, then the

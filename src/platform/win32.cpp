@@ -436,6 +436,7 @@ bool win_get_environment(const char* name, std::string& out) {
 }
 
 volatile LONG g_interrupt_flag = 0;
+volatile LONG g_interrupts_received = 0;
 
 void win_console_start() { setvbuf(stdin, nullptr, _IONBF, 0); }
 
@@ -458,8 +459,11 @@ BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
-  // A second interrupt before the main thread acted on the first: leave at once.
-  if (InterlockedExchange(&g_interrupt_flag, 1) != 0) ExitProcess(2);
+  // The run ends within a read of the first interrupt; a second one meanwhile
+  // (Ctrl-C pressed twice) must not cut the record being written. Only a third,
+  // from someone who insists, leaves at once.
+  if (InterlockedIncrement(&g_interrupts_received) >= 3) ExitProcess(2);
+  InterlockedExchange(&g_interrupt_flag, 1);
   return TRUE;
 }
 

@@ -28,15 +28,21 @@ namespace {
 
 // Set once terminate_run has begun, so that a failure inside it cannot re-enter it.
 bool s_terminating = false;
+// Set when the walk's thread ran out of memory: the end then allocates nothing
+// it can do without.
+bool s_memory_ran_out = false;
 
 // Buffers for the listing and message streams when they are not terminals: one
 // write per few thousand records instead of one per record.
 char s_stdout_buffer[1 << 16];
 char s_stderr_buffer[1 << 14];
 
-[[noreturn]] void on_out_of_memory() {
-  std::set_new_handler(nullptr);
-  std::fputs("\nError obtaining memory\n", stderr);
+// A scanner, or a step the run can do without, answers a failed allocation
+// where it was made (the handler's way to say so is std::bad_alloc); only the
+// walk's thread ends the run, after the records before the failure.
+void on_out_of_memory() {
+  if (allocation_failure_is_local() || on_scanner_thread()) throw std::bad_alloc();
+  s_memory_ran_out = true;
   terminate_run(k_exit_memory);
 }
 
@@ -141,7 +147,8 @@ void terminate_run(int reason) {
   s_terminating = true;
   // The files already handed to scanners are listed, or dropped after a stop,
   // before anything reports the run's end.
-  finish_scans();
+  finish_scans(s_memory_ran_out);
+  if (s_memory_ran_out) report_out_of_memory();
   // Messages still held come before the reason line.
   release_setting_messages();
 

@@ -64,6 +64,9 @@ struct run_options {
   // Most processes and threads the program's user may run (POSIX, RLIMIT_NPROC,
   // set once privileges are dropped: root is not held to it); -1 leaves it.
   long process_limit = -1;
+  // The most address space the program may map, in bytes, as `ulimit -v` sets it
+  // (POSIX; -1 leaves the limit alone).
+  int64_t address_space_limit = -1;
   // Starts the program with standard output closed, as `>&-` does (POSIX).
   bool stdout_closed = false;
 };

@@ -185,6 +185,7 @@ pid_t spawn(const std::vector<std::string>& args, const run_options& options, pi
     if (runs_as_another_user(options)) drop_privileges();
     limit_or_exit(RLIMIT_NPROC, options.process_limit, 124);
     limit_or_exit(RLIMIT_NOFILE, options.open_files_limit, 124);
+    limit_or_exit(RLIMIT_AS, options.address_space_limit, 124);
     dup2(p.in[0], 0);
     dup2(p.out[1], 1);
     dup2(p.err[1], 2);

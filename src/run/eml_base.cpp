@@ -31,6 +31,10 @@ bool s_terminating = false;
 // Set when the walk's thread ran out of memory: the end then allocates nothing
 // it can do without.
 bool s_memory_ran_out = false;
+// Memory kept from the start for the end of a run that ran out: given back when
+// memory runs out, it leaves room for the summary and the run log's trailer.
+constexpr std::size_t k_end_reserve = 256 * 1024;
+void* s_end_reserve = nullptr;
 
 // Buffers for the listing and message streams when they are not terminals: one
 // write per few thousand records instead of one per record.
@@ -42,6 +46,8 @@ char s_stderr_buffer[1 << 14];
 // walk's thread ends the run, after the records before the failure.
 void on_out_of_memory() {
   if (allocation_failure_is_local() || on_scanner_thread()) throw std::bad_alloc();
+  std::free(s_end_reserve);
+  s_end_reserve = nullptr;
   s_memory_ran_out = true;
   terminate_run(k_exit_memory);
 }
@@ -227,6 +233,7 @@ void prepare_process(std::vector<std::string>& args) {
   set_last_words(release_setting_messages);
   set_start_up_ending(terminate_run);
   std::set_new_handler(on_out_of_memory);
+  s_end_reserve = std::malloc(k_end_reserve);
   std::string program;
   if (g_platform.program_path(program)) {
     if (args.empty())

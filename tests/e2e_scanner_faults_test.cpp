@@ -131,6 +131,20 @@ TEST(scanner_faults, memory_running_out_on_any_thread_ends_as_one_scanner_would)
   }
 }
 
+// A thread the system refuses is not asked for again: the run reads on with the
+// scanners it has (here none), and lists what one scanner lists.
+TEST(scanner_faults, a_refused_thread_is_asked_for_once) {
+  temp_tree tree;
+  write_fault_tree(tree);
+  outputs one = run_over(tree, {tree.path("m")}, 1);
+  run_options options;
+  options.program = faulty_binary();
+  options.env = {{"MAILSIFT_FAULTS", "alloc=start:1"},
+                 {"MAILSIFT_FAULT_REPORT", tree.path("report.txt")}};
+  expect_same_outputs(run_over(tree, {tree.path("m")}, 16, options), one);
+  EXPECT_EQ(tree.read("report.txt"), "starts=1\n");
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool k_sanitized = true;
 #else

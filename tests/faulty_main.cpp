@@ -5,6 +5,8 @@
 //   alloc=walk:N:MIN      the same on the walk's thread, from its Nth hand-over
 //   alloc=start:N         the allocation of the Nth scanner thread's start fails
 //   slow_reads=MS         every read of a message file takes MS milliseconds more
+// With MAILSIFT_FAULT_REPORT naming a file, the number of scanner starts asked for
+// is written there at exit ("starts=N").
 // A failed allocation goes through the memory handler exactly as one the system
 // refused. Only tests link this; the program is built from run/main.cpp alone.
 #include <atomic>
@@ -36,6 +38,8 @@ thread_local bool t_failing_once = false;
 std::size_t g_min_bytes = 0;
 bool g_once = false;
 std::atomic<long> g_countdown{0};
+std::atomic<long> g_starts_asked{0};
+std::string g_report_path;
 int g_read_delay_ms = 0;
 int64_t (*g_real_read_bytes)(read_handle, void*, int64_t) = nullptr;
 
@@ -45,6 +49,18 @@ void arm_when_counted() {
     t_failing_once = true;
   else
     t_failing = true;
+}
+
+void count_start() {
+  ++g_starts_asked;
+  arm_when_counted();
+}
+
+void write_report() {
+  if (std::FILE* report = std::fopen(g_report_path.c_str(), "wb")) {
+    std::fprintf(report, "starts=%ld\n", g_starts_asked.load());
+    std::fclose(report);
+  }
 }
 
 int64_t slow_read_bytes(read_handle file, void* buffer, int64_t size) {
@@ -92,6 +108,7 @@ void release(void* memory, std::size_t alignment) {
 }
 
 void read_faults() {
+  if (g_platform.get_environment("MAILSIFT_FAULT_REPORT", g_report_path)) std::atexit(write_report);
   std::string faults;
   if (!g_platform.get_environment("MAILSIFT_FAULTS", faults)) return;
   char where[16] = {};
@@ -116,7 +133,7 @@ void read_faults() {
     g_scanner_fault_points.walk_handed_over = arm_when_counted;
   } else if (std::strcmp(where, "start") == 0) {
     g_once = true;
-    g_scanner_fault_points.starting_scanner = arm_when_counted;
+    g_scanner_fault_points.starting_scanner = count_start;
   }
 }
 

@@ -180,8 +180,8 @@ struct platform_table {
   bool (*is_terminal)(std::FILE* stream);
   // Routes Ctrl-C (and SIGTERM, SIGHUP and SIGQUIT on POSIX) to a flag that
   // interrupt_requested reads; a POSIX run still going 10 seconds later (blocked in
-  // a write) is ended then. Any other signal that ends the process restores the
-  // console first.
+  // a write) is ended then, and so is one interrupted a third time. Any other
+  // signal that ends the process restores the console first. Safe from any thread.
   void (*install_interrupt_handler)();
   bool (*interrupt_requested)();
   void (*sleep_milliseconds)(int milliseconds);

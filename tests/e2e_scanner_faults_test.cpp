@@ -145,7 +145,7 @@ TEST(scanner_faults, a_refused_thread_is_asked_for_once) {
   EXPECT_EQ(tree.read("report.txt"), "starts=1\n");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool k_sanitized = true;
 #else
 constexpr bool k_sanitized = false;
@@ -276,6 +276,10 @@ outputs interrupted_run(const temp_tree& tree, const words& args, const run_opti
   words all = args;
   all.insert(all.end(), {"-o", tree.path("out/list.txt"), "-1", tree.path("out/run.log")});
   spawned_program program = start_mailsift(all, options);
+  // The handlers are in place once the run log is open: a signal before that
+  // would end the process as any program's, not the run.
+  for (int waited = 0; waited < 3000 && !tree.exists("out/run.log"); ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(first_wait_ms));
   send_signal(program, SIGINT);
   if (second_wait_ms >= 0) {

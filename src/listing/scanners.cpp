@@ -130,7 +130,10 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
     report_cut_read(scan, slot.path);
     return result;
   } catch (const std::bad_alloc&) {
+    // The file is closed whether or not the scan had taken it over.
+    bool attached = slot.file != k_no_file && scan.reader.file == slot.file;
     abandon_scan(scan);
+    if (!attached && slot.file != k_no_file) g_platform.close_file(slot.file);
     return scan_result::out_of_memory;
   }
 }

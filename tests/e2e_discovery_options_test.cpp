@@ -15,41 +15,6 @@ namespace {
 
 using names = std::vector<std::string>;
 
-names sorted(names list) {
-  std::sort(list.begin(), list.end());
-  return list;
-}
-
-struct civil_date {
-  int year, month, day;
-};
-
-// Calendar date of a day count since 1970-01-01.
-civil_date civil_from_days(int64_t days) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t day_of_era = days - era * 146097;
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t mp = (5 * day_of_year + 2) / 153;
-  const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {static_cast<int>(year_of_era + era * 400 + (month <= 2)), month, day};
-}
-
-// Noon, on the EST5EDT clock of the runs, of the day `days_back` days before today.
-int64_t eastern_noon_days_back(int days_back) {
-  int64_t now = static_cast<int64_t>(std::time(nullptr));
-  // The local date is that of four or five hours earlier in UTC.
-  int64_t day = (now - 4 * 3600) / 86400;
-  civil_date today = civil_from_days(day);
-  if (eastern_seconds(today.year, today.month, today.day, 0, 0, 0) > now) --day;
-  civil_date date = civil_from_days(day - days_back);
-  return eastern_seconds(date.year, date.month, date.day, 12, 0, 0);
-}
-
 std::string summary_line(int directories, int files) {
   return numbered(
       numbered("\n  ", directories, directories == 1 ? " directory, " : " directories, "), files,

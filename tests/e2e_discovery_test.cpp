@@ -18,11 +18,6 @@ namespace {
 
 using names = std::vector<std::string>;
 
-names sorted(names list) {
-  std::sort(list.begin(), list.end());
-  return list;
-}
-
 // m/a.eml and m/s/b.eml, the smallest tree that shows the walk order.
 void make_two_level_tree(const temp_tree& tree) {
   tree.write("m/a.eml", "Subject: a\n");

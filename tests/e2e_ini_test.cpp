@@ -187,10 +187,12 @@ TEST(ini_e2e, an_impossible_date_bound_ends_the_run_as_on_the_command_line) {
   int year = 0, month = 0, day = 0;
   split_date_text("12-05-2005", year, month, day);
   if (year != 2005) GTEST_SKIP() << "calendar routines not available";
-  const char* const lines[] = {"OLDER=02-30-2005\n", "YOUNGER=04-31-2005w\n"};
-  const char* const messages[] = {"2/30/2005 is not a valid date\n",
-                                  "4/31/2005 is not a valid date\n"};
-  for (int i = 0; i < 2; ++i) {
+  const char* const lines[] = {"OLDER=02-30-2005\n", "YOUNGER=04-31-2005w\n", "NEWER=ABC\n",
+                               "OLDER=X\n"};
+  const char* const messages[] = {
+      "2/30/2005 is not a valid date\n", "4/31/2005 is not a valid date\n",
+      "ABC is neither a number of days nor a date\n", "X is neither a number of days nor a date\n"};
+  for (int i = 0; i < 4; ++i) {
     temp_tree tree;
     tree.make_dir("mail");
     tree.write(k_own_ini, lines[i]);

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "test_util.h"
 
 namespace {
@@ -98,7 +102,7 @@ TEST(listing_e2e, quoted_forms_of_the_header_and_the_record) {
        "\"Recent IP\"\n\"" +
            name +
            "\"|\"18\"|\"'2012-03-12 14:07\"|\"\"|\"\"|\"\"|\"\"|\"\"|\"'   0-00-00 \"|\"\"|"
-           "\"(#1:) Subject: say \"hi\"  \"|\" Unknown  \"|\"\"|\"\""},
+           "\"(#1:) Subject: say \"\"hi\"\"  \"|\" Unknown  \"|\"\"|\"\""},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {tree.path("mail")};
@@ -220,22 +224,52 @@ TEST(listing_e2e, a_comma_separated_field_at_the_cap_keeps_its_quotes_in_pairs) 
   }
 }
 
+// Each refusal says why, in the system's words.
 TEST(listing_e2e, an_output_file_that_cannot_be_opened_ends_with_status_4) {
   temp_tree tree;
   write_message(tree, "mail/a.eml", "Subject: s\n");
-  std::string out = tree.path("no-such-dir/out.txt");
+  tree.make_dir("a-directory");
+  tree.make_dir("closed");
+  std::string missing = tree.path("no-such-dir/out.txt");
+  std::string directory = tree.path("a-directory");
+  std::string closed = tree.path("closed/out.txt");
+  // Windows opens no directory as a file and says that access is denied.
+  std::string is_a_directory = k_windows ? "Permission denied" : "Is a directory";
   struct {
     std::vector<std::string> options;
     std::string err;
+    bool unprivileged;
   } cases[] = {
-      {{"-o", out}, "\ncan't create output file " + out + "\nFILE: .\\eml_program, LINE 845\n"},
-      {{"-a", "-o", out}, "\ncan't open output file " + out + "\nFILE: .\\eml_program, LINE 835\n"},
+      {{"-o", missing},
+       "\ncan't create output file " + missing +
+           ": No such file or directory\nFILE: .\\eml_program, LINE 845\n",
+       false},
+      {{"-a", "-o", missing},
+       "\ncan't open output file " + missing +
+           ": No such file or directory\nFILE: .\\eml_program, LINE 835\n",
+       false},
+      {{"-o", directory},
+       "\ncan't create output file " + directory + ": " + is_a_directory +
+           "\nFILE: .\\eml_program, LINE 845\n",
+       false},
+      {{"-o", closed},
+       "\ncan't create output file " + closed +
+           ": Permission denied\nFILE: .\\eml_program, LINE 845\n",
+       true},
   };
+#ifndef _WIN32
+  // Everyone may enter the tree and the directory; only its owner may write there.
+  chmod(tree.root().c_str(), 0755);
+  chmod(tree.path("closed").c_str(), 0555);
+#endif
   for (const auto& c : cases) {
+    if (c.unprivileged && (k_windows || !why_no_unprivileged_runs().empty())) continue;
+    run_options options;
+    options.unprivileged = c.unprivileged;
     std::vector<std::string> args = {tree.path("mail")};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    run_result r = run_mailsift(args);
-    EXPECT_EQ(r.status, 4);
+    run_result r = run_mailsift(args, options);
+    EXPECT_EQ(r.status, 4) << c.options.back();
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, "");
   }

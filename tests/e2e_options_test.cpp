@@ -12,12 +12,6 @@ namespace {
 const char* const k_option_reason =
     "\nAbnormal termination. Reason: ILLEGAL or INCOMPLETE OPTION\n\n";
 
-std::string describe(const std::vector<std::string>& words) {
-  std::string out;
-  for (const std::string& w : words) out += " " + w;
-  return out;
-}
-
 bool ends_with(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -142,10 +136,10 @@ TEST(option_errors, source_list_that_cannot_be_opened_ends_with_status_3) {
   run_result r = run_mailsift({"--SOURCE=" + name}, in_tree(tree));
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "\nCannot find/open " + name);
+  EXPECT_EQ(r.err, "\nCannot find/open " + name + ": No such file or directory\n");
 }
 
-TEST(option_errors, impossible_date_is_refused) {
+TEST(option_errors, impossible_date_or_unreadable_age_is_refused) {
   int year = 0, month = 0, day = 0;
   split_date_text("12-05-2005", year, month, day);
   if (year != 2005) GTEST_SKIP() << "calendar routines not available";
@@ -158,6 +152,13 @@ TEST(option_errors, impossible_date_is_refused) {
       {{"-l", "02-29-2005w"}, "2/29/2005 is not a valid date\n"},
       {{"--OLDER=13-01-2005"}, "13/1/2005 is not a valid date\n"},
       {{"--NEWER=04-31-2005"}, "4/31/2005 is not a valid date\n"},
+      // A value that is neither would count as 0 days and list nothing without a word.
+      {{"-l", "abc"}, "abc is neither a number of days nor a date\n"},
+      {{"-g", "x30"}, "x30 is neither a number of days nor a date\n"},
+      {{"-lw"}, "w is neither a number of days nor a date\n"},
+      {{"--NEW=abc"}, "abc is neither a number of days nor a date\n"},
+      {{"--OLD=a-b-c"}, "a-b-c is neither a number of days nor a date\n"},
+      {{"--BEFORE=/12/2005"}, "/12/2005 is neither a number of days nor a date\n"},
   };
   for (const auto& c : cases) {
     run_result r = run_mailsift(c.words, in_tree(tree));
@@ -165,6 +166,23 @@ TEST(option_errors, impossible_date_is_refused) {
     EXPECT_EQ(r.out, "") << describe(c.words);
     EXPECT_EQ(r.err, c.out + k_option_reason) << describe(c.words);
   }
+}
+
+// Neighbours of the refused values: a number of days, however odd, still selects.
+TEST(options, age_values_that_begin_with_a_digit_are_taken) {
+  temp_tree tree;
+  tree.write("m/a.eml", "x");
+  for (std::vector<std::string> words :
+       {std::vector<std::string>{"-l", "0"}, {"-l", "+0"}, {"-l", "0abc"}, {"--NEW=0"}}) {
+    words.insert(words.begin(), tree.path("m"));
+    run_result r = run_mailsift(words, in_tree(tree));
+    EXPECT_EQ(r.status, 0) << describe(words) << r.err;
+    // Today's file is 0 days old, not less than 0.
+    EXPECT_EQ(listing_records(r.out).size(), 0u) << describe(words);
+    EXPECT_EQ(r.out.rfind("Filename|", 0), 0u) << describe(words);
+  }
+  run_result r = run_mailsift({tree.path("m"), "-l", "1"}, in_tree(tree));
+  EXPECT_EQ(listed_files(r.out), std::vector<std::string>{tree.path("m/a.eml")});
 }
 
 TEST(options, unknown_long_option_warns_waits_and_goes_on) {

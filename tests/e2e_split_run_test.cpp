@@ -27,9 +27,9 @@ std::string why_no_split_runs() {
 
 // Names with spaces and shell characters, and the odd contents of a real
 // collection: an empty file, a long line, NUL bytes.
-const std::string k_names[] = {"plain.eml", "with space.eml", "quote\"and$dollar.eml",
-                               "back\\slash 'single'.eml", "empty.eml", "long.eml",
-                               "nul.eml"};
+const std::string k_names[] = {
+    "plain.eml", "with space.eml", "quote\"and$dollar.eml", "back\\slash 'single'.eml", "empty.eml",
+    "long.eml",  "nul.eml"};
 const char* const k_dirs[] = {"mail/", "mail/deep/er/"};
 
 void make_collection(const temp_tree& tree) {
@@ -81,11 +81,6 @@ run_result run_in(const temp_tree& tree, const std::vector<std::string>& words) 
   return run_mailsift(words, options);
 }
 
-std::vector<std::string> sorted(std::vector<std::string> lines) {
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
-
 }  // namespace
 
 TEST(split_run, the_joined_listing_holds_the_records_of_one_source_list_run) {
@@ -105,7 +100,8 @@ TEST(split_run, the_joined_listing_holds_the_records_of_one_source_list_run) {
       {"one shard", list, {}, "1000"},
       {"one file per shard", list, {}, "1"},
       // A single run stops at the empty line; so do the shards.
-      {"empty line ends the list", list.substr(0, list.find("long.eml")) + "long.eml\n\n" + list,
+      {"empty line ends the list",
+       list.substr(0, list.find("long.eml")) + "long.eml\n\n" + list,
        {},
        "2"},
       {"empty list", "", {}, "5"},
@@ -153,11 +149,14 @@ TEST(split_run, a_failed_run_is_reported_and_ends_with_a_failure_status) {
     std::vector<std::string> words;
     const char* message;
   } cases[] = {
-      {"every shard fails", {"-m", tree.path("failing"), "-n", "5", "list.txt"},
+      {"every shard fails",
+       {"-m", tree.path("failing"), "-n", "5", "list.txt"},
        "mailsift-parallel: 4 shard run(s) failed; the listing is incomplete"},
-      {"a starting path among the options", {"list.txt", "-p", tree.path("mail")},
+      {"a starting path among the options",
+       {"list.txt", "-p", tree.path("mail")},
        "mailsift-parallel: no lone header line on standard output"},
-      {"the program is missing", {"-m", tree.path("nowhere"), "list.txt"},
+      {"the program is missing",
+       {"-m", tree.path("nowhere"), "list.txt"},
        "mailsift-parallel: the run that writes the header line failed"},
       {"the list is missing", {"nothing.txt"}, "mailsift-parallel: cannot read the list"},
       {"no files per shard", {"-n", "0", "list.txt"}, "mailsift-parallel: -n wants a number"},

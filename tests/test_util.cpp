@@ -1,6 +1,8 @@
 // The portable half of the test harness.
 #include "test_util.h"
 
+#include <algorithm>
+#include <ctime>
 #include <random>
 #include <regex>
 #include <string>
@@ -54,6 +56,17 @@ std::string temp_tree::path(std::string_view relative) const {
   out += k_path_separator;
   for (char c : relative) out += c == '/' ? k_path_separator : c;
   return out;
+}
+
+std::string describe(const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& w : words) out += " " + w;
+  return out;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 std::string normalise_line_ends(std::string_view text) {
@@ -160,6 +173,39 @@ int64_t eastern_seconds(int year, int month, int day, int hour, int minute, int 
   }
   int offset_hours = daylight ? 4 : 5;
   return utc_seconds(year, month, day, hour, minute, second) + offset_hours * 3600;
+}
+
+namespace {
+
+struct civil_date {
+  int year, month, day;
+};
+
+// Calendar date of a day count since 1970-01-01.
+civil_date civil_from_days(int64_t days) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t mp = (5 * day_of_year + 2) / 153;
+  const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {static_cast<int>(year_of_era + era * 400 + (month <= 2)), month, day};
+}
+
+}  // namespace
+
+int64_t eastern_noon_days_back(int days_back) {
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  // The local date is that of four or five hours earlier in UTC.
+  int64_t day = (now - 4 * 3600) / 86400;
+  civil_date today = civil_from_days(day);
+  if (eastern_seconds(today.year, today.month, today.day, 0, 0, 0) > now) --day;
+  civil_date date = civil_from_days(day - days_back);
+  return eastern_seconds(date.year, date.month, date.day, 12, 0, 0);
 }
 
 namespace {

@@ -121,6 +121,10 @@ spawned_program start_mailsift_on_terminal(const std::vector<std::string>& args,
 void send_signal(const spawned_program& program, int signal_number);
 
 std::string normalise_line_ends(std::string_view text);
+// The words of a command line as one text, for the messages of a failing test.
+std::string describe(const std::vector<std::string>& words);
+// The lines or names in sorted order, to compare sets whose order does not matter.
+std::vector<std::string> sorted(std::vector<std::string> lines);
 // The records of a listing: its lines after the column header line.
 std::vector<std::string> listing_records(const std::string& listing);
 // The first field of every record: the listed files, in the order listed.
@@ -152,6 +156,8 @@ int64_t utc_seconds(int year, int month, int day, int hour, int minute, int seco
 // since 2007: daylight time from the second Sunday of March, 02:00, to the first
 // Sunday of November, 02:00).
 int64_t eastern_seconds(int year, int month, int day, int hour, int minute, int second);
+// Noon, on the EST5EDT clock of the runs, of the day `days_back` days before today.
+int64_t eastern_noon_days_back(int days_back);
 
 // Swaps entries of g_platform for one test; the real table comes back at scope end.
 class scoped_platform {

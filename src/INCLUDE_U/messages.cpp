@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
@@ -87,3 +88,5 @@ void drop_held_messages(held_messages& held) {
   held.unreadable = 0;
   held.resources_ran_out = false;
 }
+
+const char* system_reason(int error) { return error ? std::strerror(error) : "unknown cause"; }

@@ -47,6 +47,10 @@ void write_held_text(const held_messages& held);
 // Whether standard error is a terminal.
 bool messages_on_terminal();
 
+// The system's words for an errno value ("Permission denied"); "unknown cause"
+// for 0.
+const char* system_reason(int error);
+
 // Moves what `from` holds to the end of `to`, emptying `from`.
 void move_held_messages(held_messages& to, held_messages& from);
 // Forgets what `held` holds: messages about files the listing will not show.

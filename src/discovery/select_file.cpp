@@ -62,21 +62,43 @@ bool raw_time_within_bounds(file_ticks raw) {
   return raw > g_newer_than_time && raw < g_older_than_time;
 }
 
+// The age bounds in days. A newer bound applies only when it was given: its
+// default of 8,000 days would drop old mail that nobody asked to leave out.
+bool passes_day_bounds(int64_t age, bool older, bool newer) {
+  if (older && age < g_older_than_days) return false;
+  return !newer || g_age_bound_forms.newer != bound_form::days || age < g_newer_than_days;
+}
+
+// Dates without time letters compare the last-write time with their bounds, as
+// the letter w does; a bound given in days keeps its test in days.
+bool passes_unlettered_bounds(const std::string& path, file_ticks written) {
+  bool older_in_days = g_age_bound_forms.older == bound_form::days;
+  bool newer_in_days = g_age_bound_forms.newer == bound_form::days;
+  if (!older_in_days && written >= g_older_than_time) return false;
+  if (!newer_in_days && written <= g_newer_than_time) return false;
+  if (!older_in_days && !newer_in_days) return true;
+  int64_t age = 0;
+  if (!file_age_days(path, g_settings->time_type, age)) return false;
+  return passes_day_bounds(age, older_in_days, newer_in_days);
+}
+
 // The date bounds (with time letters) or the age in days (without them).
 bool passes_age_filter(const std::string& path, const file_dates& dates) {
   const age_time_flags& letters = g_age_times;
   bool any_letter = letters.access || letters.creation || letters.written;
   if (any_letter) {
     if (!g_settings->older_than_set && !g_settings->newer_than_set) return true;
+    bool written = letters.written || letters.written_by_default;
     return (letters.access && raw_time_within_bounds(dates.access_raw)) ||
            (letters.creation && raw_time_within_bounds(dates.create_raw)) ||
-           (letters.written && raw_time_within_bounds(dates.write_raw));
+           (written && raw_time_within_bounds(dates.write_raw));
   }
+  if (letters.written_by_default) return passes_unlettered_bounds(path, dates.write_raw);
   int64_t age = 0;
   // A file that vanished since its look-up has no age: it is skipped like one
   // that cannot be found.
   if (!file_age_days(path, g_settings->time_type, age)) return false;
-  return age >= g_older_than_days && age < g_newer_than_days;
+  return passes_day_bounds(age, true, true);
 }
 
 bool passes_size_filters(int64_t size) {
@@ -162,6 +184,26 @@ bool find_by_wildcard(const std::string& path, const std::string& name, dir_entr
 
 namespace {
 
+// This run's own output file and run log, by device and file identity: a tree
+// that holds them must not list their half-written selves, under any name.
+struct own_files {
+  dir_identity ids[2];
+  std::size_t count = 0;
+};
+own_files s_own_files;
+
+bool is_own_file(const std::string& path, read_handle file) {
+  if (s_own_files.count == 0) return false;
+  dir_identity id;
+  bool known = file != k_no_file ? g_platform.read_handle_identity(file, id)
+                                 : g_platform.directory_identity(path, id);
+  if (!known) return false;
+  for (std::size_t i = 0; i < s_own_files.count; ++i) {
+    if (s_own_files.ids[i] == id) return true;
+  }
+  return false;
+}
+
 void close_if_open(read_handle file) {
   if (file != k_no_file) g_platform.close_file(file);
 }
@@ -169,12 +211,13 @@ void close_if_open(read_handle file) {
 // The file's entry by its path, else by the wildcard search that finds names the
 // system spells differently. A file that vanished is skipped without a word; any
 // other failure is named (and stops the run when memory or descriptors ran out).
-bool look_up(const std::string& path, const std::string& name, dir_entry& entry) {
+bool look_up(const std::string& path, const std::string& name, bool missing_counts,
+             dir_entry& entry) {
   if (g_platform.lookup_file(path, entry)) return true;
   std::string reason;
   failure_kind kind = g_platform.last_failure(reason);
   if (kind != failure_kind::no_resources && find_by_wildcard(path, name, entry)) return true;
-  act_on_failure(path, kind, reason, false);
+  act_on_failure(path, kind, reason, missing_counts);
   return false;
 }
 
@@ -191,12 +234,20 @@ bool open_selected(const std::string& path, bool is_file, read_handle& file) {
   return !refused;
 }
 
-stop_reason select(const std::string& dir, const std::string& name, bool listed_as_file,
-                   int64_t directories_held) {
+// How a candidate came: from a directory listing that gave it as a regular file,
+// and whether a missing file is reported (a source list names its files); the
+// directories the walk holds open meanwhile.
+struct candidate_source {
+  bool listed_as_file = false;
+  bool missing_counts = false;
+  int64_t directories_held = 0;
+};
+
+stop_reason select(const std::string& dir, const std::string& name, candidate_source source) {
   if (name == "." || name == "..") return stop_reason::go_on;
   // Files on their way to scanners hold descriptors: one more is opened only
   // where the limit leaves room for it beside the walk's directories.
-  if (stop_reason stop = make_room_to_open(directories_held); stop != stop_reason::go_on)
+  if (stop_reason stop = make_room_to_open(source.directories_held); stop != stop_reason::go_on)
     return stop;
   // The complete path and the entry are reused from file to file, so that a file
   // costs no allocation here.
@@ -206,8 +257,14 @@ stop_reason select(const std::string& dir, const std::string& name, bool listed_
   path.append(name);
   // Opening first spares walking the path twice; what cannot be opened that way
   // is looked up by name, as everything else is.
-  read_handle file = listed_as_file ? g_platform.open_and_look_up(path, entry) : k_no_file;
-  if (file == k_no_file && !look_up(path, name, entry)) return failure_stop();
+  read_handle file = source.listed_as_file ? g_platform.open_and_look_up(path, entry) : k_no_file;
+  if (file == k_no_file && !look_up(path, name, source.missing_counts, entry)) {
+    return failure_stop();
+  }
+  if (is_own_file(path, file)) {
+    close_if_open(file);
+    return stop_reason::go_on;
+  }
   file_dates dates = listing_dates(entry, g_settings->zulu != 0);
   int64_t size = entry.size;
   uint32_t attributes = entry.attributes;
@@ -233,11 +290,25 @@ stop_reason select(const std::string& dir, const std::string& name, bool listed_
 
 }  // namespace
 
+void leave_out_own_files(std::FILE* listing, std::FILE* run_log) {
+  s_own_files.count = 0;
+  for (std::FILE* stream : {listing, run_log}) {
+    dir_identity id;
+    if (g_platform.stream_identity(stream, id)) s_own_files.ids[s_own_files.count++] = id;
+  }
+}
+
 stop_reason select_file(const std::string& dir, const std::string& name) {
-  return select(dir, name, false, 0);
+  return select(dir, name, {});
+}
+
+stop_reason select_listed_file(const std::string& dir, const std::string& name) {
+  return select(dir, name, {.missing_counts = true});
 }
 
 stop_reason select_walked_file(const std::string& dir, const dir_entry& entry,
                                int64_t directories_held) {
-  return select(dir, entry.name, (entry.attributes & k_attr_directory) == 0, directories_held);
+  return select(dir, entry.name,
+                {.listed_as_file = (entry.attributes & k_attr_directory) == 0,
+                 .directories_held = directories_held});
 }

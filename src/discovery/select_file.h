@@ -2,18 +2,25 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/stops.h"
 #include "platform/platform.h"
 
+// Leaves this run's listing and run log (either may be null or no regular file)
+// out of every later selection, silently, whatever names lead to them.
+void leave_out_own_files(std::FILE* listing, std::FILE* run_log);
 // Decides whether one candidate file is listed, and if so counts it and hands
 // it to scan_message. `dir` carries the long-path prefix and ends in a separator.
 // Files that vanished, fail a filter or cannot be read are skipped silently.
 // Returns the scan's stop, or out_of_memory when a look-up or open met memory or
 // descriptors run out; go_on otherwise.
 stop_reason select_file(const std::string& dir, const std::string& name);
+// The same for a file a source list names: one that does not exist is named on
+// standard error and counted, as an unreadable one is.
+stop_reason select_listed_file(const std::string& dir, const std::string& name);
 // The same for a file the walk found: an entry the directory listing gave as a
 // regular file is opened first and looked up through the open file. The walk
 // holds `directories_held` directories open meanwhile.

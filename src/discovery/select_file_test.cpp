@@ -63,34 +63,39 @@ TEST_F(select_file_test, dot_entries_and_missing_files_are_skipped) {
   EXPECT_TRUE(selects("a.eml"));
 }
 
-// -l n: younger than n days; -g n: at least n days old, and younger than the
-// default 8000 days. Only calendar dates count, not times of day.
+// -l n: younger than n days; -g n: at least n days old, of any age beyond unless
+// a newer bound was given too. Only calendar dates count, not times of day.
 TEST_F(select_file_test, age_in_days_boundaries) {
+  constexpr int k_not_given = -1;
   struct {
-    bool older;  // -g rather than -l
-    int days;
+    int older_days;  // -g
+    int newer_days;  // -l
     int age;
     bool selected;
   } cases[] = {
-      {false, 5, 0, true},   {false, 5, 4, true},    {false, 5, 5, false},
-      {false, 5, -1, false}, {true, 5, 5, true},     {true, 5, 4, false},
-      {true, 5, 7999, true}, {true, 5, 8000, false}, {true, 0, 0, true},
+      {k_not_given, 5, 0, true},    {k_not_given, 5, 4, true},    {k_not_given, 5, 5, false},
+      {k_not_given, 5, -1, false},  {5, k_not_given, 5, true},    {5, k_not_given, 4, false},
+      {5, k_not_given, 7999, true}, {5, k_not_given, 8000, true}, {5, k_not_given, 9000, true},
+      {0, k_not_given, 0, true},    {5, 8000, 7999, true},        {5, 8000, 8000, false},
   };
   for (const auto& c : cases) {
     create_run_settings();
     g_settings->age_filter = 1;
     g_settings->time_type = 'w';
-    if (c.older) {
+    if (c.older_days != k_not_given) {
       g_settings->older_than_set = 1;
-      g_older_than_days = c.days;
-    } else {
+      g_older_than_days = c.older_days;
+      g_age_bound_forms.older = bound_form::days;
+    }
+    if (c.newer_days != k_not_given) {
       g_settings->newer_than_set = 1;
-      g_newer_than_days = c.days;
+      g_newer_than_days = c.newer_days;
+      g_age_bound_forms.newer = bound_form::days;
     }
     std::string name = numbered("age", c.age, ".eml");
     write_aged(name, c.age, 0);
     EXPECT_EQ(selects(name), c.selected)
-        << (c.older ? "-g " : "-l ") << c.days << ", age " << c.age;
+        << "-g " << c.older_days << " -l " << c.newer_days << ", age " << c.age;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
@@ -45,8 +46,11 @@ int64_t s_record_end_count = 0;
 // Offset in the output file just past the text handed to its stream.
 int64_t s_output_offset = 0;
 
-[[noreturn]] void fail_to_open_output(const char* what, int line) {
-  std::fprintf(stderr, "\ncan't %s output file %s\n", what, g_output_name.c_str());
+// `error` is the errno of the failed open: the message says why, as the system
+// words it ("Is a directory", "Permission denied").
+[[noreturn]] void fail_to_open_output(const char* what, int line, int error) {
+  std::fprintf(stderr, "\ncan't %s output file %s: %s\n", what, g_output_name.c_str(),
+               system_reason(error));
   std::fprintf(stderr, "FILE: %s, LINE %d\n", k_module_label, line);
   exit_directly(k_exit_output_file);
 }
@@ -54,7 +58,7 @@ int64_t s_output_offset = 0;
 void report_write_error(int error) {
   if (s_write_error_reported) return;
   s_write_error_reported = true;
-  const char* cause = error ? std::strerror(error) : "unknown cause";
+  const char* cause = system_reason(error);
   if (g_out_file == stdout) {
     std::fprintf(stderr, "\nError writing the listing to standard output: %s\n", cause);
   } else {
@@ -85,11 +89,11 @@ void open_output_file() {
     std::FILE* file = nullptr;
     if (g_settings->append_output) {
       file = g_platform.open_stream(g_output_name, "a+");
-      if (!file) fail_to_open_output("open", 835);
+      if (!file) fail_to_open_output("open", 835, errno);
       end_last_line(file);
     } else {
       file = g_platform.open_stream(g_output_name, "w");
-      if (!file) fail_to_open_output("create", 845);
+      if (!file) fail_to_open_output("create", 845, errno);
     }
     std::setvbuf(file, s_output_buffer, _IOFBF, sizeof s_output_buffer);
     g_out_file = file;

@@ -74,15 +74,6 @@ void take_address(scan_state& scan, message_line& line, field_text& field, int& 
   field.append("  ");
 }
 
-// Whether the line begins like a header: a printable character other than a
-// space, then one or more characters up to a ':', none of them white space.
-bool begins_header(std::string_view text) {
-  if (text.empty() || text[0] <= ' ' || text[0] > '~') return false;
-  std::size_t i = 1;
-  while (i < text.size() && text[i] != ':' && text[i] != ' ' && text[i] != '\t') ++i;
-  return i > 1 && i < text.size() && text[i] == ':';
-}
-
 void take_from(scan_state& scan, message_line& line) {
   field_text& text = line.text;
   blank_after_colon(text, 5, g_delimiter);

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "listing/line_reader.h"
-#include "settings/run_settings.h"
 
 namespace {
 
@@ -56,7 +55,10 @@ bool is_continuation(const message_line& line) {
   if (stored_length(line) <= 3) return false;
   char first = stored_char(line, 0);
   if (is_ascii_space(first)) return true;
-  return first == '>' && is_ascii_space(stored_char(line, 1));
+  if (first != '>' || !is_ascii_space(stored_char(line, 1))) return false;
+  // A quoted message's next header ("> User-Agent: ...") is a line of its own;
+  // only a quoted fold (more white space after "> ") goes on the address.
+  return !begins_header(line.text.view().substr(2));
 }
 
 // For each letter A-Z, the months (bit m for month m + 1) whose name begins with it.
@@ -135,6 +137,13 @@ std::size_t find_text(std::string_view text, std::string_view literal) {
   return std::string_view::npos;
 }
 
+bool begins_header(std::string_view text) {
+  if (text.empty() || text[0] <= ' ' || text[0] > '~') return false;
+  std::size_t i = 1;
+  while (i < text.size() && text[i] != ':' && text[i] != ' ' && text[i] != '\t') ++i;
+  return i > 1 && i < text.size() && text[i] == ':';
+}
+
 std::size_t quote_marks_length(std::string_view line) {
   if (line.size() < 10 || (line[0] != '*' && line[0] != '>')) return 0;
   std::size_t skip = 0;
@@ -174,7 +183,6 @@ void append_entry(field_text& field, int& counter, std::string_view text) {
 }
 
 void double_quotes(field_text& field) {
-  if (g_delimiter != ',') return;
   if (!std::memchr(field.data(), '"', field.size())) return;
   field_text& work = thread_buffer<field_text, struct double_quotes_work>();
   work.clear();

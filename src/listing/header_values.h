@@ -25,6 +25,10 @@ void append_number(bounded_text<N>& out, long long value, int width, char pad);
 // of the text. Returns the offset of the first match, or npos.
 std::size_t find_text(std::string_view text, std::string_view literal);
 
+// Whether the text begins like a header: a printable character other than a
+// space, then one or more characters up to a ':', none of them white space.
+bool begins_header(std::string_view text);
+
 // Length of the leading '*' and '>' marks (and one white-space character after
 // them) that strip_quote_marks removes from this line; 0 when it removes nothing.
 std::size_t quote_marks_length(std::string_view line);
@@ -40,8 +44,8 @@ void append_entry_head(field_text& field, int& counter, bool body);
 // Appends "(#" counter ":) " text "  " and advances the counter.
 void append_entry(field_text& field, int& counter, std::string_view text);
 
-// Doubles every double quote of the field when the delimiter is a comma. Text
-// beyond the field's capacity is dropped.
+// Doubles every double quote of the field, for the quoted form of the listing.
+// Text beyond the field's capacity is dropped.
 void double_quotes(field_text& field);
 
 // Parses a Date or Sent line into `date`: day, month, year and time text, each

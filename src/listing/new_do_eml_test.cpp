@@ -107,6 +107,16 @@ TEST(header_rules, address_lines_fold_their_continuations) {
       {"To: a@x,\n\tb@y,\n\tc@z\nSubject: s\n", to, "(#1:) To: a@x b@y c@z  "},
       {"To: a@x,\n> b@y\n", to, "(#1:) To: a@x> b@y  "},
       {"To: a@x,\n>b@y.example\n", to, "(#1:) To: a@x,  "},
+      // A quoted message's next header is a line of its own; a quoted fold joins.
+      {"> To: a@x.example\n> User-Agent: m\n> X-Spam-Status: No\n", to, "(#1:) To: a@x.example  "},
+      {"> Cc: a@x.example\n> Subject: s\n", cc, "(#1:) Cc: a@x.example  "},
+      {"> Bcc: a@x.example\n> Xy: z\n", bcc, "(#1:) Bcc: a@x.example  "},
+      // The shape of a header, as for a short From line: one character is no name.
+      {"> Bcc: a@x.example\n> X: y\n", bcc, "(#1:) Bcc: a@x.example> X: y  "},
+      {"> To: a@x.example,\n>  b@y.example\n> Date: d\n", to,
+       "(#1:) To: a@x.example>  b@y.example  "},
+      {"> To: a@x.example,\n> \tb@y.example\n", to, "(#1:) To: a@x.example> \tb@y.example  "},
+      {"> To: a@x.example\n> and b at y: z\n", to, "(#1:) To: a@x.example> and b at y: z  "},
       // Three characters or fewer, line end included, end the fold.
       {"To: a,\n b\n c@d\n", to, "(#1:) To: a,  "},
       {"To: a,\n bc\n", to, "(#1:) To: a bc  "},
@@ -137,6 +147,7 @@ TEST(header_rules, the_line_after_a_fold_is_still_tested) {
       {"Received: from a [1]\nx [2]\n", ip, "(#1:) [1]  "},
       {"Received: from a [1]\n [2]\nReceived: from b [3]\n", ip, "(#1:) [1][2]  (#2:) [3]  "},
       {"To: a@x,\n\tb@y\nSubject: s\n", subject, "(#1:) Subject: s  "},
+      {"> To: a@x.example\n> Subject: s.example\n", subject, "(#1:) Subject: s.example  "},
       {"Cc: a@x\nFrom: Ann Lee\n", from, "(#1:) From: Ann Lee  "},
       {"Bcc: a@x,\n b@y\nFrom: Ann Lee\n", from, "(#1:) From: Ann Lee  "},
   });
@@ -472,7 +483,9 @@ TEST(listing_record, empty_unopenable_and_dateless_files_give_whole_records) {
   }
 }
 
-TEST(listing_record, quoted_mode_doubles_quotes_only_with_the_comma) {
+// A quoted field doubles its quotes whatever the delimiter: a reader of the quoted
+// form ends a field at a lone quote. Bare fields keep their quotes as they are.
+TEST(listing_record, quoted_mode_doubles_quotes_with_any_delimiter) {
   if (k_windows) GTEST_SKIP() << "file names cannot hold a double quote here";
   temp_tree tree;
   tree.write("q\"x.eml", "Subject: say \"hi\"\nDate: 1 Jan 2012 10:00:00 \"Z\"\n");
@@ -482,27 +495,31 @@ TEST(listing_record, quoted_mode_doubles_quotes_only_with_the_comma) {
        at = doubled_path.find('"', at + 2)) {
     doubled_path.insert(at, "\"");
   }
+  auto quoted_record = [&](char d) {
+    std::string sep(1, d);
+    return std::string("\n\"") + doubled_path + "\"" + sep + "\"2048\"" + sep +
+           "\"'2012-03-12 14:07\"" + sep + "\"\"" + sep + "\"\"" + sep + "\"\"" + sep + "\"\"" +
+           sep + "\"(#1:) Date: 1 Jan 2012 10:00:00 \"\"Z\"\"  \"" + sep +
+           "\"'2012-01-01 10:00:00 \"\"Z\"\"\"" + sep + "\"\"" + sep +
+           "\"(#1:) Subject: say \"\"hi\"\"  \"" + sep + "\" Unknown  \"" + sep + "\"\"" + sep +
+           "\"\"";
+  };
   struct {
     listing_run run;
     std::string record;
   } cases[] = {
-      {{',', true},
-       std::string("\n\"") + doubled_path +
-           "\",\"2048\",\"'2012-03-12 14:07\",\"\",\"\",\"\",\"\","
-           "\"(#1:) Date: 1 Jan 2012 10:00:00 \"\"Z\"\"  \","
-           "\"'2012-01-01 10:00:00 \"\"Z\"\"\",\"\",\"(#1:) Subject: say \"\"hi\"\"  \","
-           "\" Unknown  \",\"\",\"\""},
-      {{';', true},
-       std::string("\n\"") + path +
-           "\";\"2048\";\"'2012-03-12 14:07\";\"\";\"\";\"\";\"\";"
-           "\"(#1:) Date: 1 Jan 2012 10:00:00 \"Z\"  \";"
-           "\"'2012-01-01 10:00:00 \"Z\"\";\"\";\"(#1:) Subject: say \"hi\"  \";"
-           "\" Unknown  \";\"\";\"\""},
+      {{',', true}, quoted_record(',')},
+      {{';', true}, quoted_record(';')},
+      {{'|', true}, quoted_record('|')},
+      {{';', false},
+       std::string("\n") + path +
+           ";2048;'2012-03-12 14:07;;;;;(#1:) Date: 1 Jan 2012 10:00:00 \"Z\"  ;"
+           "'2012-01-01 10:00:00 \"Z\";;(#1:) Subject: say \"hi\"  ; Unknown  ;;"},
   };
   for (const auto& c : cases) {
     std::string listing = listing_of(tree, path, c.run);
     std::string record = listing.substr(listing.find('\n'));
-    EXPECT_EQ(record, c.record);
+    EXPECT_EQ(record, c.record) << c.run.delimiter << c.run.quoted;
   }
 }
 

@@ -15,7 +15,9 @@ constexpr const char* k_file_columns[] = {"Filename", "Size", "File-(MOD)Date"};
 
 bool quoting() { return g_settings->quote_fields != 0; }
 
-bool doubling_quotes() { return quoting() && g_delimiter == ','; }
+// Every quoted field doubles its quotes, whatever the delimiter: a reader of the
+// quoted form ends a field at a lone quote, with a semicolon as with a comma.
+bool doubling_quotes() { return quoting(); }
 
 // Whether the listing and the progress lines are shown on a terminal, where text
 // from the files must not reach the terminal as control characters.

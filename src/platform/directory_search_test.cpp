@@ -24,11 +24,6 @@ std::string pattern_in(const temp_tree& tree, const std::string& dir, const std:
   return tree.path(dir) + k_path_separator + pattern;
 }
 
-name_list sorted(name_list names) {
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Every name the search gives, "." and ".." left out; `between` runs after the
 // first entry, while the search is open.
 template <typename action>

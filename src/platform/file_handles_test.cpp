@@ -119,3 +119,34 @@ TEST(open_regular_stream, only_regular_files_are_opened) {
   EXPECT_STREQ(line, "text\n");
   std::fclose(stream);
 }
+
+// A run knows its own output file by identity: the stream it writes and a handle
+// that reads the same file agree, under any name; another file differs.
+TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
+  temp_tree tree;
+  tree.write("out.txt", "");
+  tree.write("other.txt", "x");
+  std::FILE* out = g_platform.open_stream(tree.path("out.txt"), "a+");
+  ASSERT_NE(out, nullptr);
+  dir_identity written;
+  ASSERT_TRUE(g_platform.stream_identity(out, written));
+  struct {
+    const char* name;
+    bool same;
+  } cases[] = {{"out.txt", true}, {"other.txt", false}};
+  for (const auto& c : cases) {
+    read_handle file = g_platform.open_for_reading(tree.path(c.name));
+    ASSERT_NE(file, k_no_file) << c.name;
+    dir_identity read;
+    EXPECT_TRUE(g_platform.read_handle_identity(file, read)) << c.name;
+    EXPECT_EQ(read == written, c.same) << c.name;
+    dir_identity by_path;
+    EXPECT_TRUE(g_platform.directory_identity(tree.path(c.name), by_path)) << c.name;
+    EXPECT_EQ(by_path == written, c.same) << c.name;
+    g_platform.close_file(file);
+  }
+  std::fclose(out);
+  dir_identity none;
+  EXPECT_FALSE(g_platform.stream_identity(nullptr, none));
+  EXPECT_FALSE(g_platform.read_handle_identity(k_no_file, none));
+}

@@ -228,6 +228,11 @@ struct platform_table {
   // Message files and directories opened so far whose last-access time could
   // not be kept; every other one opened for reading keeps it.
   access_time_counts (*access_times_not_kept)();
+  // Identity of the regular file an open stream reads or writes (as
+  // directory_identity gives it); false for a terminal, a pipe or a device.
+  bool (*stream_identity)(std::FILE* stream, dir_identity& id);
+  // Identity of a file opened for reading.
+  bool (*read_handle_identity)(read_handle file, dir_identity& id);
 };
 
 // The table in use; start-up sets it to the real backend.

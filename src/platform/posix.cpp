@@ -642,7 +642,8 @@ std::FILE* posix_open_regular_stream(const std::string& path, const char* mode) 
   int fd = open_freeing_descriptors([&] { return open(path.c_str(), flags, 0666); });
   if (fd < 0) return nullptr;
   struct stat st;
-  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool looked_up = fstat(fd, &st) == 0;
+  bool regular = looked_up && S_ISREG(st.st_mode);
   std::FILE* stream = nullptr;
   int status_flags = regular ? fcntl(fd, F_GETFL) : -1;
   if (status_flags != -1 && fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK) == 0) {
@@ -650,7 +651,8 @@ std::FILE* posix_open_regular_stream(const std::string& path, const char* mode) 
   }
   if (!stream) {
     close(fd);
-    if (!regular) errno = EINVAL;
+    // What the caller tells the user: a directory is named as one.
+    if (!regular) errno = looked_up && S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   }
   return stream;
 }
@@ -955,6 +957,20 @@ failure_kind posix_last_failure(std::string& reason) {
 
 access_time_counts posix_access_times_not_kept() { return s_access_times; }
 
+bool posix_stream_identity(std::FILE* stream, dir_identity& id) {
+  struct stat st;
+  if (!stream || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  id = identity_of(st);
+  return true;
+}
+
+bool posix_read_handle_identity(read_handle file, dir_identity& id) {
+  struct stat st;
+  if (file == k_no_file || fstat(static_cast<int>(file), &st) != 0) return false;
+  id = identity_of(st);
+  return true;
+}
+
 }  // namespace
 
 const platform_table& native_platform() {
@@ -1008,6 +1024,8 @@ const platform_table& native_platform() {
       .open_regular_stream = posix_open_regular_stream,
       .open_standard_streams = posix_open_standard_streams,
       .access_times_not_kept = posix_access_times_not_kept,
+      .stream_identity = posix_stream_identity,
+      .read_handle_identity = posix_read_handle_identity,
   };
   return table;
 }

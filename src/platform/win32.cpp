@@ -116,19 +116,35 @@ bool win_lookup_file(const std::string& path, dir_entry& entry) {
   return true;
 }
 
+// The volume serial number and file index of an open handle.
+bool identity_of_handle(HANDLE h, dir_identity& id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index_high = info.nFileIndexHigh;
+  id.index_low = info.nFileIndexLow;
+  return true;
+}
+
 bool win_directory_identity(const std::string& path, dir_identity& id) {
   HANDLE h =
       CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  bool ok = GetFileInformationByHandle(h, &info) != 0;
+  bool ok = identity_of_handle(h, id);
   CloseHandle(h);
-  if (!ok) return false;
-  id.volume = info.dwVolumeSerialNumber;
-  id.index_high = info.nFileIndexHigh;
-  id.index_low = info.nFileIndexLow;
-  return true;
+  return ok;
+}
+
+bool win_stream_identity(std::FILE* stream, dir_identity& id) {
+  if (!stream) return false;
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
+  return identity_of_handle(h, id);
+}
+
+bool win_read_handle_identity(read_handle file, dir_identity& id) {
+  return file != k_no_file && identity_of_handle(reinterpret_cast<HANDLE>(file), id);
 }
 
 bool win_get_attributes(const std::string& path, uint32_t& attributes) {
@@ -598,6 +614,8 @@ const platform_table& native_platform() {
       .open_regular_stream = win_open_regular_stream,
       .open_standard_streams = win_open_standard_streams,
       .access_times_not_kept = win_access_times_not_kept,
+      .stream_identity = win_stream_identity,
+      .read_handle_identity = win_read_handle_identity,
   };
   return table;
 }

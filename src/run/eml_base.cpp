@@ -10,6 +10,7 @@
 #include "INCLUDE_U/unreadable.h"
 #include "discovery/eml_s_list.h"
 #include "discovery/path_lists.h"
+#include "discovery/select_file.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "listing/record.h"
@@ -266,6 +267,7 @@ void program_main(std::vector<std::string> args) {
   end_run_if_interrupted();
   open_output_file();
   write_run_log_header(args);
+  leave_out_own_files(g_out_file, g_acct_file);
   if (g_filetypes.empty()) add_filetype("*.*");
   if (g_paths.empty()) add_current_directory();
   // The report is about the files read; Windows has one setting for all of them.

@@ -1,10 +1,12 @@
 #include "runlog/run_log.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/numbers.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
@@ -165,7 +167,10 @@ bool trim_log_file(const std::string& name) {
   std::FILE* probe = g_platform.open_regular_stream(name, "r+b");
   if (!probe) probe = g_platform.open_regular_stream(name, "ab");
   if (!probe) {
+    // The caller names the system's reason after this message.
+    int error = errno;
     report_file_routine(__LINE__, "error opening", name);
+    errno = error;
     return false;
   }
   std::fclose(probe);
@@ -185,7 +190,8 @@ std::FILE* open_run_log(const std::string& name) {
   // optional log must not cost the user the listing.
   std::FILE* log = trim_log_file(name) ? g_platform.open_regular_stream(name, "a+") : nullptr;
   if (!log) {
-    show_note("Can't open accounting file %s\n", name);
+    say_setting_formatted("Can't open accounting file %s: %s\n", name.c_str(),
+                          system_reason(errno));
     return nullptr;
   }
   std::fseek(log, 0, SEEK_END);

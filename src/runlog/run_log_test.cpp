@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -339,12 +341,14 @@ TEST(run_log, open_failure_is_reported_and_the_run_goes_on) {
   scoped_platform swap;
   use_fake_clock_and_zone();
   g_platform.open_regular_stream = [](const std::string& path, const char* mode) -> std::FILE* {
-    if (std::string(mode) == "a+") return nullptr;
-    return native_platform().open_regular_stream(path, mode);
+    if (std::string(mode) != "a+") return native_platform().open_regular_stream(path, mode);
+    errno = EACCES;
+    return nullptr;
   };
   temp_tree tree;
   std::string name = tree.path("run.log");
   testing::internal::CaptureStdout();
   EXPECT_EQ(open_run_log(name), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can't open accounting file " + name + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Can't open accounting file " + name + ": " + std::strerror(EACCES) + "\n");
 }

@@ -498,5 +498,8 @@ void parse_command_line(std::vector<std::string>& args) {
   i = read_option_words(args, i);
   if (i < args.size()) refuse_extra_word(args[i]);
   if (g_filetypes.empty()) add_filetype("*.*");
+  // Whichever source made the comma the delimiter, bare fields would split at
+  // every comma of an address list: a comma always gives the quoted form.
+  if (g_delimiter == ',') g_settings->quote_fields = 1;
   open_requested_run_log();
 }

@@ -21,7 +21,6 @@
 #include "test_util.h"
 
 using options_test::calendar_routines_ready;
-using options_test::describe;
 using options_test::parse_words;
 using options_test::run_cases;
 using options_test::start_fresh_run;
@@ -151,9 +150,35 @@ TEST(command_line, age_in_days) {
       {{"-g", "5"},
        {{"age_filter", 1}, {"older_than_set", 1}, {"older_days", 5}, {"newer_than_set", 0}}},
       {{"-l30"}, {{"age_filter", 1}, {"newer_than_set", 1}, {"newer_days", 30}}},
-      {{"-g", "x"}, {{"older_days", 0}}},
       {{"-g", "5", "-l", "10"}, {{"older_days", 5}, {"newer_days", 10}}},
   });
+}
+
+// Each bound remembers how it was last given: the selection tests a day bound in
+// days, a date by its time, and a newer bound only when one was given.
+TEST(command_line, age_bounds_remember_their_form) {
+  if (!calendar_routines_ready()) GTEST_SKIP() << "calendar routines not available";
+  using form = bound_form;
+  struct {
+    std::vector<std::string> words;
+    form older, newer;
+    bool written_by_default;
+  } cases[] = {
+      {{"-g", "30"}, form::days, form::none, false},
+      {{"-l", "8000"}, form::none, form::days, false},
+      {{"-g", "12-05-2005"}, form::date, form::none, true},
+      {{"-g", "12-05-2005w"}, form::date, form::none, false},
+      {{"-l", "12-05-2005", "-l", "30"}, form::none, form::days, true},
+      {{"--OLD=30", "--NEW=10-01-2005a"}, form::days, form::date, false},
+  };
+  for (const auto& c : cases) {
+    scoped_platform platform;
+    start_fresh_run();
+    parse_words(c.words);
+    EXPECT_EQ(g_age_bound_forms.older, c.older) << describe(c.words);
+    EXPECT_EQ(g_age_bound_forms.newer, c.newer) << describe(c.words);
+    EXPECT_EQ(g_age_times.written_by_default, c.written_by_default) << describe(c.words);
+  }
 }
 
 TEST(command_line, time_letters_set_flags_and_end_the_date) {

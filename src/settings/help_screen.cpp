@@ -86,6 +86,64 @@ constexpr help_line k_help_lines[] = {
     {0, 0, "      --accounting=filename, --logfile=filename\n\n", 2},
 };
 
+// The option lines of --help on POSIX: the pages' lines speak of drives and of
+// SET, and leave out the long options that act, so a POSIX reader gets these.
+constexpr const char* k_posix_option_text =
+    "Starting paths and files\n"
+    "  path ..., -p path ...   directories to walk; the list ends at a word beginning\n"
+    "                          with - or + (-p ~/mail /srv/archive)   [PATH=path]\n"
+    "                          --PATH=path adds one\n"
+    "  -f pattern ...          file patterns, * and ?, any case (default *.*); quote\n"
+    "                          them: -f '*.eml' '*.msg'     [FILES=pattern, --FILE=]\n"
+    "  -x pattern ...          leave out names that match  [EXCLUDE=pattern, --EXC=]\n"
+    "  -r                      do not walk into subdirectories (toggles; +r walks)\n"
+    "                          [RECURSE=ON|OFF, --REC[=ON|OFF]]\n"
+    "  --LEV=n                 walk n levels deep\n"
+    "  --SOUR=list             list the files named in list, one per line, instead\n"
+    "                          of walking; a missing file is named on standard error\n"
+    "\n"
+    "Selection\n"
+    "  -g days, -l days        at least / less than days old    [OLDER=, NEWER=]\n"
+    "                          (--OLD=, --BEF=, --NEW=, --YOU=)\n"
+    "  -g mm-dd-yyyy[acw]      older than this date, the day itself not counted\n"
+    "  -l mm-dd-yyyy[acw]      newer than this date, the day itself included\n"
+    "                          a accessed, c created, w written: any or all; the\n"
+    "                          default is w (-l 10-20-2005, -g 12-05-2005wc)\n"
+    "  -G bytes, -L bytes      at least / at most this size   [GREATER=, LESSTHAN=]\n"
+    "                          (--GRE=, --BIG=, --LES=, --SMA=)\n"
+    "  -t c                    the file time an age in days applies to: a, c or w\n"
+    "  -q-R, -q+R              make each selected file writable or read-only: this\n"
+    "                          changes the files (and their change time), so it is\n"
+    "                          not for evidence\n"
+    "\n"
+    "Output\n"
+    "  -o file, -O file        write the listing to file (-O appends); a name such\n"
+    "                          as YYYYMMDD.txt gets the run's date [OUTPUT=, --OUT=]\n"
+    "  -a                      append to the output file      [APPEND=ON, --APP]\n"
+    "  -d c                    field delimiter, one character or a decimal code\n"
+    "                          (default |); a comma quotes every field, as CSV\n"
+    "                          [DELIM=c, --DEL=c, --delimeter=pipe]\n"
+    "  --QUOTE                 quote every field, with any delimiter (-d ';' --QUOTE)\n"
+    "  --MD5, --SHA1, --SHA2   add the file's MD5, SHA-1, SHA-256 columns\n"
+    "                          (--HASH, --SHA; INI HASH, SHA, ALL_HT)\n"
+    "  --SCANNERS=n            read n files at once, 1 to 64 (default 16)\n"
+    "  --IM                    count the files and bytes first (with -o)\n"
+    "  --VER=ON                no summary on standard error   [SILENT=ON]\n"
+    "\n"
+    "Run log\n"
+    "  -1 file                 append a block for this run to file; +1 turns it off\n"
+    "                          [ACCT=file, --ACC=file, --LOG=file]; in the\n"
+    "                          environment: ACCT=~/logs/mail-runs.log\n"
+    "\n"
+    "Settings come from the environment (ACCT, DELIMETER, RESET, SILENT), then\n"
+    "mailsift.ini beside the program or in the current directory (or the [MAILSIFT]\n"
+    "section of TOLVERIN.INI), then the command line.\n"
+    "\n"
+    "Examples\n"
+    "  mailsift ~/mail -f '*.eml' -o list.txt\n"
+    "  mailsift -p ~/mail -d , -o list.csv -1 ~/logs/mail-runs.log\n"
+    "  mailsift -p ~/mail -l 30\n";
+
 // Pages shown so far; the first page break shows no prompt.
 int s_page = 0;
 
@@ -250,12 +308,16 @@ std::string help_option_text() {
   return out;
 }
 
+std::string plain_help_option_text() {
+  return k_windows ? help_option_text() : std::string(k_posix_option_text);
+}
+
 void show_plain_help() {
   std::string out = "mailsift ";
   out += program_version();
   out += ": lists the header facts of stored e-mail message files\n\n";
   out += "Usage: mailsift [path ...] [options]\n\n";
-  out += help_option_text();
+  out += plain_help_option_text();
   out +=
       "--help: this text.  --version: the version.  -?: the help in pages.\n"
       "-.ini: read no INI file.\n"

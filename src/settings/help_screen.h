@@ -17,6 +17,9 @@ void show_help();
 [[noreturn]] void show_version();
 // The option lines of the help pages, in order, as one text.
 std::string help_option_text();
+// The option lines --help prints: those of the pages on Windows; on POSIX its own,
+// with POSIX paths and every long option that acts.
+std::string plain_help_option_text();
 // Writes the code notice to standard output and ends the process with status 6.
 [[noreturn]] void show_code_notice();
 // Writes (width - length) / 2 spaces and the text, without a line end; the length

@@ -126,8 +126,9 @@ void read_program_section(std::FILE* file, const std::string& header) {
 void report_unopened_ini() {
   say_setting("\nCouldn't open .ini file\n");
   show_setting_messages();
-  // Only a person at a terminal can press a key; scripts must not hang here.
-  if (g_platform.stdin_is_terminal()) g_platform.read_key();
+  // Only a person at a terminal can press a key, and sees the message only when
+  // standard error is one too; scripts must not hang here.
+  if (g_platform.stdin_is_terminal() && g_platform.is_terminal(stderr)) g_platform.read_key();
 }
 
 // The low 8 bits of the first character of `text` (a UTF-8 sequence decoded), as

@@ -20,6 +20,7 @@ std::string s_program;
 std::string s_current;
 std::vector<std::pair<std::string, std::string>> s_environment;
 bool s_terminal = false;
+bool s_error_terminal = true;
 int s_keys_read = 0;
 
 struct ini_test_platform {
@@ -27,6 +28,7 @@ struct ini_test_platform {
   ini_test_platform() {
     s_environment.clear();
     s_terminal = false;
+    s_error_terminal = true;
     s_keys_read = 0;
     g_platform.sleep_milliseconds = [](int) {};
     g_platform.program_path = [](std::string& out) {
@@ -47,6 +49,7 @@ struct ini_test_platform {
       return false;
     };
     g_platform.stdin_is_terminal = [] { return s_terminal; };
+    g_platform.is_terminal = [](std::FILE* stream) { return stream == stderr && s_error_terminal; };
     g_platform.read_key = [] {
       ++s_keys_read;
       return static_cast<int>('x');
@@ -177,13 +180,20 @@ TEST(ini_settings, an_unopened_file_waits_for_a_key_only_at_a_terminal) {
   temp_tree tree;
   place_program(tree);
   tree.write("cwd/Sift.ini", "WIDTH=9\n");
-  for (bool terminal : {false, true}) {
-    s_terminal = terminal;
+  // Both standard input and standard error must be terminals: a person must see the
+  // message and be able to answer it.
+  struct {
+    bool input_terminal, error_terminal;
+    int keys;
+  } cases[] = {{false, false, 0}, {false, true, 0}, {true, false, 0}, {true, true, 1}};
+  for (const auto& c : cases) {
+    s_terminal = c.input_terminal;
+    s_error_terminal = c.error_terminal;
     s_keys_read = 0;
     testing::internal::CaptureStdout();
     EXPECT_EQ(width_after_reading(), 32);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nCouldn't open .ini file\n");
-    EXPECT_EQ(s_keys_read, terminal ? 1 : 0);
+    EXPECT_EQ(s_keys_read, c.keys) << c.input_terminal << c.error_terminal;
   }
 }
 

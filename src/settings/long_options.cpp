@@ -1,10 +1,12 @@
 #include "settings/long_options.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "discovery/path_lists.h"
@@ -71,7 +73,8 @@ void set_crc(const long_value&) {
 
 void set_create(const long_value&) { g_settings->create = 1; }
 
-// Unlike -d this leaves quote_fields alone, so --DEL=44 is a bare comma.
+// Unlike -d this leaves delimiter_set alone; a comma still quotes the fields
+// (parse_command_line decides that once every source was read).
 void set_delimiter(const long_value& v) {
   int code = single_character_code(v.value);
   int64_t number = code >= 0 ? code : v.value == "pipe" ? '|' : leading_number(v.value);
@@ -182,8 +185,12 @@ void open_source_list(const long_value& v) {
   // list reader takes CR LF and LF alike.
   g_source_list_file = g_platform.open_regular_stream(name, "rb");
   if (g_source_list_file) return;
+  const char* reason = system_reason(errno);
   say_setting("\nCannot find/open ");
   say_setting(name);
+  say_setting(": ");
+  say_setting(reason);
+  say_setting("\n");
   exit_directly(k_exit_input_file);
 }
 

@@ -25,7 +25,8 @@ TEST(long_options, delimiter_is_a_character_pipe_or_a_code) {
       {{"--delimeter=PIPE"}, {{"delimiter", 0}}},
       {{"--delimeter=;"}, {{"delimiter", ';'}}},
       {{"--delimeter=9"}, {{"delimiter", '9'}}},
-      {{"--delimeter=44"}, {{"delimiter", ','}, {"quote_fields", 0}}},
+      // A comma quotes the fields, whichever option made it the delimiter.
+      {{"--delimeter=44"}, {{"delimiter", ','}, {"quote_fields", 1}}},
       {{"--DEL=09"}, {{"delimiter", 9}}},
       {{"--del=a=b"}, {{"delimiter", 0}}},
   });

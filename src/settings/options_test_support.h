@@ -193,12 +193,6 @@ struct parse_case {
   std::vector<std::pair<const char*, std::string>> texts = {};
 };
 
-inline std::string describe(const std::vector<std::string>& words) {
-  std::string out;
-  for (const std::string& w : words) out += " " + w;
-  return out;
-}
-
 // Parses each case in a fresh run and compares the named fields.
 inline void run_cases(const std::vector<parse_case>& cases) {
   for (const parse_case& c : cases) {

@@ -17,6 +17,7 @@ int g_newer_than_days = 8000;
 file_ticks g_older_than_time = 0;
 file_ticks g_newer_than_time = 0;
 age_time_flags g_age_times;
+age_bound_forms g_age_bound_forms;
 uint32_t g_attributes_to_set = 0;
 uint32_t g_attributes_to_clear = 0;
 int g_name_width = 76;
@@ -46,6 +47,7 @@ void create_run_settings() {
   g_older_than_time = 0;
   g_newer_than_time = 0;
   g_age_times = age_time_flags{};
+  g_age_bound_forms = age_bound_forms{};
   g_attributes_to_set = 0;
   g_attributes_to_clear = 0;
   g_name_width = 76;

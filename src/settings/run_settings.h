@@ -87,6 +87,15 @@ struct age_time_flags {
   bool access = false;
   bool creation = false;
   bool written = false;
+  // A date was given without letters, which means w, as the help screen says.
+  bool written_by_default = false;
+};
+
+// How an age bound was last given: not at all, as a number of days, or as a date.
+enum class bound_form : uint8_t { none, days, date };
+struct age_bound_forms {
+  bound_form older = bound_form::none;
+  bound_form newer = bound_form::none;
 };
 
 // Field delimiter of the listing.
@@ -103,13 +112,15 @@ extern int g_comment_width;
 // Size bounds in bytes (both inclusive).
 extern int64_t g_greater_than_size;
 extern int64_t g_less_than_size;
-// Age bounds in days: at least g_older_than_days old, younger than g_newer_than_days.
+// Age bounds in days: at least g_older_than_days old; younger than
+// g_newer_than_days only when that bound was given (g_age_bound_forms).
 extern int g_older_than_days;
 extern int g_newer_than_days;
 // Date bounds as file ticks (both exclusive).
 extern file_ticks g_older_than_time;
 extern file_ticks g_newer_than_time;
 extern age_time_flags g_age_times;
+extern age_bound_forms g_age_bound_forms;
 // Attribute masks applied to each selected file.
 extern uint32_t g_attributes_to_set;
 extern uint32_t g_attributes_to_clear;

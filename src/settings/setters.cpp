@@ -48,6 +48,18 @@ const char* run_log_farewell(run_log_source source) {
   return "Previous log closed, and %s opened\n";
 }
 
+// A value that the leading-number rule reads as no number would count as 0 days
+// and select nothing without a word.
+void refuse_unreadable_age(std::string_view value) {
+  std::size_t i = 0;
+  while (i < value.size() && is_ascii_space(value[i])) ++i;
+  if (i < value.size() && value[i] == '+') ++i;
+  if (i < value.size() && is_ascii_digit(value[i])) return;
+  say_setting(value);
+  say_setting(" is neither a number of days nor a date\n");
+  end_start_up(k_exit_illegal_option);
+}
+
 }  // namespace
 
 void set_scanner_count(std::string_view value) {
@@ -102,7 +114,7 @@ void set_size_bound(bool greater, std::string_view value) {
   (greater ? g_greater_than_size : g_less_than_size) = leading_number(value);
 }
 
-void take_time_letters(std::string& value) {
+bool take_time_letters(std::string& value) {
   std::size_t end = std::string::npos;
   for (std::size_t i = 0; i < value.size(); ++i) {
     char letter = ascii_lower(value[i]);
@@ -113,17 +125,22 @@ void take_time_letters(std::string& value) {
     if (end == std::string::npos) end = i;
   }
   if (end != std::string::npos) value.resize(end);
+  return end != std::string::npos;
 }
 
 void set_age_bound(std::string value, bool older) {
+  refuse_unreadable_age(value);
   g_settings->age_filter = 1;
   int& days = older ? g_older_than_days : g_newer_than_days;
+  bound_form& form = older ? g_age_bound_forms.older : g_age_bound_forms.newer;
   if (value.find_first_of("-/\\") == std::string::npos) {
     days = leading_int(value);
+    form = bound_form::days;
     return;
   }
+  form = bound_form::date;
   (older ? g_settings->older_than_set : g_settings->newer_than_set) = 1;
-  take_time_letters(value);
+  if (!take_time_letters(value)) g_age_times.written_by_default = true;
   std::string narrow = narrow_text(value);
   int year = 0;
   int month = 0;

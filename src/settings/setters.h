@@ -25,11 +25,13 @@ void set_size_bound(bool greater, std::string_view value);
 
 // Removes the letters a, c, w (either case) from a date value, setting the
 // matching flags of g_age_times; the value ends at the first such letter.
-void take_time_letters(std::string& value);
+// False when the value held none of them.
+bool take_time_letters(std::string& value);
 // Applies a days-or-date value as the older (`older`) or newer age bound: a value
-// with '-', '/' or '\' is a date, which also puts the bound's time in force;
-// anything else is a number of days. An impossible calendar date is reported on
-// standard output and ends the run with reason 6, wherever it was written.
+// with '-', '/' or '\' is a date, which also puts the bound's time in force (a
+// date without letters means w); anything else is a number of days. A value that
+// does not begin with a digit, or an impossible calendar date, is reported and
+// ends the run with reason 6, wherever it was written.
 void set_age_bound(std::string value, bool older);
 // set_age_bound for -g/-l and their long forms, which mark the bound as given
 // even for a number of days.

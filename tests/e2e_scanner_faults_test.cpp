@@ -260,15 +260,6 @@ TEST(scanner_faults, the_missing_digest_note_follows_the_first_file_with_any_sca
 }
 
 #ifndef _WIN32
-// `count` small messages in directories of 100, with long subjects, so that the
-// listing reaches the disk before standard error fills its pipe.
-void write_small_messages(const temp_tree& tree, int count) {
-  for (int file = 0; file < count; ++file) {
-    tree.write(numbered(numbered("m/d", file / 100, "/message-"), file, ".eml"),
-               "From: someone@example.com\nSubject: " + std::string(120, 's') + "\n\nbody\n");
-  }
-}
-
 outputs interrupted_run(const temp_tree& tree, const words& args, const run_options& options,
                         int first_wait_ms, int second_wait_ms) {
   tree.remove("out/list.txt");

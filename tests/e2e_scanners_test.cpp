@@ -159,15 +159,6 @@ void make_odd_tree(const temp_tree& tree) {
 }
 
 #ifndef _WIN32
-// `count` small messages in directories of 100, each with a long subject so that
-// the listing reaches the disk well before standard error fills its pipe.
-void write_small_messages(const temp_tree& tree, int count) {
-  for (int file = 0; file < count; ++file) {
-    tree.write(numbered(numbered("m/d", file / 100, "/message-"), file, ".eml"),
-               "From: someone@example.com\nSubject: " + std::string(120, 's') + "\n\nbody\n");
-  }
-}
-
 // The files a run's progress lines name, in order: the lines that begin with `top`.
 words progress_names(const std::string& err, const std::string& top) {
   words names;

@@ -224,3 +224,10 @@ scoped_short_reads::scoped_short_reads(int64_t limit) {
 }
 
 void scoped_short_reads::set_limit(int64_t limit) { s_read_limit = limit; }
+
+void write_small_messages(const temp_tree& tree, int count) {
+  for (int file = 0; file < count; ++file) {
+    tree.write(numbered(numbered("m/d", file / 100, "/message-"), file, ".eml"),
+               "From: someone@example.com\nSubject: " + std::string(120, 's') + "\n\nbody\n");
+  }
+}

@@ -147,6 +147,10 @@ std::vector<odd_file> awkward_message_files();
 // Names a listing must show once each (spaces, quotes, commas, bytes that are not
 // UTF-8, line ends): those this platform's file names can hold.
 std::vector<std::string> awkward_file_names();
+// `count` small messages below "m/" in directories of 100, each with a long
+// subject so that a listing reaches the disk well before standard error fills
+// its pipe.
+void write_small_messages(const temp_tree& tree, int count);
 // "d" and 7 give "d7"; built by appending, which a compiler's overlap check on
 // literal + string does not trip over.
 std::string numbered(std::string text, long long number, std::string_view suffix = "");

@@ -16,8 +16,9 @@ TEST(scan_policy, reads_that_wait_for_the_storage_are_told_from_cached_ones) {
   const read_case cases[] = {
       {3'000, 2'000, false},         // a small file from the page cache
       {120'000, 1'000'000, false},   // a large one from the page cache
+      {55'000, 2'000, true},         // a small file from a fast disk
       {400'000, 2'000, true},        // a disk seek
-      {1'800'000, 1'000'000, false}, // a megabyte in about its own time
+      {900'000, 1'000'000, false},   // a megabyte in about its own time
       {9'000'000, 1'000'000, true},  // a megabyte from a share
   };
   for (const read_case& c : cases) {

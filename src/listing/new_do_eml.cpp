@@ -120,6 +120,12 @@ void abandon_scan(message_scan& scan) {
   scan.fields.date_time = parsed_date{};
 }
 
+void give_back_scan_pages(message_scan& scan) {
+  g_platform.give_back_pages(&scan.fields, sizeof scan.fields);
+  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead})
+    g_platform.give_back_pages(line, sizeof *line);
+}
+
 void report_cut_read(message_scan& scan, const std::string& path) {
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.

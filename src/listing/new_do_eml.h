@@ -41,6 +41,10 @@ scan_result scan_into_record(message_scan& scan, const std::string& path, read_h
 // After an allocation failed in the middle of a scan: the file is closed, and
 // the scan is ready for the next one.
 void abandon_scan(message_scan& scan);
+// Gives the pages of the scan's fields and line buffers back to the system: a
+// scan keeps what a wide file touched, and many scans side by side must not all
+// keep that. Every scan sets those buffers before it reads them.
+void give_back_scan_pages(message_scan& scan);
 // Names the file when a read of it failed: its record ends early.
 void report_cut_read(message_scan& scan, const std::string& path);
 // What ends the run after a record: failures that ran out of resources, a failed

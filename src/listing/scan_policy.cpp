@@ -29,6 +29,11 @@ constexpr uint64_t k_hand_over_batch = 8;
 
 }  // namespace
 
+bool gives_back_scan_pages(int index, std::size_t record_bytes) {
+  // An ordinary record is a few hundred bytes; its scan touched little.
+  return index >= k_scanners_keeping_pages && record_bytes > 8 * 1024;
+}
+
 uint64_t ring_slots(int scanners) {
   return std::min(k_most_slots, k_slots_per_scanner * static_cast<uint64_t>(std::max(1, scanners)));
 }

@@ -4,6 +4,7 @@
 // threads or a clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Files on their way per scanner. Many: a scanner is only woken for a batch of
@@ -17,6 +18,14 @@ inline constexpr uint64_t k_most_slots = 512;
 // such files, so that the others stay small however wide the collection's headers.
 inline constexpr int64_t k_large_file = 64 * 1024;
 inline constexpr int k_wide_scanners = 4;
+
+// Scanners that keep the pages their scans touched: those started after them
+// give back what a wide record's scan touched (a scan is half a megabyte when
+// its fields are full), so that memory stays bounded for any number of scanners.
+inline constexpr int k_scanners_keeping_pages = 16;
+// Whether scanner `index` (0 for the first started) gives back its scan's pages
+// after a record of `record_bytes`.
+bool gives_back_scan_pages(int index, std::size_t record_bytes);
 
 // Slots of the ring for `scanners` scanners.
 uint64_t ring_slots(int scanners);

@@ -56,6 +56,14 @@ TEST(scan_policy, the_ring_and_the_files_on_their_way_stay_bounded) {
   EXPECT_EQ(on_their_way_limit(32, false, 8), 32u);
 }
 
+TEST(scan_policy, only_scanners_past_the_first_sixteen_give_back_a_wide_scans_pages) {
+  EXPECT_FALSE(gives_back_scan_pages(0, 500'000));
+  EXPECT_FALSE(gives_back_scan_pages(15, 500'000));
+  EXPECT_FALSE(gives_back_scan_pages(16, 400));
+  EXPECT_TRUE(gives_back_scan_pages(16, 40'000));
+  EXPECT_TRUE(gives_back_scan_pages(63, 9'000));
+}
+
 TEST(scan_policy, descriptors_left_over_allow_files_on_their_way) {
   struct descriptor_case {
     int64_t limit;

@@ -201,7 +201,8 @@ void mark_done(scan_pool& p, scan_slot& slot) {
 }
 
 // One lock per file: the file read is marked done as the next one is taken.
-void run_scanner(scan_pool& p, bool takes_large) {
+// `index` counts the scanners in the order they started.
+void run_scanner(scan_pool& p, int index, bool takes_large) {
   t_scanner_thread = true;
   std::unique_ptr<message_scan> scan = make_scan(p);
   scan_slot* reading = nullptr;
@@ -235,6 +236,7 @@ void run_scanner(scan_pool& p, bool takes_large) {
     lock.unlock();
     if (g_scanner_fault_points.scanner_took_file) g_scanner_fault_points.scanner_took_file();
     read_slot(p, scan, *reading);
+    if (scan && gives_back_scan_pages(index, reading->record.size())) give_back_scan_pages(*scan);
     lock.lock();
   }
 }
@@ -244,10 +246,11 @@ void run_scanner(scan_pool& p, bool takes_large) {
 bool start_scanner(scan_pool& p) {
   if (p.threads_refused || p.memory_ran_out) return false;
   if (g_scanner_fault_points.starting_scanner) g_scanner_fault_points.starting_scanner();
-  bool takes_large = static_cast<int>(p.scanners.size()) < p.wide_count;
+  int index = static_cast<int>(p.scanners.size());
+  bool takes_large = index < p.wide_count;
   local_allocation_failures local;
   try {
-    std::thread scanner(run_scanner, std::ref(p), takes_large);
+    std::thread scanner(run_scanner, std::ref(p), index, takes_large);
     // The capacity was reserved at start: this cannot allocate.
     p.scanners.push_back(std::move(scanner));
   } catch (const std::system_error&) {

@@ -233,6 +233,10 @@ struct platform_table {
   bool (*stream_identity)(std::FILE* stream, dir_identity& id);
   // Identity of a file opened for reading.
   bool (*read_handle_identity)(read_handle file, dir_identity& id);
+  // Gives the whole pages of [start, start + size) back to the system while
+  // keeping the memory usable: what they held is lost (read again, they may hold
+  // anything). Scanner threads: yes.
+  void (*give_back_pages)(void* start, std::size_t size);
 };
 
 // The table in use; start-up sets it to the real backend.

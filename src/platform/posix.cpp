@@ -6,6 +6,7 @@
 #endif
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -914,6 +915,13 @@ void posix_share_one_heap() {
 #endif
 }
 
+void posix_give_back_pages(void* start, std::size_t size) {
+  auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  auto first = (reinterpret_cast<uintptr_t>(start) + page - 1) / page * page;
+  auto end = (reinterpret_cast<uintptr_t>(start) + size) / page * page;
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+}
+
 int64_t posix_open_files_limit() {
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
@@ -1026,6 +1034,7 @@ const platform_table& native_platform() {
       .access_times_not_kept = posix_access_times_not_kept,
       .stream_identity = posix_stream_identity,
       .read_handle_identity = posix_read_handle_identity,
+      .give_back_pages = posix_give_back_pages,
   };
   return table;
 }

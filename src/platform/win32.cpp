@@ -500,6 +500,15 @@ void win_ignore_write_signals() {}
 // The C runtime's heap is one for the whole process already.
 void win_share_one_heap() {}
 
+void win_give_back_pages(void* start, std::size_t size) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  auto page = static_cast<uintptr_t>(info.dwPageSize);
+  auto first = (reinterpret_cast<uintptr_t>(start) + page - 1) / page * page;
+  auto end = (reinterpret_cast<uintptr_t>(start) + size) / page * page;
+  if (end > first) VirtualAlloc(reinterpret_cast<void*>(first), end - first, MEM_RESET, PAGE_READWRITE);
+}
+
 // Handles are not counted against a per-process limit that a run could reach.
 int64_t win_open_files_limit() { return INT64_MAX; }
 
@@ -616,6 +625,7 @@ const platform_table& native_platform() {
       .access_times_not_kept = win_access_times_not_kept,
       .stream_identity = win_stream_identity,
       .read_handle_identity = win_read_handle_identity,
+      .give_back_pages = win_give_back_pages,
   };
   return table;
 }

@@ -1,6 +1,7 @@
 #include "listing/new_do_eml.h"
 
 #include <cstdint>
+#include <new>
 
 #include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/numbers.h"
@@ -121,9 +122,13 @@ void abandon_scan(message_scan& scan) {
 }
 
 void give_back_scan_pages(message_scan& scan) {
+  // Made again as a new scan has them: the pages given back may read as anything.
   g_platform.give_back_pages(&scan.fields, sizeof scan.fields);
-  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead})
+  new (&scan.fields) message_fields;
+  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead}) {
     g_platform.give_back_pages(line, sizeof *line);
+    new (line) message_line;
+  }
 }
 
 void report_cut_read(message_scan& scan, const std::string& path) {

@@ -608,3 +608,29 @@ TEST(message_scan, two_scans_keep_their_own_state) {
   EXPECT_NE(listing.find("|(#1:) Subject: two  |", ann), std::string::npos) << listing;
   create_run_settings();
 }
+
+// A scan whose pages went back to the system after a wide file lists the next
+// file exactly as a scan that never read the wide one.
+TEST(listing_record, a_scan_that_gave_back_its_pages_lists_the_next_file_alike) {
+  create_run_settings();
+  temp_tree tree;
+  std::string wide;
+  for (int i = 0; i < 3000; ++i) wide += "To: person" + std::to_string(i) + "@example.com\n";
+  tree.write("wide.eml", wide + "Subject: wide\n");
+  tree.write("small.eml", "From: a@example.com\nTo: b@example.com\nSubject: small\n");
+  auto record_of = [&](message_scan& scan, const char* name) {
+    std::string record;
+    scan.record.held = &record;
+    std::string path = tree.path(name);
+    int64_t size = 0;
+    EXPECT_TRUE(g_platform.file_size(path, size));
+    EXPECT_EQ(scan_into_record(scan, path, g_platform.open_for_reading(path), size, file_dates{}),
+              scan_result::done);
+    return record;
+  };
+  auto used = std::make_unique_for_overwrite<message_scan>();
+  auto fresh = std::make_unique_for_overwrite<message_scan>();
+  EXPECT_GT(record_of(*used, "wide.eml").size(), 8000u);
+  give_back_scan_pages(*used);
+  EXPECT_EQ(record_of(*used, "small.eml"), record_of(*fresh, "small.eml"));
+}

@@ -23,6 +23,12 @@ namespace {
 
 using words = std::vector<std::string>;
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool k_sanitized = true;
+#else
+constexpr bool k_sanitized = false;
+#endif
+
 struct outputs {
   run_result result;
   std::string listing;
@@ -145,12 +151,6 @@ TEST(scanner_faults, a_refused_thread_is_asked_for_once) {
   EXPECT_EQ(tree.read("report.txt"), "starts=1\n");
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool k_sanitized = true;
-#else
-constexpr bool k_sanitized = false;
-#endif
-
 // Under an address-space limit, wherever one scanner lists everything, many list
 // the same or end soundly; never a crash.
 TEST(scanner_faults, an_address_space_limit_that_one_scanner_lives_with_crashes_no_run) {
@@ -214,7 +214,9 @@ TEST(scanner_faults, descriptor_limits_that_one_scanner_lives_with_do_not_stop_m
     // The tightest limit one scanner lives with, and one a little wider.
     run_options options;
     outputs one;
-    for (options.open_files_limit = c.nesting + 4; options.open_files_limit < c.nesting + 64;
+    // The sanitizers need descriptors of their own to start a thread.
+    for (options.open_files_limit = c.nesting + (k_sanitized ? 16 : 4);
+         options.open_files_limit < c.nesting + 64;
          ++options.open_files_limit) {
       one = run_over(tree, {tree.path("m")}, 1, options);
       if (one.result.status == 0) break;

@@ -56,7 +56,7 @@ package-windows:
 	cd build-windows && cpack -G ZIP
 
 # Builds both packages, builds them again from a copy of this tree in another
-# directory, then checks the .deb (lintian, hardening, installed into a scratch
+# directory (printing the sha256 of both builds' files), then checks the .deb (lintian, hardening, installed into a scratch
 # root and run on the samples, the split run), the zip and that the two builds
 # agree byte for byte.
 test-package: package
@@ -67,6 +67,9 @@ test-package: package
 	  zip="$$(ls -t $(CURDIR)/build-windows/mailsift-*.zip | head -n 1)" && \
 	  again=$$(mktemp -d) && dpkg-deb -x "$$deb" "$$again/unpacked" && \
 	  tools/build-elsewhere "$$again" JOBS=$(JOBS) && \
+	  sha256sum build/mailsift build-windows/mailsift.exe "$$deb" "$$zip" && \
+	  (cd "$$again/mailsift" && sha256sum build/mailsift build-windows/mailsift.exe \
+	    build/$$(basename "$$deb") build-windows/$$(basename "$$zip")) && \
 	  cd build-test && MAILSIFT_DEB="$$deb" MAILSIFT_ZIP="$$zip" MAILSIFT_REBUILT="$$again" \
 	  MAILSIFT_SPLIT_RUN="$$again/unpacked/usr/bin/mailsift-parallel" \
 	  ctest --output-on-failure -R '^(debian_package|windows_package|package_rebuild|split_run)\.'; \

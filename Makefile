@@ -3,22 +3,34 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINE ?= /usr/lib/wine/wine64
 
 .PHONY: all run test windows test-windows test-asan fuzz fuzz-smoke bench clean install package \
-  test-package
+  package-deb package-windows test-package
 
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
 BUILD_PACKAGES = cmake g++ make libssl-dev
 # The split-run test drives GNU parallel (parallel).
 TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base parallel
-WINDOWS_PACKAGES = $(TEST_PACKAGES) g++-mingw-w64-x86-64 wine64
+# The Windows build renders the manual page as HTML with mandoc; its tests run
+# under wine.
+WINDOWS_BUILD_PACKAGES = cmake make g++-mingw-w64-x86-64 mandoc
+WINDOWS_PACKAGES = $(TEST_PACKAGES) $(WINDOWS_BUILD_PACKAGES) wine64
 FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev libssl-dev
-# CPack's Debian generator runs dpkg-shlibdeps (dpkg-dev), which needs file; the
-# package test lists the zip with unzip.
-PACKAGE_PACKAGES = $(WINDOWS_PACKAGES) dpkg-dev file unzip
+# CPack's Debian generator runs dpkg-shlibdeps (dpkg-dev), which needs file.
+DEB_PACKAGES = $(BUILD_PACKAGES) dpkg-dev file
+# The package test lists the zip with unzip and judges the .deb with lintian and
+# hardening-check (devscripts).
+PACKAGE_TEST_PACKAGES = $(TEST_PACKAGES) unzip lintian devscripts
+
+# Packages carry the commit's time as their build stamp and file times, unless
+# SOURCE_DATE_EPOCH is set already, so that two builds of one commit agree.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+ifneq ($(strip $(SOURCE_DATE_EPOCH)),)
+package package-deb package-windows test-package: export SOURCE_DATE_EPOCH := $(SOURCE_DATE_EPOCH)
+endif
 
 all:
 	tools/need-packages $(BUILD_PACKAGES)
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF
-	cmake --build build -j $(JOBS) --target mailsift
+	cmake --build build -j $(JOBS) --target mailsift mailsift_documents
 
 run: all
 	./build/mailsift -.ini -p samples
@@ -28,22 +40,40 @@ PREFIX ?= /usr/local
 install: all
 	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
 
-# A Debian package of the Linux build and a zip of the Windows build, in build/
-# and build-windows/.
-package: all windows
-	tools/need-packages $(PACKAGE_PACKAGES)
+# A Debian package of the Linux build in build/ and a zip of the Windows build in
+# build-windows/; each needs only its own build's packages.
+package: package-deb package-windows
+
+package-deb: all
+	tools/need-packages $(DEB_PACKAGES)
 	cd build && cpack -G DEB
+
+package-windows:
+	tools/need-packages $(WINDOWS_BUILD_PACKAGES)
+	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON -DMAILSIFT_TESTS=OFF
+	cmake --build build-windows -j $(JOBS) --target mailsift mailsift_documents
 	cd build-windows && cpack -G ZIP
 
-# Builds both packages, then installs the Debian one into a scratch root and runs
-# it on the samples, and looks into the zip.
+# Builds both packages, builds them again from a copy of this tree in another
+# directory (printing the sha256 of both builds' files), then checks the .deb (lintian, hardening, installed into a scratch
+# root and run on the samples, the split run), the zip and that the two builds
+# agree byte for byte.
 test-package: package
-	tools/need-packages $(TEST_PACKAGES)
+	tools/need-packages $(PACKAGE_TEST_PACKAGES)
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAILSIFT_WERROR=ON
 	cmake --build build-test -j $(JOBS) --target mailsift_e2e_tests
-	cd build-test && MAILSIFT_DEB="$$(ls -t $(CURDIR)/build/mailsift_*.deb | head -n 1)" \
-	  MAILSIFT_ZIP="$$(ls -t $(CURDIR)/build-windows/mailsift-*.zip | head -n 1)" \
-	  ctest --output-on-failure -R '^(debian|windows)_package\.'
+	deb="$$(ls -t $(CURDIR)/build/mailsift_*.deb | head -n 1)" && \
+	  zip="$$(ls -t $(CURDIR)/build-windows/mailsift-*.zip | head -n 1)" && \
+	  again=$$(mktemp -d) && dpkg-deb -x "$$deb" "$$again/unpacked" && \
+	  tools/build-elsewhere "$$again" JOBS=$(JOBS) && \
+	  sha256sum build/mailsift build-windows/mailsift.exe "$$deb" "$$zip" && \
+	  (cd "$$again/mailsift" && sha256sum build/mailsift build-windows/mailsift.exe \
+	    build/$$(basename "$$deb") build-windows/$$(basename "$$zip")) && \
+	  cd build-test && MAILSIFT_DEB="$$deb" MAILSIFT_ZIP="$$zip" MAILSIFT_REBUILT="$$again" \
+	  MAILSIFT_SPLIT_RUN="$$again/unpacked/usr/bin/mailsift-parallel" \
+	  ctest --output-on-failure -R '^(debian_package|windows_package|package_rebuild|split_run)\.'; \
+	  status=$$?; rm -rf "$$again"; exit $$status
 
 test:
 	tools/need-packages $(TEST_PACKAGES)
@@ -54,8 +84,8 @@ test:
 windows:
 	tools/need-packages $(WINDOWS_PACKAGES)
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON
-	cmake --build build-windows -j $(JOBS) --target mailsift
+	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON -DMAILSIFT_TESTS=ON
+	cmake --build build-windows -j $(JOBS) --target mailsift mailsift_documents
 
 test-windows: windows
 	cmake --build build-windows -j $(JOBS)

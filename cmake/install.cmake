@@ -9,27 +9,46 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(MAILSIFT_MAINTAINER "MAILSIFT developers <maintainers@mailsift.invalid>"
     CACHE STRING "Maintainer named in the Debian package")
 
+include(${PROJECT_SOURCE_DIR}/cmake/documents.cmake)
+
 if(WIN32)
-  # A zip is unpacked into one folder: the program with its README and licence.
+  # A zip is unpacked into one folder: the program, its manual as HTML, the README
+  # with line ends Windows editors show, and the licence.
   install(TARGETS mailsift RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(FILES ${MAILSIFT_DOC_DIR}/README.md ${MAILSIFT_DOC_DIR}/mailsift.html
+                ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   install(TARGETS mailsift RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/doc/mailsift.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  # Debian looks for the licence terms of a package in its copyright file.
+  # A package's binary carries no compiler notes: strip them with the symbols.
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/mailsift\")
+  endif()")
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/mailsift-parallel
+          DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${MAILSIFT_DOC_DIR}/mailsift.1.gz ${MAILSIFT_DOC_DIR}/mailsift-parallel.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Debian looks for the licence terms of a package in its copyright file and for
+  # its history, a native package's, in changelog.gz.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-                ${PROJECT_SOURCE_DIR}/doc/copyright
+                ${PROJECT_SOURCE_DIR}/doc/copyright ${MAILSIFT_DOC_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Spellings lintian takes for typos that are real names, each said why there.
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/lintian-overrides RENAME mailsift
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides)
 endif()
 
 set(CPACK_PACKAGE_NAME mailsift)
 set(CPACK_PACKAGE_VENDOR "MAILSIFT developers")
 set(CPACK_PACKAGE_CONTACT "${MAILSIFT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lists the header facts of stored e-mail message files")
+# The extended description's lines stay under 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "MAILSIFT walks directory trees of stored messages, selects files by name pattern,\n\
-age, date and size, and writes one delimited record of 14 header facts per file,\n\
-for legal review, incident response and audits. License: Apache-2.0.")
+    "MAILSIFT walks directory trees of stored messages, selects files by name\n\
+pattern, age, date and size, and writes one delimited record of 14 header\n\
+facts per file, for legal review, incident response and audits.\n\
+mailsift-parallel splits a list of files over several machines with GNU\n\
+parallel.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -45,6 +64,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # dpkg-shlibdeps names the libraries the program was linked against.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The split run drives GNU parallel; the program itself does not need it.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS parallel)
 endif()
 
 include(CPack)

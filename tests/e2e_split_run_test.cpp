@@ -11,7 +11,15 @@
 #include "test_util.h"
 
 #ifndef _WIN32
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
 #endif
 
 namespace {
@@ -67,12 +75,32 @@ std::string full_list(const temp_tree& tree) {
   return list;
 }
 
-run_result run_split(const temp_tree& tree, const std::vector<std::string>& words) {
+// The script under test: the one a package installed, which `make test-package`
+// names, or else the source tree's.
+std::string split_script() {
+  const char* installed = std::getenv("MAILSIFT_SPLIT_RUN");
+  return installed && *installed ? installed : source_path("tools/mailsift-parallel");
+}
+
+// Its temporary files go below the tree, where a test can look for them.
+run_options split_options(const temp_tree& tree) {
+  tree.make_dir("tmp");
   run_options options;
-  options.program = source_path("tools/mailsift-parallel");
-  options.env = {{"MAILSIFT", mailsift_binary()}};
+  options.program = split_script();
+  options.env = {{"MAILSIFT", mailsift_binary()}, {"TMPDIR", tree.path("tmp")}};
   options.cwd = tree.root();
-  return run_mailsift(words, options);
+  return options;
+}
+
+run_result run_split(const temp_tree& tree, const std::vector<std::string>& words) {
+  return run_mailsift(words, split_options(tree));
+}
+
+// A message that starts a line of its own: at the start of the text or after a
+// line end.
+bool begins_a_line(const std::string& text, const std::string& message) {
+  std::size_t at = text.find(message);
+  return at != std::string::npos && (at == 0 || text[at - 1] == '\n');
 }
 
 run_result run_in(const temp_tree& tree, const std::vector<std::string>& words) {
@@ -141,8 +169,11 @@ TEST(split_run, a_failed_run_is_reported_and_ends_with_a_failure_status) {
   temp_tree tree;
   make_collection(tree);
   tree.write("list.txt", full_list(tree));
-  // Writes a header line, then fails on every shard.
-  tree.write("failing", "#!/bin/sh\ncase \"$*\" in *--SOUR=*) exit 3 ;; esac\nprintf 'Filename'\n");
+  // Writes a header line, then fails on every shard after a progress line, which
+  // has no line end.
+  tree.write("failing",
+             "#!/bin/sh\ncase \"$*\" in *--SOUR=*) printf '\\n/m/a.eml   28 Bytes' >&2; exit 3 ;; "
+             "esac\nprintf 'Filename'\n");
   ASSERT_EQ(chmod(tree.path("failing").c_str(), 0755), 0);
   struct {
     const char* name;
@@ -165,7 +196,132 @@ TEST(split_run, a_failed_run_is_reported_and_ends_with_a_failure_status) {
     SCOPED_TRACE(c.name);
     run_result r = run_split(tree, c.words);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(begins_a_line(r.err, c.message)) << r.err;
+  }
+#endif
+}
+
+TEST(split_run, options_that_write_a_file_are_refused_before_anything_runs) {
+  std::string why = why_no_split_runs();
+  if (!why.empty()) GTEST_SKIP() << why;
+  temp_tree tree;
+  make_collection(tree);
+  tree.write("list.txt", full_list(tree));
+  // The words are read as mailsift reads them: letters run together, a letter's
+  // value is the rest of its word or the next word, '+' undoes.
+  struct {
+    std::vector<std::string> options;
+    const char* refused;  // the word named, or null where the run goes ahead
+  } cases[] = {
+      {{"-o", "out.txt"}, "-o"},
+      {{"-ro", "out.txt"}, "-ro"},
+      {{"-Oout.txt"}, "-Oout.txt"},
+      {{"-d", ",", "-a"}, "-a"},
+      {{"--OUT=out.txt"}, "--OUT=out.txt"},
+      {{"--output=out.txt"}, "--output=out.txt"},
+      {{"--app"}, "--app"},
+      {{"-r-OUT=out.txt"}, "-r-OUT=out.txt"},
+      {{"-t", "o", "-o", "out.txt"}, "-o"},
+      {{"-do"}, nullptr},
+      {{"-d", "o"}, nullptr},
+      {{"-to"}, nullptr},
+      {{"+o"}, nullptr},
+      {{"+a"}, nullptr},
+      {{"--QUOTE"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options.front());
+    std::vector<std::string> words = {"list.txt"};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    run_result r = run_split(tree, words);
+    EXPECT_FALSE(tree.exists("out.txt"));
+    if (!c.refused) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      continue;
+    }
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(begins_a_line(r.err, std::string("mailsift-parallel: ") + c.refused +
+                                         " would write a file"))
+        << r.err;
+    tree.remove("out.txt");
+  }
+}
+
+#ifndef _WIN32
+namespace {
+
+// Processes whose command line names something below `root`, as "pid: command".
+std::vector<std::string> processes_naming(const std::string& root) {
+  std::vector<std::string> found;
+  DIR* proc = opendir("/proc");
+  if (!proc) return found;
+  std::string own = std::to_string(getpid());
+  while (struct dirent* d = readdir(proc)) {
+    std::string pid = d->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == own)
+      continue;
+    std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    std::string command = bytes.str();
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    if (command.find(root) != std::string::npos) found.push_back(pid + ": " + command);
+  }
+  closedir(proc);
+  return found;
+}
+
+std::vector<std::string> entries_of(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+}  // namespace
+#endif
+
+TEST(split_run, a_signal_ends_parallel_every_shard_and_the_temporary_files) {
+  std::string why = why_no_split_runs();
+  if (!why.empty()) GTEST_SKIP() << why;
+#ifndef _WIN32
+  temp_tree tree;
+  make_collection(tree);
+  tree.write("list.txt", full_list(tree));
+  // Each shard run says it started, then waits in a sleeper named below the tree,
+  // so that one left behind shows in /proc.
+  ASSERT_EQ(symlink("/bin/sleep", tree.path("sleeper").c_str()), 0);
+  tree.write("slow", "#!/bin/sh\ncase \"$*\" in *--SOUR=*) : > '" + tree.path("started") +
+                         "'; '" + tree.path("sleeper") + "' 60 ;; esac\nexec '" +
+                         mailsift_binary() + "' \"$@\"\n");
+  ASSERT_EQ(chmod(tree.path("slow").c_str(), 0755), 0);
+  struct {
+    int signal_number;
+    int status;
+  } cases[] = {{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal_number);
+    if (tree.exists("started")) tree.remove("started");
+    spawned_program split =
+        start_mailsift({"-m", tree.path("slow"), "-n", "1", "list.txt"}, split_options(tree));
+    for (int i = 0; i < 400 && !tree.exists("started"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(tree.exists("started"));
+    auto signalled = std::chrono::steady_clock::now();
+    send_signal(split, c.signal_number);
+    run_result r = wait_for(split, 30);
+    std::this_thread::sleep_until(signalled + std::chrono::seconds(1));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_TRUE(begins_a_line(r.err, "mailsift-parallel: ended by a signal")) << r.err;
+    EXPECT_EQ(processes_naming(tree.root()), std::vector<std::string>());
+    EXPECT_EQ(entries_of(tree.path("tmp")), std::vector<std::string>());
   }
 #endif
 }

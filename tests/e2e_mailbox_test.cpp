@@ -283,8 +283,7 @@ TEST(mailbox_split, messages_of_a_built_mailbox_list_as_their_own_files_do) {
     tree.write(
         own, mailbox.substr(static_cast<std::size_t>(m.offset), static_cast<std::size_t>(m.size)));
   }
-  run_result alone =
-      run_mailsift({"-p", tree.path("own"), "--SHA2", "--SCANNERS=1", "--DEL=01"});
+  run_result alone = run_mailsift({"-p", tree.path("own"), "--SHA2", "--SCANNERS=1", "--DEL=01"});
   ASSERT_EQ(alone.status, 0) << alone.err;
   std::vector<std::string> own_records = listing_records(normalise_line_ends(alone.out));
   ASSERT_EQ(own_records.size(), records.size());
@@ -298,6 +297,55 @@ TEST(mailbox_split, messages_of_a_built_mailbox_list_as_their_own_files_do) {
     EXPECT_EQ(own_fields, m.message_fields) << "message " << number;
     EXPECT_EQ(std::stoll(fields[1]), m.size) << "message " << number;
     EXPECT_EQ(fields[14], m.digests.at(0)) << "message " << number;
+  }
+}
+
+// The reader takes a file 64 KB at a time: a separator, or the empty line before
+// it, may fall on either side of a chunk's end, in LF and CR LF files alike.
+TEST(mailbox_split, separators_split_right_wherever_a_chunk_ends) {
+  temp_tree tree;
+  const std::size_t chunk = 65536;
+  std::vector<std::string> contents;
+  for (bool crlf : {false, true}) {
+    for (int shift = -12; shift <= 12; ++shift) {
+      std::string head = separator("a@example.org", 1) + "Subject: one\n\n";
+      std::string tail = "\n" + separator("b@example.org", 2) + "Subject: two\n\n" +
+                         separator("c@example.org", 3) + "Subject: three\n";
+      if (crlf) {
+        head = with_crlf(head);
+        tail = with_crlf(tail);
+      }
+      // Body lines up to where the empty line before the second separator starts.
+      std::string end = crlf ? "\r\n" : "\n";
+      std::size_t before = chunk + static_cast<std::size_t>(shift + 12) - 12 - end.size();
+      std::string body;
+      while (head.size() + body.size() + 80 + end.size() < before) {
+        body += std::string(79, 'x') + end;
+      }
+      body += std::string(before - head.size() - body.size() - end.size(), 'y') + end;
+      contents.push_back(head + body + tail);
+    }
+  }
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    tree.write(numbered("m/box", static_cast<long long>(i)), contents[i]);
+  }
+  run_result r = run_mailsift({"-p", tree.path("m"), "--MBOX", "--SHA2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<mailbox_record> records = mailbox_records(r.out);
+  ASSERT_EQ(records.size(), 3 * contents.size());
+  for (const mailbox_record& m : records) {
+    std::size_t index =
+        static_cast<std::size_t>(std::stoll(m.file.substr(m.file.rfind("box") + 3)));
+    const std::string& content = contents[index];
+    std::string bytes =
+        content.substr(static_cast<std::size_t>(m.offset), static_cast<std::size_t>(m.size));
+    EXPECT_EQ(bytes.rfind("From ", 0), 0u) << m.file << " message " << m.number;
+    if (m.number == 2) {
+      long long shift = static_cast<long long>(index % 25) - 12;
+      EXPECT_EQ(m.offset, static_cast<long long>(chunk) + shift) << m.file;
+    }
+    EXPECT_EQ(subject_of(m), m.number == 1 ? "one" : m.number == 2 ? "two" : "three") << m.file;
+    EXPECT_EQ(m.digests.at(0), hex_digest(digest_kind::sha256, bytes)) << m.file;
   }
 }
 

@@ -75,7 +75,7 @@ std::string hex_digest(digest_kind kind, std::string_view bytes) {
 }
 
 std::string separator(const std::string& sender, int day) {
-  return "From " + sender + " Mon Jan " + (day < 10 ? " " : "") + std::to_string(day) +
+  return std::string("From ") + sender + " Mon Jan " + (day < 10 ? " " : "") + std::to_string(day) +
          " 10:00:00 2024\n";
 }
 
@@ -152,7 +152,7 @@ std::vector<split_case> split_cases() {
        "From ann\nSubject: plain\n\nFrom bob 10:00 2024\n",
        {0},
        {"plain"}},
-      {"not_a_mailbox", "Subject: plain\n\n" + two, {0}, {"plain"}},
+      {"not_a_mailbox", std::string("Subject: plain\n\n") + two, {0}, {"plain"}},
   };
 }
 
@@ -206,15 +206,15 @@ TEST(mailbox_split, the_columns_stand_before_the_digests_in_every_form) {
     std::string header_tail;
     std::vector<std::string> record_tails;  // the fields after Recent IP, sorted
   } forms[] = {
-      {{"--MBOX"}, '|', "|Recent IP|Message|Offset", {"1|0", "1|0", "2|" + offset}},
+      {{"--MBOX"}, '|', "|Recent IP|Message|Offset", {"1|0", "1|0", std::string("2|") + offset}},
       {{"--MBOX", "--SHA1"},
        '|',
        "|Recent IP|Message|Offset|SHA-1",
-       {"1|0|", "1|0|", "2|" + offset + "|"}},
+       {"1|0|", "1|0|", std::string("2|") + offset + "|"}},
       {{"--MBOX", "-d", ","},
        ',',
        "\"Recent IP\",\"Message\",\"Offset\"",
-       {"\"1\",\"0\"", "\"1\",\"0\"", "\"2\",\"" + offset + "\""}},
+       {"\"1\",\"0\"", "\"1\",\"0\"", std::string("\"2\",\"") + offset + "\""}},
       {{"--MBOX=OFF"}, '|', "|Recent IP", {"", ""}},
   };
   for (const form& f : forms) {
@@ -309,7 +309,7 @@ TEST(mailbox_split, separators_split_right_wherever_a_chunk_ends) {
   for (bool crlf : {false, true}) {
     for (int shift = -12; shift <= 12; ++shift) {
       std::string head = separator("a@example.org", 1) + "Subject: one\n\n";
-      std::string tail = "\n" + separator("b@example.org", 2) + "Subject: two\n\n" +
+      std::string tail = std::string("\n") + separator("b@example.org", 2) + "Subject: two\n\n" +
                          separator("c@example.org", 3) + "Subject: three\n";
       if (crlf) {
         head = with_crlf(head);
@@ -386,10 +386,11 @@ TEST(mailbox_split, scanners_give_the_records_of_one_scanner) {
 TEST(mailbox_split, a_source_list_splits_the_same_way) {
   temp_tree tree;
   write_mixed_tree(tree);
-  std::string list = tree.path("m/a/big.mbox") + "\n" + tree.path("m/b/box3.mbox") + "\n";
+  std::string list =
+      tree.path("m/a/big.mbox") + std::string("\n") + tree.path("m/b/box3.mbox") + "\n";
   tree.write("list.txt", list);
   run_result walked = run_mailsift({"-p", tree.path("m/a"), "--MBOX"});
-  run_result listed = run_mailsift({"--SOUR=" + tree.path("list.txt"), "--MBOX"});
+  run_result listed = run_mailsift({std::string("--SOUR=") + tree.path("list.txt"), "--MBOX"});
   ASSERT_EQ(listed.status, 0) << listed.err;
   std::vector<std::string> records = listing_records(normalise_line_ends(listed.out));
   std::vector<std::string> walked_records = listing_records(normalise_line_ends(walked.out));
@@ -435,16 +436,17 @@ TEST(mailbox_split, a_failed_write_leaves_the_whole_records_it_counts) {
     std::string listing = tree.read("out.txt");
     std::vector<mailbox_record> records = mailbox_records(listing);
     EXPECT_GT(records.size(), 10u);
-    EXPECT_NE(r.err.find("the listing holds " + std::to_string(records.size()) + " records"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find(std::string("the listing holds ") + std::to_string(records.size()) + " records"),
+        std::string::npos)
         << scanners << r.err;
   }
 }
 
 TEST(mailbox_split, without_the_setting_a_mailbox_is_one_record_as_before) {
   temp_tree tree;
-  tree.write("m/box",
-             separator("a", 1) + "Subject: one\n\n" + separator("b", 2) + "Subject: two\n");
+  tree.write("m/box", separator("a", 1) + std::string("Subject: one\n\n") + separator("b", 2) +
+                          "Subject: two\n");
   run_result r = run_mailsift({"-p", tree.path("m")});
   ASSERT_EQ(r.status, 0);
   std::vector<std::string> lines = split(normalise_line_ends(r.out), '\n');
@@ -516,23 +518,24 @@ TEST(sent_dates, bounds_select_by_the_utc_sent_time) {
 
 TEST(sent_dates, the_count_reaches_the_screen_and_the_run_log_in_every_mode) {
   temp_tree tree;
-  tree.write("d/a.mbox", separator("a", 1) + "Subject: none\n\n" + separator("b", 2) +
-                             "Date: 2 Jan 2024 10:00 +0000\n\n" + separator("c", 3) +
+  tree.write("d/a.mbox", separator("a", 1) + std::string("Subject: none\n\n") + separator("b", 2) +
+                             std::string("Date: 2 Jan 2024 10:00 +0000\n\n") + separator("c", 3) +
                              "Date: whenever\n");
   const std::string count_line = "  2 messages left out: no date could be read\n";
   // Without a summary the line still ends standard error.
   run_result bare = run_mailsift({"-p", tree.path("d"), "--MBOX", "--SENT-AFTER=2000-01-01"});
   ASSERT_EQ(bare.status, 0);
   EXPECT_EQ(listing_records(normalise_line_ends(bare.out)).size(), 1u);
-  EXPECT_EQ(bare.err.substr(bare.err.size() - count_line.size() - 1), "\n" + count_line);
+  EXPECT_EQ(bare.err.substr(bare.err.size() - count_line.size() - 1),
+            std::string("\n") + count_line);
   tree.write("list.txt", tree.path("d/a.mbox") + "\n");
-  run_result listed =
-      run_mailsift({"--SOUR=" + tree.path("list.txt"), "--MBOX", "--SENT-BEFORE=2100-01-01"});
+  run_result listed = run_mailsift(
+      {std::string("--SOUR=") + tree.path("list.txt"), "--MBOX", "--SENT-BEFORE=2100-01-01"});
   EXPECT_EQ(listed.err.substr(listed.err.size() - count_line.size()), count_line);
   run_result logged = run_mailsift({"-p", tree.path("d"), "--MBOX", "--SENT-AFTER=2000-01-01", "-1",
                                     tree.path("run.log"), "-o", tree.path("out.txt")});
   ASSERT_EQ(logged.status, 0);
-  EXPECT_NE(tree.read("run.log").find("files\n" + count_line), std::string::npos)
+  EXPECT_NE(tree.read("run.log").find(std::string("files\n") + count_line), std::string::npos)
       << tree.read("run.log");
   // Without a bound nothing is counted or said.
   run_result unbounded = run_mailsift({"-p", tree.path("d"), "--MBOX"});
@@ -560,8 +563,8 @@ TEST(sent_dates, an_impossible_date_ends_the_run_with_reason_6) {
 
 TEST(sent_dates, ini_keys_set_the_mailbox_switch_and_the_bounds) {
   temp_tree tree;
-  tree.write("d/a.mbox", separator("a", 1) + "Date: 1 Jan 2024 10:00\n\n" + separator("b", 2) +
-                             "Date: 3 Jan 2024 10:00\n");
+  tree.write("d/a.mbox", separator("a", 1) + std::string("Date: 1 Jan 2024 10:00\n\n") +
+                             separator("b", 2) + "Date: 3 Jan 2024 10:00\n");
   tree.write("mailsift.ini",
              "[MAILSIFT]\nMBOX=ON\nSENT_AFTER=2024-01-02\nSENT_BEFORE=2024-01-04\n");
   run_options options;

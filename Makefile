@@ -119,6 +119,7 @@ BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev ripgrep
 bench:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py
+	python3 bench/run_bench.py --mbox
 	$(MAKE) bench-scan
 
 clean:
@@ -127,7 +128,7 @@ clean:
 # The header scan alone, on messages in memory (Google Benchmark); the corpus
 # benchmark reads every message of BENCH_CORPUS.
 BENCH_CORPUS ?= $(firstword $(wildcard ../shared/corpus) samples)
-.PHONY: bench-scan bench-memory
+.PHONY: bench-scan bench-memory bench-mbox
 bench-scan:
 	tools/need-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench-scan -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF -DMAILSIFT_BENCH=ON
@@ -138,3 +139,9 @@ bench-scan:
 bench-memory:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --memory
+
+# One mboxrd mailbox (BENCH_BIG_MB, 2048 by default): --MBOX against the same file
+# as one record and the read floor, warm and (as root) cold, and its peak memory.
+bench-mbox:
+	tools/need-packages $(BENCH_PACKAGES)
+	python3 bench/run_bench.py --mbox

@@ -32,6 +32,16 @@ read at once; the baseline runs without them.
 
 --baseline BINARY adds (c0) and (d0): another mailsift build timed in the same
 rounds, for before-and-after figures that share the machine's moods.
+(sa) mailsift -p TREE -o OUT --SENT-AFTER=2000-01-01  selection by the sent date,
+                              which reads every file as (c) does
+
+--mbox times mailboxes instead: one mboxrd mailbox of --big-mb megabytes built
+from the source messages (about 100,000 of them for 2 GB), in rounds of
+  (ma) readall MBOX           the read floor
+  (m0) mailsift -p DIR -o OUT            the mailbox as one record, as before
+  (m1) mailsift -p DIR -o OUT --MBOX     one record per message
+warm and, as root, cold, with the peak resident memory of (m1). It is large:
+run it on its own (make bench-mbox).
 --memory measures peak resident memory on one large generated mbox instead
 (--big-mb megabytes, 2048 by default), on the collection, and on 4,000 generated
 messages whose headers fill every field.
@@ -86,8 +96,10 @@ def tree_size(tree):
     return files, size
 
 
-def cold_cache_unavailable():
-    """Why the page cache cannot be dropped here; None when it can."""
+def cold_cache_unavailable(args):
+    """Why the page cache cannot be dropped here, or is not to be; None when it can."""
+    if args.cold_repeat <= 0:
+        return "no cold rounds asked for (BENCH_COLD_REPEAT=0)"
     if os.geteuid() != 0:
         return f"dropping the page cache needs root (running as uid {os.geteuid()})"
     try:  # a container may refuse it even to root
@@ -138,6 +150,85 @@ def make_big_mbox(source, path, megabytes):
                     break
 
 
+def mboxrd_escaped(message):
+    """The message with every line that begins with '>'* and "From " given one more
+    '>', as an mboxrd mailbox stores it; it ends in a line end."""
+    lines = message.split(b"\n")
+    out = []
+    for line in lines:
+        if line.lstrip(b">").startswith(b"From "):
+            line = b">" + line
+        out.append(line)
+    text = b"\n".join(out)
+    return text if text.endswith(b"\n") else text + b"\n"
+
+
+def make_mboxrd(source, path, megabytes):
+    """One mboxrd mailbox of at least the given size, of whole source messages over
+    and over, each after a separator line and followed by an empty line. Returns
+    the number of messages; kept between runs when its size is right."""
+    want = megabytes * 1024 * 1024
+    count_file = path + ".messages"
+    if os.path.exists(path) and os.path.exists(count_file) and os.path.getsize(path) >= want:
+        with open(count_file) as f:
+            return int(f.read())
+    messages = [mboxrd_escaped(open(p, "rb").read()) for p in source_messages(source)]
+    written = 0
+    count = 0
+    with open(path, "wb") as out:
+        while written < want:
+            for i, message in enumerate(messages):
+                day = 1 + (count + i) % 28
+                chunk = (f"From sender{i}@example.org Mon Mar {day:2} 14:05:33 2012\n".encode()
+                         + message + b"\n")
+                out.write(chunk)
+                written += len(chunk)
+                count += 1
+                if written >= want:
+                    break
+    with open(count_file, "w") as f:
+        f.write(str(count))
+    return count
+
+
+def mbox_benchmark(args, mailsift, readall, source):
+    folder = os.path.join(args.work, f"mboxrd-{args.big_mb}mb")
+    os.makedirs(folder, exist_ok=True)
+    mbox = os.path.join(folder, "mail.mbox")
+    count = make_mboxrd(source, mbox, args.big_mb)
+    size = os.path.getsize(mbox)
+    print(f"mailbox: {mbox}: {count} messages, {size / 1e6:.1f} MB")
+    q = shlex.quote
+    own = mailsift_options(args)
+
+    def mailsift_run(key, extra=""):
+        out = os.path.join(args.work, f"listing-{key}.txt")
+        return f"{q(mailsift)} -.ini -p {q(folder)} -f '*.mbox' -o {q(out)}{extra}{own} 2> /dev/null"
+
+    commands = [
+        ("ma", "readall", f"{q(readall)} {q(folder)} > /dev/null"),
+        ("m0", "mailsift -o", mailsift_run("m0")),
+        ("m1", "mailsift -o --MBOX", mailsift_run("m1", " --MBOX")),
+    ]
+    timed(commands[0][2])
+    warm = timed_rounds(commands, args.repeat, before_each=None)
+    print_table("mailbox, warm cache", commands, warm, 1, size, "ma")
+    rss = peak_rss_kb(commands[2][2])
+    print(f"\npeak resident memory of (m1): {rss} KB ({rss / 1024:.1f} MB) (<= 16 MB)")
+    m1 = median_of(warm, "m1")
+    print(f"targets, warm: (m1)/(m0) = {m1 / median_of(warm, 'm0'):.3f} (<= 1.1)")
+    why_not_cold = cold_cache_unavailable(args)
+    if why_not_cold:
+        print(f"cold rounds skipped: {why_not_cold}")
+        return
+    cold = timed_rounds(commands, args.cold_repeat, before_each=drop_page_cache)
+    print_table("mailbox, cold cache (page cache dropped before each run)", commands, cold, 1,
+                size, "ma")
+    m1 = median_of(cold, "m1")
+    print(f"targets, cold: (m1)/(m0) = {m1 / median_of(cold, 'm0'):.3f} (<= 1.1); "
+          f"(m1)/(ma) = {m1 / median_of(cold, 'ma'):.3f} (<= 1.1)")
+
+
 def scale_benchmark(args, mailsift, readall, syswork, tree):
     files, size = tree_size(tree)
     print(f"collection: {tree}: {files} files, {size / 1e6:.1f} MB")
@@ -164,6 +255,8 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
         ("s3", "mailsift -o 3 hashes", mailsift_run("s3", mailsift, " --MD5 --SHA1 --SHA2")),
         # One scanner: the file read on the walk's thread, as before scanners.
         ("c1", "mailsift --SCANNERS=1", mailsift_run("c1", mailsift, " --SCANNERS=1")),
+        # Every message has a date, so the row differs from (c) only by the bound.
+        ("sa", "mailsift --SENT-AFTER", mailsift_run("sa", mailsift, " --SENT-AFTER=2000-01-01" + own)),
     ]
     commands += [(f"g{n}", f"rg -j{n}", f"rg -j{n} {rg_search}") for n in args.rg_threads]
     commands.append(("h", "rg (default -j)", f"rg {rg_search}"))
@@ -185,7 +278,7 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
     if own:
         own_rss = peak_rss_kb(commands[2][2])
         print(f"peak resident memory of (c) with{own}: {own_rss} KB ({own_rss / 1024:.1f} MB)")
-    why_not_cold = cold_cache_unavailable()
+    why_not_cold = cold_cache_unavailable(args)
     if why_not_cold:
         print(f"\ncold rounds skipped: {why_not_cold}")
         cold = None
@@ -219,9 +312,9 @@ def median_of(samples, key, column=0):
     return statistics.median(sample[column] for sample in samples[key])
 
 
-def print_table(title, commands, samples, files, size):
-    floor = median_of(samples, "a")
-    print(f"\n{title}, medians; ratio to (a), the one-thread read floor")
+def print_table(title, commands, samples, files, size, floor_key="a"):
+    floor = median_of(samples, floor_key)
+    print(f"\n{title}, medians; ratio to ({floor_key}), the one-thread read floor")
     print(f"{'':5}{'command':20}{'median s':>10}{'ratio':>8}{'MB/s':>10}{'files/s':>11}"
           f"{'user s':>9}{'sys s':>8}")
     for key, name, _ in commands:
@@ -238,6 +331,7 @@ def print_targets(warm, cold, rss):
           f"(c)/(h) = {c / median_of(warm, 'h'):.3f} (< 1); "
           f"(d)/(c) = {median_of(warm, 'd') / c:.3f} (<= 1.05); "
           f"peak RSS <= 16 MB: {rss <= 16 * 1024}")
+    print(f"sent-date bound, warm: (sa)/(c) = {median_of(warm, 'sa') / c:.3f} (<= 1.1)")
     if "c0" in warm:
         print(f"one scanner against the baseline, warm: (c1)/(c0) = "
               f"{median_of(warm, 'c1') / median_of(warm, 'c0'):.3f} (<= 1)")
@@ -246,7 +340,8 @@ def print_targets(warm, cold, rss):
         best = min(median_of(cold, key) for key in cold if key.startswith(("g", "h")))
         print(f"targets, cold: (c)/(a) = {c / median_of(cold, 'a'):.2f} (<= 0.35); "
               f"(c) / best rg row = {c / best:.3f} (<= 1); "
-              f"(d)/(c) = {median_of(cold, 'd') / c:.3f} (<= 1.05)")
+              f"(d)/(c) = {median_of(cold, 'd') / c:.3f} (<= 1.05); "
+              f"(sa)/(c) = {median_of(cold, 'sa') / c:.3f} (<= 1.1)")
 
 
 def print_costs(samples, files, size):
@@ -323,6 +418,7 @@ def main():
     parser.add_argument("--source", default=None)
     parser.add_argument("--baseline", default=os.environ.get("BENCH_BASELINE"))
     parser.add_argument("--memory", action="store_true")
+    parser.add_argument("--mbox", action="store_true")
     parser.add_argument("--big-mb", type=int, default=int(os.environ.get("BENCH_BIG_MB", 2048)))
     args = parser.parse_args()
 
@@ -338,7 +434,9 @@ def main():
     run([sys.executable, os.path.join(ROOT, "bench", "make_collection.py"), "--source", source,
          "--dest", tree, "--files", str(args.files)])
     print(f"messages from {source}")
-    if args.memory:
+    if args.mbox:
+        mbox_benchmark(args, mailsift, readall, source)
+    elif args.memory:
         memory_benchmark(args, mailsift, source, tree)
     else:
         scale_benchmark(args, mailsift, readall, syswork, tree)

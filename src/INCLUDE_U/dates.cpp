@@ -230,6 +230,72 @@ int64_t day_number(int year, int month, int day) {
   return days_before_year(year) + day + days_before_month(year, month);
 }
 
+int64_t calendar_utc_seconds(int year, int month, int day, int hour, int minute, int second) {
+  // Days from 1970-01-01 by the civil calendar, counted in 400-year eras from 1 March
+  // so that the leap day ends its year.
+  int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t year_of_era = y - era * 400;
+  int64_t shifted_month = month > 2 ? month - 3 : month + 9;
+  int64_t day_of_year = (153 * shifted_month + 2) / 5 + day - 1;
+  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  int64_t days = era * 146097 + day_of_era - 719468;
+  return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+int zone_offset_minutes(std::string_view zone) {
+  while (!zone.empty() && is_ascii_space(zone.front())) zone.remove_prefix(1);
+  if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') && is_ascii_digit(zone[1]) &&
+      is_ascii_digit(zone[2]) && is_ascii_digit(zone[3]) && is_ascii_digit(zone[4])) {
+    int minutes =
+        ((zone[1] - '0') * 10 + (zone[2] - '0')) * 60 + (zone[3] - '0') * 10 + (zone[4] - '0');
+    return zone[0] == '-' ? -minutes : minutes;
+  }
+  std::size_t length = 0;
+  while (length < zone.size() && is_ascii_letter(zone[length])) ++length;
+  std::string_view name = zone.substr(0, length);
+  static constexpr struct {
+    const char* name;
+    int hours;
+  } k_named_zones[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
+                       {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+  for (const auto& named : k_named_zones) {
+    if (ascii_iequal(name, named.name)) return named.hours * 60;
+  }
+  return 0;
+}
+
+bool sent_time_utc(int year, int month, int day, std::string_view time_text, int64_t& seconds) {
+  if (year < 1 || day < 1 || day > month_length(year, month)) return false;
+  int parts[3] = {0, 0, 0};
+  std::size_t i = 0;
+  while (i < time_text.size() && is_ascii_space(time_text[i])) ++i;
+  int count = 0;
+  if (i < time_text.size()) {
+    // hh:mm, and :ss when it follows; one or two digits each.
+    for (; count < 3; ++count) {
+      std::size_t digits = 0;
+      int value = 0;
+      while (digits < 2 && i < time_text.size() && is_ascii_digit(time_text[i])) {
+        value = value * 10 + (time_text[i++] - '0');
+        ++digits;
+      }
+      if (digits == 0) break;
+      parts[count] = value;
+      if (i >= time_text.size() || time_text[i] != ':' || count == 2) {
+        ++count;
+        break;
+      }
+      ++i;
+    }
+    if (count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 60) return false;
+  }
+  int offset = count == 0 ? 0 : zone_offset_minutes(time_text.substr(i));
+  seconds =
+      calendar_utc_seconds(year, month, day, parts[0], parts[1], parts[2]) - offset * int64_t{60};
+  return true;
+}
+
 void pause_seconds(int n) {
   // The wait lets a person read a warning; in a script or a pipeline it only costs.
   if (n <= 0 || !g_platform.is_terminal(stderr)) return;

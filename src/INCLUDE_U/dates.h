@@ -67,6 +67,22 @@ int64_t day_number(int year, int month, int day);
 // Days in `month` (1-12) of `year`; 0 for any other month.
 int month_length(int year, int month);
 
+// Seconds since 1970-01-01 00:00:00 UTC of a calendar time read as UTC (proleptic
+// Gregorian); month and day are not checked.
+int64_t calendar_utc_seconds(int year, int month, int day, int hour, int minute, int second);
+
+// The zone of a message's date (RFC 5322), in minutes east of UTC, from the text
+// that follows the time of day: "+hhmm" or "-hhmm", or a zone name. "UT", "UTC",
+// "GMT", "Z", a military letter, any other name and no zone at all count as UTC,
+// as the RFC says of -0000; the North American names have their offsets.
+int zone_offset_minutes(std::string_view zone);
+
+// A message's sent time in seconds since 1970 UTC, from its parsed date (year,
+// month, day) and the time text that follows them ("hh:mm[:ss] zone ..."); a
+// date without a time of day is its midnight. False when the date cannot be
+// read: no such day, or no hour and minute where the time text begins.
+bool sent_time_utc(int year, int month, int day, std::string_view time_text, int64_t& seconds);
+
 // Leap year by the Gregorian rule.
 bool is_leap_year(int year);
 

@@ -250,3 +250,52 @@ TEST(narrow_text, keeps_the_bytes_up_to_its_limit) {
   EXPECT_EQ(narrow_text("12-05-2005"), "12-05-2005");
   EXPECT_EQ(narrow_text(std::string(2000, '1')).size(), 1039u);
 }
+
+TEST(sent_time_utc, zones_move_the_time_to_utc_across_midnight) {
+  const int64_t jan_2 = calendar_utc_seconds(2024, 1, 2, 0, 0, 0);
+  struct {
+    int year, month, day;
+    const char* time_text;
+    bool readable;
+    int64_t seconds;
+  } cases[] = {
+      {2024, 1, 1, "23:30:00 -0500", true, jan_2 + 4 * 3600 + 1800},
+      {2024, 1, 2, "01:00:00 +0200", true, jan_2 - 3600},
+      {2024, 1, 2, "00:00:00 GMT", true, jan_2},
+      {2024, 1, 2, "00:00 UT", true, jan_2},
+      {2024, 1, 2, "00:00:00 utc", true, jan_2},
+      {2024, 1, 2, "00:00:00 Z", true, jan_2},
+      {2024, 1, 1, "16:00:00 PST", true, jan_2},
+      {2024, 1, 1, "17:00:00 PDT", true, jan_2},
+      {2024, 1, 1, "17:00:00 mst", true, jan_2},
+      {2024, 1, 1, "18:00:00 CST", true, jan_2},
+      {2024, 1, 1, "20:00:00 EDT", true, jan_2},
+      {2024, 1, 2, "00:00:00 Q", true, jan_2},            // military letters count as UTC
+      {2024, 1, 2, "00:00:00 CET", true, jan_2},          // and so does any other name
+      {2024, 1, 2, "00:00:00 -0000", true, jan_2},
+      {2024, 1, 2, "00:00:00 +0000 (UTC)", true, jan_2},
+      {2024, 1, 2, " 9:15 AM", true, jan_2 + 9 * 3600 + 900},
+      {2024, 1, 2, "", true, jan_2},                      // no time of day: midnight
+      {2024, 2, 29, "12:00", true, calendar_utc_seconds(2024, 2, 29, 12, 0, 0)},
+      {2023, 2, 29, "12:00", false, 0},                   // no such day
+      {2024, 0, 1, "12:00", false, 0},
+      {0, 0, 0, "", false, 0},                            // no date line at all
+      {2024, 1, 2, "25:00:00", false, 0},
+      {2024, 1, 2, "12", false, 0},
+  };
+  for (const auto& c : cases) {
+    int64_t seconds = -1;
+    EXPECT_EQ(sent_time_utc(c.year, c.month, c.day, c.time_text, seconds), c.readable)
+        << c.year << "-" << c.month << "-" << c.day << " " << c.time_text;
+    if (c.readable) {
+      EXPECT_EQ(seconds, c.seconds) << c.time_text;
+    }
+  }
+}
+
+TEST(calendar_utc_seconds, counts_from_1970_through_leap_days) {
+  EXPECT_EQ(calendar_utc_seconds(1970, 1, 1, 0, 0, 0), 0);
+  EXPECT_EQ(calendar_utc_seconds(2000, 3, 1, 0, 0, 0), 951868800);
+  EXPECT_EQ(calendar_utc_seconds(2024, 1, 2, 3, 4, 5), 1704164645);
+  EXPECT_EQ(calendar_utc_seconds(1969, 12, 31, 23, 59, 59), -1);
+}

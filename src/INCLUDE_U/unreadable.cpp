@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 int32_t g_unreadable_count = 0;
+int64_t g_undated_count = 0;
 
 namespace {
 
@@ -75,5 +76,13 @@ std::string unreadable_count_text(int32_t count) {
   char text[64];
   int n = std::snprintf(text, sizeof text, "  %ld path%s could not be read\n",
                         static_cast<long>(count), count == 1 ? "" : "s");
+  return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
+}
+
+std::string undated_count_text(int64_t count) {
+  if (count == 0) return std::string();
+  char text[96];
+  int n = std::snprintf(text, sizeof text, "  %lld message%s left out: no date could be read\n",
+                        static_cast<long long>(count), count == 1 ? "" : "s");
   return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
 }

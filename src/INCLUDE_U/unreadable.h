@@ -39,3 +39,10 @@ void release_held_messages(held_messages& held);
 // The summary's and the run log's line for `count`, as "  2 paths could not be
 // read\n"; empty for 0, so that a run without failures looks as it always did.
 std::string unreadable_count_text(int32_t count);
+
+// Messages left out of the listing because a sent-date bound was in force and
+// they had no date that could be read.
+extern int64_t g_undated_count;
+// The summary's and the run log's line for `count`, as "  2 messages left out:
+// no date could be read\n"; empty for 0.
+std::string undated_count_text(int64_t count);

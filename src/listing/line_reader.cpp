@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstring>
 
+#include "listing/mailbox.h"
+
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -23,6 +25,24 @@ inline uint64_t byte_bits64(const char* bytes, char c) {
             << i;
   }
   return bits;
+}
+
+// Bit i set where bytes[i] is 'F' and bytes[i-1] an LF, for the 64 bytes at
+// `bytes` (bit 0 by `after_lf`, whether the byte before them is an LF): one load
+// of each 16 bytes for both.
+inline uint64_t line_start_f_bits64(const char* bytes, bool after_lf) {
+  __m128i lf = _mm_set1_epi8('\n');
+  __m128i f = _mm_set1_epi8('F');
+  uint64_t lfs = 0;
+  uint64_t fs = 0;
+  for (int i = 0; i < 64; i += 16) {
+    __m128i part = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    lfs |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(part, lf))))
+           << i;
+    fs |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(part, f))))
+          << i;
+  }
+  return fs & (lfs << 1 | static_cast<uint64_t>(after_lf));
 }
 #endif
 
@@ -147,10 +167,156 @@ void turn_lone_crs_into_lfs(char* bytes, std::size_t size) {
   }
 }
 
+// The longest last line of a chunk that is held for the next one: a separator
+// line is short, and a longer line is no separator.
+constexpr std::size_t k_held_line_limit = 1024;
+
+// Whether the line that ends just before `p` (a line start of the chunk) is
+// empty; near the chunk's start, by what the chunk started with.
+bool follows_empty_line(const line_reader& reader, std::size_t p) {
+  const char* bytes = reader.buffer.data();
+  if (p == 0) return reader.starts_line && reader.after_empty_line;
+  std::size_t lf = p - 1;
+  if (lf == 0) return reader.starts_line;
+  if (bytes[lf - 1] == '\n') return true;
+  if (bytes[lf - 1] != '\r') return false;
+  return lf - 1 == 0 ? reader.starts_line : bytes[lf - 2] == '\n';
+}
+
+// Where the line at `p` ends (its LF, or the chunk's end at the end of the file),
+// or npos when it goes on in a chunk not read yet.
+std::size_t line_stop(const line_reader& reader, std::size_t p) {
+  const char* bytes = reader.buffer.data();
+  const char* lf = find_first(bytes + p, reader.chunk_end - p, '\n');
+  if (lf) return static_cast<std::size_t>(lf - bytes);
+  return reader.at_eof ? reader.chunk_end : std::string_view::npos;
+}
+
+// Start of the line after the one at `p`, or the chunk's end.
+std::size_t line_after(const line_reader& reader, std::size_t p) {
+  std::size_t stop = line_stop(reader, p);
+  return stop < reader.chunk_end ? stop + 1 : reader.chunk_end;
+}
+
+bool separator_at(const line_reader& reader, std::size_t p) {
+  const char* bytes = reader.buffer.data();
+  if (reader.chunk_end - p < 5 || std::memcmp(bytes + p, "From ", 5) != 0) return false;
+  std::size_t stop = line_stop(reader, p);
+  if (stop == std::string_view::npos) return false;
+  std::size_t n = stop - p;
+  if (n > 0 && bytes[stop - 1] == '\r') --n;
+  return is_separator_line(std::string_view(bytes + p, n));
+}
+
+// The first separator line of the chunk from `from` on: a line that starts with
+// "From " after an empty line and passes is_separator_line; the chunk's end when
+// there is none.
+bool separator_from(const line_reader& reader, std::size_t p, std::size_t from) {
+  return p >= from && follows_empty_line(reader, p) && separator_at(reader, p);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// line_start_f_bits64 32 bytes at a time, for processors that have AVX2.
+__attribute__((target("avx2"))) inline uint64_t line_start_f_bits64_avx2(const char* bytes,
+                                                                         bool after_lf) {
+  __m256i lf = _mm256_set1_epi8('\n');
+  __m256i f = _mm256_set1_epi8('F');
+  __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+  auto bits = [](__m256i part, __m256i c) __attribute__((target("avx2"))) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(part, c))));
+  };
+  uint64_t lfs = bits(low, lf) | bits(high, lf) << 32;
+  uint64_t fs = bits(low, f) | bits(high, f) << 32;
+  return fs & (lfs << 1 | static_cast<uint64_t>(after_lf));
+}
+
+// The blocks of 64 bytes from `base` on, with AVX2: the first separator, or the
+// chunk's end with `base` at the first byte not looked at.
+__attribute__((target("avx2"))) std::size_t find_separator_avx2(const line_reader& reader,
+                                                                std::size_t& base,
+                                                                std::size_t from) {
+  const char* bytes = reader.buffer.data();
+  for (; reader.chunk_end - base >= 64; base += 64) {
+    bool after_lf = base == 0 ? reader.starts_line : bytes[base - 1] == '\n';
+    for (uint64_t hits = line_start_f_bits64_avx2(bytes + base, after_lf); hits != 0;
+         hits &= hits - 1) {
+      std::size_t p = base + static_cast<std::size_t>(std::countr_zero(hits));
+      if (separator_from(reader, p, from)) return p;
+    }
+  }
+  return reader.chunk_end;
+}
+
+const bool k_has_avx2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+std::size_t find_separator(const line_reader& reader, std::size_t from) {
+  const char* bytes = reader.buffer.data();
+  std::size_t base = from;
+  // An 'F' that starts a line, 64 bytes at a time: bodies hold many an 'F' (a
+  // base64 attachment one in 64 bytes), lines that begin with one are few.
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (k_has_avx2) {
+    std::size_t found = find_separator_avx2(reader, base, from);
+    if (found != reader.chunk_end) return found;
+  }
+#endif
+#ifdef __SSE2__
+  for (; reader.chunk_end - base >= 64; base += 64) {
+    bool after_lf = base == 0 ? reader.starts_line : bytes[base - 1] == '\n';
+    for (uint64_t hits = line_start_f_bits64(bytes + base, after_lf); hits != 0; hits &= hits - 1) {
+      std::size_t p = base + static_cast<std::size_t>(std::countr_zero(hits));
+      if (separator_from(reader, p, from)) return p;
+    }
+  }
+#endif
+  for (std::size_t p = base; p < reader.chunk_end; ++p) {
+    bool line_start = p == 0 ? reader.starts_line : bytes[p - 1] == '\n';
+    if (bytes[p] == 'F' && line_start && separator_from(reader, p, from)) return p;
+  }
+  return reader.chunk_end;
+}
+
+// Whether the first chunk, `size` bytes as read, begins with a separator line.
+bool begins_with_separator(line_reader& reader, std::size_t size) {
+  reader.chunk_end = size;
+  return separator_at(reader, 0);
+}
+
+// Holds the chunk's short last line for the next chunk (by lowering `size`), and
+// notes how the next chunk starts.
+void hold_last_line(line_reader& reader, std::size_t& size) {
+  const char* bytes = reader.buffer.data();
+  const char* lf = find_last(bytes, bytes, size, '\n');
+  std::size_t start = lf ? static_cast<std::size_t>(lf - bytes) + 1 : 0;
+  reader.next_starts_line = lf && size - start <= k_held_line_limit;
+  reader.next_after_empty_line = reader.next_starts_line && follows_empty_line(reader, start);
+  if (!reader.next_starts_line) return;
+  reader.held_tail = size - start;
+  size = start;
+}
+
+// Adds the mailbox's bytes of the chunk up to `to` to the message's digests.
+void add_message_bytes(line_reader& reader, std::size_t to) {
+  if (reader.hashes && to > reader.hashed_to) {
+    add_to_file_hashes(*reader.hashes, reader.buffer.data() + reader.hashed_to,
+                       to - reader.hashed_to);
+  }
+  reader.hashed_to = to;
+}
+
 // Reads the next chunk behind a CR held back from the last one; false at end of
 // file. A CR at the end of a chunk is held back because its LF may start the
 // next one: a CR LF pair never spans two chunks.
 bool refill(line_reader& reader) {
+  // A message of a mailbox ends before its chunk does: the reads end there, as at
+  // the end of a file.
+  if (reader.end < reader.chunk_end) return false;
+  if (reader.mailbox) add_message_bytes(reader, reader.chunk_end);
   // The line last read may no longer be whole in the buffer.
   reader.rewind_pos = line_reader::k_no_rewind;
   // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
@@ -159,6 +325,14 @@ bool refill(line_reader& reader) {
   for (;;) {
     std::size_t kept = reader.held_cr ? 1 : 0;
     if (kept) reader.buffer[0] = '\r';
+    if (reader.held_tail) {
+      std::memmove(reader.buffer.data(), reader.buffer.data() + reader.chunk_end, reader.held_tail);
+      kept = reader.held_tail;
+      reader.held_tail = 0;
+    }
+    reader.starts_line = reader.next_starts_line;
+    reader.after_empty_line = reader.next_after_empty_line;
+    reader.hashed_to = 0;
     reader.pos = 0;
     reader.held_cr = false;
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
@@ -169,9 +343,14 @@ bool refill(line_reader& reader) {
       // A failing read ends the file like its end does; the caller names it.
       if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
-      reader.end = kept;
+      reader.end = reader.chunk_end = kept;
+      reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(kept);
       // A CR held back for an LF that never came ends the last line.
       if (kept && reader.cr_line_ends) reader.buffer[0] = '\n';
+      if (reader.mailbox && kept > 0) {
+        reader.end = find_separator(reader, 0);
+        if (reader.end == 0) return false;
+      }
       return kept > 0;
     }
     reader.bytes_read += got;
@@ -182,15 +361,28 @@ bool refill(line_reader& reader) {
     }
     std::size_t size = kept + static_cast<std::size_t>(got);
     if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
-    // Every byte read, as stored: before a held CR or a line end is changed.
-    if (reader.hashes) add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
+    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
+    if (!reader.line_ends_known && reader.split_mailbox) {
+      reader.mailbox = begins_with_separator(reader, size);
+    }
+    // Every byte read, as stored: before a held CR or a line end is changed. A
+    // mailbox's bytes go to the digests of their messages as these end.
+    if (reader.hashes && !reader.mailbox) {
+      add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
+    }
+    if (reader.mailbox && !reader.at_eof) hold_last_line(reader, size);
     if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
       reader.held_cr = true;
       --size;
     }
     if (!reader.line_ends_known) judge_line_ends(reader, size);
     if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size);
-    reader.end = size;
+    reader.end = reader.chunk_end = size;
+    if (reader.mailbox && size > 0) {
+      // The first chunk starts with the first message's own separator.
+      reader.end = find_separator(reader, reader.chunk_offset == 0 ? line_after(reader, 0) : 0);
+      if (reader.end == 0) return false;
+    }
     if (size > 0) return true;
   }
 }
@@ -280,7 +472,8 @@ template <typename quiet_test, typename block_search, typename letter_search>
                                                        const mark_filter& filter, quiet_test quiet,
                                                        block_search search, letter_search letters) {
   const char* base = reader.buffer.data();
-  std::size_t blocks = (reader.end + k_mark_block - 1) / k_mark_block;
+  // The whole chunk: a mailbox's next message lies in it too.
+  std::size_t blocks = (reader.chunk_end + k_mark_block - 1) / k_mark_block;
   std::array<uint64_t, k_read_chunk / k_mark_block / 64> busy{};
   // Only the blocks with admitted marks have marks kept: clearing just those is
   // cheaper than clearing the chunk's whole table.
@@ -310,7 +503,7 @@ template <typename quiet_test, typename block_search, typename letter_search>
     busy[first / 64] = bits;
   }
   // Bytes after the chunk's end belong to no line of it.
-  std::size_t tail = reader.end % k_mark_block;
+  std::size_t tail = reader.chunk_end % k_mark_block;
   uint64_t last_block_bytes = tail == 0 ? ~uint64_t{0} : (uint64_t{1} << tail) - 1;
   uint64_t nuls = 0;
   reader.marked_blocks.fill(0);
@@ -504,7 +697,9 @@ std::size_t next_admitted_mark(const line_reader& reader) {
     if (block == reader.marks.size()) return reader.end;
     ahead = reader.marks[block];
   }
-  return block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead));
+  std::size_t mark = block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead));
+  // Marks past a mailbox message's end belong to the next message.
+  return mark < reader.end ? mark : reader.end;
 }
 
 // Start of the line that holds `at`: just after the last line end before it, but
@@ -566,6 +761,15 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.rewind_pos = line_reader::k_no_rewind;
   reader.line_ends_known = false;
   reader.cr_line_ends = false;
+  reader.split_mailbox = false;
+  reader.mailbox = false;
+  reader.chunk_end = 0;
+  reader.chunk_offset = 0;
+  reader.message_offset = 0;
+  reader.held_tail = 0;
+  reader.next_starts_line = true;
+  reader.next_after_empty_line = false;
+  reader.hashed_to = 0;
 }
 
 void close_line_reader(line_reader& reader) {
@@ -602,6 +806,32 @@ bool read_line(line_reader& reader, message_line& line) {
   }
   if (may_hold_nul) cut_at_nul(line);
   return got_any;
+}
+
+void finish_message_hashes(line_reader& reader) {
+  if (!reader.hashes) return;
+  if (!reader.mailbox) {
+    finish_file_hashes(*reader.hashes, read_to_end(reader));
+    return;
+  }
+  add_message_bytes(reader, reader.end);
+  bool whole = reader.pos == reader.end && (reader.end < reader.chunk_end || read_to_end(reader));
+  finish_file_hashes(*reader.hashes, whole);
+}
+
+int64_t message_size(const line_reader& reader) {
+  return reader.chunk_offset + static_cast<int64_t>(reader.end) - reader.message_offset;
+}
+
+bool next_message(line_reader& reader) {
+  if (!reader.mailbox || reader.end >= reader.chunk_end) return false;
+  reader.message_offset = reader.chunk_offset + static_cast<int64_t>(reader.end);
+  reader.hashed_to = reader.end;
+  reader.pos = reader.end;
+  reader.replay = false;
+  reader.rewind_pos = line_reader::k_no_rewind;
+  reader.end = find_separator(reader, line_after(reader, reader.pos));
+  return true;
 }
 
 void step_back(line_reader& reader, const message_line& line) {

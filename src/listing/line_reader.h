@@ -84,6 +84,25 @@ struct line_reader {
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};
   std::size_t rewind_pos = k_no_rewind;
   message_line stepped_back;
+  // Mailboxes. Set before the first read: a file whose first line is a separator
+  // is read one message at a time, each message ending the reads as a file would.
+  bool split_mailbox = false;
+  bool mailbox = false;  // the file is one; known after the first read
+  // The chunk's bytes end here; `end` stops short of it where a message ends.
+  std::size_t chunk_end = 0;
+  int64_t chunk_offset = 0;    // where the chunk starts in the file
+  int64_t message_offset = 0;  // where the message read now starts (its separator)
+  // The last line of a chunk, when short, is held for the next one, so that a
+  // separator is always judged whole: its bytes after chunk_end.
+  std::size_t held_tail = 0;
+  // The next chunk starts a line, and whether that line follows an empty one.
+  bool next_starts_line = false;
+  bool next_after_empty_line = false;
+  bool starts_line = true;  // the same of the chunk read now
+  bool after_empty_line = false;
+  // A mailbox's digests cover each message's bytes: those before this position of
+  // the chunk have been added.
+  std::size_t hashed_to = 0;
 };
 
 // Opens the file for reading; false when it cannot be opened.
@@ -98,6 +117,16 @@ bool read_to_end(const line_reader& reader);
 // Reads the next line (or piece of a long line) into `line`; false at end of
 // file or when the read fails, with `line` then empty.
 bool read_line(line_reader& reader, message_line& line);
+// After a read met the end of a message of a mailbox: adds the message's last
+// bytes to the digests and finishes them (empty when the message was not read
+// whole). For any other file, finishes them as the end of the file does.
+void finish_message_hashes(line_reader& reader);
+// The size in bytes of the message just read (from its separator up to the next
+// one, or to the end of the file).
+int64_t message_size(const line_reader& reader);
+// Moves on to the next message of a mailbox once a read met the end of one;
+// false at the end of the file (or for a file that is no mailbox).
+bool next_message(line_reader& reader);
 // Makes the next read hand back `line`, the line read_line has just read, as it
 // was read.
 void step_back(line_reader& reader, const message_line& line);

@@ -45,9 +45,9 @@ void write_progress_line(std::string_view name, int64_t size) {
   write_message(tail.view());
 }
 
-// Reads the attached file to its end against the header rules into `fields`,
-// then closes it.
-scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
+// Reads the attached file (or the mailbox's message) to its end against the
+// header rules into `fields`.
+scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   line_reader& reader = ms.reader;
   scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead};
   scan_result result = scan_result::done;
@@ -67,7 +67,66 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
     }
     if (got == marked_read::line) scan_text(scan, text);
   }
+  return result;
+}
+
+// Reads the attached file to its end against the header rules into `fields`,
+// then closes it.
+scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
+  scan_result result = read_attached_lines(ms, fields);
+  line_reader& reader = ms.reader;
   if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
+  close_line_reader(reader);
+  return result;
+}
+
+// Whether the sent date lets the message be listed; one without a date that can
+// be read is left out and counted in `undated`.
+bool sent_date_selects(const parsed_date& date, int64_t& undated) {
+  if (!g_settings->sent_after_set && !g_settings->sent_before_set) return true;
+  int64_t sent = 0;
+  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), sent)) {
+    ++undated;
+    return false;
+  }
+  if (g_settings->sent_after_set && sent < g_sent_after) return false;
+  if (g_settings->sent_before_set && sent >= g_sent_before) return false;
+  return true;
+}
+
+// scan_into_record for lists_by_message: each message of a mailbox, or the file
+// as one message, is read as a file of its own and gets its record when its sent
+// date selects it. Records written straight to the listing are marked whole one
+// by one; a message cut short by an interrupt gets none, as its size is unknown.
+scan_result scan_into_records(message_scan& scan, std::string_view name, read_handle file,
+                              int64_t size, const file_dates& dates) {
+  line_reader& reader = scan.reader;
+  write_progress_line(name, size);
+  attach_line_reader(reader, file, size);
+  reader.split_mailbox = g_settings->mbox != 0;
+  choose_hash_columns_from_settings(scan.hashes);
+  if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
+  message_place place;
+  const message_place* columns = g_settings->mbox ? &place : nullptr;
+  scan_result result = scan_result::done;
+  for (;; ++place.number) {
+    reset_message_fields(scan.fields);
+    if (scan.hashes.count != 0) start_file_hashes(scan.hashes);
+    result = read_attached_lines(scan, scan.fields);
+    bool cut = result != scan_result::done && reader.mailbox;
+    finish_message_hashes(reader);
+    if (!cut && sent_date_selects(scan.fields.date_time, scan.undated)) {
+      place.offset = reader.mailbox ? reader.message_offset : 0;
+      int64_t record_size = reader.mailbox ? message_size(reader) : size;
+      write_record_prefix(scan.record, g_out_file, name, record_size, dates.write_time);
+      write_record_end(scan.record, g_out_file, scan.fields, scan.hashes, columns);
+      if (!scan.record.held) note_whole_record();
+    }
+    scan.fields.date_time = parsed_date{};
+    if (result != scan_result::done || !next_message(reader)) break;
+    // Written straight to the listing, a failed write ends the mailbox here.
+    if (!scan.record.held && listing_write_failed()) break;
+  }
   close_line_reader(reader);
   return result;
 }
@@ -80,6 +139,11 @@ message_scan& run_scan() {
 }
 
 }  // namespace
+
+bool lists_by_message() {
+  return g_settings &&
+         (g_settings->mbox || g_settings->sent_after_set || g_settings->sent_before_set);
+}
 
 scan_result read_message_fields(const std::string& path, message_fields& fields) {
   message_scan& scan = run_scan();
@@ -98,6 +162,8 @@ stop_reason scan_opened_message(const std::string& path, read_handle file, int64
 
 scan_result scan_into_record(message_scan& scan, const std::string& path, read_handle file,
                              int64_t size, const file_dates& dates) {
+  scan.undated = 0;
+  if (lists_by_message()) return scan_into_records(scan, display_name(path), file, size, dates);
   reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
   write_record_prefix(scan.record, g_out_file, name, size, dates.write_time);
@@ -148,7 +214,8 @@ stop_reason stop_after_record(scan_result result) {
 stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
                                 int64_t size, const file_dates& dates) {
   scan_result result = scan_into_record(scan, path, file, size, dates);
-  note_whole_record();
+  if (!lists_by_message()) note_whole_record();
+  g_undated_count += scan.undated;
   report_cut_read(scan, path);
   return stop_after_record(result);
 }

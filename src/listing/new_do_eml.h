@@ -25,6 +25,8 @@ struct message_scan {
   message_fields fields;
   file_hashes hashes;
   record_writer record;
+  // Messages of the last file left out because no sent date could be read.
+  int64_t undated = 0;
   // Set when the run is being abandoned: the read stops at the next chunk, as it
   // does on an interrupt. Null for a scan nobody abandons.
   const std::atomic<bool>* abandoned = nullptr;
@@ -32,6 +34,10 @@ struct message_scan {
 
 // out_of_memory: an allocation failed on the scanner's thread; the record is not whole.
 enum class scan_result { done, not_opened, interrupted, out_of_memory };
+
+// Whether a file may give several records, or none: mailboxes are split, or the
+// sent date selects messages. Each record is then marked whole as it is written.
+bool lists_by_message();
 
 // The parts of scan_opened_message, for a scan that runs apart from the listing:
 // writes the record into scan.record (to its stream, or to what it holds) and the

@@ -150,6 +150,12 @@ void write_listing_header(std::FILE* stream) {
     write_delimiter(out);
     write_field(out, column.name, quoting());
   }
+  if (g_settings->mbox) {
+    for (const char* column : {"Message", "Offset"}) {
+      write_delimiter(out);
+      write_field(out, column, quoting());
+    }
+  }
   file_hashes columns;
   choose_hash_columns(columns, g_settings->hash != 0, g_settings->sha1 != 0, g_settings->sha2 != 0);
   for (std::size_t i = 0; i < columns.count; ++i) {
@@ -202,7 +208,7 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
 }
 
 void write_record_end(record_writer& record, std::FILE* stream, message_fields& fields,
-                      const file_hashes& hashes) {
+                      const file_hashes& hashes, const message_place* place) {
   bool quoted = quoting();
   if (doubling_quotes()) {
     for (const field_column& column : k_field_columns) {
@@ -219,6 +225,14 @@ void write_record_end(record_writer& record, std::FILE* stream, message_fields& 
       write_field(out, (fields.*column.field).view(), quoted);
     else
       write_date_time(out, fields.date_time);
+  }
+  if (place) {
+    for (int64_t value : {place->number, place->offset}) {
+      bounded_text<32> text;
+      append_number(text, value, 0, ' ');
+      write_delimiter(out);
+      write_field(out, text.view(), quoted);
+    }
   }
   for (std::size_t i = 0; i < hashes.count; ++i) {
     write_delimiter(out);

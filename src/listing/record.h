@@ -50,6 +50,13 @@ inline constexpr field_column k_field_columns[] = {
     {"Recent IP", &message_fields::recent_ip},
 };
 
+// Where a record's message stands in its file: the Message and Offset columns of
+// a run that lists mailboxes (1 and 0 for a file that is no mailbox).
+struct message_place {
+  int64_t number = 1;
+  int64_t offset = 0;
+};
+
 // Sets every field to its value at the start of a file.
 void reset_message_fields(message_fields& fields);
 
@@ -83,5 +90,6 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
                          int64_t size, const date_parts& written);
 // Writes the rest of the record from the fields and the file's digests; in quoted
 // mode with the comma delimiter the fields' double quotes are doubled first (in place).
+// With `place`, the Message and Offset columns come before the digests.
 void write_record_end(record_writer& record, std::FILE* stream, message_fields& fields,
-                      const file_hashes& hashes);
+                      const file_hashes& hashes, const message_place* place = nullptr);

@@ -47,7 +47,8 @@ struct scan_slot {
   bool skipped = false;  // the run was being abandoned: it was not read
   bool waited = false;   // its reads took longer than the page cache would need
   scan_result result = scan_result::done;
-  std::string record;    // the record as the listing gets it
+  std::string record;    // the record (a mailbox's records) as the listing gets it
+  int64_t undated = 0;   // messages left out for want of a sent date
   held_messages before;  // the walk's messages since the last file, the progress line
   held_messages after;   // the failed read
 };

@@ -126,6 +126,7 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
   local_allocation_failures local;
   try {
     scan_result result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
+    slot.undated = scan.undated;
     hold_messages(&slot.after);
     report_cut_read(scan, slot.path);
     return result;
@@ -140,6 +141,7 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
 
 void read_slot(scan_pool& p, std::unique_ptr<message_scan>& scan, scan_slot& slot) {
   slot.record.clear();
+  slot.undated = 0;
   if (p.abandoned.load()) {
     if (slot.file != k_no_file) g_platform.close_file(slot.file);
     slot.skipped = true;
@@ -300,6 +302,20 @@ void start_scanners(scan_pool& p, int count) {
   if (!p.scanners.empty()) hold_messages(&p.walk_messages);
 }
 
+// Writes a slot's records one by one, each marked whole: a file may hold
+// several (a mailbox) or none (left out by its sent date).
+void write_records_one_by_one(const std::string& records) {
+  std::string_view rest = records;
+  while (!rest.empty()) {
+    // Every record starts with a line end and holds no other.
+    std::size_t next = rest.find('\n', 1);
+    std::string_view record = rest.substr(0, next);
+    write_listing_text(g_out_file, record);
+    note_whole_record();
+    rest.remove_prefix(record.size());
+  }
+}
+
 // The file counts and is listed, as it would have been at once; after a stop it
 // is dropped with its messages, as a run that stopped never met it.
 void write_slot(scan_pool& p, scan_slot& slot) {
@@ -318,8 +334,13 @@ void write_slot(scan_pool& p, scan_slot& slot) {
     drop_held_messages(slot.after);
   } else {
     if (slot.counted) ++g_file_count;
-    write_listing_text(g_out_file, slot.record);
-    note_whole_record();
+    if (lists_by_message()) {
+      write_records_one_by_one(slot.record);
+      g_undated_count += slot.undated;
+    } else {
+      write_listing_text(g_out_file, slot.record);
+      note_whole_record();
+    }
     release_held_messages(slot.after);
   }
   if (slot.record.capacity() > k_kept_record_capacity) std::string().swap(slot.record);
@@ -455,6 +476,27 @@ void wait_for_room(scan_pool& p, uint64_t limit) {
   }
 }
 
+// A large file that may be a mailbox is read on the walk's thread, once every
+// file before it is written: its records go straight to the listing, however
+// many, where a slot would hold them all at once.
+stop_reason read_mailbox_on_walk_thread(scan_pool& p, const std::string& path, read_handle file,
+                                        int64_t size, const file_dates& dates, bool counted) {
+  wait_for_room(p, 1);
+  if (p.stop != stop_reason::go_on) {
+    if (file != k_no_file) g_platform.close_file(file);
+    return p.stop;
+  }
+  // The walk's messages since the last file come first, as with one scanner.
+  hold_messages(nullptr);
+  release_held_messages(p.walk_messages);
+  if (counted) ++g_file_count;
+  p.walk_scan->record.held = nullptr;
+  p.stop = scan_opened_message(*p.walk_scan, path, file, size, dates);
+  if (p.stop != stop_reason::go_on) p.abandoned.store(true);
+  hold_messages(&p.walk_messages);
+  return p.stop;
+}
+
 bool scanners_at_work(const scan_pool& p) {
   return !p.scanners.empty() && std::this_thread::get_id() == p.walk_thread;
 }
@@ -491,6 +533,9 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   if (p.scanners.empty()) {
     if (counted) ++g_file_count;
     return scan_opened_message(path, file, size, dates);
+  }
+  if (g_settings && g_settings->mbox && size > k_large_file) {
+    return read_mailbox_on_walk_thread(p, path, file, size, dates, counted);
   }
   // As many files on their way as may be: room comes from writing those at the head.
   wait_for_room(p, on_their_way_now(p));

@@ -113,18 +113,29 @@ void run_processing_pass() {
   end_run_if_stopped(finish_scans());
 }
 
+// Where no summary is written, the count of messages left out for want of a date
+// still is: a bound on the sent date must never drop messages without a word.
+void write_undated_line_alone() {
+  std::string line = undated_count_text(g_undated_count);
+  if (line.empty()) return;
+  std::fputs("\n", stderr);
+  write_text(stderr, line);
+}
+
 // The source-list mode ends here, without summary; a failed write must not end it
 // as a success.
 [[noreturn]] void run_source_list() {
   settle_listing_settings();
   end_run_if_stopped(process_source_list());
   end_run_if_stopped(finish_scans());
+  write_undated_line_alone();
   exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
 }
 
 void write_screen_summary(int64_t elapsed) {
   write_text(stderr, directory_count_text(g_walk.dir_count, g_file_count));
   write_text(stderr, unreadable_count_text(g_unreadable_count));
+  write_text(stderr, undated_count_text(g_undated_count));
   std::fputs("  Elapsed: ", stderr);
   write_text(stderr, elapsed_text(elapsed));
   std::fputs("\n", stderr);
@@ -187,7 +198,10 @@ void terminate_run(int reason) {
   if (reason != 0 && !quiet) {
     std::fprintf(stderr, "\nAbnormal termination. Reason: %s\n\n", text ? text : "");
   }
-  if (summary_wanted) write_screen_summary(elapsed);
+  if (summary_wanted)
+    write_screen_summary(elapsed);
+  else
+    write_undated_line_alone();
 
   if (g_acct_file) {
     write_run_log_trailer(reason);

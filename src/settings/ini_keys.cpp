@@ -350,6 +350,24 @@ void set_scanners(const ini_line& line, field_ptr) {
   set_scanner_count(line.value);
 }
 
+void set_sent_after(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    wait_seconds(2);
+    return;
+  }
+  set_sent_bound(line.value, true);
+}
+
+void set_sent_before(const ini_line& line, field_ptr) {
+  if (!line.has_value) {
+    say("\nMissing ini file modifier at: %s", line);
+    wait_seconds(2);
+    return;
+  }
+  set_sent_bound(line.value, false);
+}
+
 // Tested in this order; the first key that fits wins, so a key found anywhere can
 // take a line meant for a later one (OUTPUT=C:\DELIMS.TXT is a DELIM line).
 constexpr ini_key k_ini_keys[] = {
@@ -405,6 +423,9 @@ constexpr ini_key k_ini_keys[] = {
     {"8.3", true, set_short_names, nullptr},
     // Of this tool alone: no key above fits SCANNERS=N, at the start or anywhere.
     {"SCANNERS", false, set_scanners, nullptr},
+    {"MBOX", false, plain_switch, &run_settings::mbox},
+    {"SENT_AFTER", false, set_sent_after, nullptr},
+    {"SENT_BEFORE", false, set_sent_before, nullptr},
 };
 
 bool key_fits(const ini_key& key, const std::string& text) {

@@ -159,6 +159,37 @@ TEST(ini_keys, scanners_is_reached_by_its_own_key) {
   }
 }
 
+TEST(ini_keys, mailboxes_and_sent_dates_are_reached_by_their_own_keys) {
+  // No key before these starts their lines (the end-to-end INI test covers the
+  // keys found anywhere).
+  for (std::string_view line : {"MBOX=ON", "SENT_AFTER=2024-01-02", "SENT_BEFORE=01-02-2024"}) {
+    for (std::string_view key : ini_key_names()) {
+      if (line.substr(0, line.find('=')) == key) break;
+      EXPECT_FALSE(line.starts_with(key)) << key;
+    }
+  }
+  ini_test_platform fake;
+  struct {
+    const char* line;
+    int32_t run_settings::*field;
+    int32_t value;
+  } cases[] = {
+      {"MBOX=ON", &run_settings::mbox, 1},      {"mbox=yes", &run_settings::mbox, 1},
+      {"MBOX=OFF", &run_settings::mbox, 0},     {"MBOX", &run_settings::mbox, 0},
+      {"SENT_AFTER=2024-01-02", &run_settings::sent_after_set, 1},
+      {"SENT_BEFORE=01-02-2024", &run_settings::sent_before_set, 1},
+      {"SENT_BEFORE", &run_settings::sent_before_set, 0},
+  };
+  for (const auto& c : cases) {
+    start_settings();
+    apply_ini_line(c.line);
+    EXPECT_EQ(g_settings->*c.field, c.value) << c.line;
+  }
+  start_settings();
+  apply_ini_line("SENT_BEFORE=01-02-2024");
+  EXPECT_EQ(g_sent_before, 1704153600);
+}
+
 TEST(ini_keys, values_arrive_upper_cased) {
   ini_test_platform fake;
   start_settings();

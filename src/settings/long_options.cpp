@@ -175,6 +175,12 @@ void set_silent(const long_value& v) { g_settings->silent = v.on; }
 
 void set_scanners(const long_value& v) { set_scanner_count(v.value); }
 
+void set_mbox(const long_value& v) { g_settings->mbox = v.on; }
+
+void set_sent_after(const long_value& v) { set_sent_bound(v.value, true); }
+
+void set_sent_before(const long_value& v) { set_sent_bound(v.value, false); }
+
 // A list file that cannot be read ends the process before anything is listed.
 void open_source_list(const long_value& v) {
   if (v.value.empty()) return;
@@ -255,6 +261,9 @@ constexpr long_rule k_long_rules[] = {
     {"SOUR", match_kind::prefix, value_kind::own, open_source_list},
     // Of this tool alone; no keyword above starts it, so --SCANNERS=4 reaches it.
     {"SCANNERS", match_kind::prefix, value_kind::required, set_scanners},
+    {"MBOX", match_kind::prefix, value_kind::on_off, set_mbox},
+    {"SENT-AFTER", match_kind::prefix, value_kind::required, set_sent_after},
+    {"SENT-BEFORE", match_kind::prefix, value_kind::required, set_sent_before},
 };
 
 bool matches(const long_rule& rule, std::string_view option) {

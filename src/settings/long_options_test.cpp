@@ -51,6 +51,28 @@ TEST(long_options, scanners_is_reached_by_its_own_keyword) {
   });
 }
 
+TEST(long_options, mailboxes_and_sent_dates) {
+  // Keywords are tried in order, by prefix: none before them may take these.
+  for (std::string_view option : {"MBOX", "SENT-AFTER=2024-01-02", "SENT-BEFORE=2024-01-02"}) {
+    for (std::string_view keyword : long_option_keywords()) {
+      if (!option.starts_with(keyword)) {
+        EXPECT_FALSE(ascii_istarts_with(option, keyword)) << keyword;
+      } else {
+        break;
+      }
+    }
+  }
+  run_cases({
+      {{"--MBOX"}, {{"mbox", 1}}},
+      {{"--mbox=off"}, {{"mbox", 0}}},
+      {{"--MBOX", "--Mbox=OFF"}, {{"mbox", 0}}},
+      {{"--SENT-AFTER=2024-01-02"}, {{"sent_after_set", 1}, {"sent_after", 1704153600}}},
+      {{"--sent-after=01-02-2024"}, {{"sent_after_set", 1}, {"sent_after", 1704153600}}},
+      {{"--SENT-BEFORE=1970-01-02"},
+       {{"sent_before_set", 1}, {"sent_before", 86400}, {"sent_after_set", 0}}},
+  });
+}
+
 TEST(long_options, on_off_values) {
   run_cases({
       {{"-r", "--recurse"}, {{"recurse", 1}}},

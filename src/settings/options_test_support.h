@@ -79,6 +79,9 @@ inline constexpr record_field k_record_fields[] = {
     {"notice_shown", &run_settings::notice_shown},
     {"sequence", &run_settings::sequence},
     {"scanners", &run_settings::scanners},
+    {"mbox", &run_settings::mbox},
+    {"sent_after_set", &run_settings::sent_after_set},
+    {"sent_before_set", &run_settings::sent_before_set},
 };
 
 struct global_field {
@@ -103,6 +106,8 @@ inline const global_field k_global_fields[] = {
     {"begin_offset", [] { return g_begin_offset; }},
     {"end_offset", [] { return g_end_offset; }},
     {"sequence_start", [] { return int64_t{g_sequence_start}; }},
+    {"sent_after", [] { return g_sent_after; }},
+    {"sent_before", [] { return g_sent_before; }},
 };
 
 inline std::string joined(const std::vector<std::string>& list) {

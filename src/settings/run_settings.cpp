@@ -29,6 +29,8 @@ int g_split_count = 0;
 std::string g_hashset_name;
 char g_sort_key = 0;
 bool g_sort_descending = false;
+int64_t g_sent_after = 0;
+int64_t g_sent_before = 0;
 std::FILE* g_source_list_file = nullptr;
 
 void create_run_settings() {
@@ -59,5 +61,7 @@ void create_run_settings() {
   g_hashset_name.clear();
   g_sort_key = 0;
   g_sort_descending = false;
+  g_sent_after = 0;
+  g_sent_before = 0;
   g_source_list_file = nullptr;
 }

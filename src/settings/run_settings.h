@@ -74,6 +74,9 @@ struct run_settings {
   int32_t notice_shown;       // stored
   int32_t sequence;           // stored
   int32_t scanners;           // files read at once (start-up sets the default)
+  int32_t mbox;               // a mailbox file is listed one record per message
+  int32_t sent_after_set;     // g_sent_after is in force
+  int32_t sent_before_set;    // g_sent_before is in force
 };
 
 // The most files a run may read at once.
@@ -134,6 +137,10 @@ extern int g_split_count;
 extern std::string g_hashset_name;
 extern char g_sort_key;
 extern bool g_sort_descending;
+// Sent-date bounds, seconds since 1970 UTC: a message is listed when sent at or
+// after g_sent_after and before g_sent_before (each while its flag is set).
+extern int64_t g_sent_after;
+extern int64_t g_sent_before;
 // The source list opened by --SOUR=, or null.
 extern std::FILE* g_source_list_file;
 

@@ -152,6 +152,23 @@ void set_age_bound(std::string value, bool older) {
   (older ? g_older_than_time : g_newer_than_time) = bound;
 }
 
+void set_sent_bound(std::string_view value, bool after) {
+  std::string narrow = narrow_text(value);
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  split_bound_date(narrow, year, month, day);
+  // A text of no known layout reads as month 0, which -g lets pass; a bound on
+  // the sent date has no such day to fall back on.
+  if (month < 1 || day < 1) {
+    say_setting_formatted("%d/%d/%d is not a valid date\n", month, day, year);
+    end_start_up(k_exit_illegal_option);
+  }
+  refuse_impossible_date(year, month, day);
+  (after ? g_settings->sent_after_set : g_settings->sent_before_set) = 1;
+  (after ? g_sent_after : g_sent_before) = calendar_utc_seconds(year, month, day, 0, 0, 0);
+}
+
 void apply_age_value(std::string value, bool older) {
   (older ? g_settings->older_than_set : g_settings->newer_than_set) = 1;
   set_age_bound(std::move(value), older);

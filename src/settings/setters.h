@@ -37,6 +37,11 @@ void set_age_bound(std::string value, bool older);
 // even for a number of days.
 void apply_age_value(std::string value, bool older);
 
+// Sets the sent-date bound after (`after`) or before: 00:00:00 UTC of a date
+// written yyyy-mm-dd or mm-dd-yyyy. A date that does not exist is reported as -g
+// reports one and ends the run with reason 6, wherever it was written.
+void set_sent_bound(std::string_view value, bool after);
+
 // Where a new run-log name came from; each says so in its own words to a log that
 // is already open.
 enum class run_log_source { option_letter, long_option, ini_file };

@@ -322,7 +322,7 @@ void show_plain_help() {
       "--MBOX: a mailbox file gives one record per message, with the Message and\n"
       "      Offset columns (byte offset of its \"From \" line).       [MBOX=[ON|OFF]]\n"
       "--SENT-AFTER=date, --SENT-BEFORE=date: only messages sent on or after / before\n"
-      "      the date (yyyy-mm-dd or mm-dd-yyyy, 00:00 UTC)  [SENT_AFTER=, SENT_BEFORE=]\n"
+      "      the date (yyyy-mm-dd or mm-dd-yyyy, 00:00 UTC) [SENT_AFTER=, SENT_BEFORE=]\n"
       "--help: this text.  --version: the version.  -?: the help in pages.\n"
       "-.ini: read no INI file.\n"
       "The manual page mailsift(1) lists every option, long option and INI key.\n";

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"

@@ -1,5 +1,7 @@
 // The portable half of the test harness.
 #include "test_util.h"
+#include "runlog/run_log.h"
+#include "settings/run_log_request.h"
 
 #include <algorithm>
 #include <ctime>
@@ -38,6 +40,11 @@ std::string platform_form(std::string path) {
 }
 
 }  // namespace
+
+// The settings readers' run-log requests are carried out as the program's
+// start-up has them carried out, in every test.
+[[maybe_unused]] const bool k_run_log_handler_installed =
+    (set_run_log_handler(carry_out_run_log_request), true);
 
 std::string mailsift_binary() { return platform_form(MAILSIFT_BINARY); }
 std::string faulty_binary() { return platform_form(MAILSIFT_FAULTY_BINARY); }

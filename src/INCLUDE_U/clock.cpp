@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+int64_t g_start_time = 0;
+int64_t g_end_time = 0;
+
 namespace {
 
 std::string layout(const calendar_time& t) {

@@ -7,22 +7,12 @@
 
 #include "platform/platform.h"
 
-// Calendar parts of one file time.
-struct date_parts {
-  int32_t month = 0;
-  int32_t day = 0;
-  int32_t year = 0;
-  int32_t hour = 0;
-  int32_t minute = 0;
-  int32_t second = 0;
-  int32_t millisecond = 0;
-};
-
-// The three times of one file, as calendar parts and as raw ticks (UTC).
+// The three times of one file, as calendar parts (weekday left 0) and as raw
+// ticks (UTC).
 struct file_dates {
-  date_parts write_time;
-  date_parts access_time;
-  date_parts create_time;
+  calendar_time write_time;
+  calendar_time access_time;
+  calendar_time create_time;
   file_ticks create_raw = 0;
   file_ticks access_raw = 0;
   file_ticks write_raw = 0;

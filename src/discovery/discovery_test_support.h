@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "INCLUDE_U/dates_test_support.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"

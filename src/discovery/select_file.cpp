@@ -18,28 +18,21 @@ constexpr file_ticks k_ticks_1602 = 365ULL * 86400ULL * static_cast<file_ticks>(
 // A time that was never set (raw 0, or anything in 1601) shows as 1980 with
 // month and day 0 on every platform and in every zone; a time that cannot be
 // split is shown the same way.
-date_parts never_set_parts() {
-  date_parts parts;
+calendar_time never_set_parts() {
+  calendar_time parts;
   parts.year = 1980;
   return parts;
 }
 
-date_parts convert_one_time(file_ticks ticks, bool in_utc) {
+calendar_time convert_one_time(file_ticks ticks, bool in_utc) {
   calendar_time t;
   if (ticks < k_ticks_1602 || !g_platform.ticks_to_calendar(ticks, !in_utc, t) || t.year <= 1601) {
     return never_set_parts();
   }
-  date_parts parts;
-  parts.month = t.month;
-  parts.day = t.day;
-  parts.year = t.year;
-  parts.millisecond = t.millisecond;
-  if (t.hour <= 24) {
-    parts.hour = t.hour;
-    parts.minute = t.minute;
-    parts.second = t.second;
-  }
-  return parts;
+  // The weekday is not shown, and an hour past 24 shows as midnight.
+  t.weekday = 0;
+  if (t.hour > 24) t.hour = t.minute = t.second = 0;
+  return t;
 }
 
 // What the filters and the record use: the raw times and the last-write time as
@@ -54,7 +47,7 @@ file_dates listing_dates(const dir_entry& entry, bool in_utc) {
   return dates;
 }
 
-int64_t day_number_of(const date_parts& parts) {
+int64_t day_number_of(const calendar_time& parts) {
   return day_number(parts.year, parts.month, parts.day);
 }
 
@@ -145,7 +138,7 @@ bool file_age_days(const std::string& path, int letter, int64_t& age) {
   if (!g_platform.seconds_to_calendar(g_platform.current_time(), true, now)) return false;
   file_dates dates;
   if (!get_file_dates(path, dates)) return false;
-  const date_parts& chosen = (letter == 'a' || letter == 'A')   ? dates.access_time
+  const calendar_time& chosen = (letter == 'a' || letter == 'A')   ? dates.access_time
                              : (letter == 'c' || letter == 'C') ? dates.create_time
                                                                 : dates.write_time;
   age = day_number(now.year, now.month, now.day) - day_number_of(chosen);

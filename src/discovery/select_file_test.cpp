@@ -249,7 +249,7 @@ TEST_F(select_file_test, times_never_set_show_as_1980) {
   entry.write_ticks = to_file_time(-k_seconds_1601_to_1970 + 365LL * 86400 + 3600);
   for (bool in_utc : {true, false}) {
     file_dates dates = convert_file_times(entry, in_utc);
-    for (const date_parts* parts : {&dates.create_time, &dates.access_time}) {
+    for (const calendar_time* parts : {&dates.create_time, &dates.access_time}) {
       EXPECT_EQ(parts->month, 0);
       EXPECT_EQ(parts->day, 0);
       EXPECT_EQ(parts->year, 1980);

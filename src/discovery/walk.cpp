@@ -6,7 +6,7 @@
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/select_file.h"
 #include "discovery/wildcard.h"
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "discovery/discovery_test_support.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/walk.h"
 
 namespace {

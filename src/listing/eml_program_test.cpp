@@ -7,6 +7,7 @@
 #include <string>
 
 #include "listing/record.h"
+#include "settings/defaults.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 
@@ -26,15 +27,15 @@ struct listing_to_file {
 
 }  // namespace
 
-TEST(start_listing, makes_the_last_settings_adjustments) {
+TEST(start_listing, follows_the_settled_settings) {
   temp_tree tree;
   struct {
     int no_count, time_letter_given, time_type, nameafter, nameafter_count;
-    int want_no_count, want_width, want_nameafter_count;
+    int want_counting_pass, want_width, want_nameafter_count;
   } cases[] = {
-      {0, 0, 'w', 0, -1, 1, 32, -1}, {1, 0, 'w', 0, -1, 0, 32, -1}, {0, 1, 'a', 0, -1, 1, 29, -1},
-      {0, 0, '3', 0, -1, 1, 29, -1}, {0, 1, '3', 0, -1, 1, 29, -1}, {0, 0, 'w', 1, -1, 1, 32, 50},
-      {0, 0, 'w', 1, 7, 1, 32, 7},
+      {0, 0, 'w', 0, -1, 0, 32, -1}, {1, 0, 'w', 0, -1, 1, 32, -1}, {0, 1, 'a', 0, -1, 0, 29, -1},
+      {0, 0, '3', 0, -1, 0, 29, -1}, {0, 1, '3', 0, -1, 0, 29, -1}, {0, 0, 'w', 1, -1, 0, 32, 50},
+      {0, 0, 'w', 1, 7, 0, 32, 7},
   };
   for (const auto& c : cases) {
     create_run_settings();
@@ -45,8 +46,10 @@ TEST(start_listing, makes_the_last_settings_adjustments) {
     g_settings->time_type = c.time_type;
     g_settings->nameafter = c.nameafter;
     g_nameafter_count = c.nameafter_count;
+    settle_settings();
     start_listing();
-    EXPECT_EQ(g_settings->no_count, c.want_no_count);
+    EXPECT_EQ(g_settings->counting_pass, c.want_counting_pass);
+    EXPECT_EQ(g_settings->no_count, c.no_count);  // as read: nothing rewrites it
     EXPECT_EQ(g_settings->width, c.want_width);
     EXPECT_EQ(g_nameafter_count, c.want_nameafter_count);
   }

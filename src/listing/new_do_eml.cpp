@@ -16,11 +16,6 @@
 
 namespace {
 
-// The hash columns as the settings ask for them: MD5 (hash), SHA-1, SHA-256.
-void choose_hash_columns_from_settings(file_hashes& hashes) {
-  choose_hash_columns(hashes, g_settings->hash != 0, g_settings->sha1 != 0, g_settings->sha2 != 0);
-}
-
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
 void write_progress_line(std::string_view name, int64_t size) {
   std::string_view digits = format_thousands64(size);

@@ -390,7 +390,7 @@ std::string listing_of(const temp_tree& tree, const std::string& message_path,
   EXPECT_NE(g_out_file, nullptr);
   if (!g_out_file) return "";
   file_dates dates;
-  dates.write_time = {3, 12, 2012, 14, 7, 0, 0};
+  dates.write_time = {.year = 2012, .month = 3, .day = 12, .hour = 14, .minute = 7};
   write_listing_header(g_out_file);
   scan_message(message_path, run.size, dates);
   std::fclose(g_out_file);

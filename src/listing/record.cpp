@@ -125,13 +125,11 @@ void reset_message_fields(message_fields& fields) {
   fields.date_time = parsed_date{};
 }
 
-void settle_listing_settings() {
-  g_settings->no_count = !g_settings->no_count;
-  if (g_settings->time_letter_given || g_settings->time_type == '3') g_settings->width -= 3;
+void choose_hash_columns_from_settings(file_hashes& hashes) {
+  choose_hash_columns(hashes, g_settings->hash != 0, g_settings->sha1 != 0, g_settings->sha2 != 0);
 }
 
 void start_listing() {
-  settle_listing_settings();
   if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
   write_listing_header(g_out_file);
   note_whole_record();
@@ -157,7 +155,7 @@ void write_listing_header(std::FILE* stream) {
     }
   }
   file_hashes columns;
-  choose_hash_columns(columns, g_settings->hash != 0, g_settings->sha1 != 0, g_settings->sha2 != 0);
+  choose_hash_columns_from_settings(columns);
   for (std::size_t i = 0; i < columns.count; ++i) {
     write_delimiter(out);
     write_field(out, hash_column_name(columns.kinds[i]), quoting());
@@ -166,7 +164,7 @@ void write_listing_header(std::FILE* stream) {
 }
 
 void write_record_prefix(record_writer& record, std::FILE* stream, std::string_view path,
-                         int64_t size, const date_parts& written) {
+                         int64_t size, const calendar_time& written) {
   record_writer& out = start_record_writer(record, stream);
   bool quoted = quoting();
   put(out, '\n');

@@ -60,11 +60,10 @@ struct message_place {
 // Sets every field to its value at the start of a file.
 void reset_message_fields(message_fields& fields);
 
-// The last adjustments of the settings before anything is listed: inverts
-// no_count and takes the three columns of a time letter off the width.
-void settle_listing_settings();
-// settle_listing_settings, then the default count of --NAMEAFTER and the column
-// header line.
+// The hash columns as the settings ask for them: MD5 (hash), SHA-1, SHA-256.
+void choose_hash_columns_from_settings(file_hashes& hashes);
+// The default count of --NAMEAFTER and the column header line, once the
+// settings are settled.
 void start_listing();
 // Writes the column header line (plain or quoted form as quote_fields says), with
 // the hash columns the settings ask for.
@@ -87,7 +86,7 @@ struct record_writer {
 // date), each followed by the delimiter, after the record's leading line end. They
 // reach the stream with the record's end, from write_record_end, which must follow.
 void write_record_prefix(record_writer& record, std::FILE* stream, std::string_view path,
-                         int64_t size, const date_parts& written);
+                         int64_t size, const calendar_time& written);
 // Writes the rest of the record from the fields and the file's digests; in quoted
 // mode with the comma delimiter the fields' double quotes are doubled first (in place).
 // With `place`, the Message and Offset columns come before the digests.

@@ -11,10 +11,6 @@
 #include "INCLUDE_U/stops.h"
 #include "platform/platform.h"
 
-// How many files are read at once when the settings name no number. Reads in
-// flight are what a cold disk or a network share answers fastest; on a warm
-// cache a few scanners already keep every core busy (see ARCHITECTURE.md).
-inline constexpr int k_default_scanners = 16;
 
 // The number of scanners this run uses: the setting, which start-up sets to the
 // default; one for a record that no start-up filled (0).

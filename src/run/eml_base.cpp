@@ -9,7 +9,7 @@
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
 #include "discovery/eml_s_list.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/select_file.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
@@ -19,8 +19,10 @@
 #include "run/terminate.h"
 #include "runlog/last_access.h"
 #include "runlog/run_log.h"
+#include "settings/defaults.h"
 #include "settings/eml_options.h"
 #include "settings/help_screen.h"
+#include "settings/run_log_request.h"
 #include "settings/ini_settings.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
@@ -125,7 +127,6 @@ void write_undated_line_alone() {
 // The source-list mode ends here, without summary; a failed write must not end it
 // as a success.
 [[noreturn]] void run_source_list() {
-  settle_listing_settings();
   end_run_if_stopped(process_source_list());
   end_run_if_stopped(finish_scans());
   write_undated_line_alone();
@@ -205,34 +206,21 @@ void terminate_run(int reason) {
 
   if (g_acct_file) {
     write_run_log_trailer(reason);
-    std::fclose(g_acct_file);
-    g_acct_file = nullptr;
+    close_run_log();
   }
   exit_directly(reason);
 }
 
-void set_run_defaults() {
-  g_settings->zulu = 0;
-  g_settings->time_type = 'w';
-  if (env_contains("ON", "RESET")) g_settings->reset = 1;
-  g_settings->military = 1;
-  if (env_contains("ON", "SILENT")) g_settings->silent = 1;
-  g_settings->scanners = k_default_scanners;
+// What a run needs before any setting is read beyond the settings' own defaults:
+// its clock, the time zone, the listing's streams.
+void prepare_run_state() {
   g_start_time = current_time();
   zone_state zone;
   g_platform.time_zone(zone);
   g_last_access_setting = read_last_access_setting(".");
-}
-
-void set_output_defaults() {
   reserve_output_buffers();
   g_out_file = stdout;
   g_msg_file = stderr;
-  g_settings->width = 32;
-  g_settings->military = 1;
-  g_settings->stream = 1;
-  g_settings->pause = 0;
-  g_settings->recurse = 1;
 }
 
 namespace {
@@ -246,6 +234,8 @@ void prepare_process(std::vector<std::string>& args) {
   // Messages still held are said before any direct exit; a refused setting ends
   // the run as any other end does.
   set_last_words(release_setting_messages);
+  // The readers' run-log requests are carried out by the run log, at once.
+  set_run_log_handler(carry_out_run_log_request);
   set_start_up_ending(terminate_run);
   std::set_new_handler(on_out_of_memory);
   s_end_reserve = std::malloc(k_end_reserve);
@@ -273,8 +263,8 @@ void program_main(std::vector<std::string> args) {
     exit_directly(0);
   }
 
-  set_run_defaults();
-  set_output_defaults();
+  set_default_settings();
+  prepare_run_state();
   parse_command_line(args);
   settle_setting_messages(!g_settings->output_mode);
   if (g_acct_file) write_command_echo(args);
@@ -289,11 +279,13 @@ void program_main(std::vector<std::string> args) {
     g_last_access_setting = read_last_access_setting(g_paths.front());
   }
   end_run_if_interrupted();
+  // Start-up ends here: nothing changes the settings afterwards.
+  settle_settings();
   // A source list names the files itself: no walk, no header, no summary.
   if (g_settings->source_list && g_source_list_file) run_source_list();
   start_listing();
 
-  if (g_settings->output_mode && g_settings->no_count == 0) run_counting_pass();
+  if (g_settings->output_mode && g_settings->counting_pass) run_counting_pass();
   g_walk.counting = 0;
   if (g_acct_file) write_initial_directory();
   run_processing_pass();

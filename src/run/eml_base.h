@@ -8,6 +8,3 @@
 // normally: every run ends in terminate_run or a direct exit.
 [[noreturn]] void program_main(std::vector<std::string> args);
 
-// Start-up defaults, before the options are read.
-void set_run_defaults();
-void set_output_defaults();

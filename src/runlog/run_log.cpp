@@ -11,7 +11,7 @@
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"
@@ -20,8 +20,6 @@
 #include "settings/setting_messages.h"
 
 std::FILE* g_acct_file = nullptr;
-int64_t g_start_time = 0;
-int64_t g_end_time = 0;
 
 namespace {
 
@@ -261,4 +259,28 @@ void write_run_log_trailer(int reason) {
   report_last_access(g_acct_file, g_last_access_setting);
   report_access_times(g_acct_file, g_last_access_setting, g_platform.access_times_not_kept());
   std::fputs("\n", g_acct_file);
+}
+
+void close_run_log() {
+  if (!g_acct_file) return;
+  std::fclose(g_acct_file);
+  g_acct_file = nullptr;
+}
+
+bool carry_out_run_log_request(const run_log_request& request) {
+  switch (request.action) {
+    case run_log_action::open:
+      g_acct_file = open_run_log(std::string(request.name));
+      break;
+    case run_log_action::give_way:
+      if (g_acct_file) std::fprintf(g_acct_file, request.farewell, std::string(request.name).c_str());
+      close_run_log();
+      break;
+    case run_log_action::close:
+      close_run_log();
+      break;
+    case run_log_action::is_open:
+      break;
+  }
+  return g_acct_file != nullptr;
 }

@@ -7,12 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/run_log_request.h"
+
 // The run log, or null when none is open.
 extern std::FILE* g_acct_file;
-// Start and end of the run, seconds since 1970-01-01 UTC.
-extern int64_t g_start_time;
-extern int64_t g_end_time;
 
+// Carries out what the settings readers ask of the run log (the handler
+// start-up installs): opens, tells and closes g_acct_file; whether one is open.
+bool carry_out_run_log_request(const run_log_request& request);
+// Closes the run log, when one is open.
+void close_run_log();
 // Prepares and opens a run log for appending and writes the separator; null (after
 // a message) when it is not a regular file or cannot be opened or created, and the
 // run goes on without it.

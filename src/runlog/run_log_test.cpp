@@ -1,3 +1,4 @@
+#include "INCLUDE_U/clock.h"
 #include "runlog/run_log.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "runlog/last_access.h"

@@ -7,13 +7,13 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
-#include "runlog/run_log.h"
 #include "settings/dated_names.h"
 #include "settings/help_screen.h"
 #include "settings/ini_settings.h"
 #include "settings/long_options.h"
+#include "settings/run_log_request.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"
 #include "settings/setting_messages.h"
@@ -56,10 +56,6 @@ bool ends_path_list(std::string_view word) {
 }
 
 bool ends_type_list(std::string_view word) { return begins_option_word(word); }
-
-int character_code(std::string_view text, std::size_t length) {
-  return static_cast<int>(utf8_code(text, 0, length));
-}
 
 std::size_t count_characters(std::string_view text) {
   std::size_t count = 0;
@@ -117,12 +113,6 @@ std::string take_required_value(option_cursor& c, bool skip_equals = false) {
   return value;
 }
 
-void close_run_log() {
-  if (!g_acct_file) return;
-  std::fclose(g_acct_file);
-  g_acct_file = nullptr;
-}
-
 // -1 name: the new log opens at the end of the command line.
 void name_run_log(option_cursor& c) {
   std::string value;
@@ -132,7 +122,7 @@ void name_run_log(option_cursor& c) {
 
 void drop_run_log(option_cursor&) {
   g_settings->accounting = 0;
-  close_run_log();
+  request_run_log_close();
 }
 
 void show_help_letter(option_cursor&) { refuse_with_help(); }
@@ -217,12 +207,11 @@ void set_time_letter(option_cursor& c) {
   std::string_view rest = current_word(c).substr(c.letter + 1);
   int code = 0;
   if (!rest.empty()) {
-    std::size_t length = utf8_sequence_length(rest);
-    code = character_code(rest, length);
-    c.letter += length;
+    code = first_character_code(rest);
+    c.letter += utf8_sequence_length(rest);
   } else if (more_words(c) && !next_word(c).empty()) {
     std::string_view word = next_word(c);
-    code = character_code(word, utf8_sequence_length(word));
+    code = first_character_code(word);
     ++c.next;
   } else {
     end_start_up(k_exit_illegal_option);
@@ -469,14 +458,13 @@ void set_date_defaults() {
 }
 
 void open_requested_run_log() {
-  if (g_settings->accounting) {
-    g_acct_file = open_run_log(g_acct_name);
-    if (!g_acct_file) say_setting("\nAccounting file not opened\n");
+  if (g_settings->accounting && !request_run_log_open(g_acct_name)) {
+    say_setting("\nAccounting file not opened\n");
   }
-  if (!g_acct_file && g_settings->split) {
+  if (!run_log_is_open() && g_settings->split) {
     g_settings->accounting = 1;
     g_split_log_name = g_output_name + ".log";
-    g_acct_file = open_run_log(g_split_log_name);
+    request_run_log_open(g_split_log_name);
   }
 }
 

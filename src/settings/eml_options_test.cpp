@@ -12,7 +12,7 @@
 
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/dates.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
 #include "settings/options_test_support.h"

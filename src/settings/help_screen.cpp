@@ -8,7 +8,6 @@
 #include "INCLUDE_U/text.h"
 #include "platform/digest.h"
 #include "platform/platform.h"
-#include "runlog/run_log.h"
 #include "settings/version.h"
 
 namespace {

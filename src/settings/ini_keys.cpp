@@ -6,7 +6,7 @@
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"
@@ -49,6 +49,17 @@ void wait_seconds(int seconds) {
   pause_seconds(seconds);
 }
 
+// A key without a value is named, with what it turns off (`follow_up`), and the
+// reader pauses; true then, and the caller leaves or turns off its setting.
+bool value_missing(const ini_line& line, const char* follow_up = nullptr, int seconds = 2,
+                   const char* format = "\nMissing ini file modifier at: %s") {
+  if (line.has_value) return false;
+  say(format, line);
+  if (follow_up) say_setting(follow_up);
+  wait_seconds(seconds);
+  return true;
+}
+
 // ON or YES anywhere sets 1 (so NONE counts as ON); OFF is tested second and wins.
 void apply_switch(int32_t& field, const std::string& value) {
   if (contains(value, "ON") || contains(value, "YES")) field = 1;
@@ -70,9 +81,7 @@ void plain_switch(const ini_line& line, field_ptr field) {
 }
 
 void set_accounting(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s=", line);
-    wait_seconds(2);
+  if (value_missing(line, nullptr, 2, "\nMissing ini file modifier at: %s=")) {
     g_settings->accounting = 0;
     return;
   }
@@ -86,11 +95,7 @@ void set_accounting(const ini_line& line, field_ptr) {
 }
 
 void set_all_ht(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    wait_seconds(2);
-    return;
-  }
+  if (value_missing(line)) return;
   if (contains(line.value, "ON") || contains(line.value, "YES")) {
     g_settings->military = 1;
     g_settings->all_times = 1;
@@ -184,10 +189,7 @@ void set_fdi(const ini_line& line, field_ptr) {
 }
 
 void set_greater(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    say_setting("\nGREATER size option turned OFF");
-    wait_seconds(3);
+  if (value_missing(line, "\nGREATER size option turned OFF", 3)) {
     g_settings->size_greater = 0;
     return;
   }
@@ -217,10 +219,7 @@ void set_newer(const ini_line& line, field_ptr) {
 }
 
 void set_older(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    say_setting("\nAging modifier turned off");
-    wait_seconds(2);
+  if (value_missing(line, "\nAging modifier turned off")) {
     g_settings->age_filter = 0;
     return;
   }
@@ -228,10 +227,7 @@ void set_older(const ini_line& line, field_ptr) {
 }
 
 void set_output(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    say_setting("Output set to NOne\n");
-    wait_seconds(3);
+  if (value_missing(line, "Output set to NOne\n", 3)) {
     g_settings->output_mode = 0;
     return;
   }
@@ -309,11 +305,7 @@ void set_time(const ini_line& line, field_ptr) {
 void set_variable_width(const ini_line&, field_ptr) { g_settings->variable_width = 1; }
 
 void set_width(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    wait_seconds(2);
-    return;
-  }
+  if (value_missing(line)) return;
   g_settings->width = leading_int(line.value);
 }
 
@@ -342,29 +334,17 @@ void set_long_names(const ini_line& line, field_ptr) {
 void set_short_names(const ini_line&, field_ptr) { g_settings->name_form = 1; }
 
 void set_scanners(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    wait_seconds(2);
-    return;
-  }
+  if (value_missing(line)) return;
   set_scanner_count(line.value);
 }
 
 void set_sent_after(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    wait_seconds(2);
-    return;
-  }
+  if (value_missing(line)) return;
   set_sent_bound(line.value, true);
 }
 
 void set_sent_before(const ini_line& line, field_ptr) {
-  if (!line.has_value) {
-    say("\nMissing ini file modifier at: %s", line);
-    wait_seconds(2);
-    return;
-  }
+  if (value_missing(line)) return;
   set_sent_bound(line.value, false);
 }
 

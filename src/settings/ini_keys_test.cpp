@@ -9,10 +9,11 @@
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "runlog/run_log.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
+#include "settings/defaults.h"
 
 namespace {
 
@@ -22,11 +23,7 @@ int s_slept_ms = 0;
 void start_settings() {
   create_run_settings();
   clear_path_lists();
-  g_settings->time_type = 'w';
-  g_settings->military = 1;
-  g_settings->width = 32;
-  g_settings->stream = 1;
-  g_settings->recurse = 1;
+  set_default_settings();
 }
 
 void apply_lines(const std::vector<std::string>& lines) {

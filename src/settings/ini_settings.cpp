@@ -7,9 +7,10 @@
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
-#include "runlog/run_log.h"
 #include "settings/ini_keys.h"
+#include "settings/run_log_request.h"
 #include "settings/run_settings.h"
+#include "settings/setters.h"
 #include "settings/setting_messages.h"
 
 namespace {
@@ -131,12 +132,6 @@ void report_unopened_ini() {
   if (g_platform.stdin_is_terminal() && g_platform.is_terminal(stderr)) g_platform.read_key();
 }
 
-// The low 8 bits of the first character of `text` (a UTF-8 sequence decoded), as
-// the delimiter is one byte.
-char first_character_low_byte(std::string_view text) {
-  return static_cast<char>(utf8_code(text, 0, utf8_sequence_length(text)) & 0xFF);
-}
-
 }  // namespace
 
 bool env_contains(const char* word, const char* name) {
@@ -149,13 +144,14 @@ void read_environment() {
   std::string value;
   // An empty ACCT names no file (POSIX shells can set one; Windows cannot).
   if (g_platform.get_environment("ACCT", value) && !value.empty()) {
-    g_acct_file = open_run_log(ascii_iequal(value, "ON") ? std::string("ACCT-ING") : value);
+    request_run_log_open(ascii_iequal(value, "ON") ? std::string_view("ACCT-ING") : value);
   }
   if (g_platform.get_environment("DELIMETER", value)) {
     std::string_view shown = value;
     if (!shown.empty() && shown.front() == '"') shown.remove_prefix(1);
     // Nothing after the quote leaves the delimiter alone rather than making it NUL.
-    if (!shown.empty()) g_delimiter = first_character_low_byte(shown);
+    // The low 8 bits of its first character: the delimiter is one byte.
+    if (!shown.empty()) g_delimiter = static_cast<char>(first_character_code(shown) & 0xFF);
     say_setting("env points to :");
     say_setting(shown);
     say_setting(":");

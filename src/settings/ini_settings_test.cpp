@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "runlog/run_log.h"
 #include "settings/run_settings.h"
 #include "test_util.h"

@@ -9,7 +9,7 @@
 #include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "settings/help_screen.h"
 #include "settings/run_settings.h"

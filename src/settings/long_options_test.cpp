@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "INCLUDE_U/text.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "settings/options_test_support.h"
 #include "settings/run_settings.h"

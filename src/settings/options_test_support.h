@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "INCLUDE_U/dates.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
 #include "settings/eml_options.h"

@@ -64,7 +64,7 @@ struct run_settings {
   int32_t variable_width;     // stored
   int32_t silent;             // no screen summary; no run-log header without output file
   int32_t zulu;               // file times in UTC
-  int32_t no_count;           // inverted before use: counting pass only when it was set
+  int32_t no_count;           // --IM / IMMEDIATE / NO_COUNT as read: a counting pass first
   int32_t exclude;            // the exclude list is in force
   int32_t source_list;        // list the files named in g_source_list_file
   int32_t create;             // stored
@@ -77,10 +77,15 @@ struct run_settings {
   int32_t mbox;               // a mailbox file is listed one record per message
   int32_t sent_after_set;     // g_sent_after is in force
   int32_t sent_before_set;    // g_sent_before is in force
+  int32_t counting_pass;      // count files and bytes first (set by settle_settings)
 };
 
 // The most files a run may read at once.
 inline constexpr int k_most_scanners = 64;
+// How many files are read at once when the settings name no number. Reads in
+// flight are what a cold disk or a network share answers fastest; on a warm
+// cache a few scanners already keep every core busy (see ARCHITECTURE.md).
+inline constexpr int k_default_scanners = 16;
 
 // The record of this run.
 extern run_settings* g_settings;

@@ -7,9 +7,9 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 #include "platform/platform.h"
-#include "runlog/run_log.h"
+#include "settings/run_log_request.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
 
@@ -177,8 +177,5 @@ void apply_age_value(std::string value, bool older) {
 void override_run_log(std::string_view name, run_log_source source) {
   g_settings->accounting = 1;
   g_acct_name = full_name(name);
-  if (!g_acct_file) return;
-  std::fprintf(g_acct_file, run_log_farewell(source), g_acct_name.c_str());
-  std::fclose(g_acct_file);
-  g_acct_file = nullptr;
+  request_run_log_give_way(g_acct_name, run_log_farewell(source));
 }

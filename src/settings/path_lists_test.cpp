@@ -1,4 +1,4 @@
-#include "discovery/path_lists.h"
+#include "settings/path_lists.h"
 
 #include <gtest/gtest.h>
 

@@ -14,6 +14,10 @@
 #include <string>
 #include <string_view>
 
+// The shape of UTF-8 sequences sits a floor lower, with the platform layer that
+// reads names by it; its users here keep it through this header.
+#include "platform/utf8.h"
+
 // Fixed-capacity text: at most N bytes, always NUL-terminated. Appends keep what
 // fits and drop the rest, so no input can overflow it.
 template <std::size_t N>
@@ -155,14 +159,6 @@ void replace_byte(bounded_text<N>& text, char from, char to) {
 
 // Writes `text` to `stream` as bytes.
 void write_text(std::FILE* stream, std::string_view text);
-// True for a byte that continues a UTF-8 sequence rather than starting a character.
-constexpr bool is_utf8_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-// Length of the UTF-8 sequence that starts at `at`, read by the shape of its bytes
-// alone; a stray or cut-short byte counts as one character of its own.
-std::size_t utf8_sequence_length(std::string_view text, std::size_t at = 0);
-// Code of the sequence at `at` that utf8_sequence_length measured as `length` bytes;
-// a byte taken alone is its own code.
-char32_t utf8_code(std::string_view text, std::size_t at, std::size_t length);
 // Length of the well-formed UTF-8 sequence that starts at `at`; 0 when there is none.
 std::size_t well_formed_utf8_length(std::string_view text, std::size_t at);
 // A work buffer of this thread's own for one use (`tag`), made when first asked

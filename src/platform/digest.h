@@ -2,7 +2,8 @@
 // OpenSSL's libcrypto on POSIX, the system's CNG (BCrypt) on Windows. No digest
 // code is written here. A state belongs to its caller (one per column of a scan,
 // so that scans side by side never share one) and is made once, then started
-// again for each file, so a file costs no allocation of ours.
+// again for each file, so a file costs no allocation of ours. Scanner threads:
+// yes, each with states of its own.
 #pragma once
 
 #include <array>

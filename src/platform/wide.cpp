@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "INCLUDE_U/text.h"
+#include "platform/utf8.h"
 
 namespace {
 

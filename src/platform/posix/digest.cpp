@@ -1,10 +1,10 @@
 // Digests through OpenSSL's EVP interface (libcrypto).
+#include "platform/digest.h"
+
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 
 #include <new>
-
-#include "platform/digest.h"
 
 struct digest_state {
   EVP_MD_CTX* context = nullptr;

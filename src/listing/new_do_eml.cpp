@@ -22,7 +22,7 @@ void choose_hash_columns_from_settings(file_hashes& hashes) {
 }
 
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
-void write_progress_line(std::string_view name, int64_t size) {
+void write_progress_line(message_scan& scan, std::string_view name, int64_t size) {
   std::string_view digits = format_thousands64(size);
   bounded_text<64> tail;
   tail.append("   ");
@@ -31,7 +31,7 @@ void write_progress_line(std::string_view name, int64_t size) {
   tail.append(" Bytes");
   // One write per file where nobody watches: the line is gathered first, when
   // the name leaves room for it.
-  thread_local bounded_text<4096> line;
+  progress_text& line = scan.progress_line;
   if (!messages_on_terminal() && name.size() + tail.size() < line.capacity) {
     line.clear();
     line.push_back('\n');
@@ -49,7 +49,7 @@ void write_progress_line(std::string_view name, int64_t size) {
 // header rules into `fields`.
 scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   line_reader& reader = ms.reader;
-  scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead};
+  scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead, &ms.continuation};
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
@@ -101,7 +101,7 @@ bool sent_date_selects(const parsed_date& date, int64_t& undated) {
 scan_result scan_into_records(message_scan& scan, std::string_view name, read_handle file,
                               int64_t size, const file_dates& dates) {
   line_reader& reader = scan.reader;
-  write_progress_line(name, size);
+  write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
   reader.split_mailbox = g_settings->mbox != 0;
   choose_hash_columns_from_settings(scan.hashes);
@@ -167,7 +167,7 @@ scan_result scan_into_record(message_scan& scan, const std::string& path, read_h
   reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
   write_record_prefix(scan.record, g_out_file, name, size, dates.write_time);
-  write_progress_line(name, size);
+  write_progress_line(scan, name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
   attach_line_reader(scan.reader, file, size);
   choose_hash_columns_from_settings(scan.hashes);
@@ -191,7 +191,7 @@ void give_back_scan_pages(message_scan& scan) {
   // Made again as a new scan has them: the pages given back may read as anything.
   g_platform.give_back_pages(&scan.fields, sizeof scan.fields);
   new (&scan.fields) message_fields;
-  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead}) {
+  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead, &scan.continuation}) {
     g_platform.give_back_pages(line, sizeof *line);
     new (line) message_line;
   }

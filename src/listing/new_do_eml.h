@@ -14,6 +14,8 @@
 #include "listing/line_reader.h"
 #include "listing/record.h"
 
+using progress_text = bounded_text<4096>;
+
 // Everything one scan of a file works on: the open file, the line buffers, the
 // fields, the digests and the record on its way out. A scan owns one and reuses it for every file,
 // so no file and no line allocates; two scans, each with its own, can run side by side.
@@ -22,9 +24,12 @@ struct message_scan {
   message_line line;
   message_line second_line;
   message_line look_ahead;
+  message_line continuation;
   message_fields fields;
   file_hashes hashes;
   record_writer record;
+  // The progress line, gathered for one write.
+  progress_text progress_line;
   // Messages of the last file left out because no sent date could be read.
   int64_t undated = 0;
   // Set when the run is being abandoned: the read stops at the next chunk, as it

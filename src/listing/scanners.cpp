@@ -44,8 +44,6 @@ constexpr std::size_t k_waiting_record_bytes = 1024 * 1024;
 // a signal handler cannot wake a thread that waits on a condition.
 constexpr auto k_interrupt_poll = std::chrono::milliseconds(20);
 
-thread_local bool t_scanner_thread = false;
-
 struct scan_pool {
   // Set once, by start_scanners, before any scanner runs.
   int cores = 1;
@@ -205,7 +203,9 @@ void mark_done(scan_pool& p, scan_slot& slot) {
 // One lock per file: the file read is marked done as the next one is taken.
 // `index` counts the scanners in the order they started.
 void run_scanner(scan_pool& p, int index, bool takes_large) {
-  t_scanner_thread = true;
+  // A scanner never ends the run: every allocation that fails on it is answered
+  // in its slot.
+  local_allocation_failures whole_thread;
   std::unique_ptr<message_scan> scan = make_scan(p);
   scan_slot* reading = nullptr;
   std::condition_variable& ready = takes_large ? p.wide_ready : p.work_ready;
@@ -507,8 +507,6 @@ int scanner_count() {
   int setting = g_settings ? g_settings->scanners : 0;
   return std::clamp(setting, 1, k_most_scanners);
 }
-
-bool on_scanner_thread() { return t_scanner_thread; }
 
 stop_reason make_room_to_open(int64_t directories_held) {
   scan_pool& p = pool();

@@ -37,12 +37,12 @@ void write_progress_line(message_scan& scan, std::string_view name, int64_t size
     line.push_back('\n');
     line.append(name);
     line.append(tail.view());
-    write_message(line.view());
+    write_message(scan.messages, line.view());
     return;
   }
-  write_message("\n");
-  write_untrusted_message(name);
-  write_message(tail.view());
+  write_message(scan.messages, "\n");
+  write_untrusted_message(scan.messages, name);
+  write_message(scan.messages, tail.view());
 }
 
 // Reads the attached file (or the mailbox's message) to its end against the
@@ -111,7 +111,7 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   scan_result result = scan_result::done;
   for (;; ++place.number) {
     reset_message_fields(scan.fields);
-    if (scan.hashes.count != 0) start_file_hashes(scan.hashes);
+    if (scan.hashes.count != 0) start_file_hashes(scan.hashes, scan.messages);
     result = read_attached_lines(scan, scan.fields);
     bool cut = result != scan_result::done && reader.mailbox;
     finish_message_hashes(reader);
@@ -172,7 +172,7 @@ scan_result scan_into_record(message_scan& scan, const std::string& path, read_h
   attach_line_reader(scan.reader, file, size);
   choose_hash_columns_from_settings(scan.hashes);
   if (scan.hashes.count != 0) {
-    start_file_hashes(scan.hashes);
+    start_file_hashes(scan.hashes, scan.messages);
     scan.reader.hashes = &scan.hashes;
   }
   scan_result result = read_attached_fields(scan, scan.fields);
@@ -200,7 +200,7 @@ void give_back_scan_pages(message_scan& scan) {
 void report_cut_read(message_scan& scan, const std::string& path) {
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
-  if (scan.reader.read_failed) report_failure(path, true);
+  if (scan.reader.read_failed) report_failure(scan.messages, path, true);
 }
 
 stop_reason stop_after_record(scan_result result) {

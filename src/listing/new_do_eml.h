@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "listing/file_hashes.h"
 #include "listing/header_values.h"
@@ -32,6 +33,10 @@ struct message_scan {
   progress_text progress_line;
   // Messages of the last file left out because no sent date could be read.
   int64_t undated = 0;
+  // Where the scan's messages go (progress line, "cannot read", once-a-run notes):
+  // a scanner's slot; null on the walk's thread, which writes or holds them as
+  // hold_messages says.
+  held_messages* messages = nullptr;
   // Set when the run is being abandoned: the read stops at the next chunk, as it
   // does on an interrupt. Null for a scan nobody abandons.
   const std::atomic<bool>* abandoned = nullptr;

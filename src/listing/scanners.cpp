@@ -125,7 +125,7 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
   try {
     scan_result result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
     slot.undated = scan.undated;
-    hold_messages(&slot.after);
+    scan.messages = &slot.after;
     report_cut_read(scan, slot.path);
     return result;
   } catch (const std::bad_alloc&) {
@@ -153,9 +153,10 @@ void read_slot(scan_pool& p, std::unique_ptr<message_scan>& scan, scan_slot& slo
   }
   scan->record.held = &slot.record;
   // After the walk's messages that came before this file.
-  hold_messages(&slot.before);
+  scan->messages = &slot.before;
   slot.result = scan_slot_file(*scan, slot);
-  hold_messages(nullptr);
+  // The walk's own scan writes through the walk's messages again.
+  scan->messages = nullptr;
   slot.waited = read_waited(scan->reader.read_ns, slot.size);
 }
 
@@ -382,9 +383,7 @@ void wake_for_writer(scan_pool& p) {
 void read_on_walk_thread(scan_pool& p, std::unique_lock<std::mutex>& lock, scan_slot& slot) {
   take(p.ring, slot);
   lock.unlock();
-  held_messages* walk = messages_held();
   read_slot(p, p.walk_scan, slot);
-  hold_messages(walk);
   lock.lock();
   mark_done(p, slot);
 }

@@ -13,7 +13,7 @@ namespace {
 // name their slot's messages, so it is only ever touched by the walk's thread.
 held_messages* s_walk_held = nullptr;
 
-held_messages* held_or_walk_s(held_messages* held) { return held ? held : s_walk_held; }
+held_messages* sink_or_walk_held(held_messages* held) { return held ? held : s_walk_held; }
 
 // The notes said so far, a bit each.
 std::atomic<uint32_t> s_notes_said{0};
@@ -35,7 +35,7 @@ bool messages_on_terminal() {
 }
 
 void write_message(held_messages* held, std::string_view text) {
-  if (held_messages* to = held_or_walk_s(held))
+  if (held_messages* to = sink_or_walk_held(held))
     to->text.append(text);
   else
     write_text(stderr, text);
@@ -44,7 +44,7 @@ void write_message(held_messages* held, std::string_view text) {
 void write_message(std::string_view text) { write_message(nullptr, text); }
 
 void write_untrusted_message(held_messages* held, std::string_view text) {
-  if (held_messages* to = held_or_walk_s(held))
+  if (held_messages* to = sink_or_walk_held(held))
     append_untrusted_text(to->text, text, messages_on_terminal());
   else
     write_untrusted_text(stderr, text, messages_on_terminal());
@@ -53,7 +53,7 @@ void write_untrusted_message(held_messages* held, std::string_view text) {
 void write_untrusted_message(std::string_view text) { write_untrusted_message(nullptr, text); }
 
 void write_once_note(held_messages* held, int id, const char* text) {
-  held_messages* to = held_or_walk_s(held);
+  held_messages* to = sink_or_walk_held(held);
   if (!to || to->note_count == k_most_held_notes) {
     say_note(id, text);
     return;

@@ -10,6 +10,7 @@
 #include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
+#include "listing/scanners.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
@@ -70,9 +71,10 @@ std::string walk_in_process(const temp_tree& tree) {
   add_filetype("*.*");
   std::FILE* out = std::tmpfile();
   g_out_file = out;
-  g_walk.counting = 0;
   g_file_count = 0;
-  walk_directory(tree.path("m") + k_path_separator);
+  const file_sink to_listing = {.make_room_to_open = make_room_to_open,
+                                .take_file = list_selected_file};
+  walk_directory(tree.path("m") + k_path_separator, selecting_visitor(to_listing));
   std::rewind(out);
   std::string listing;
   int c;

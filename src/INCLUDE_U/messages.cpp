@@ -9,7 +9,11 @@
 
 namespace {
 
-thread_local held_messages* t_held = nullptr;
+// What the walk's thread holds (see hold_messages). Scanners never read it: they
+// name their slot's messages, so it is only ever touched by the walk's thread.
+held_messages* s_walk_held = nullptr;
+
+held_messages* sink_or_walk_held(held_messages* held) { return held ? held : s_walk_held; }
 
 // The notes said so far, a bit each.
 std::atomic<uint32_t> s_notes_said{0};
@@ -21,36 +25,43 @@ void say_note(int id, const char* text) {
 
 }  // namespace
 
-void hold_messages(held_messages* into) { t_held = into; }
+void hold_messages(held_messages* into) { s_walk_held = into; }
 
-held_messages* messages_held() { return t_held; }
+held_messages* messages_held() { return s_walk_held; }
 
 bool messages_on_terminal() {
   static const bool terminal = g_platform.is_terminal(stderr);
   return terminal;
 }
 
-void write_message(std::string_view text) {
-  if (t_held)
-    t_held->text.append(text);
+void write_message(held_messages* held, std::string_view text) {
+  if (held_messages* to = sink_or_walk_held(held))
+    to->text.append(text);
   else
     write_text(stderr, text);
 }
 
-void write_untrusted_message(std::string_view text) {
-  if (t_held)
-    append_untrusted_text(t_held->text, text, messages_on_terminal());
+void write_message(std::string_view text) { write_message(nullptr, text); }
+
+void write_untrusted_message(held_messages* held, std::string_view text) {
+  if (held_messages* to = sink_or_walk_held(held))
+    append_untrusted_text(to->text, text, messages_on_terminal());
   else
     write_untrusted_text(stderr, text, messages_on_terminal());
 }
 
-void write_once_note(int id, const char* text) {
-  if (!t_held || t_held->note_count == k_most_held_notes) {
+void write_untrusted_message(std::string_view text) { write_untrusted_message(nullptr, text); }
+
+void write_once_note(held_messages* held, int id, const char* text) {
+  held_messages* to = sink_or_walk_held(held);
+  if (!to || to->note_count == k_most_held_notes) {
     say_note(id, text);
     return;
   }
-  t_held->notes[t_held->note_count++] = {t_held->text.size(), id, text};
+  to->notes[to->note_count++] = {to->text.size(), id, text};
 }
+
+void write_once_note(int id, const char* text) { write_once_note(nullptr, id, text); }
 
 void write_held_text(const held_messages& held) {
   std::string_view text = held.text;

@@ -28,19 +28,26 @@ struct held_messages {
   std::size_t note_count = 0;
 };
 
-// Makes this thread hold its messages in `into`; null writes them at once again.
+// Makes the walk's thread hold its messages in `into`; null writes them at once
+// again. Only the walk's thread holds this way: a scanner passes the messages of
+// its slot to every writer below instead.
 void hold_messages(held_messages* into);
-// The messages this thread holds, or null when it writes them at once.
+// The messages the walk's thread holds, or null when it writes them at once.
 held_messages* messages_held();
 
-// Writes program text to standard error, or holds it.
+// Writes program text to standard error, or adds it to `held`. Without `held`
+// (null) the walk's thread holds it or writes it as hold_messages says; a
+// scanner always names its own.
+void write_message(held_messages* held, std::string_view text);
 void write_message(std::string_view text);
 // Writes text from the files (names) the same way; on a terminal its control
 // characters are shown as '?'.
+void write_untrusted_message(held_messages* held, std::string_view text);
 void write_untrusted_message(std::string_view text);
 // Says `text` (static) unless the run has said note `id` (0 to 31) before; held,
 // the decision waits until the held messages go out, so that the note follows
 // the first file in walk order that needed it, whichever thread read it.
+void write_once_note(held_messages* held, int id, const char* text);
 void write_once_note(int id, const char* text);
 // Writes the held text to standard error with its notes in place.
 void write_held_text(const held_messages& held);

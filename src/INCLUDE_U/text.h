@@ -161,15 +161,6 @@ void replace_byte(bounded_text<N>& text, char from, char to) {
 void write_text(std::FILE* stream, std::string_view text);
 // Length of the well-formed UTF-8 sequence that starts at `at`; 0 when there is none.
 std::size_t well_formed_utf8_length(std::string_view text, std::size_t at);
-// A work buffer of this thread's own for one use (`tag`), made when first asked
-// for: a large one is neither in every thread's storage nor touched before use.
-template <typename buffer, typename tag>
-buffer& thread_buffer() {
-  thread_local std::unique_ptr<buffer> made;
-  if (!made) made = std::make_unique_for_overwrite<buffer>();
-  return *made;
-}
-
 // Writes text that came from files (names, message fields). On a terminal, control
 // characters other than tab (C0, DEL, C1 as UTF-8, and a byte 0x80-0x9F outside any
 // UTF-8 sequence) are shown as '?' so that a crafted message cannot drive the

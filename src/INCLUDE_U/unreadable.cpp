@@ -22,40 +22,53 @@ std::string_view display_name(std::string_view path) {
   return path;
 }
 
-void report_unreadable(std::string_view path, std::string_view reason) {
+void report_unreadable(held_messages* held, std::string_view path, std::string_view reason) {
   std::string_view shown = display_name(path);
   if (shown.size() > 1 && shown.back() == k_path_separator) shown.remove_suffix(1);
   // Progress lines begin with their line end; this line does the same, so that
   // it never runs on behind one.
-  write_message("\nmailsift: cannot read ");
-  write_untrusted_message(shown);
-  write_message(": ");
-  write_message(reason);
-  if (held_messages* held = messages_held())
-    ++held->unreadable;
+  write_message(held, "\nmailsift: cannot read ");
+  write_untrusted_message(held, shown);
+  write_message(held, ": ");
+  write_message(held, reason);
+  if (held_messages* to = held ? held : messages_held())
+    ++to->unreadable;
   else
     ++g_unreadable_count;
 }
 
-bool report_failure(std::string_view path, bool missing_counts) {
-  std::string reason;
-  failure_kind kind = g_platform.last_failure(reason);
-  return act_on_failure(path, kind, reason, missing_counts);
+void report_unreadable(std::string_view path, std::string_view reason) {
+  report_unreadable(nullptr, path, reason);
 }
 
-bool act_on_failure(std::string_view path, failure_kind kind, std::string_view reason,
-                    bool missing_counts) {
+bool report_failure(held_messages* held, std::string_view path, bool missing_counts) {
+  std::string reason;
+  failure_kind kind = g_platform.last_failure(reason);
+  return act_on_failure(held, path, kind, reason, missing_counts);
+}
+
+bool report_failure(std::string_view path, bool missing_counts) {
+  return report_failure(nullptr, path, missing_counts);
+}
+
+bool act_on_failure(held_messages* held, std::string_view path, failure_kind kind,
+                    std::string_view reason, bool missing_counts) {
   if (kind == failure_kind::none || (kind == failure_kind::not_found && !missing_counts)) {
     return false;
   }
-  report_unreadable(path, reason);
+  report_unreadable(held, path, reason);
   if (kind == failure_kind::no_resources) {
-    if (held_messages* held = messages_held())
-      held->resources_ran_out = true;
+    if (held_messages* to = held ? held : messages_held())
+      to->resources_ran_out = true;
     else
       s_resources_ran_out = true;
   }
   return true;
+}
+
+bool act_on_failure(std::string_view path, failure_kind kind, std::string_view reason,
+                    bool missing_counts) {
+  return act_on_failure(nullptr, path, kind, reason, missing_counts);
 }
 
 stop_reason failure_stop() {

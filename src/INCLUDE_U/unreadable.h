@@ -21,14 +21,20 @@ std::string_view display_name(std::string_view path);
 // `reason` on standard error, on a line of its own, as
 // "mailsift: cannot read PATH: REASON", and counts it.
 void report_unreadable(std::string_view path, std::string_view reason);
+// The same, held in `held` (a scanner's slot; null as for write_message).
+void report_unreadable(held_messages* held, std::string_view path, std::string_view reason);
 // Acts on the failure the platform layer last met with `path`: it is reported as
 // above, a path that names nothing only when `missing_counts`; memory or
 // descriptors run out also make failure_stop say so. False when nothing failed (a
 // search that matched nothing, a file of another type).
 bool report_failure(std::string_view path, bool missing_counts);
+// The same, held in `held` (null as for write_message).
+bool report_failure(held_messages* held, std::string_view path, bool missing_counts);
 // The same for a failure the caller took from the platform layer earlier.
 bool act_on_failure(std::string_view path, failure_kind kind, std::string_view reason,
                     bool missing_counts);
+bool act_on_failure(held_messages* held, std::string_view path, failure_kind kind,
+                    std::string_view reason, bool missing_counts);
 // out_of_memory once a failure met memory or descriptors run out: going on would
 // skip whatever comes next as silently, so the run ends after its last whole
 // record. go_on before that.

@@ -14,6 +14,7 @@
 #include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
+#include "listing/scanners.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
@@ -31,6 +32,10 @@ inline read_handle recording_open_and_look_up(const std::string& path, dir_entry
   return native_platform().open_and_look_up(path, entry);
 }
 
+// The listing, wired to the selection as run/ wires it.
+inline constexpr file_sink k_listing_sink = {.make_room_to_open = make_room_to_open,
+                                             .take_file = list_selected_file};
+
 class discovery_test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,7 +43,6 @@ class discovery_test : public ::testing::Test {
     g_settings->recurse = 1;
     g_settings->time_type = 'w';
     clear_path_lists();
-    g_walk.counting = 0;
     g_walk.counted_files = 0;
     g_walk.counted_bytes = 0;
     g_walk.longest_path = 0;

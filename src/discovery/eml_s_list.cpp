@@ -123,12 +123,13 @@ stop_reason read_source_list(std::FILE* list, list_entry_handler handler) {
   });
 }
 
-stop_reason process_source_list() {
+stop_reason process_source_list(const walk_visitor& visit) {
   if (!g_source_list_file) return stop_reason::go_on;
+  const file_sink& sink = *visit.sink;
   // A line naming a missing file is named and counted, as an unreadable one is:
   // a list of 10,000 files must not yield 9,998 records without a word.
-  return read_list_entries(
-      g_source_list_file, [](const std::string& dir, const std::string& name, bool header_line) {
-        return header_line ? select_file(dir, name) : select_listed_file(dir, name);
-      });
+  return read_list_entries(g_source_list_file, [&sink](const std::string& dir,
+                                                       const std::string& name, bool header_line) {
+    return header_line ? select_file(sink, dir, name) : select_listed_file(sink, dir, name);
+  });
 }

@@ -3,9 +3,6 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
-#include "listing/eml_program.h"
-#include "listing/new_do_eml.h"
-#include "listing/scanners.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 
@@ -236,11 +233,13 @@ struct candidate_source {
   int64_t directories_held = 0;
 };
 
-stop_reason select(const std::string& dir, const std::string& name, candidate_source source) {
+stop_reason select(const file_sink& sink, const std::string& dir, const std::string& name,
+                   candidate_source source) {
   if (name == "." || name == "..") return stop_reason::go_on;
   // Files on their way to scanners hold descriptors: one more is opened only
   // where the limit leaves room for it beside the walk's directories.
-  if (stop_reason stop = make_room_to_open(source.directories_held); stop != stop_reason::go_on)
+  if (stop_reason stop = sink.make_room_to_open(source.directories_held);
+      stop != stop_reason::go_on)
     return stop;
   // The complete path and the entry are reused from file to file, so that a file
   // costs no allocation here.
@@ -278,7 +277,7 @@ stop_reason select(const std::string& dir, const std::string& name, candidate_so
     return failure_stop();
   }
   if (!opened) return stop_reason::go_on;
-  return list_selected_file(path, file, size, dates, is_file);
+  return sink.take_file(path, file, size, dates, is_file);
 }
 
 }  // namespace
@@ -291,17 +290,18 @@ void leave_out_own_files(std::FILE* listing, std::FILE* run_log) {
   }
 }
 
-stop_reason select_file(const std::string& dir, const std::string& name) {
-  return select(dir, name, {});
+stop_reason select_file(const file_sink& sink, const std::string& dir, const std::string& name) {
+  return select(sink, dir, name, {});
 }
 
-stop_reason select_listed_file(const std::string& dir, const std::string& name) {
-  return select(dir, name, {.missing_counts = true});
+stop_reason select_listed_file(const file_sink& sink, const std::string& dir,
+                               const std::string& name) {
+  return select(sink, dir, name, {.missing_counts = true});
 }
 
-stop_reason select_walked_file(const std::string& dir, const dir_entry& entry,
-                               int64_t directories_held) {
-  return select(dir, entry.name,
+stop_reason select_walked_file(const file_sink& sink, const std::string& dir,
+                               const dir_entry& entry, int64_t directories_held) {
+  return select(sink, dir, entry.name,
                 {.listed_as_file = (entry.attributes & k_attr_directory) == 0,
                  .directories_held = directories_held});
 }

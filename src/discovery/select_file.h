@@ -9,23 +9,36 @@
 #include "INCLUDE_U/stops.h"
 #include "platform/platform.h"
 
+// Where the selection hands a file it chose: the listing, as run/ wires it.
+// Discovery knows no more of what happens to the file.
+struct file_sink {
+  // Waits until one more file may be opened beside the `directories_held` the
+  // walk holds open; returns the stop of what was done meanwhile (go_on when none).
+  stop_reason (*make_room_to_open)(int64_t directories_held);
+  // Takes one chosen file, opened here (k_no_file when its open failed; the sink
+  // closes it); `is_file` when it is no directory. Returns the listing's stop.
+  stop_reason (*take_file)(const std::string& path, read_handle file, int64_t size,
+                           const file_dates& dates, bool is_file);
+};
+
 // Leaves this run's listing and run log (either may be null or no regular file)
 // out of every later selection, silently, whatever names lead to them.
 void leave_out_own_files(std::FILE* listing, std::FILE* run_log);
 // Decides whether one candidate file is listed, and if so counts it and hands
-// it to scan_message. `dir` carries the long-path prefix and ends in a separator.
+// it to `sink`. `dir` carries the long-path prefix and ends in a separator.
 // Files that vanished, fail a filter or cannot be read are skipped silently.
 // Returns the scan's stop, or out_of_memory when a look-up or open met memory or
 // descriptors run out; go_on otherwise.
-stop_reason select_file(const std::string& dir, const std::string& name);
+stop_reason select_file(const file_sink& sink, const std::string& dir, const std::string& name);
 // The same for a file a source list names: one that does not exist is named on
 // standard error and counted, as an unreadable one is.
-stop_reason select_listed_file(const std::string& dir, const std::string& name);
+stop_reason select_listed_file(const file_sink& sink, const std::string& dir,
+                               const std::string& name);
 // The same for a file the walk found: an entry the directory listing gave as a
 // regular file is opened first and looked up through the open file. The walk
 // holds `directories_held` directories open meanwhile.
-stop_reason select_walked_file(const std::string& dir, const dir_entry& entry,
-                               int64_t directories_held);
+stop_reason select_walked_file(const file_sink& sink, const std::string& dir,
+                               const dir_entry& entry, int64_t directories_held);
 
 // The three times of an entry as file_dates, in UTC or local time.
 file_dates convert_file_times(const dir_entry& entry, bool in_utc);

@@ -42,7 +42,7 @@ class select_file_test : public discovery_test {
   // True when select_file lists the file (counts it and hands it on).
   bool selects(const std::string& name) {
     int before = g_file_count;
-    select_file(dir(), name);
+    select_file(k_listing_sink, dir(), name);
     return g_file_count == before + 1;
   }
   bool is_read_only(const std::string& name) {

@@ -29,14 +29,14 @@ bool is_on_walk_path(const dir_identity& id) {
 
 bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
 
-// After a directory search failed or ended early. The processing pass names the
-// directory; the counting pass leaves that to it, so that nothing is named twice,
-// but stops as soon as memory or descriptors run out. True when the search
-// failed.
-bool report_directory_failure(const std::string& dir) {
+// After a directory search failed or ended early: named when the visitor reports
+// directories (see walk_visitor). True when the search failed.
+bool report_directory_failure(const walk_visitor& visit, const std::string& dir) {
   std::string reason;
   failure_kind kind = g_platform.last_failure(reason);
-  if (g_walk.counting && kind != failure_kind::no_resources) return kind != failure_kind::none;
+  if (!visit.reports_directories && kind != failure_kind::no_resources) {
+    return kind != failure_kind::none;
+  }
   return report_failure(dir, true);
 }
 
@@ -60,33 +60,50 @@ void count_file(const std::string& dir, const dir_entry& entry) {
   }
 }
 
-stop_reason handle_file(const std::string& dir, const dir_entry& entry) {
-  if (g_walk.counting && g_settings->output_mode) {
-    count_file(dir, entry);
-  } else if (!g_settings->exclude || !is_excluded(entry.name)) {
-    // Each level of the walk holds its directory open while the next is read.
-    return select_walked_file(dir, entry, g_walk.depth);
-  }
+stop_reason count_visited_file(const walk_visitor&, const std::string& dir, const dir_entry& entry,
+                               int64_t) {
+  count_file(dir, entry);
   return stop_reason::go_on;
+}
+
+stop_reason select_visited_file(const walk_visitor& self, const std::string& dir,
+                                const dir_entry& entry, int64_t directories_held) {
+  if (g_settings->exclude && is_excluded(entry.name)) return stop_reason::go_on;
+  return select_walked_file(*self.sink, dir, entry, directories_held);
 }
 
 // Walks every subdirectory of the open enumeration, each completely before the
 // next entry is read.
-stop_reason walk_subdirectories(const std::string& dir, find_state* search, dir_entry& entry) {
+stop_reason walk_subdirectories(const walk_visitor& visit, const std::string& dir,
+                                find_state* search, dir_entry& entry) {
   do {
     if (abort_key_pressed()) return stop_reason::interrupted;
     if ((entry.attributes & k_attr_directory) == 0 || is_dot_entry(entry.name)) continue;
-    if (!g_walk.counting) ++g_walk.dir_count;
-    stop_reason stop = walk_directory(dir + entry.name + k_path_separator);
+    if (visit.reports_directories) ++g_walk.dir_count;
+    stop_reason stop = walk_directory(dir + entry.name + k_path_separator, visit);
     if (stop != stop_reason::go_on) return stop;
   } while (g_platform.find_next(search, entry));
-  report_directory_failure(dir);
+  report_directory_failure(visit, dir);
   return failure_stop();
 }
 
 }  // namespace
 
-stop_reason walk_directory(const std::string& dir) {
+walk_visitor counting_visitor() {
+  return {.file = count_visited_file,
+          .needs_sizes = true,
+          .reports_directories = false,
+          .sink = nullptr};
+}
+
+walk_visitor selecting_visitor(const file_sink& sink) {
+  return {.file = select_visited_file,
+          .needs_sizes = false,
+          .reports_directories = true,
+          .sink = &sink};
+}
+
+stop_reason walk_directory(const std::string& dir, const walk_visitor& visit) {
   ++g_walk.depth;
   if (g_settings->level_depth != 0 && g_walk.depth > g_settings->level_depth - 1) {
     --g_walk.depth;
@@ -103,29 +120,28 @@ stop_reason walk_directory(const std::string& dir) {
   // would cost as much again as the look-up the file selection makes.
   find_state* search = g_platform.find_first_names(dir + "*.*", entry);
   if (!search) {
-    report_directory_failure(dir);
+    report_directory_failure(visit, dir);
     --g_walk.depth;
     return failure_stop();
   }
   if (identified) s_walk_path.push_back(id);
   stop_reason stop = stop_reason::go_on;
   if (g_settings->recurse) {
-    stop = walk_subdirectories(dir, search, entry);
-  } else if (!g_walk.counting) {
+    stop = walk_subdirectories(visit, dir, search, entry);
+  } else if (visit.reports_directories) {
     ++g_walk.dir_count;
   }
   g_platform.find_close(search);
-  if (stop == stop_reason::go_on) stop = scan_directory_files(dir);
+  if (stop == stop_reason::go_on) stop = scan_directory_files(dir, visit);
   if (identified) s_walk_path.pop_back();
   --g_walk.depth;
   return stop;
 }
 
-stop_reason scan_directory_files(const std::string& dir) {
-  // The counting pass adds up sizes; the processing pass hands names to the file
-  // selection, which looks each file up itself.
-  bool counting = g_walk.counting && g_settings->output_mode;
-  auto find_first = counting ? g_platform.find_first : g_platform.find_first_names;
+stop_reason scan_directory_files(const std::string& dir, const walk_visitor& visit) {
+  // Counting adds up sizes; the selection looks each file up itself and needs
+  // only names.
+  auto find_first = visit.needs_sizes ? g_platform.find_first : g_platform.find_first_names;
   dir_entry entry;
   for (std::size_t i = 0; i < g_filetypes.size(); ++i) {
     const std::string& pattern = g_filetypes[i];
@@ -134,7 +150,7 @@ stop_reason scan_directory_files(const std::string& dir) {
     // A pattern that matches nothing is no failure; a directory that cannot be
     // read is named once, not once per pattern.
     if (!search) {
-      if (report_directory_failure(dir)) return failure_stop();
+      if (report_directory_failure(visit, dir)) return failure_stop();
       continue;
     }
     stop_reason stop = stop_reason::go_on;
@@ -143,9 +159,12 @@ stop_reason scan_directory_files(const std::string& dir) {
         stop = stop_reason::interrupted;
         break;
       }
-      if ((entry.attributes & k_attr_directory) == 0) stop = handle_file(dir, entry);
+      // Each level of the walk holds its directory open while the next is read.
+      if ((entry.attributes & k_attr_directory) == 0) {
+        stop = visit.file(visit, dir, entry, g_walk.depth);
+      }
     } while (stop == stop_reason::go_on && g_platform.find_next(search, entry));
-    bool failed = stop == stop_reason::go_on && report_directory_failure(dir);
+    bool failed = stop == stop_reason::go_on && report_directory_failure(visit, dir);
     g_platform.find_close(search);
     if (stop != stop_reason::go_on) return stop;
     if (failed) return failure_stop();

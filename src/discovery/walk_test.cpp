@@ -34,7 +34,7 @@ class walk_directory_test : public discovery_test {
 TEST_F(walk_directory_test, files_below_come_before_the_directory_s_own) {
   make_nested_tree();
   add_filetype("*.eml");
-  walk_directory(dir("m"));
+  walk_directory(dir("m"), selecting_visitor(k_listing_sink));
   EXPECT_EQ(looked_up_relative(), (names{"m/s/t/c.eml", "m/s/b.eml", "m/a.eml"}));
   EXPECT_EQ(g_walk.dir_count, 2);  // s and t; the starting directory is not counted
   EXPECT_EQ(g_file_count, 3);
@@ -45,7 +45,7 @@ TEST_F(walk_directory_test, recursion_off_lists_only_the_starting_directory) {
   make_nested_tree();
   add_filetype("*.eml");
   g_settings->recurse = 0;
-  walk_directory(dir("m"));
+  walk_directory(dir("m"), selecting_visitor(k_listing_sink));
   EXPECT_EQ(looked_up_relative(), (names{"m/a.eml"}));
   EXPECT_EQ(g_walk.dir_count, 1);  // the starting directory itself
 }
@@ -70,7 +70,7 @@ TEST_F(walk_directory_test, depth_limit) {
     g_looked_up.clear();
     g_walk.dir_count = 0;
     g_settings->level_depth = c.level_depth;
-    walk_directory(dir("m"));
+    walk_directory(dir("m"), selecting_visitor(k_listing_sink));
     EXPECT_EQ(looked_up_relative(), c.files) << "level_depth " << c.level_depth;
     EXPECT_EQ(g_walk.dir_count, c.directories) << "level_depth " << c.level_depth;
     EXPECT_EQ(g_walk.depth, 0);
@@ -82,7 +82,7 @@ TEST_F(walk_directory_test, a_file_matching_two_patterns_is_handed_over_twice) {
   tree.write("b.eml", "x");
   add_filetype("*.eml");
   add_filetype("a*.eml");
-  walk_directory(dir());
+  walk_directory(dir(), selecting_visitor(k_listing_sink));
   names got = looked_up_relative();
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[2], "a1.eml");  // the second pattern's pass comes after the first
@@ -93,7 +93,7 @@ TEST_F(walk_directory_test, patterns_ignore_case_and_skip_directories_but_the_wa
   tree.write("UPPER.EML", "x");
   tree.write("x.eml/inside.eml", "x");
   add_filetype("*.eml");
-  walk_directory(dir());
+  walk_directory(dir(), selecting_visitor(k_listing_sink));
   EXPECT_EQ(looked_up_relative(), (names{"x.eml/inside.eml", "UPPER.EML"}));
   EXPECT_EQ(g_walk.dir_count, 1);
 }
@@ -105,23 +105,23 @@ TEST_F(walk_directory_test, excludes_match_the_upper_cased_name) {
   add_filetype("*.*");
   add_exclude("*.bak");
   g_settings->exclude = 1;
-  walk_directory(dir());
+  walk_directory(dir(), selecting_visitor(k_listing_sink));
   EXPECT_EQ(looked_up_relative(), (names{"d.eml"}));
   // With the exclude setting off the list is not consulted.
   g_looked_up.clear();
   g_settings->exclude = 0;
-  walk_directory(dir());
+  walk_directory(dir(), selecting_visitor(k_listing_sink));
   EXPECT_EQ(looked_up_relative().size(), 3u);
 }
 
 TEST_F(walk_directory_test, a_missing_directory_is_skipped_silently) {
   add_filetype("*.*");
-  walk_directory(dir("missing"));
+  walk_directory(dir("missing"), selecting_visitor(k_listing_sink));
   EXPECT_TRUE(g_looked_up.empty());
   EXPECT_EQ(g_walk.dir_count, 0);
   EXPECT_EQ(g_walk.depth, 0);
   g_settings->recurse = 0;
-  walk_directory(dir("missing"));
+  walk_directory(dir("missing"), selecting_visitor(k_listing_sink));
   EXPECT_EQ(g_walk.dir_count, 0);  // only directories that could be opened count
 }
 
@@ -129,7 +129,7 @@ TEST_F(walk_directory_test, the_file_type_list_ends_at_an_entry_beginning_with_a
   tree.write("a.eml", "x");
   tree.write("b.txt", "x");
   g_filetypes = {"*.eml", "-o", "*.txt"};
-  walk_directory(dir());
+  walk_directory(dir(), selecting_visitor(k_listing_sink));
   EXPECT_EQ(looked_up_relative(), (names{"a.eml"}));
 }
 
@@ -141,8 +141,7 @@ TEST_F(walk_directory_test, counting_pass_counts_without_selecting) {
   g_settings->exclude = 1;
   g_settings->output_mode = 1;
   g_settings->auto_width = 1;
-  g_walk.counting = 1;
-  walk_directory(dir("m"));
+  walk_directory(dir("m"), counting_visitor());
   EXPECT_TRUE(g_looked_up.empty());
   EXPECT_EQ(g_walk.counted_files, 4u);
   EXPECT_EQ(g_walk.counted_bytes, 1003u);
@@ -155,8 +154,7 @@ TEST_F(walk_directory_test, longest_path_counts_utf16_units) {
   add_filetype("*.*");
   g_settings->output_mode = 1;
   g_settings->auto_width = 1;
-  g_walk.counting = 1;
-  walk_directory(dir());
+  walk_directory(dir(), counting_visitor());
   EXPECT_EQ(g_walk.longest_path, dir().size() + 3 + 4);
 }
 
@@ -170,7 +168,7 @@ TEST_F(walk_directory_test, a_link_loop_is_entered_once) {
   ASSERT_EQ(symlink(tree.path("m").c_str(), tree.path("m/s/loop").c_str()), 0);
   ASSERT_EQ(symlink(tree.path("other").c_str(), tree.path("m/s/elsewhere").c_str()), 0);
   add_filetype("*.eml");
-  walk_directory(dir("m"));
+  walk_directory(dir("m"), selecting_visitor(k_listing_sink));
   names got = looked_up_relative();
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, (names{"m/a.eml", "m/s/b.eml", "m/s/elsewhere/o.eml"}));
@@ -178,7 +176,7 @@ TEST_F(walk_directory_test, a_link_loop_is_entered_once) {
   EXPECT_EQ(g_walk.depth, 0);
   // The guard holds only for the current path: the same walk can run again.
   g_looked_up.clear();
-  walk_directory(dir("m"));
+  walk_directory(dir("m"), selecting_visitor(k_listing_sink));
   EXPECT_EQ(g_looked_up.size(), 3u);
 }
 
@@ -196,7 +194,7 @@ TEST_F(walk_directory_test, unreadable_directories_and_files_are_skipped) {
   if (as_root) {
     ASSERT_EQ(seteuid(nobody), 0);
   }
-  walk_directory(dir("m"));
+  walk_directory(dir("m"), selecting_visitor(k_listing_sink));
   if (as_root) {
     ASSERT_EQ(seteuid(0), 0);
   }

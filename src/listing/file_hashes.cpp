@@ -15,9 +15,9 @@ constexpr const char* k_unavailable_notes[k_digest_kinds] = {
     "\nmailsift: the system's cryptography gives no SHA-256 digest; its column stays empty\n",
 };
 
-void say_unavailable(digest_kind kind) {
+void say_unavailable(held_messages* messages, digest_kind kind) {
   std::size_t i = static_cast<std::size_t>(kind);
-  write_once_note(static_cast<int>(i), k_unavailable_notes[i]);
+  write_once_note(messages, static_cast<int>(i), k_unavailable_notes[i]);
 }
 
 }  // namespace
@@ -42,11 +42,11 @@ std::string_view hash_column_name(digest_kind kind) {
   return "";
 }
 
-void start_file_hashes(file_hashes& hashes) {
+void start_file_hashes(file_hashes& hashes, held_messages* messages) {
   for (std::size_t i = 0; i < hashes.count; ++i) {
     hashes.texts[i].clear();
     hashes.failed[i] = !digest_start(hashes.states[i], hashes.kinds[i]);
-    if (hashes.failed[i]) say_unavailable(hashes.kinds[i]);
+    if (hashes.failed[i]) say_unavailable(messages, hashes.kinds[i]);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/text.h"
 #include "platform/digest.h"
 
@@ -29,8 +30,10 @@ struct file_hashes {
 void choose_hash_columns(file_hashes& hashes, bool md5, bool sha1, bool sha256);
 // The header line's name of a column: "MD5", "SHA-1" or "SHA-256".
 std::string_view hash_column_name(digest_kind kind);
-// Starts the chosen digests for a new file and clears the last file's texts.
-void start_file_hashes(file_hashes& hashes);
+// Starts the chosen digests for a new file and clears the last file's texts. A
+// digest the system lacks is named once a run, through `messages` (null as for
+// write_message).
+void start_file_hashes(file_hashes& hashes, held_messages* messages);
 // Adds bytes of the file, in file order.
 void add_to_file_hashes(file_hashes& hashes, const char* bytes, std::size_t size);
 // Gives back the digest states of every column, as a scan that ends does.

@@ -70,7 +70,7 @@ void take_address(scan_state& scan, message_line& line, field_text& field, int& 
   blank_after_colon(line.text, after_colon, g_delimiter);
   append_entry_head(field, counter, body);
   field.append(line.text.view());
-  fold_continuations(*scan.reader, field);
+  fold_continuations(*scan.reader, field, *scan.continuation);
   field.append("  ");
 }
 

@@ -15,6 +15,7 @@ struct scan_state {
   message_line* line;         // the line a rule takes
   message_line* second_line;  // the line after a short From line
   message_line* look_ahead;   // the line after a Received line
+  message_line* continuation;  // the lines that continue an address line
   int from_count = 1;
   int to_count = 1;
   int cc_count = 1;

@@ -182,9 +182,8 @@ void append_entry(field_text& field, int& counter, std::string_view text) {
   field.append("  ");
 }
 
-void double_quotes(field_text& field) {
+void double_quotes(field_text& field, field_text& work) {
   if (!std::memchr(field.data(), '"', field.size())) return;
-  field_text& work = thread_buffer<field_text, struct double_quotes_work>();
   work.clear();
   // Each run up to and including a quote, then the quote once more; what goes
   // beyond the capacity is dropped, as it would be character by character, but a
@@ -237,12 +236,11 @@ void parse_date_line(std::string_view line, parsed_date& date) {
   if (date.year < 1900) search_year_again(line, date);
 }
 
-void fold_continuations(line_reader& reader, field_text& field) {
+void fold_continuations(line_reader& reader, field_text& field, message_line& work) {
   // Most address lines have no continuation, and the next line's first byte,
   // when already read, tells so without reading that line.
   int next = next_byte(reader);
   if (next >= 0 && !is_ascii_space(static_cast<char>(next)) && next != '>') return;
-  message_line& work = thread_buffer<message_line, struct continuation_work>();
   if (!read_line(reader, work)) return;
   char first = stored_char(work, 0);
   if (is_ascii_space(first) || first == '>') {

@@ -46,7 +46,7 @@ void append_entry(field_text& field, int& counter, std::string_view text);
 
 // Doubles every double quote of the field, for the quoted form of the listing.
 // Text beyond the field's capacity is dropped.
-void double_quotes(field_text& field);
+void double_quotes(field_text& field, field_text& work);
 
 // Parses a Date or Sent line into `date`: day, month, year and time text, each
 // left as it was when the line does not give it.
@@ -55,7 +55,7 @@ void parse_date_line(std::string_view line, parsed_date& date);
 // Appends the folded continuation lines that follow an address line to `field`
 // (white-space or "> " indented, each without a trailing comma of the field), and
 // leaves the reader at the first line that is not one.
-void fold_continuations(line_reader& reader, field_text& field);
+void fold_continuations(line_reader& reader, field_text& field, message_line& work);
 
 template <std::size_t N>
 void append_number(bounded_text<N>& out, long long value, int width, char pad) {

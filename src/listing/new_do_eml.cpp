@@ -17,7 +17,7 @@
 namespace {
 
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
-void write_progress_line(std::string_view name, int64_t size) {
+void write_progress_line(message_scan& scan, std::string_view name, int64_t size) {
   std::string_view digits = format_thousands64(size);
   bounded_text<64> tail;
   tail.append("   ");
@@ -26,25 +26,25 @@ void write_progress_line(std::string_view name, int64_t size) {
   tail.append(" Bytes");
   // One write per file where nobody watches: the line is gathered first, when
   // the name leaves room for it.
-  thread_local bounded_text<4096> line;
+  progress_text& line = scan.progress_line;
   if (!messages_on_terminal() && name.size() + tail.size() < line.capacity) {
     line.clear();
     line.push_back('\n');
     line.append(name);
     line.append(tail.view());
-    write_message(line.view());
+    write_message(scan.messages, line.view());
     return;
   }
-  write_message("\n");
-  write_untrusted_message(name);
-  write_message(tail.view());
+  write_message(scan.messages, "\n");
+  write_untrusted_message(scan.messages, name);
+  write_message(scan.messages, tail.view());
 }
 
 // Reads the attached file (or the mailbox's message) to its end against the
 // header rules into `fields`.
 scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   line_reader& reader = ms.reader;
-  scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead};
+  scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead, &ms.continuation};
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
@@ -96,7 +96,7 @@ bool sent_date_selects(const parsed_date& date, int64_t& undated) {
 scan_result scan_into_records(message_scan& scan, std::string_view name, read_handle file,
                               int64_t size, const file_dates& dates) {
   line_reader& reader = scan.reader;
-  write_progress_line(name, size);
+  write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
   reader.split_mailbox = g_settings->mbox != 0;
   choose_hash_columns_from_settings(scan.hashes);
@@ -106,7 +106,7 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   scan_result result = scan_result::done;
   for (;; ++place.number) {
     reset_message_fields(scan.fields);
-    if (scan.hashes.count != 0) start_file_hashes(scan.hashes);
+    if (scan.hashes.count != 0) start_file_hashes(scan.hashes, scan.messages);
     result = read_attached_lines(scan, scan.fields);
     bool cut = result != scan_result::done && reader.mailbox;
     finish_message_hashes(reader);
@@ -162,12 +162,12 @@ scan_result scan_into_record(message_scan& scan, const std::string& path, read_h
   reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
   write_record_prefix(scan.record, g_out_file, name, size, dates.write_time);
-  write_progress_line(name, size);
+  write_progress_line(scan, name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
   attach_line_reader(scan.reader, file, size);
   choose_hash_columns_from_settings(scan.hashes);
   if (scan.hashes.count != 0) {
-    start_file_hashes(scan.hashes);
+    start_file_hashes(scan.hashes, scan.messages);
     scan.reader.hashes = &scan.hashes;
   }
   scan_result result = read_attached_fields(scan, scan.fields);
@@ -186,7 +186,7 @@ void give_back_scan_pages(message_scan& scan) {
   // Made again as a new scan has them: the pages given back may read as anything.
   g_platform.give_back_pages(&scan.fields, sizeof scan.fields);
   new (&scan.fields) message_fields;
-  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead}) {
+  for (message_line* line : {&scan.line, &scan.second_line, &scan.look_ahead, &scan.continuation}) {
     g_platform.give_back_pages(line, sizeof *line);
     new (line) message_line;
   }
@@ -195,7 +195,7 @@ void give_back_scan_pages(message_scan& scan) {
 void report_cut_read(message_scan& scan, const std::string& path) {
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
-  if (scan.reader.read_failed) report_failure(path, true);
+  if (scan.reader.read_failed) report_failure(scan.messages, path, true);
 }
 
 stop_reason stop_after_record(scan_result result) {

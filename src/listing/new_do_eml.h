@@ -8,11 +8,14 @@
 #include <string_view>
 
 #include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "listing/file_hashes.h"
 #include "listing/header_values.h"
 #include "listing/line_reader.h"
 #include "listing/record.h"
+
+using progress_text = bounded_text<4096>;
 
 // Everything one scan of a file works on: the open file, the line buffers, the
 // fields, the digests and the record on its way out. A scan owns one and reuses it for every file,
@@ -22,11 +25,18 @@ struct message_scan {
   message_line line;
   message_line second_line;
   message_line look_ahead;
+  message_line continuation;
   message_fields fields;
   file_hashes hashes;
   record_writer record;
+  // The progress line, gathered for one write.
+  progress_text progress_line;
   // Messages of the last file left out because no sent date could be read.
   int64_t undated = 0;
+  // Where the scan's messages go (progress line, "cannot read", once-a-run notes):
+  // a scanner's slot; null on the walk's thread, which writes or holds them as
+  // hold_messages says.
+  held_messages* messages = nullptr;
   // Set when the run is being abandoned: the read stops at the next chunk, as it
   // does on an interrupt. Null for a scan nobody abandons.
   const std::atomic<bool>* abandoned = nullptr;

@@ -19,22 +19,14 @@ bool quoting() { return g_settings->quote_fields != 0; }
 // quoted form ends a field at a lone quote, with a semicolon as with a comma.
 bool doubling_quotes() { return quoting(); }
 
-// Whether the listing and the progress lines are shown on a terminal, where text
-// from the files must not reach the terminal as control characters.
-bool listing_on_terminal(std::FILE* stream) {
-  // Per thread: scanners start records side by side.
-  thread_local std::FILE* checked = nullptr;
-  thread_local bool terminal = false;
-  if (stream != checked) {
-    checked = stream;
-    terminal = g_platform.is_terminal(stream);
-  }
-  return terminal;
-}
-
+// Whether the listing is shown on a terminal, where text from the files must not
+// reach the terminal as control characters.
 record_writer& start_record_writer(record_writer& out, std::FILE* stream) {
   out.stream = stream;
-  out.on_terminal = listing_on_terminal(stream);
+  if (stream != out.checked_stream) {
+    out.checked_stream = stream;
+    out.on_terminal = g_platform.is_terminal(stream);
+  }
   out.pending.clear();
   return out;
 }
@@ -174,7 +166,7 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
   bool has_line_end =
       path.find('\n') != std::string_view::npos || path.find('\r') != std::string_view::npos;
   if (doubled || has_line_end) {
-    field_text& shown = thread_buffer<field_text, struct shown_name>();
+    field_text& shown = out.work;
     shown.clear();
     append_doubling_quotes(shown, path, doubled);
     replace_byte(shown, '\n', '?');
@@ -210,7 +202,7 @@ void write_record_end(record_writer& record, std::FILE* stream, message_fields& 
   bool quoted = quoting();
   if (doubling_quotes()) {
     for (const field_column& column : k_field_columns) {
-      if (column.field) double_quotes(fields.*column.field);
+      if (column.field) double_quotes(fields.*column.field, record.work);
     }
   }
   // The record's start may still wait in the writer; the prefix ended in a delimiter.

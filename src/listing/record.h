@@ -76,7 +76,11 @@ void write_listing_header(std::FILE* stream);
 struct record_writer {
   std::FILE* stream = nullptr;
   bool on_terminal = false;
+  // The stream on_terminal was last found for: asked once, not per record.
+  std::FILE* checked_stream = nullptr;
   bounded_text<4096> pending;
+  // Work room: a name changed for showing, a field with its quotes doubled.
+  field_text work;
   // When set, the record goes here instead of the stream, as the stream would
   // get it: a scanner's records wait for the writer that keeps the walk's order.
   std::string* held = nullptr;

@@ -44,8 +44,6 @@ constexpr std::size_t k_waiting_record_bytes = 1024 * 1024;
 // a signal handler cannot wake a thread that waits on a condition.
 constexpr auto k_interrupt_poll = std::chrono::milliseconds(20);
 
-thread_local bool t_scanner_thread = false;
-
 struct scan_pool {
   // Set once, by start_scanners, before any scanner runs.
   int cores = 1;
@@ -127,7 +125,7 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
   try {
     scan_result result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
     slot.undated = scan.undated;
-    hold_messages(&slot.after);
+    scan.messages = &slot.after;
     report_cut_read(scan, slot.path);
     return result;
   } catch (const std::bad_alloc&) {
@@ -155,9 +153,10 @@ void read_slot(scan_pool& p, std::unique_ptr<message_scan>& scan, scan_slot& slo
   }
   scan->record.held = &slot.record;
   // After the walk's messages that came before this file.
-  hold_messages(&slot.before);
+  scan->messages = &slot.before;
   slot.result = scan_slot_file(*scan, slot);
-  hold_messages(nullptr);
+  // The walk's own scan writes through the walk's messages again.
+  scan->messages = nullptr;
   slot.waited = read_waited(scan->reader.read_ns, slot.size);
 }
 
@@ -205,7 +204,9 @@ void mark_done(scan_pool& p, scan_slot& slot) {
 // One lock per file: the file read is marked done as the next one is taken.
 // `index` counts the scanners in the order they started.
 void run_scanner(scan_pool& p, int index, bool takes_large) {
-  t_scanner_thread = true;
+  // A scanner never ends the run: every allocation that fails on it is answered
+  // in its slot.
+  local_allocation_failures whole_thread;
   std::unique_ptr<message_scan> scan = make_scan(p);
   scan_slot* reading = nullptr;
   std::condition_variable& ready = takes_large ? p.wide_ready : p.work_ready;
@@ -382,9 +383,7 @@ void wake_for_writer(scan_pool& p) {
 void read_on_walk_thread(scan_pool& p, std::unique_lock<std::mutex>& lock, scan_slot& slot) {
   take(p.ring, slot);
   lock.unlock();
-  held_messages* walk = messages_held();
   read_slot(p, p.walk_scan, slot);
-  hold_messages(walk);
   lock.lock();
   mark_done(p, slot);
 }
@@ -507,8 +506,6 @@ int scanner_count() {
   int setting = g_settings ? g_settings->scanners : 0;
   return std::clamp(setting, 1, k_most_scanners);
 }
-
-bool on_scanner_thread() { return t_scanner_thread; }
 
 stop_reason make_room_to_open(int64_t directories_held) {
   scan_pool& p = pool();

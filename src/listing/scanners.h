@@ -38,9 +38,6 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
 // starts a thread meanwhile: nothing on the way to the end allocates.
 stop_reason finish_scans(bool memory_ran_out = false);
 
-// Whether this thread is a scanner.
-bool on_scanner_thread();
-
 // Where a test program injects a fault (an allocation failure, a slow read):
 // each is called, when set, on the thread named. Null in the program.
 struct scanner_fault_points {

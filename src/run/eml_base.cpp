@@ -48,7 +48,7 @@ char s_stderr_buffer[1 << 14];
 // where it was made (the handler's way to say so is std::bad_alloc); only the
 // walk's thread ends the run, after the records before the failure.
 void on_out_of_memory() {
-  if (allocation_failure_is_local() || on_scanner_thread()) throw std::bad_alloc();
+  if (allocation_failure_is_local()) throw std::bad_alloc();
   std::free(s_end_reserve);
   s_end_reserve = nullptr;
   s_memory_ran_out = true;
@@ -82,6 +82,10 @@ void set_stream_buffers() {
   }
 }
 
+// The selection hands the files it chose to the listing.
+constexpr file_sink k_listing_sink = {.make_room_to_open = make_room_to_open,
+                                      .take_file = list_selected_file};
+
 std::string with_trailing_separator(const std::string& path) {
   if (!path.empty() && path.back() == k_path_separator) return path;
   return path + k_path_separator;
@@ -93,9 +97,8 @@ void run_counting_pass() {
   std::fputs("\nCounting files: ", stderr);
   for (std::string& path : g_paths) {
     path = with_trailing_separator(path);
-    end_run_if_stopped(walk_directory(path));
+    end_run_if_stopped(walk_directory(path, counting_visitor()));
   }
-  g_walk.counting = 0;
   // The settings are read-only once start-up ends: the width found is reported,
   // and nothing after the counting pass lays text out by it.
   if (g_settings->auto_width) {
@@ -108,9 +111,10 @@ void run_counting_pass() {
 }
 
 void run_processing_pass() {
+  walk_visitor visit = selecting_visitor(k_listing_sink);
   for (std::size_t i = 0; i < g_paths.size(); ++i) {
     g_paths[i] = with_trailing_separator(g_paths[i]);
-    end_run_if_stopped(walk_directory(g_paths[i]));
+    end_run_if_stopped(walk_directory(g_paths[i], visit));
   }
   end_run_if_stopped(finish_scans());
 }
@@ -127,7 +131,7 @@ void write_undated_line_alone() {
 // The source-list mode ends here, without summary; a failed write must not end it
 // as a success.
 [[noreturn]] void run_source_list() {
-  end_run_if_stopped(process_source_list());
+  end_run_if_stopped(process_source_list(selecting_visitor(k_listing_sink)));
   end_run_if_stopped(finish_scans());
   write_undated_line_alone();
   exit_directly(flush_listing_output() == flush_result::ok ? k_exit_normal : k_exit_write_error);
@@ -286,7 +290,6 @@ void program_main(std::vector<std::string> args) {
   start_listing();
 
   if (g_settings->output_mode && g_settings->counting_pass) run_counting_pass();
-  g_walk.counting = 0;
   if (g_acct_file) write_initial_directory();
   run_processing_pass();
   terminate_run(k_exit_normal);

@@ -155,6 +155,10 @@ inline uint32_t mark_bits16(const char* bytes) {
 #endif
 }
 
+// Finds the admitted marks and the NULs of the chunk in the reader's buffer
+// (line_reader_marks.cpp), the widest way the processor allows.
+void find_chunk_marks(line_reader& reader, const mark_filter& filter);
+
 // The marks ':' and '=', and the NULs, of the k_mark_block bytes at `block`
 // (aligned to k_mark_block), bit i for byte i: what a chunk is searched for.
 struct block_marks {

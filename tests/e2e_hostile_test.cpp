@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "listing/scanners.h"
 #include "platform/platform.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

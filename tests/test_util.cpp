@@ -1,7 +1,7 @@
 // The portable half of the test harness.
-#include "test_util.h"
 #include "runlog/run_log.h"
 #include "settings/run_log_request.h"
+#include "test_util.h"
 
 #include <algorithm>
 #include <ctime>

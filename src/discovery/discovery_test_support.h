@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "INCLUDE_U/dates_test_support.h"
-#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "listing/scanners.h"
 #include "platform/platform.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -235,7 +235,7 @@ struct candidate_source {
 
 stop_reason select(const file_sink& sink, const std::string& dir, const std::string& name,
                    candidate_source source) {
-  if (name == "." || name == "..") return stop_reason::go_on;
+  if (is_dot_entry(name)) return stop_reason::go_on;
   // Files on their way to scanners hold descriptors: one more is opened only
   // where the limit leaves room for it beside the walk's directories.
   if (stop_reason stop = sink.make_room_to_open(source.directories_held);
@@ -305,3 +305,5 @@ stop_reason select_walked_file(const file_sink& sink, const std::string& dir,
                 {.listed_as_file = (entry.attributes & k_attr_directory) == 0,
                  .directories_held = directories_held});
 }
+
+bool is_dot_entry(std::string_view name) { return name == "." || name == ".."; }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/stops.h"
@@ -20,6 +21,10 @@ struct file_sink {
   stop_reason (*take_file)(const std::string& path, read_handle file, int64_t size,
                            const file_dates& dates, bool is_file);
 };
+
+// Whether a directory entry is "." or "..", which name no file or subdirectory
+// of its own.
+bool is_dot_entry(std::string_view name);
 
 // Leaves this run's listing and run log (either may be null or no regular file)
 // out of every later selection, silently, whatever names lead to them.

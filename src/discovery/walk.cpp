@@ -6,10 +6,10 @@
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
-#include "settings/path_lists.h"
 #include "discovery/select_file.h"
 #include "discovery/wildcard.h"
 #include "platform/platform.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 
 walk_totals g_walk;
@@ -26,8 +26,6 @@ bool is_on_walk_path(const dir_identity& id) {
   }
   return false;
 }
-
-bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
 
 // After a directory search failed or ended early: named when the visitor reports
 // directories (see walk_visitor). True when the search failed.

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "settings/path_lists.h"
 #include "discovery/walk.h"
+#include "settings/path_lists.h"
 
 namespace {
 

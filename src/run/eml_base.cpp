@@ -9,7 +9,6 @@
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
 #include "discovery/eml_s_list.h"
-#include "settings/path_lists.h"
 #include "discovery/select_file.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
@@ -22,8 +21,9 @@
 #include "settings/defaults.h"
 #include "settings/eml_options.h"
 #include "settings/help_screen.h"
-#include "settings/run_log_request.h"
 #include "settings/ini_settings.h"
+#include "settings/path_lists.h"
+#include "settings/run_log_request.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
 

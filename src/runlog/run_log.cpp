@@ -11,11 +11,11 @@
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "INCLUDE_U/unreadable.h"
-#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"
 #include "runlog/last_access.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
 

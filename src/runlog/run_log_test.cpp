@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "settings/path_lists.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "runlog/last_access.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -12,10 +12,10 @@
 
 #include "INCLUDE_U/clock.h"
 #include "INCLUDE_U/dates.h"
-#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
 #include "settings/options_test_support.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"
 #include "test_util.h"

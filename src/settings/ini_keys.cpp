@@ -6,8 +6,8 @@
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
-#include "settings/path_lists.h"
 #include "platform/platform.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"
 #include "settings/setting_messages.h"

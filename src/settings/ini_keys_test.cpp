@@ -9,11 +9,11 @@
 
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/text.h"
-#include "settings/path_lists.h"
 #include "runlog/run_log.h"
+#include "settings/defaults.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
-#include "settings/defaults.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "settings/path_lists.h"
 #include "runlog/run_log.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "INCLUDE_U/text.h"
-#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "settings/options_test_support.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "INCLUDE_U/dates.h"
-#include "settings/path_lists.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
 #include "settings/eml_options.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 

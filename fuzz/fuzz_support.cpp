@@ -3,11 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "settings/path_lists.h"
-#include "discovery/walk.h"
 #include "listing/eml_program.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
+#include "settings/path_lists.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -67,7 +66,6 @@ void fuzz_reset() {
   g_out_file = sink;
   g_msg_file = stderr;
   g_acct_file = nullptr;
-  g_walk.counting = 0;
 }
 
 void fuzz_serve_file(std::string_view data, bool whole_reads) {

@@ -118,6 +118,10 @@ std::unique_ptr<message_scan> make_scan(scan_pool& p) {
   return scan;
 }
 
+void close_if_open(read_handle file) {
+  if (file != k_no_file) g_platform.close_file(file);
+}
+
 // Scans the slot's file into its record and messages. An allocation that fails
 // meanwhile leaves an out_of_memory result: the writer ends the run there.
 scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
@@ -132,7 +136,7 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
     // The file is closed whether or not the scan had taken it over.
     bool attached = slot.file != k_no_file && scan.reader.file == slot.file;
     abandon_scan(scan);
-    if (!attached && slot.file != k_no_file) g_platform.close_file(slot.file);
+    if (!attached) close_if_open(slot.file);
     return scan_result::out_of_memory;
   }
 }
@@ -140,15 +144,12 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
 void read_slot(scan_pool& p, std::unique_ptr<message_scan>& scan, scan_slot& slot) {
   slot.record.clear();
   slot.undated = 0;
-  if (p.abandoned.load()) {
-    if (slot.file != k_no_file) g_platform.close_file(slot.file);
-    slot.skipped = true;
-    return;
-  }
-  if (!scan) scan = make_scan(p);
-  if (!scan) {
-    if (slot.file != k_no_file) g_platform.close_file(slot.file);
-    slot.result = scan_result::out_of_memory;
+  // Not read: the run is being abandoned, or memory ran out for the scan.
+  slot.skipped = p.abandoned.load();
+  if (!slot.skipped && !scan) scan = make_scan(p);
+  if (slot.skipped || !scan) {
+    close_if_open(slot.file);
+    if (!slot.skipped) slot.result = scan_result::out_of_memory;
     return;
   }
   scan->record.held = &slot.record;
@@ -475,16 +476,21 @@ void wait_for_room(scan_pool& p, uint64_t limit) {
   }
 }
 
+// wait_for_room for a file already open: false, with the file closed, when a
+// record stopped the run meanwhile.
+bool room_for_file(scan_pool& p, uint64_t limit, read_handle file) {
+  wait_for_room(p, limit);
+  if (p.stop == stop_reason::go_on) return true;
+  close_if_open(file);
+  return false;
+}
+
 // A large file that may be a mailbox is read on the walk's thread, once every
 // file before it is written: its records go straight to the listing, however
 // many, where a slot would hold them all at once.
 stop_reason read_mailbox_on_walk_thread(scan_pool& p, const std::string& path, read_handle file,
                                         int64_t size, const file_dates& dates, bool counted) {
-  wait_for_room(p, 1);
-  if (p.stop != stop_reason::go_on) {
-    if (file != k_no_file) g_platform.close_file(file);
-    return p.stop;
-  }
+  if (!room_for_file(p, 1, file)) return p.stop;
   // The walk's messages since the last file come first, as with one scanner.
   hold_messages(nullptr);
   release_held_messages(p.walk_messages);
@@ -535,11 +541,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
     return read_mailbox_on_walk_thread(p, path, file, size, dates, counted);
   }
   // As many files on their way as may be: room comes from writing those at the head.
-  wait_for_room(p, on_their_way_now(p));
-  if (p.stop != stop_reason::go_on) {
-    if (file != k_no_file) g_platform.close_file(file);
-    return p.stop;
-  }
+  if (!room_for_file(p, on_their_way_now(p), file)) return p.stop;
   // Filled whole before it counts: what allocates comes first.
   scan_slot& slot = next_free_slot(p.ring);
   slot.path.assign(path);

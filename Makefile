@@ -8,7 +8,7 @@ WINE ?= /usr/lib/wine/wine64
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
 BUILD_PACKAGES = cmake g++ make libssl-dev
 # The split-run test drives GNU parallel (parallel).
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base parallel
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base parallel python3 jq
 # The Windows build renders the manual page as HTML with mandoc; its tests run
 # under wine.
 WINDOWS_BUILD_PACKAGES = cmake make g++-mingw-w64-x86-64 mandoc

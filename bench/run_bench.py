@@ -34,6 +34,9 @@ read at once; the baseline runs without them.
 rounds, for before-and-after figures that share the machine's moods.
 (sa) mailsift -p TREE -o OUT --SENT-AFTER=2000-01-01  selection by the sent date,
                               which reads every file as (c) does
+(u8) mailsift -p TREE -o OUT --UTF                decoded UTF-8 text
+(js) mailsift -p TREE -o OUT --JSON               JSON Lines
+(ms) mailsift -p TREE -o OUT --MSGID --SENT-UTC   the two added columns
 
 --mbox times mailboxes instead: one mboxrd mailbox of --big-mb megabytes built
 from the source messages (about 100,000 of them for 2 GB), in rounds of
@@ -257,6 +260,11 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
         ("c1", "mailsift --SCANNERS=1", mailsift_run("c1", mailsift, " --SCANNERS=1")),
         # Every message has a date, so the row differs from (c) only by the bound.
         ("sa", "mailsift --SENT-AFTER", mailsift_run("sa", mailsift, " --SENT-AFTER=2000-01-01" + own)),
+        # The readable listing: decoded text, JSON Lines, the two added columns.
+        ("u8", "mailsift --UTF", mailsift_run("u8", mailsift, " --UTF" + own)),
+        ("js", "mailsift --JSON", mailsift_run("js", mailsift, " --JSON" + own)),
+        ("ms", "mailsift --MSGID --SENT-UTC",
+         mailsift_run("ms", mailsift, " --MSGID --SENT-UTC" + own)),
     ]
     commands += [(f"g{n}", f"rg -j{n}", f"rg -j{n} {rg_search}") for n in args.rg_threads]
     commands.append(("h", "rg (default -j)", f"rg {rg_search}"))
@@ -332,6 +340,9 @@ def print_targets(warm, cold, rss):
           f"(d)/(c) = {median_of(warm, 'd') / c:.3f} (<= 1.05); "
           f"peak RSS <= 16 MB: {rss <= 16 * 1024}")
     print(f"sent-date bound, warm: (sa)/(c) = {median_of(warm, 'sa') / c:.3f} (<= 1.1)")
+    print(f"readable listing, warm: (u8)/(c) = {median_of(warm, 'u8') / c:.3f} (<= 1.15); "
+          f"(js)/(c) = {median_of(warm, 'js') / c:.3f} (<= 1.2); "
+          f"(ms)/(c) = {median_of(warm, 'ms') / c:.3f} (<= 1.05)")
     if "c0" in warm:
         print(f"one scanner against the baseline, warm: (c1)/(c0) = "
               f"{median_of(warm, 'c1') / median_of(warm, 'c0'):.3f} (<= 1)")

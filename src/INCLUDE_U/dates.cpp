@@ -243,6 +243,27 @@ int64_t calendar_utc_seconds(int year, int month, int day, int hour, int minute,
   return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
+calendar_time utc_calendar_of(int64_t seconds) {
+  int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  int64_t of_day = seconds - days * 86400;
+  // The steps of calendar_utc_seconds backwards, from 1 March of era 0.
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t day_of_era = days - era * 146097;
+  int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  calendar_time out;
+  out.day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+  out.month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+  out.year = static_cast<int>(year_of_era + era * 400 + (out.month <= 2 ? 1 : 0));
+  out.hour = static_cast<int>(of_day / 3600);
+  out.minute = static_cast<int>(of_day / 60 % 60);
+  out.second = static_cast<int>(of_day % 60);
+  return out;
+}
+
 int zone_offset_minutes(std::string_view zone) {
   while (!zone.empty() && is_ascii_space(zone.front())) zone.remove_prefix(1);
   if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') && is_ascii_digit(zone[1]) &&

@@ -60,6 +60,9 @@ int month_length(int year, int month);
 // Seconds since 1970-01-01 00:00:00 UTC of a calendar time read as UTC (proleptic
 // Gregorian); month and day are not checked.
 int64_t calendar_utc_seconds(int year, int month, int day, int hour, int minute, int second);
+// The calendar time in UTC of seconds since 1970 (proleptic Gregorian; weekday and
+// milliseconds left 0): the inverse of calendar_utc_seconds, for any thread.
+calendar_time utc_calendar_of(int64_t seconds);
 
 // The zone of a message's date (RFC 5322), in minutes east of UTC, from the text
 // that follows the time of day: "+hhmm" or "-hhmm", or a zone name. "UT", "UTC",

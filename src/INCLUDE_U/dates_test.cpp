@@ -299,3 +299,22 @@ TEST(calendar_utc_seconds, counts_from_1970_through_leap_days) {
   EXPECT_EQ(calendar_utc_seconds(2024, 1, 2, 3, 4, 5), 1704164645);
   EXPECT_EQ(calendar_utc_seconds(1969, 12, 31, 23, 59, 59), -1);
 }
+
+TEST(utc_calendar_of, is_the_inverse_of_calendar_utc_seconds_across_eras) {
+  // Every day from 1600 to 2500 (leap centuries, 1970 and negative seconds
+  // included), at a time of day that moves with the day.
+  for (int64_t day = calendar_utc_seconds(1600, 1, 1, 0, 0, 0) / 86400;
+       day <= calendar_utc_seconds(2500, 12, 31, 0, 0, 0) / 86400; ++day) {
+    int64_t seconds = day * 86400 + (day * 7919 % 86400 + 86400) % 86400;
+    calendar_time c = utc_calendar_of(seconds);
+    ASSERT_EQ(calendar_utc_seconds(c.year, c.month, c.day, c.hour, c.minute, c.second), seconds)
+        << c.year << "-" << c.month << "-" << c.day;
+    ASSERT_GE(c.day, 1);
+    ASSERT_LE(c.day, month_length(c.year, c.month));
+  }
+  calendar_time epoch = utc_calendar_of(-1);
+  EXPECT_EQ(epoch.year, 1969);
+  EXPECT_EQ(epoch.month, 12);
+  EXPECT_EQ(epoch.day, 31);
+  EXPECT_EQ(epoch.second, 59);
+}

@@ -134,6 +134,10 @@ void write_listing_text(std::FILE* stream, std::string_view text) {
   if (k_windows) s_output_offset += std::count(text.begin(), text.end(), '\n');
 }
 
+bool listing_starts_output_file() {
+  return g_settings->output_mode && g_out_file && g_out_file != stdout && s_output_offset == 0;
+}
+
 void note_whole_record() {
   record_end& end = s_record_ends[s_record_end_count % k_kept_record_ends];
   end.offset = s_output_offset;

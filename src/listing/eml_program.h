@@ -29,6 +29,9 @@ bool listing_write_failed();
 // Writes listing text to `stream`, counting what goes into the output file so that
 // a failed write can cut it back to a whole record.
 void write_listing_text(std::FILE* stream, std::string_view text);
+// Whether the listing goes to an output file and nothing stands before it there:
+// a new, empty or overwritten file.
+bool listing_starts_output_file();
 // Marks the end of a whole record (or of the column header line) in the output file.
 void note_whole_record();
 // After a failed write to the closed output file: cuts it back to the end of its

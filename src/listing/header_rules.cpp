@@ -7,6 +7,7 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/header_values.h"
+#include "listing/readable_text.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -523,7 +524,120 @@ void hold_line(message_line& line, std::string_view text) {
 
 const mark_filter& header_mark_filter() { return k_mark_filter; }
 
+namespace {
+
+// The readable listing's extra facts come from lines that begin with these.
+constexpr std::string_view k_message_id_name = "Message-ID:";
+constexpr std::string_view k_content_type_name = "Content-Type:";
+
+constexpr mark_filter collect_filter_with_message_ids() {
+  mark_filter out = k_mark_filter;
+  out.admit(':', 'I', 'D');
+  return out;
+}
+constexpr mark_filter k_mark_filter_with_message_ids = collect_filter_with_message_ids();
+
+// Whether an empty line (LF, or CR LF) starts at `at` of the chunk.
+bool empty_line_at(const line_reader& reader, std::size_t at) {
+  const char* bytes = reader.buffer.data();
+  if (at >= reader.chunk_end) return false;
+  return bytes[at] == '\n' || (bytes[at] == '\r' && at + 1 < reader.chunk_end && bytes[at + 1] == '\n');
+}
+
+// Whether the line `text` (read just now) stands before the first empty line of
+// its message, which ends the header block. Only what the chunk holds is
+// searched: a header longer than a chunk counts as header where the chunk does not
+// reach back. Asked once per message, for its first Message-ID line.
+bool in_header_block(const scan_state& scan, std::string_view text) {
+  const line_reader& reader = *scan.reader;
+  std::size_t stop = 0;
+  if (lies_in_chunk(reader, text)) {
+    stop = static_cast<std::size_t>(text.data() - reader.buffer.data());
+  } else if (reader.pos > text.size()) {
+    stop = reader.pos - text.size() - 1;
+  }
+  std::size_t at = 0;
+  if (scan.message_start >= reader.chunk_offset) {
+    at = static_cast<std::size_t>(scan.message_start - reader.chunk_offset);
+    if (at < stop && empty_line_at(reader, at)) return false;
+  }
+  const char* bytes = reader.buffer.data();
+  while (at < stop) {
+    const void* line_end = std::memchr(bytes + at, '\n', stop - at);
+    if (!line_end) break;
+    at = static_cast<std::size_t>(static_cast<const char*>(line_end) - bytes) + 1;
+    if (at < stop && empty_line_at(reader, at)) return false;
+  }
+  return true;
+}
+
+// The Message-ID's value with its folded continuation lines, all white space
+// removed.
+void take_message_id(scan_state& scan, std::string_view text) {
+  scan.want_message_id = false;
+  if (!in_header_block(scan, text)) return;
+  auto& id = scan.fields->message_id;
+  auto append_without_space = [&](std::string_view part) {
+    for (char c : part) {
+      if (!is_ascii_space(c)) id.push_back(c);
+    }
+  };
+  append_without_space(text.substr(k_message_id_name.size()));
+  message_line& next = *scan.look_ahead;
+  while (read_line(*scan.reader, next)) {
+    std::string_view more = next.text.view();
+    if (more.empty() || (more[0] != ' ' && more[0] != '\t')) {
+      step_back(*scan.reader, next);
+      return;
+    }
+    append_without_space(more);
+  }
+}
+
+// The charset of a Content-Type line, or of its folded continuation when the line
+// names none. `line` holds the line, so that the look at the next one keeps it.
+void take_charset(scan_state& scan, const message_line& line) {
+  std::string_view charset = content_type_charset(line.text.view());
+  if (!charset.empty()) {
+    scan.fields->charset.assign(charset);
+    scan.want_charset = false;
+    return;
+  }
+  message_line& next = *scan.look_ahead;
+  if (!read_line(*scan.reader, next)) return;
+  std::string_view more = next.text.view();
+  if (!more.empty() && (more[0] == ' ' || more[0] == '\t')) charset = content_type_charset(more);
+  if (!charset.empty()) {
+    scan.fields->charset.assign(charset);
+    scan.want_charset = false;
+  }
+  step_back(*scan.reader, next);
+}
+
+}  // namespace
+
+const mark_filter& header_mark_filter_with_message_ids() { return k_mark_filter_with_message_ids; }
+
+void want_extra_facts(scan_state& scan, int64_t message_start) {
+  scan.want_message_id = g_settings && g_settings->msgid != 0;
+  scan.want_charset = g_settings && g_settings->utf != 0;
+  scan.message_start = message_start;
+}
+
 void scan_text(scan_state& scan, std::string_view text) {
+  if ((scan.want_message_id || scan.want_charset) && !text.empty() &&
+      (text[0] == 'M' || text[0] == 'm' || text[0] == 'C' || text[0] == 'c')) {
+    if (scan.want_message_id && ascii_istarts_with(text, k_message_id_name)) {
+      take_message_id(scan, text);
+      return;
+    }
+    if (scan.want_charset && ascii_istarts_with(text, k_content_type_name)) {
+      // Held first: the look at the next line may refill the chunk under `text`.
+      hold_line(*scan.line, text);
+      take_charset(scan, *scan.line);
+      text = scan.line->text.view();
+    }
+  }
   text.remove_prefix(quote_marks_length(text));
   line_facts facts =
       lies_in_chunk(*scan.reader, text) ? facts_of_chunk_line(*scan.reader, text) : facts_of(text);

@@ -32,11 +32,22 @@ struct scan_state {
   bool to_seen = false;
   bool date_parsed = false;
   bool content_type_armed = false;
+  // The readable listing's extra facts: what is still looked for, and how far
+  // the header block was searched for its end (file offsets; -1 while unknown).
+  bool want_message_id = false;
+  bool want_charset = false;
+  int64_t message_start = 0;  // the message's offset in its file
 };
+
+// Which of the extra facts the settings ask for; the scan of each message starts
+// with them. `message_start` is the message's offset in its file.
+void want_extra_facts(scan_state& scan, int64_t message_start);
 
 // The marks worth a look for the rule table: the line reader passes over lines
 // without one.
 const mark_filter& header_mark_filter();
+// The same, also admitting the Message-ID lines, for a scan that wants them.
+const mark_filter& header_mark_filter_with_message_ids();
 // Tests one line against the rules. `text` lies in the reader's buffer or in the
 // scan's line; it is copied into that line only when a rule takes it, since the
 // rules change the line and read further lines.

@@ -45,13 +45,17 @@ void write_progress_line(message_scan& scan, std::string_view name, int64_t size
 scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   line_reader& reader = ms.reader;
   scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead, &ms.continuation};
+  want_extra_facts(scan, reader.message_offset);
+  // One filter for the whole file: a mailbox's messages share their chunks' marks.
+  const mark_filter& filter =
+      g_settings && g_settings->msgid ? header_mark_filter_with_message_ids() : header_mark_filter();
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
   // stops soon and a short one is read whole.
   uint64_t chunks_checked = 1;
   for (;;) {
-    marked_read got = read_marked_line(reader, header_mark_filter(), ms.line, text);
+    marked_read got = read_marked_line(reader, filter, ms.line, text);
     if (got == marked_read::end) break;
     if (reader.chunks_read > chunks_checked) {
       chunks_checked = reader.chunks_read;
@@ -113,7 +117,7 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
     if (!cut && sent_date_selects(scan.fields.date_time, scan.undated)) {
       place.offset = reader.mailbox ? reader.message_offset : 0;
       int64_t record_size = reader.mailbox ? message_size(reader) : size;
-      write_record_prefix(scan.record, g_out_file, name, record_size, dates.write_time);
+      write_record_prefix(scan.record, g_out_file, name, record_size, dates);
       write_record_end(scan.record, g_out_file, scan.fields, scan.hashes, columns);
       if (!scan.record.held) note_whole_record();
     }
@@ -161,7 +165,7 @@ scan_result scan_into_record(message_scan& scan, const std::string& path, read_h
   if (lists_by_message()) return scan_into_records(scan, display_name(path), file, size, dates);
   reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
-  write_record_prefix(scan.record, g_out_file, name, size, dates.write_time);
+  write_record_prefix(scan.record, g_out_file, name, size, dates);
   write_progress_line(scan, name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
   attach_line_reader(scan.reader, file, size);

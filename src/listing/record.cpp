@@ -5,6 +5,8 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/eml_program.h"
+#include "listing/readable_fields.h"
+#include "listing/record_json.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 
@@ -14,6 +16,10 @@ namespace {
 constexpr const char* k_file_columns[] = {"Filename", "Size", "File-(MOD)Date"};
 
 bool quoting() { return g_settings->quote_fields != 0; }
+
+bool readable() { return g_settings->utf != 0; }
+
+bool json() { return g_settings->json != 0; }
 
 // Every quoted field doubles its quotes, whatever the delimiter: a reader of the
 // quoted form ends a field at a lone quote, with a semicolon as with a comma.
@@ -114,6 +120,8 @@ void reset_message_fields(message_fields& fields) {
     if (column.field) (fields.*column.field).clear();
   }
   fields.message_read.assign(" Unknown  ");
+  fields.message_id.clear();
+  fields.charset.clear();
   fields.date_time = parsed_date{};
 }
 
@@ -123,11 +131,25 @@ void choose_hash_columns_from_settings(file_hashes& hashes) {
 
 void start_listing() {
   if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
+  begin_listing_file();
   write_listing_header(g_out_file);
   note_whole_record();
 }
 
+void begin_listing_file() {
+  if (readable() && !json() && g_delimiter == ',' && listing_starts_output_file()) {
+    write_listing_text(g_out_file, "\xEF\xBB\xBF");
+  }
+}
+
+std::size_t first_record_length(std::string_view records) {
+  std::size_t end = json() ? records.find('\n') : records.find('\n', 1);
+  if (end == std::string_view::npos) return records.size();
+  return json() ? end + 1 : end;
+}
+
 void write_listing_header(std::FILE* stream) {
+  if (json()) return;
   static record_writer header;
   record_writer& out = start_record_writer(header, stream);
   bool first = true;
@@ -140,11 +162,12 @@ void write_listing_header(std::FILE* stream) {
     write_delimiter(out);
     write_field(out, column.name, quoting());
   }
-  if (g_settings->mbox) {
-    for (const char* column : {"Message", "Offset"}) {
-      write_delimiter(out);
-      write_field(out, column, quoting());
-    }
+  for (auto [wanted, column] :
+       {std::pair{g_settings->mbox, "Message"}, std::pair{g_settings->mbox, "Offset"},
+        std::pair{g_settings->msgid, "Message-ID"}, std::pair{g_settings->sent_utc, "Sent (UTC)"}}) {
+    if (!wanted) continue;
+    write_delimiter(out);
+    write_field(out, column, quoting());
   }
   file_hashes columns;
   choose_hash_columns_from_settings(columns);
@@ -156,8 +179,20 @@ void write_listing_header(std::FILE* stream) {
 }
 
 void write_record_prefix(record_writer& record, std::FILE* stream, std::string_view path,
-                         int64_t size, const calendar_time& written) {
+                         int64_t size, const file_dates& dates) {
   record_writer& out = start_record_writer(record, stream);
+  if (readable()) {
+    record.readable.clear();
+    append_readable_name(record.readable, path);
+    path = record.readable;
+  }
+  if (json()) {
+    record.json.clear();
+    append_json_record_start(record.json, path, size, dates);
+    put(out, std::string_view(record.json));
+    return;
+  }
+  const calendar_time& written = dates.write_time;
   bool quoted = quoting();
   put(out, '\n');
   // A line end inside a POSIX file name would split its record in two, so it
@@ -199,6 +234,15 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
 
 void write_record_end(record_writer& record, std::FILE* stream, message_fields& fields,
                       const file_hashes& hashes, const message_place* place) {
+  if (readable()) make_fields_readable(fields, record.readable);
+  if (json()) {
+    record_writer& out = record.stream == stream ? record : start_record_writer(record, stream);
+    record.json.clear();
+    append_json_record_end(record.json, fields, hashes, place);
+    put(out, std::string_view(record.json));
+    flush(out);
+    return;
+  }
   bool quoted = quoting();
   if (doubling_quotes()) {
     for (const field_column& column : k_field_columns) {
@@ -223,6 +267,18 @@ void write_record_end(record_writer& record, std::FILE* stream, message_fields& 
       write_delimiter(out);
       write_field(out, text.view(), quoted);
     }
+  }
+  if (g_settings->msgid) {
+    bounded_text<2 * decltype(fields.message_id)::capacity> id;
+    append_doubling_quotes(id, fields.message_id.view(), doubling_quotes());
+    write_delimiter(out);
+    write_field(out, id.view(), quoted);
+  }
+  if (g_settings->sent_utc) {
+    record.json.clear();
+    append_sent_utc(record.json, fields.date_time);
+    write_delimiter(out);
+    write_field(out, record.json, quoted);
   }
   for (std::size_t i = 0; i < hashes.count; ++i) {
     write_delimiter(out);

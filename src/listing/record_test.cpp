@@ -53,8 +53,9 @@ void write_one_record(record_writer& writer, std::FILE* stream, std::string* hel
   writer.held = held;
   auto fields = fields_of(c);
   file_hashes hashes = hashes_of(c);
-  write_record_prefix(writer, stream, c.path, 123456,
-                      calendar_time{.year = 2012, .month = 3, .day = 12, .hour = 14, .minute = 7});
+  file_dates dates;
+  dates.write_time = calendar_time{.year = 2012, .month = 3, .day = 12, .hour = 14, .minute = 7};
+  write_record_prefix(writer, stream, c.path, 123456, dates);
   write_record_end(writer, stream, *fields, hashes);
   writer.held = nullptr;
 }

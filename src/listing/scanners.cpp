@@ -309,9 +309,7 @@ void start_scanners(scan_pool& p, int count) {
 void write_records_one_by_one(const std::string& records) {
   std::string_view rest = records;
   while (!rest.empty()) {
-    // Every record starts with a line end and holds no other.
-    std::size_t next = rest.find('\n', 1);
-    std::string_view record = rest.substr(0, next);
+    std::string_view record = rest.substr(0, first_record_length(rest));
     write_listing_text(g_out_file, record);
     note_whole_record();
     rest.remove_prefix(record.size());

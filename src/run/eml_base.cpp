@@ -131,6 +131,7 @@ void write_undated_line_alone() {
 // The source-list mode ends here, without summary; a failed write must not end it
 // as a success.
 [[noreturn]] void run_source_list() {
+  begin_listing_file();
   end_run_if_stopped(process_source_list(selecting_visitor(k_listing_sink)));
   end_run_if_stopped(finish_scans());
   write_undated_line_alone();

@@ -22,4 +22,6 @@ void settle_settings() {
   g_settings->counting_pass = g_settings->no_count != 0;
   // A time letter's three columns come off the name's width.
   if (g_settings->time_letter_given || g_settings->time_type == '3') g_settings->width -= 3;
+  // JSON is UTF-8 text by definition.
+  if (g_settings->json) g_settings->utf = 1;
 }

@@ -322,6 +322,11 @@ void show_plain_help() {
       "      Offset columns (byte offset of its \"From \" line).       [MBOX=[ON|OFF]]\n"
       "--SENT-AFTER=date, --SENT-BEFORE=date: only messages sent on or after / before\n"
       "      the date (yyyy-mm-dd or mm-dd-yyyy, 00:00 UTC) [SENT_AFTER=, SENT_BEFORE=]\n"
+      "--UTF: the listing is UTF-8: encoded words decoded, other text converted from\n"
+      "      the message's charset; a new comma file starts with a BOM.     [UTF=ON]\n"
+      "--MSGID: a Message-ID column.                                 [MSGID=[ON|OFF]]\n"
+      "--SENT-UTC: a Sent (UTC) column, the Date-Time in UTC.     [SENT_UTC=[ON|OFF]]\n"
+      "--JSON: JSON Lines, one object per record (UTF-8).            [JSON=[ON|OFF]]\n"
       "--help: this text.  --version: the version.  -?: the help in pages.\n"
       "-.ini: read no INI file.\n"
       "The manual page mailsift(1) lists every option, long option and INI key.\n";

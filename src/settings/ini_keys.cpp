@@ -406,6 +406,10 @@ constexpr ini_key k_ini_keys[] = {
     {"MBOX", false, plain_switch, &run_settings::mbox},
     {"SENT_AFTER", false, set_sent_after, nullptr},
     {"SENT_BEFORE", false, set_sent_before, nullptr},
+    {"UTF", false, plain_switch, &run_settings::utf},
+    {"MSGID", false, plain_switch, &run_settings::msgid},
+    {"SENT_UTC", false, plain_switch, &run_settings::sent_utc},
+    {"JSON", false, plain_switch, &run_settings::json},
 };
 
 bool key_fits(const ini_key& key, const std::string& text) {

@@ -159,7 +159,8 @@ TEST(ini_keys, scanners_is_reached_by_its_own_key) {
 TEST(ini_keys, mailboxes_and_sent_dates_are_reached_by_their_own_keys) {
   // No key before these starts their lines (the end-to-end INI test covers the
   // keys found anywhere).
-  for (std::string_view line : {"MBOX=ON", "SENT_AFTER=2024-01-02", "SENT_BEFORE=01-02-2024"}) {
+  for (std::string_view line : {"MBOX=ON", "SENT_AFTER=2024-01-02", "SENT_BEFORE=01-02-2024",
+                                "UTF=ON", "MSGID=ON", "SENT_UTC=ON", "JSON=ON"}) {
     for (std::string_view key : ini_key_names()) {
       if (line.substr(0, line.find('=')) == key) break;
       EXPECT_FALSE(line.starts_with(key)) << key;
@@ -176,6 +177,10 @@ TEST(ini_keys, mailboxes_and_sent_dates_are_reached_by_their_own_keys) {
       {"SENT_AFTER=2024-01-02", &run_settings::sent_after_set, 1},
       {"SENT_BEFORE=01-02-2024", &run_settings::sent_before_set, 1},
       {"SENT_BEFORE", &run_settings::sent_before_set, 0},
+      {"UTF=ON", &run_settings::utf, 1},        {"utf=off", &run_settings::utf, 0},
+      {"MSGID=YES", &run_settings::msgid, 1},   {"MSGID=NO", &run_settings::msgid, 0},
+      {"SENT_UTC=ON", &run_settings::sent_utc, 1},
+      {"JSON=ON", &run_settings::json, 1},      {"JSON=OFF", &run_settings::json, 0},
   };
   for (const auto& c : cases) {
     start_settings();

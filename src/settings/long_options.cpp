@@ -181,6 +181,12 @@ void set_sent_after(const long_value& v) { set_sent_bound(v.value, true); }
 
 void set_sent_before(const long_value& v) { set_sent_bound(v.value, false); }
 
+void set_msgid(const long_value& v) { g_settings->msgid = v.on; }
+
+void set_sent_utc(const long_value& v) { g_settings->sent_utc = v.on; }
+
+void set_json(const long_value& v) { g_settings->json = v.on; }
+
 // A list file that cannot be read ends the process before anything is listed.
 void open_source_list(const long_value& v) {
   if (v.value.empty()) return;
@@ -264,6 +270,9 @@ constexpr long_rule k_long_rules[] = {
     {"MBOX", match_kind::prefix, value_kind::on_off, set_mbox},
     {"SENT-AFTER", match_kind::prefix, value_kind::required, set_sent_after},
     {"SENT-BEFORE", match_kind::prefix, value_kind::required, set_sent_before},
+    {"SENT-UTC", match_kind::prefix, value_kind::on_off, set_sent_utc},
+    {"MSGID", match_kind::prefix, value_kind::on_off, set_msgid},
+    {"JSON", match_kind::prefix, value_kind::on_off, set_json},
 };
 
 bool matches(const long_rule& rule, std::string_view option) {

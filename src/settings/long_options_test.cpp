@@ -51,9 +51,10 @@ TEST(long_options, scanners_is_reached_by_its_own_keyword) {
   });
 }
 
-TEST(long_options, mailboxes_and_sent_dates) {
+TEST(long_options, mailboxes_sent_dates_and_readable_listings) {
   // Keywords are tried in order, by prefix: none before them may take these.
-  for (std::string_view option : {"MBOX", "SENT-AFTER=2024-01-02", "SENT-BEFORE=2024-01-02"}) {
+  for (std::string_view option : {"MBOX", "SENT-AFTER=2024-01-02", "SENT-BEFORE=2024-01-02",
+                                  "SENT-UTC", "MSGID", "JSON", "UTF"}) {
     for (std::string_view keyword : long_option_keywords()) {
       if (!option.starts_with(keyword)) {
         EXPECT_FALSE(ascii_istarts_with(option, keyword)) << keyword;
@@ -70,6 +71,13 @@ TEST(long_options, mailboxes_and_sent_dates) {
       {{"--sent-after=01-02-2024"}, {{"sent_after_set", 1}, {"sent_after", 1704153600}}},
       {{"--SENT-BEFORE=1970-01-02"},
        {{"sent_before_set", 1}, {"sent_before", 86400}, {"sent_after_set", 0}}},
+      {{"--UTF"}, {{"utf", 1}, {"json", 0}}},
+      {{"--MSGID"}, {{"msgid", 1}, {"sent_utc", 0}}},
+      {{"--msgid=off"}, {{"msgid", 0}}},
+      {{"--SENT-UTC"}, {{"sent_utc", 1}, {"sent_after_set", 0}}},
+      {{"--Sent-Utc=ON", "--SENT-UTC=OFF"}, {{"sent_utc", 0}}},
+      {{"--JSON"}, {{"json", 1}}},
+      {{"--json=off"}, {{"json", 0}, {"utf", 0}}},
   });
 }
 

@@ -82,6 +82,10 @@ inline constexpr record_field k_record_fields[] = {
     {"mbox", &run_settings::mbox},
     {"sent_after_set", &run_settings::sent_after_set},
     {"sent_before_set", &run_settings::sent_before_set},
+    {"utf", &run_settings::utf},
+    {"msgid", &run_settings::msgid},
+    {"sent_utc", &run_settings::sent_utc},
+    {"json", &run_settings::json},
 };
 
 struct global_field {

@@ -60,7 +60,7 @@ struct run_settings {
   int32_t split;              // open "<output name>.log" as run log if none is open
   int32_t reverse;            // stored
   int32_t time_type;          // file time of the age filter in days: 'a', 'c', else written
-  int32_t utf;                // stored
+  int32_t utf;                // the listing is UTF-8: encoded words decoded, other text converted
   int32_t variable_width;     // stored
   int32_t silent;             // no screen summary; no run-log header without output file
   int32_t zulu;               // file times in UTC
@@ -77,6 +77,9 @@ struct run_settings {
   int32_t mbox;               // a mailbox file is listed one record per message
   int32_t sent_after_set;     // g_sent_after is in force
   int32_t sent_before_set;    // g_sent_before is in force
+  int32_t msgid;              // the Message-ID column
+  int32_t sent_utc;           // the Sent (UTC) column
+  int32_t json;               // JSON Lines instead of the header line and delimited records
   int32_t counting_pass;      // count files and bytes first (set by settle_settings)
 };
 

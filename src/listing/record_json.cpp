@@ -1,0 +1,199 @@
+#include "listing/record_json.h"
+
+#include <charconv>
+
+#include "INCLUDE_U/text.h"
+#include "listing/readable_fields.h"
+#include "settings/run_settings.h"
+
+namespace {
+
+void append_decimal(std::string& out, int64_t value, int width = 0) {
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)ec;  // 24 bytes hold every int64_t
+  for (int fill = width - static_cast<int>(end - digits); fill > 0; --fill) out.push_back('0');
+  out.append(digits, end);
+}
+
+// "yyyy-mm-ddThh:mm:ss", the ISO 8601 date and time without a zone.
+void append_iso_time(std::string& out, const calendar_time& time) {
+  append_decimal(out, time.year, 4);
+  out.push_back('-');
+  append_decimal(out, time.month, 2);
+  out.push_back('-');
+  append_decimal(out, time.day, 2);
+  out.push_back('T');
+  append_decimal(out, time.hour, 2);
+  out.push_back(':');
+  append_decimal(out, time.minute, 2);
+  out.push_back(':');
+  append_decimal(out, time.second, 2);
+}
+
+void append_member_name(std::string& out, std::string_view name) {
+  out.push_back(',');
+  out.push_back('"');
+  out.append(name);
+  out.append("\":");
+}
+
+// An entry field: [{"n": 1, "text": "..."}, ...], "n" being "body" for a body entry.
+void append_entries(std::string& out, std::string_view name, std::string_view field) {
+  append_member_name(out, name);
+  out.push_back('[');
+  bool first = true;
+  for_each_entry(field, [&](const field_entry& entry) {
+    if (!first) out.push_back(',');
+    first = false;
+    out.append("{\"n\":");
+    if (entry.label.empty())
+      out.append("null");
+    else if (entry.label == "body")
+      append_json_string(out, entry.label);
+    else
+      out.append(entry.label);
+    out.append(",\"text\":");
+    append_json_string(out, entry.text);
+    out.push_back('}');
+  });
+  out.push_back(']');
+}
+
+// The read flag's text without its head and padding; null while it holds the
+// start value, which says nothing was found.
+void append_read_flag(std::string& out, std::string_view field) {
+  append_member_name(out, "message_read");
+  if (field == " Unknown  ") {
+    out.append("null");
+    return;
+  }
+  std::string_view text = field.substr(entry_head_length(field));
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  append_json_string(out, text);
+}
+
+// The Date-Time column's text without its apostrophe, in the plain form.
+void append_date_time(std::string& out, const parsed_date& date) {
+  append_member_name(out, "date_time");
+  std::string text;
+  append_decimal(text, date.year, 4);
+  text.push_back('-');
+  append_decimal(text, date.month, 2);
+  text.push_back('-');
+  append_decimal(text, date.day, 2);
+  text.push_back(' ');
+  text.append(date.time_text.view());
+  append_json_string(out, text);
+}
+
+constexpr const char* k_json_hash_names[] = {"md5", "sha1", "sha256"};
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+  static constexpr char k_hex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    unsigned code = c;
+    std::size_t length = 1;
+    // C1 controls stand in UTF-8 as C2 80 to C2 9F.
+    if (c == 0xC2 && i + 1 < text.size()) {
+      unsigned next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        code = next;
+        length = 2;
+      }
+    }
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else if (code < 0x20 || code == 0x7F || length == 2) {
+      out.append("\\u00");
+      out.push_back(k_hex[code >> 4]);
+      out.push_back(k_hex[code & 15]);
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+    i += length;
+  }
+  out.push_back('"');
+}
+
+bool append_sent_utc(std::string& out, const parsed_date& date) {
+  int64_t seconds = 0;
+  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), seconds)) return false;
+  append_iso_time(out, utc_calendar_of(seconds));
+  out.push_back('Z');
+  return true;
+}
+
+void append_json_record_start(std::string& out, std::string_view name, int64_t size,
+                              const file_dates& dates) {
+  out.append("{\"file\":");
+  append_json_string(out, name);
+  append_member_name(out, "size");
+  append_decimal(out, size);
+  append_member_name(out, "modified");
+  // The listing's time (local, or UTC when asked) against the file's own ticks.
+  const calendar_time& shown = dates.write_time;
+  int64_t offset_seconds =
+      calendar_utc_seconds(shown.year, shown.month, shown.day, shown.hour, shown.minute,
+                           shown.second) -
+      ticks_to_seconds(dates.write_raw);
+  int64_t minutes = offset_seconds / 60;
+  out.push_back('"');
+  append_iso_time(out, shown);
+  out.push_back(minutes < 0 ? '-' : '+');
+  if (minutes < 0) minutes = -minutes;
+  append_decimal(out, minutes / 60, 2);
+  out.push_back(':');
+  append_decimal(out, minutes % 60, 2);
+  out.push_back('"');
+}
+
+void append_json_record_end(std::string& out, const message_fields& fields,
+                            const file_hashes& hashes, const message_place* place) {
+  append_entries(out, "from", fields.from.view());
+  append_entries(out, "to", fields.to.view());
+  append_entries(out, "cc", fields.cc.view());
+  append_entries(out, "bcc", fields.bcc.view());
+  append_entries(out, "date", fields.date.view());
+  append_date_time(out, fields.date_time);
+  append_entries(out, "forward_date", fields.forward_date.view());
+  append_entries(out, "subject", fields.subject.view());
+  append_read_flag(out, fields.message_read.view());
+  append_entries(out, "attachment_info", fields.attachment_info.view());
+  append_entries(out, "recent_ip", fields.recent_ip.view());
+  if (place) {
+    append_member_name(out, "message");
+    append_decimal(out, place->number);
+    append_member_name(out, "offset");
+    append_decimal(out, place->offset);
+  }
+  if (g_settings->msgid) {
+    append_member_name(out, "message_id");
+    if (fields.message_id.empty())
+      out.append("null");
+    else
+      append_json_string(out, fields.message_id.view());
+  }
+  if (g_settings->sent_utc) {
+    append_member_name(out, "sent_utc");
+    out.push_back('"');
+    if (append_sent_utc(out, fields.date_time)) {
+      out.push_back('"');
+    } else {
+      out.pop_back();
+      out.append("null");
+    }
+  }
+  for (std::size_t i = 0; i < hashes.count; ++i) {
+    append_member_name(out, k_json_hash_names[static_cast<int>(hashes.kinds[i])]);
+    append_json_string(out, hashes.texts[i].view());
+  }
+  out.append("}\n");
+}

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Reads the readable listing of a mail collection back as other programs would.
+
+Usage: readable_listing_check.py MAILSIFT COLLECTION
+
+- the --UTF comma listing decodes as strict UTF-8 (after its byte-order mark) and
+  Python's csv module reads every row with the header's field count;
+- every --JSON line parses with Python's json module, and with jq where it is
+  installed; its entries rebuild the delimited fields of the same run;
+- each one-line Subject of a single-message file equals what Python's email
+  package decodes.
+Exits 0 when all hold, 1 with the differences otherwise; 77 (skipped) without the
+collection.
+"""
+import csv
+import email
+import email.policy
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+ENTRY_FIELDS = ["from", "to", "cc", "bcc", "date", "forward_date", "subject",
+                "attachment_info", "recent_ip"]
+COLUMNS = {"from": 3, "to": 4, "cc": 5, "bcc": 6, "date": 7, "forward_date": 9,
+           "subject": 10, "attachment_info": 12, "recent_ip": 13}
+
+
+def run(mailsift, collection, out, *options):
+    args = [mailsift, collection, "-.ini", "--recurse", "-o", out, *options]
+    result = subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            env=dict(os.environ, TZ="UTC"))
+    if result.returncode != 0:
+        sys.exit(f"{' '.join(args)} ended with {result.returncode}: {result.stderr[-500:]!r}")
+    with open(out, "rb") as f:
+        return f.read()
+
+
+def rebuilt(entries):
+    text = ""
+    for entry in entries:
+        text += f"(#{entry['n']}:) {entry['text']}  "
+    return text
+
+
+def main():
+    mailsift, collection = sys.argv[1], sys.argv[2]
+    if not os.path.isdir(collection):
+        print(f"no collection at {collection}")
+        return 77
+    faults = []
+    work = tempfile.mkdtemp()
+    try:
+        raw = run(mailsift, collection, os.path.join(work, "l.csv"),
+                  "--UTF", "-d", ",", "--MSGID", "--SENT-UTC")
+        if not raw.startswith(b"\xef\xbb\xbf"):
+            faults.append("the comma listing has no byte-order mark")
+        try:
+            text = raw[3:].decode("utf-8")  # strict
+        except UnicodeDecodeError as error:
+            faults.append(f"the comma listing is no UTF-8: {error}")
+            text = raw[3:].decode("utf-8", "replace")
+        rows = list(csv.reader(io.StringIO(text, newline="")))
+        header = rows[0]
+        for number, row in enumerate(rows[1:], 2):
+            if len(row) != len(header):
+                faults.append(f"csv row {number} has {len(row)} fields, not {len(header)}")
+
+        lines = run(mailsift, collection, os.path.join(work, "l.jsonl"),
+                    "--JSON", "--MSGID", "--SENT-UTC").decode("utf-8", "replace").split("\n")
+        if lines[-1] != "":
+            faults.append("the JSON listing does not end with a line end")
+        objects = [json.loads(line) for line in lines[:-1]]
+        if shutil.which("jq"):
+            jq = subprocess.run(["jq", "-c", ".", os.path.join(work, "l.jsonl")],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            if jq.returncode != 0:
+                faults.append(f"jq rejects the JSON listing: {jq.stderr[:300]!r}")
+        if len(objects) != len(rows) - 1:
+            faults.append(f"{len(objects)} JSON records against {len(rows) - 1} csv records")
+        for record, row in zip(objects, rows[1:]):
+            if record["file"] != row[0]:
+                faults.append(f"JSON and csv order differ at {record['file']}")
+                break
+            for name in ENTRY_FIELDS:
+                field = row[COLUMNS[name]]
+                again = rebuilt(record[name])
+                # A field cut at its cap may lack its last padding.
+                if again != field and again.rstrip(" ") != field.rstrip(" "):
+                    faults.append(f"{record['file']}: {name} {again!r} != {field!r}")
+            if (record["message_id"] or "") != row[14] or (record["sent_utc"] or "") != row[15]:
+                faults.append(f"{record['file']}: message_id or sent_utc differ")
+
+        checked = 0
+        for record in objects:
+            path = record["file"]
+            with open(path, "rb") as f:
+                message = f.read()
+            if message.startswith(b"From "):
+                continue
+            parsed = email.message_from_bytes(message, policy=email.policy.default)
+            heads = [line for line in message.split(b"\n\n")[0].split(b"\n")]
+            for i, line in enumerate(heads):
+                if line.lower().startswith(b"subject:"):
+                    break
+            else:
+                continue
+            folded = i + 1 < len(heads) and heads[i + 1][:1] in (b" ", b"\t")
+            if folded or not record["subject"] or not line.isascii():
+                continue
+            try:
+                expected = str(parsed["subject"])
+            except Exception:
+                continue
+            if "\ufffd" in expected or any(d.defects for d in [parsed]):
+                continue
+            got = record["subject"][0]["text"]
+            got = got[got.index(":") + 1:].strip()
+            checked += 1
+            if got != expected.strip():
+                faults.append(f"{path}: subject {got!r}, the email package {expected!r}")
+        print(f"{len(rows) - 1} records; {checked} subjects compared with the email package")
+    finally:
+        shutil.rmtree(work)
+    for fault in faults:
+        print(fault)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #ifdef _WIN32
 inline constexpr char k_path_separator = '\\';
@@ -294,6 +295,18 @@ struct platform_table {
   // keeping the memory usable: what they held is lost (read again, they may hold
   // anything). Scanner threads: yes.
   void (*give_back_pages)(void* start, std::size_t size);
+  // Converts `bytes` from the charset named `charset` (a MIME charset name, any case)
+  // to UTF-8, appended to `out`; a byte sequence the charset does not define becomes
+  // U+FFFD and the conversion goes on after it. False, with `out` unchanged, when the
+  // system knows no such charset. POSIX: iconv. Windows: MultiByteToWideChar with the
+  // charset's code page, the name looked up in the system's own charset database
+  // (the registry's MIME database, HKEY_CLASSES_ROOT\MIME\Database\Charset, following
+  // AliasForCharset) where it has the name, else in a short table of the common MIME
+  // names; UTF-16 to UTF-8 by the existing routines of platform/wide. Both backends
+  // take gb2312 as GBK, big5 as cp950, shift_jis as cp932 and euc-kr as cp949, the
+  // supersets mail programs use.
+  // Scanner threads: yes.
+  bool (*convert_charset)(std::string_view charset, std::string_view bytes, std::string& out);
 };
 
 // The table in use; start-up sets it to the real backend.

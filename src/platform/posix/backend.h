@@ -5,8 +5,8 @@
 // the batched close, the last failure), access_times (opens that keep the
 // last-access time), file_facts (statx, identities, attributes),
 // directory_search (the search emulation over the kept listing), time, console
-// (the terminal and signals), process (heap, limits, environment); table.cpp
-// fills the table.
+// (the terminal and signals), process (heap, limits, environment), charsets
+// (iconv); table.cpp fills the table.
 #pragma once
 
 #include <fcntl.h>
@@ -158,5 +158,8 @@ void posix_give_back_pages(void* start, std::size_t size);
 int64_t posix_open_files_limit();
 [[noreturn]] void posix_exit_process(int status);
 bool posix_ansi_text_to_utf8(const std::string& bytes, std::string& out);
+
+// charsets.cpp
+bool posix_convert_charset(std::string_view charset, std::string_view bytes, std::string& out);
 
 }  // namespace posix_backend

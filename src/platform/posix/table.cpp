@@ -60,6 +60,7 @@ const platform_table& native_platform() {
       .stream_identity = posix_stream_identity,
       .read_handle_identity = posix_read_handle_identity,
       .give_back_pages = posix_give_back_pages,
+      .convert_charset = posix_convert_charset,
   };
   return table;
 }

@@ -4,8 +4,8 @@
 // One job a file: long_paths (UTF-16 names, the long-path form, the questions
 // asked of a path), open_files (opens, reads, closes, kept access times, the
 // last failure), file_facts (identities, attributes), directory_search, time,
-// console (the console and Ctrl-C), process (heap, limits, environment);
-// table.cpp fills the table.
+// console (the console and Ctrl-C), process (heap, limits, environment),
+// charsets (MultiByteToWideChar); table.cpp fills the table.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -98,5 +99,8 @@ void win_give_back_pages(void* start, std::size_t size);
 int64_t win_open_files_limit();
 [[noreturn]] void win_exit_process(int status);
 bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out);
+
+// charsets.cpp
+bool win_convert_charset(std::string_view charset, std::string_view bytes, std::string& out);
 
 }  // namespace win32_backend

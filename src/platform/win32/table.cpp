@@ -60,6 +60,7 @@ const platform_table& native_platform() {
       .stream_identity = win_stream_identity,
       .read_handle_identity = win_read_handle_identity,
       .give_back_pages = win_give_back_pages,
+      .convert_charset = win_convert_charset,
   };
   return table;
 }

@@ -1,0 +1,275 @@
+#include "listing/readable_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "INCLUDE_U/text.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct decoding_case {
+  std::string_view text;
+  std::string_view charset;
+  std::string_view expected;
+};
+
+std::string readable(std::string_view text, std::string_view charset) {
+  std::string out = "[";
+  append_readable_text(out, text, charset);
+  return out;
+}
+
+// Expected strings are the same on every platform: a row that differs is a fault.
+void expect_rows(const decoding_case* begin, const decoding_case* end) {
+  for (const auto* row = begin; row != end; ++row) {
+    // The text is appended: what `out` held stays in front.
+    std::string expected = "[";
+    expected += row->expected;
+    EXPECT_EQ(readable(row->text, row->charset), expected)
+        << "text: " << row->text << " charset: " << row->charset;
+  }
+}
+
+template <std::size_t N>
+void expect_rows(const decoding_case (&rows)[N]) {
+  expect_rows(rows, rows + N);
+}
+
+bool is_strict_utf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t length = well_formed_utf8_length(text, i);
+    if (length == 0 || text[i] == '\0') return false;
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(readable_text, decodes_b_and_q_words_in_any_case) {
+  const decoding_case rows[] = {
+      {"=?UTF-8?B?w6l0w6k=?=", "", "été"},
+      {"=?utf-8?b?w6l0w6k=?=", "", "été"},
+      {"=?ISO-8859-1?Q?R=E9sum=E9?=", "", "Résumé"},
+      {"=?iso-8859-1?q?r=e9sum=e9?=", "", "résumé"},
+      {"=?UTF-8?Q?a_b=5Fc?=", "", "a b_c"},
+      // An '=' without two hex digits stays as it is.
+      {"=?UTF-8?Q?a=4?=", "", "a=4"},
+      {"=?UTF-8?Q?=ZZok=?=", "", "=ZZok="},
+      {"=?UTF-8*en?Q?hi?=", "", "hi"},
+      {"=?UTF-8?B?"
+       "?=",
+       "", ""},
+      // Base64 without its padding.
+      {"=?UTF-8?B?w6l0w6k?=", "", "été"},
+      {"=?GB2312?B?1tDOxA==?=", "", "中文"},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, decodes_a_stateful_charset) {
+  // Wine's code page 50220 passes the bytes through unconverted, so the Windows
+  // suite, which runs under wine, leaves this test out.
+  if (k_windows) GTEST_SKIP() << "wine does not convert ISO-2022-JP";
+  const decoding_case rows[] = {
+      {"=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=", "", "日本"},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, drops_white_space_only_between_adjacent_words) {
+  const decoding_case rows[] = {
+      {"=?UTF-8?Q?a?= =?UTF-8?Q?b?=", "", "ab"},
+      {"=?UTF-8?Q?a?=\r\n\t=?UTF-8?Q?b?=", "", "ab"},
+      {"=?UTF-8?Q?a?=\n =?ISO-8859-1?Q?=E9?=", "", "aé"},
+      {"=?UTF-8?Q?a?==?UTF-8?Q?b?=", "", "ab"},
+      {"=?UTF-8?Q?a?= b =?UTF-8?Q?c?=", "", "a b c"},
+      {"=?UTF-8?Q?a?= x", "", "a x"},
+      {"Re: =?UTF-8?Q?caf=C3=A9?=", "", "Re: café"},
+      {"x=?UTF-8?Q?caf=C3=A9?=y", "", "xcaféy"},
+      {"\"=?UTF-8?B?w6l0w6k=?=\" <a@b.example>", "", "\"été\" <a@b.example>"},
+      {"\"=?UTF-8?Q?a?= =?UTF-8?Q?b?=\" <a@b.example>", "", "\"ab\" <a@b.example>"},
+      // A character whose bytes two words share, as some senders split it.
+      {"=?UTF-8?B?w6?= =?UTF-8?B?qQ==?=", "", "é"},
+      // White space next to a word that does not decode stays.
+      {"=?UTF-8?Q?a?= =?UTF-8?B?*?=", "", "a =?UTF-8?B?*?="},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, leaves_broken_words_as_they_stand) {
+  const decoding_case rows[] = {
+      {"=?UTF-8?B?w6l0w6k*?=", "", "=?UTF-8?B?w6l0w6k*?="},
+      {"=?UTF-8?B?w6=l?=", "", "=?UTF-8?B?w6=l?="},
+      {"=?UTF-8?B?w6l0w?=", "", "=?UTF-8?B?w6l0w?="},
+      {"=?UTF-8?B?w6l0w6k", "", "=?UTF-8?B?w6l0w6k"},
+      {"=?UTF-8?Q?a", "", "=?UTF-8?Q?a"},
+      {"=?UTF-8?X?abc?=", "", "=?UTF-8?X?abc?="},
+      {"=?UTF-8?Q?a b?=", "", "=?UTF-8?Q?a b?="},
+      {"=??Q?a?=", "", "=??Q?a?="},
+      {"a =? b ?= c", "", "a =? b ?= c"},
+      {"=?", "", "=?"},
+      {"", "", ""},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, takes_unknown_or_broken_charsets_as_utf8_or_windows_1252) {
+  const decoding_case rows[] = {
+      {"=?x-unknown?Q?caf=C3=A9?=", "", "café"},
+      {"=?x-unknown?Q?caf=E9?=", "", "café"},
+      {"=?UTF-8//IGNORE?Q?caf=E9?=", "", "café"},
+      // Bytes the word's own charset does not define.
+      {"=?UTF-8?Q?a=FFb?=", "", "a\uFFFDb"},
+      {"=?UTF-8?Q?a=C3?=", "", "a\uFFFD"},
+      // us-ascii and iso-8859-1 are read as windows-1252, as mail programs do.
+      {"=?US-ASCII?Q?a=E9?=", "", "aé"},
+      // A NUL never reaches the listing; a decoded line break cannot end the line.
+      {"=?UTF-8?Q?a=00b?=", "", "a\uFFFDb"},
+      {"=?UTF-8?Q?a=0D=0Ab?=", "", "a  b"},
+      {std::string_view("a\0b", 3), "", "a\uFFFDb"},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, converts_other_bytes_from_the_message_charset) {
+  const decoding_case rows[] = {
+      {"R\xe9sum\xe9", "iso-8859-1", "Résumé"},
+      {"R\xe9sum\xe9", "ISO-8859-1", "Résumé"},
+      {"R\xe9sum\xe9", "", "Résumé"},
+      {"R\xe9sum\xe9", "x-bogus", "Résumé"},
+      {"\xd6\xd0\xce\xc4", "gb2312", "中文"},
+      {"\xd6\xd0\xce\xc4", "", "ÖÐÎÄ"},
+      // A GBK character outside GB2312, under a gb2312 label.
+      {"\xe9"
+       "F",
+       "gb2312", "镕"},
+      {"\xa4\xa4\xa4\xe5", "big5", "中文"},
+      {"a\\b\x93\xfa\x96{", "shift_jis", "a\\b日本"},
+      {"\xc7\xd1\xb1\xb9", "euc-kr", "한국"},
+      {"\xc7\xd1\xb1\xb9", "ks_c_5601-1987", "한국"},
+      {"\xd0\xd2\xc9\xd7\xc5\xd4", "koi8-r", "привет"},
+      {"\xef\xf0\xe8\xe2\xe5\xf2", "windows-1251", "привет"},
+      {"\xa4", "iso-8859-15", "€"},
+      {"\xd9\xec\xdd\xe3\xe1", "iso-8859-7", "Ωμέγα"},
+      // Valid UTF-8 stays, whatever the message says.
+      {"caf\xc3\xa9", "iso-8859-1", "café"},
+      {"caf\xc3\xa9 =?ISO-8859-1?Q?=E9?=", "", "café é"},
+      // One invalid byte outside the words sends all of that text to the charset.
+      {"caf\xc3\xa9 \xe9", "", "cafÃ© é"},
+      {"a\xff"
+       "b",
+       "utf-8", "a\uFFFDb"},
+      {"a\xe9", "us-ascii", "aé"},
+      {"\x80\x9f", "iso-8859-1", "€Ÿ"},
+      {"\xd0 \x80", "iso-8859-9", "Ğ €"},
+      {"\xe9 =?UTF-8?Q?=C3=A9?=", "iso-8859-1", "é é"},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, gives_replacement_for_bytes_windows_1252_leaves_undefined) {
+  const decoding_case rows[] = {
+      {"\x80\x81\x8d\x8f\x90\x9d", "", "€\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"\x80\x81", "windows-1252", "€\uFFFD"},
+  };
+  expect_rows(rows);
+}
+
+TEST(readable_text, output_is_always_valid_utf8) {
+  std::mt19937 random(31);
+  const std::string_view pieces[] = {"=?",  "?=", "?B?", "?Q?",  "UTF-8", "gb2312", "=C3",
+                                     "=A9", "_",  " ",   "\r\n", "\"",    "w6l0",   "=="};
+  const std::string_view charsets[] = {"", "utf-8", "gb2312", "big5", "iso-2022-jp", "x-none"};
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    int parts = static_cast<int>(random() % 12);
+    for (int i = 0; i < parts; ++i) {
+      if (random() % 2) {
+        text += pieces[random() % std::size(pieces)];
+      } else {
+        text += static_cast<char>(random() % 256);
+      }
+    }
+    std::string out;
+    append_readable_text(out, text, charsets[round % std::size(charsets)]);
+    ASSERT_TRUE(is_strict_utf8(out)) << text;
+    std::string valid;
+    append_valid_utf8(valid, text);
+    ASSERT_TRUE(is_strict_utf8(valid)) << text;
+  }
+}
+
+TEST(append_valid_utf8, replaces_each_byte_outside_a_valid_sequence) {
+  const decoding_case rows[] = {
+      {"plain", "", "plain"},
+      {"caf\xc3\xa9", "", "café"},
+      {"\xc3", "", "\uFFFD"},
+      {"\xe2\x82", "", "\uFFFD\uFFFD"},
+      {"\xc0\xaf", "", "\uFFFD\uFFFD"},            // overlong
+      {"\xed\xa0\x80", "", "\uFFFD\uFFFD\uFFFD"},  // a surrogate
+      {"\xf4\x90\x80\x80", "", "\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"\xf0\x9f\x98\x80", "", "😀"},
+      {std::string_view("\0", 1), "", "\uFFFD"},
+  };
+  for (const auto& row : rows) {
+    std::string out;
+    append_valid_utf8(out, row.text);
+    EXPECT_EQ(out, row.expected) << row.text;
+  }
+}
+
+TEST(utf8_prefix_length, never_splits_a_character) {
+  const std::string text = "a\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80z";
+  // The boundaries of a, é, 中, 😀, z.
+  const std::size_t expected[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 11, 11};
+  for (std::size_t limit = 0; limit < std::size(expected); ++limit) {
+    EXPECT_EQ(utf8_prefix_length(text, limit), expected[limit]) << limit;
+  }
+  EXPECT_EQ(utf8_prefix_length("", 5), 0u);
+}
+
+TEST(needs_decoding, only_printable_ascii_without_a_word_start_is_left_alone) {
+  const struct {
+    std::string_view text;
+    bool needed;
+  } rows[] = {
+      {"", false},
+      {"Plain subject, with = and ? and ?=", false},
+      {"tab\tand space", false},
+      {"=? x", true},
+      {"a=?b", true},
+      {"ends with =", false},
+      {"caf\xc3\xa9", true},
+      {"\x7f", true},
+      {"line\nbreak", true},
+      {"\r", true},
+      {std::string_view("\0", 1), true},
+  };
+  for (const auto& row : rows) EXPECT_EQ(needs_decoding(row.text), row.needed) << row.text;
+}
+
+TEST(content_type_charset, finds_the_parameter_quoted_or_not) {
+  const struct {
+    std::string_view text;
+    std::string_view charset;
+  } rows[] = {
+      {"text/plain; charset=\"iso-8859-1\"", "iso-8859-1"},
+      {"text/plain; CHARSET=UTF-8", "UTF-8"},
+      {"text/plain;charset=gb2312; format=flowed", "gb2312"},
+      {"text/plain; charset=big5 format=flowed", "big5"},
+      {"text/plain; charset = \"koi8-r\"", "koi8-r"},
+      {"text/plain; charset=\"utf-8", "utf-8"},
+      {"text/plain; xcharset=utf-8", ""},
+      {"text/plain; xcharset=a; charset=b", "b"},
+      {"text/plain; charset=", ""},
+      {"text/plain", ""},
+      {"", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(content_type_charset(row.text), row.charset) << row.text;
+}

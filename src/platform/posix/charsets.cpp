@@ -1,0 +1,112 @@
+// POSIX backend: charset conversion to UTF-8 by iconv.
+#include <iconv.h>
+
+#include <cstring>
+
+#include "platform/charset_names.h"
+#include "platform/posix/backend.h"
+
+namespace posix_backend {
+
+namespace {
+
+// What iconv_open gives for a charset it does not know.
+const iconv_t k_no_converter = reinterpret_cast<iconv_t>(-1);
+
+// iconv_open reads the system's converter modules, far too slow to repeat per
+// field: each thread keeps its last few converters, and the names the system does
+// not know, so that those are not asked for again either.
+struct converter_cache {
+  static constexpr int size = 6;
+  charset_name names[size];
+  iconv_t converters[size];
+  bool used[size] = {};
+  int next = 0;
+
+  converter_cache() {
+    for (auto& converter : converters) converter = k_no_converter;
+  }
+  converter_cache(const converter_cache&) = delete;
+  converter_cache& operator=(const converter_cache&) = delete;
+  ~converter_cache() {
+    for (auto converter : converters) {
+      if (converter != k_no_converter) iconv_close(converter);
+    }
+  }
+};
+
+thread_local converter_cache t_converters;
+
+// The converter from `name` (normalized) to UTF-8; k_no_converter when the system
+// has none.
+iconv_t converter_for(const charset_name& name) {
+  converter_cache& cache = t_converters;
+  for (int i = 0; i < converter_cache::size; ++i) {
+    if (cache.used[i] && cache.names[i].view() == name.view()) return cache.converters[i];
+  }
+  std::string_view agreed = agreed_charset_name(name.view());
+  char terminated[charset_name::capacity + 1] = {};
+  std::memcpy(terminated, agreed.data(), agreed.size());
+  iconv_t converter = iconv_open("UTF-8", terminated);
+  int slot = cache.next;
+  cache.next = (cache.next + 1) % converter_cache::size;
+  if (cache.converters[slot] != k_no_converter) iconv_close(cache.converters[slot]);
+  cache.names[slot] = name;
+  cache.converters[slot] = converter;
+  cache.used[slot] = true;
+  return converter;
+}
+
+constexpr std::string_view k_replacement = "\xEF\xBF\xBD";
+
+// Runs `converter` over `bytes`, appending to `out`: a sequence it cannot take (or
+// one cut short at the end) gives U+FFFD and the conversion goes on one byte later.
+void convert_with(iconv_t converter, std::string_view bytes, std::string& out) {
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t in_left = bytes.size();
+  std::size_t start = out.size();
+  // Most text grows by at most half again; E2BIG grows it further.
+  out.resize(start + bytes.size() + bytes.size() / 2 + 16);
+  std::size_t written = start;
+  bool flushing = false;
+  for (;;) {
+    char* to = out.data() + written;
+    std::size_t to_left = out.size() - written;
+    std::size_t result = flushing ? iconv(converter, nullptr, nullptr, &to, &to_left)
+                                  : iconv(converter, &in, &in_left, &to, &to_left);
+    written = static_cast<std::size_t>(to - out.data());
+    if (result != static_cast<std::size_t>(-1)) {
+      if (flushing) break;
+      // Stateful charsets (ISO-2022-JP) may owe a last shift back.
+      flushing = true;
+      continue;
+    }
+    if (errno == E2BIG) {
+      out.resize(out.size() * 2 + 16);
+    } else if (!flushing && in_left > 0) {
+      // EILSEQ, or EINVAL for a sequence cut short at the end.
+      out.replace(written, k_replacement.size(), k_replacement);
+      written += k_replacement.size();
+      ++in;
+      --in_left;
+      iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    } else {
+      break;
+    }
+  }
+  out.resize(written);
+}
+
+}  // namespace
+
+bool posix_convert_charset(std::string_view charset, std::string_view bytes, std::string& out) {
+  charset_name name;
+  if (!normalize_charset_name(charset, name)) return false;
+  iconv_t converter = converter_for(name);
+  if (converter == k_no_converter) return false;
+  convert_with(converter, bytes, out);
+  return true;
+}
+
+}  // namespace posix_backend

@@ -1,0 +1,225 @@
+// Win32 backend: charset conversion to UTF-8 by MultiByteToWideChar, the code page
+// found in the system's MIME database where it has the charset's name.
+#include <cstring>
+
+#include "platform/charset_names.h"
+#include "platform/wide.h"
+#include "platform/win32/backend.h"
+
+namespace win32_backend {
+
+namespace {
+
+struct charset_code_page {
+  std::string_view name;
+  UINT code_page;
+};
+
+// The common MIME names, by the spelling charset_names agrees on, for a system
+// whose MIME database lacks them (wine has none).
+constexpr charset_code_page k_code_pages[] = {
+    {"utf-8", 65001},       {"iso-8859-2", 28592},  {"iso-8859-3", 28593},  {"iso-8859-4", 28594},
+    {"iso-8859-5", 28595},  {"iso-8859-6", 28596},  {"iso-8859-7", 28597},  {"iso-8859-8", 28598},
+    {"iso-8859-13", 28603}, {"iso-8859-15", 28605}, {"windows-1250", 1250}, {"windows-1251", 1251},
+    {"windows-1252", 1252}, {"windows-1253", 1253}, {"windows-1254", 1254}, {"windows-1255", 1255},
+    {"windows-1256", 1256}, {"windows-1257", 1257}, {"windows-1258", 1258}, {"windows-874", 874},
+    {"koi8-r", 20866},      {"koi8-u", 21866},      {"gbk", 936},           {"gb18030", 54936},
+    {"cp950", 950},         {"cp932", 932},         {"euc-jp", 20932},      {"iso-2022-jp", 50220},
+    {"cp949", 949},         {"iso-2022-kr", 50225}, {"utf-7", 65000},       {"ibm850", 850},
+    {"ibm437", 437},        {"ibm866", 866},        {"macintosh", 10000},
+};
+
+// Code pages the database names that MultiByteToWideChar does not take, or that
+// both systems read as a wider code page (as charset_names does by name).
+UINT fixed_code_page(UINT code_page) {
+  switch (code_page) {
+    case 51932:
+      return 20932;
+    case 51936:
+      return 936;
+    case 51949:
+      return 949;
+    case 38598:
+      return 28598;
+    default:
+      return code_page;
+  }
+}
+
+bool read_dword(HKEY key, const wchar_t* value, DWORD& out) {
+  DWORD type = 0, size = sizeof out;
+  return RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(&out), &size) ==
+             ERROR_SUCCESS &&
+         type == REG_DWORD;
+}
+
+// The code page the MIME database gives `name`, following AliasForCharset a few
+// steps; 0 when the database does not have it.
+UINT database_code_page(std::string_view name) {
+  std::wstring current = wide(std::string(name));
+  for (int step = 0; step < 4; ++step) {
+    HKEY key;
+    std::wstring path = L"MIME\\Database\\Charset\\" + current;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return 0;
+    wchar_t alias[64] = {};
+    DWORD type = 0, size = sizeof alias - sizeof(wchar_t);
+    bool has_alias = RegQueryValueExW(key, L"AliasForCharset", nullptr, &type,
+                                      reinterpret_cast<BYTE*>(alias), &size) == ERROR_SUCCESS &&
+                     type == REG_SZ;
+    DWORD code_page = 0;
+    // InternetEncoding is the charset's own code page; Codepage that of its family
+    // (iso-8859-1 belongs to 1252's).
+    bool found = !has_alias && (read_dword(key, L"InternetEncoding", code_page) ||
+                                read_dword(key, L"Codepage", code_page));
+    RegCloseKey(key);
+    if (found) return code_page;
+    if (!has_alias) return 0;
+    current = alias;
+  }
+  return 0;
+}
+
+UINT table_code_page(std::string_view name) {
+  for (const auto& entry : k_code_pages) {
+    if (entry.name == name) return entry.code_page;
+  }
+  return 0;
+}
+
+// The registry is slow to ask per field: each thread keeps its last few answers,
+// "no such charset" (0) among them.
+struct code_page_cache {
+  static constexpr int size = 8;
+  charset_name names[size];
+  UINT code_pages[size] = {};
+  bool used[size] = {};
+  int next = 0;
+};
+
+thread_local code_page_cache t_code_pages;
+
+UINT code_page_for(const charset_name& name) {
+  code_page_cache& cache = t_code_pages;
+  for (int i = 0; i < code_page_cache::size; ++i) {
+    if (cache.used[i] && cache.names[i].view() == name.view()) return cache.code_pages[i];
+  }
+  // The agreed name first: where the two systems would read a name differently,
+  // that name says how both read it.
+  std::string_view agreed = agreed_charset_name(name.view());
+  UINT code_page = database_code_page(agreed);
+  if (code_page == 0) code_page = table_code_page(agreed);
+  code_page = fixed_code_page(code_page);
+  if (code_page != 0 && !IsValidCodePage(code_page)) code_page = 0;
+  int slot = cache.next;
+  cache.next = (cache.next + 1) % code_page_cache::size;
+  cache.names[slot] = name;
+  cache.code_pages[slot] = code_page;
+  cache.used[slot] = true;
+  return code_page;
+}
+
+// Code pages whose conversion takes no flags (MultiByteToWideChar's rule).
+bool takes_no_flags(UINT code_page) {
+  return (code_page >= 50220 && code_page <= 50229) || code_page == 52936 ||
+         (code_page >= 57002 && code_page <= 57011) || code_page == 65000 || code_page == 42;
+}
+
+// UTF-16 of `bytes` in `code_page`; false when one of them is not defined there
+// (for code pages that can tell).
+bool to_utf16(UINT code_page, std::string_view bytes, std::wstring& out) {
+  out.clear();
+  if (bytes.empty()) return true;
+  DWORD flags = takes_no_flags(code_page) ? 0 : MB_ERR_INVALID_CHARS;
+  int length = static_cast<int>(bytes.size());
+  int units = MultiByteToWideChar(code_page, flags, bytes.data(), length, nullptr, 0);
+  if (units <= 0) return false;
+  out.resize(static_cast<std::size_t>(units));
+  return MultiByteToWideChar(code_page, flags, bytes.data(), length, out.data(), units) == units;
+}
+
+// Whether a single-byte code page gave `unit` for a byte it does not define: the
+// windows-125x pages answer those with the C1 control of the byte's value, others
+// with a private-use character. glibc refuses such bytes, so U+FFFD there keeps
+// the two platforms alike.
+bool is_undefined_byte(UINT code_page, unsigned char byte, wchar_t unit) {
+  if (byte < 0x80) return false;
+  if (unit >= 0xE000 && unit <= 0xF8FF) return true;
+  bool windows_page = code_page == 874 || (code_page >= 1250 && code_page <= 1258);
+  return windows_page && unit >= 0x80 && unit <= 0x9F;
+}
+
+void append_utf16(std::string& out, const std::wstring& units) {
+  out += utf16_to_utf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(units.data()), units.size()));
+}
+
+constexpr std::string_view k_replacement = "\xEF\xBF\xBD";
+
+// A single-byte code page: one unit per byte, the undefined bytes U+FFFD.
+void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& out) {
+  std::wstring units;
+  if (!to_utf16(code_page, bytes, units) || units.size() != bytes.size()) {
+    // A byte the system refuses spoils the whole call: one byte a call then.
+    units.assign(bytes.size(), L'\xFFFD');
+    std::wstring one;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (to_utf16(code_page, bytes.substr(i, 1), one) && one.size() == 1) units[i] = one[0];
+    }
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (is_undefined_byte(code_page, static_cast<unsigned char>(bytes[i]), units[i]))
+      units[i] = L'\xFFFD';
+  }
+  append_utf16(out, units);
+}
+
+// A character at a time for a multi-byte code page: the shortest run of 1 to 4
+// bytes that converts is one character; where none does, the first byte is
+// U+FFFD and the conversion goes on after it, as iconv's caller does on POSIX.
+void convert_characters(UINT code_page, std::string_view bytes, std::string& out) {
+  std::wstring units;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t length = 1;
+    bool converted = false;
+    for (; length <= 4 && i + length <= bytes.size(); ++length) {
+      if (to_utf16(code_page, bytes.substr(i, length), units)) {
+        converted = true;
+        break;
+      }
+    }
+    if (converted) {
+      append_utf16(out, units);
+      i += length;
+    } else {
+      out += k_replacement;
+      ++i;
+    }
+  }
+}
+
+}  // namespace
+
+bool win_convert_charset(std::string_view charset, std::string_view bytes, std::string& out) {
+  charset_name name;
+  if (!normalize_charset_name(charset, name)) return false;
+  UINT code_page = code_page_for(name);
+  if (code_page == 0 || bytes.size() > 0x7FFFFFFF) return false;
+  CPINFO info;
+  bool single_byte = GetCPInfo(code_page, &info) && info.MaxCharSize == 1;
+  std::wstring units;
+  if (single_byte) {
+    convert_single_bytes(code_page, bytes, out);
+  } else if (to_utf16(code_page, bytes, units)) {
+    append_utf16(out, units);
+  } else if (takes_no_flags(code_page)) {
+    // These code pages cannot say where they failed.
+    out += k_replacement;
+  } else {
+    convert_characters(code_page, bytes, out);
+  }
+  return true;
+}
+
+}  // namespace win32_backend

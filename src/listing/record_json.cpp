@@ -1,5 +1,6 @@
 #include "listing/record_json.h"
 
+#include <array>
 #include <charconv>
 
 #include "INCLUDE_U/text.h"
@@ -92,31 +93,47 @@ constexpr const char* k_json_hash_names[] = {"md5", "sha1", "sha256"};
 
 }  // namespace
 
+// Bytes that stand for themselves in a JSON string. 0xC2 may begin a C1 control,
+// so it is looked at with the byte after it.
+namespace {
+constexpr std::array<bool, 256> k_plain_json_byte = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 256; ++c) plain[c] = c != '"' && c != '\\' && c != 0x7F && c != 0xC2;
+  return plain;
+}();
+}  // namespace
+
 void append_json_string(std::string& out, std::string_view text) {
   static constexpr char k_hex[] = "0123456789abcdef";
   out.push_back('"');
   std::size_t i = 0;
   while (i < text.size()) {
+    // Most text needs no escape: it goes over a run at a time.
+    std::size_t run = i;
+    while (run < text.size() && k_plain_json_byte[static_cast<unsigned char>(text[run])]) ++run;
+    out.append(text.data() + i, run - i);
+    i = run;
+    if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);
     unsigned code = c;
     std::size_t length = 1;
     // C1 controls stand in UTF-8 as C2 80 to C2 9F.
-    if (c == 0xC2 && i + 1 < text.size()) {
-      unsigned next = static_cast<unsigned char>(text[i + 1]);
-      if (next >= 0x80 && next <= 0x9F) {
-        code = next;
-        length = 2;
+    if (c == 0xC2) {
+      unsigned next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+      if (next < 0x80 || next > 0x9F) {
+        out.push_back(static_cast<char>(c));
+        ++i;
+        continue;
       }
+      code = next;
+      length = 2;
     }
     if (c == '"' || c == '\\') {
       out.push_back('\\');
       out.push_back(static_cast<char>(c));
-    } else if (code < 0x20 || code == 0x7F || length == 2) {
-      out.append("\\u00");
-      out.push_back(k_hex[code >> 4]);
-      out.push_back(k_hex[code & 15]);
     } else {
-      out.push_back(static_cast<char>(c));
+      char escape[6] = {'\\', 'u', '0', '0', k_hex[code >> 4], k_hex[code & 15]};
+      out.append(escape, sizeof escape);
     }
     i += length;
   }

@@ -110,6 +110,8 @@ UINT code_page_for(const charset_name& name) {
   UINT code_page = database_code_page(agreed);
   if (code_page == 0) code_page = table_code_page(agreed);
   code_page = fixed_code_page(code_page);
+  // A system without GB18030 (wine) still reads its two-byte characters, GBK's.
+  if (code_page == 54936 && !IsValidCodePage(code_page)) code_page = 936;
   if (code_page != 0 && !IsValidCodePage(code_page)) code_page = 0;
   int slot = cache.next;
   cache.next = (cache.next + 1) % code_page_cache::size;
@@ -138,15 +140,28 @@ bool to_utf16(UINT code_page, std::string_view bytes, std::wstring& out) {
   return MultiByteToWideChar(code_page, flags, bytes.data(), length, out.data(), units) == units;
 }
 
-// Whether a single-byte code page gave `unit` for a byte it does not define: the
-// windows-125x pages answer those with the C1 control of the byte's value, others
-// with a private-use character. glibc refuses such bytes, so U+FFFD there keeps
-// the two platforms alike.
-bool is_undefined_byte(UINT code_page, unsigned char byte, wchar_t unit) {
+bool is_c1_control(wchar_t unit) { return unit >= 0x80 && unit <= 0x9F; }
+bool is_private_use(wchar_t unit) { return unit >= 0xE000 && unit <= 0xF8FF; }
+
+// Whether a code page gave `unit` for a byte standing alone that it does not
+// define: the windows-125x pages and the multi-byte ones answer those with the C1
+// control of the byte's value, others with a private-use character. glibc refuses
+// such bytes, so U+FFFD there keeps the two platforms alike. (The iso-8859 pages
+// define their C1 controls.)
+bool is_undefined_byte(UINT code_page, bool single_byte, unsigned char byte, wchar_t unit) {
   if (byte < 0x80) return false;
-  if (unit >= 0xE000 && unit <= 0xF8FF) return true;
+  if (is_private_use(unit)) return true;
   bool windows_page = code_page == 874 || (code_page >= 1250 && code_page <= 1258);
-  return windows_page && unit >= 0x80 && unit <= 0x9F;
+  return (windows_page || !single_byte) && is_c1_control(unit);
+}
+
+// Whether a multi-byte conversion holds a character that may stand for an
+// undefined byte, which only a character-by-character conversion can tell.
+bool has_doubtful_unit(const std::wstring& units) {
+  for (wchar_t unit : units) {
+    if (is_c1_control(unit) || is_private_use(unit)) return true;
+  }
+  return false;
 }
 
 void append_utf16(std::string& out, const std::wstring& units) {
@@ -158,7 +173,7 @@ constexpr std::string_view k_replacement = "\xEF\xBF\xBD";
 
 // A single-byte code page: one unit per byte, the undefined bytes U+FFFD.
 void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& out) {
-  std::wstring units;
+  thread_local std::wstring units;
   if (!to_utf16(code_page, bytes, units) || units.size() != bytes.size()) {
     // A byte the system refuses spoils the whole call: one byte a call then.
     units.assign(bytes.size(), L'\xFFFD');
@@ -168,7 +183,7 @@ void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& o
     }
   }
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (is_undefined_byte(code_page, static_cast<unsigned char>(bytes[i]), units[i]))
+    if (is_undefined_byte(code_page, true, static_cast<unsigned char>(bytes[i]), units[i]))
       units[i] = L'\xFFFD';
   }
   append_utf16(out, units);
@@ -178,7 +193,7 @@ void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& o
 // bytes that converts is one character; where none does, the first byte is
 // U+FFFD and the conversion goes on after it, as iconv's caller does on POSIX.
 void convert_characters(UINT code_page, std::string_view bytes, std::string& out) {
-  std::wstring units;
+  thread_local std::wstring units;
   std::size_t i = 0;
   while (i < bytes.size()) {
     std::size_t length = 1;
@@ -188,6 +203,10 @@ void convert_characters(UINT code_page, std::string_view bytes, std::string& out
         converted = true;
         break;
       }
+    }
+    if (converted && length == 1 && units.size() == 1 &&
+        is_undefined_byte(code_page, false, static_cast<unsigned char>(bytes[i]), units[0])) {
+      converted = false;
     }
     if (converted) {
       append_utf16(out, units);
@@ -201,6 +220,8 @@ void convert_characters(UINT code_page, std::string_view bytes, std::string& out
 
 }  // namespace
 
+// The UTF-16 buffers are per thread and kept, so that a field costs no allocation
+// but its UTF-8.
 bool win_convert_charset(std::string_view charset, std::string_view bytes, std::string& out) {
   charset_name name;
   if (!normalize_charset_name(charset, name)) return false;
@@ -208,14 +229,18 @@ bool win_convert_charset(std::string_view charset, std::string_view bytes, std::
   if (code_page == 0 || bytes.size() > 0x7FFFFFFF) return false;
   CPINFO info;
   bool single_byte = GetCPInfo(code_page, &info) && info.MaxCharSize == 1;
-  std::wstring units;
+  thread_local std::wstring units;
   if (single_byte) {
     convert_single_bytes(code_page, bytes, out);
-  } else if (to_utf16(code_page, bytes, units)) {
+  } else if (to_utf16(code_page, bytes, units) && !has_doubtful_unit(units)) {
     append_utf16(out, units);
   } else if (takes_no_flags(code_page)) {
-    // These code pages cannot say where they failed.
-    out += k_replacement;
+    // These code pages cannot say where they failed, nor be taken apart.
+    if (units.empty()) {
+      out += k_replacement;
+    } else {
+      append_utf16(out, units);
+    }
   } else {
     convert_characters(code_page, bytes, out);
   }

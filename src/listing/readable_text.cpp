@@ -130,9 +130,24 @@ bool is_utf8_name(std::string_view charset) {
   return ascii_iequal(charset, "utf-8") || ascii_iequal(charset, "utf8");
 }
 
-// Appends valid UTF-8 `text` with a NUL as U+FFFD and, for text decoded from a word,
-// a line break as a space, so that no word can end a record's line.
-void append_clean_utf8(std::string& out, std::string_view text, bool breaks_to_spaces) {
+// How append_clean_utf8 treats what it is given.
+struct cleaning {
+  // A line break becomes a space (text decoded from a word, so that no word can
+  // end a record's line).
+  bool breaks_to_spaces = false;
+  // A C1 control becomes U+FFFD (text a charset was converted from: there they
+  // stand for bytes of a windows-125x page the label did not name, or bytes one
+  // system's table leaves undefined where the other's gives the control).
+  bool c1_to_replacement = false;
+};
+
+bool is_c1_control(std::string_view text, std::size_t at, std::size_t length) {
+  return length == 2 && static_cast<unsigned char>(text[at]) == 0xC2 &&
+         static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+}
+
+// Appends `text` with each byte outside a valid UTF-8 sequence, and a NUL, as U+FFFD.
+void append_clean_utf8(std::string& out, std::string_view text, cleaning how) {
   std::size_t i = 0;
   while (i < text.size()) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -140,7 +155,10 @@ void append_clean_utf8(std::string& out, std::string_view text, bool breaks_to_s
     if (length == 0 || c == 0) {
       out += k_replacement;
       ++i;
-    } else if (breaks_to_spaces && (c == '\r' || c == '\n')) {
+    } else if (how.c1_to_replacement && is_c1_control(text, i, length)) {
+      out += k_replacement;
+      i += length;
+    } else if (how.breaks_to_spaces && (c == '\r' || c == '\n')) {
       out += ' ';
       ++i;
     } else {
@@ -156,7 +174,7 @@ void append_clean_utf8(std::string& out, std::string_view text, bool breaks_to_s
 bool append_converted(std::string& out, std::string_view bytes, std::string_view charset,
                       bool breaks_to_spaces) {
   if (is_utf8_name(charset)) {
-    append_clean_utf8(out, bytes, breaks_to_spaces);
+    append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
     return true;
   }
   thread_local std::string converted;
@@ -164,7 +182,8 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
   if (!g_platform.convert_charset(charset, bytes, converted)) return false;
   // The backend's output is checked too: whatever a system gives, the listing holds
   // only valid UTF-8.
-  append_clean_utf8(out, converted, breaks_to_spaces);
+  append_clean_utf8(out, converted,
+                    {.breaks_to_spaces = breaks_to_spaces, .c1_to_replacement = true});
   return true;
 }
 
@@ -172,7 +191,7 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
 void append_guessed(std::string& out, std::string_view bytes, bool breaks_to_spaces) {
   if (is_valid_utf8_text(bytes) ||
       !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces)) {
-    append_clean_utf8(out, bytes, breaks_to_spaces);
+    append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
   }
 }
 
@@ -204,12 +223,12 @@ bool plain_text_is_utf8(std::string_view text) {
 void append_plain(std::string& out, std::string_view plain, bool as_utf8,
                   std::string_view charset) {
   if (plain.empty()) return;
-  if (as_utf8 || (!charset.empty() && append_converted(out, plain, charset, false))) {
-    if (as_utf8) append_clean_utf8(out, plain, false);
+  if (as_utf8) {
+    append_clean_utf8(out, plain, {});
     return;
   }
-  if (!append_converted(out, plain, k_fallback_charset, false))
-    append_clean_utf8(out, plain, false);
+  if (!charset.empty() && append_converted(out, plain, charset, false)) return;
+  if (!append_converted(out, plain, k_fallback_charset, false)) append_clean_utf8(out, plain, {});
 }
 
 // ascii_ifind from `from` on, as an offset into the whole text.
@@ -254,7 +273,7 @@ void append_readable_text(std::string& out, std::string_view text, std::string_v
 }
 
 void append_valid_utf8(std::string& out, std::string_view text) {
-  append_clean_utf8(out, text, false);
+  append_clean_utf8(out, text, {});
 }
 
 std::size_t utf8_prefix_length(std::string_view text, std::size_t limit) {

@@ -19,6 +19,12 @@
 //    charset or an encoding other than B or Q: left as it stands.
 //  - A line break (CR or LF) decoded from a word becomes a space, so that a word
 //    cannot end a record's line; a NUL, decoded or not, becomes U+FFFD.
+//  - A C1 control (U+0080-U+009F) that a charset conversion gives becomes U+FFFD:
+//    such bytes are windows-125x text under another label, or bytes one system's
+//    table leaves undefined where the other's gives the control. Valid UTF-8 is
+//    kept as it is.
+//  - us-ascii and iso-8859-1 (with their aliases) are read as windows-1252, as mail
+//    programs and the Windows MIME database do; iso-8859-9 as windows-1254.
 #pragma once
 
 #include <cstddef>

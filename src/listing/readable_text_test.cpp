@@ -79,7 +79,7 @@ TEST(readable_text, decodes_charsets_wine_lacks) {
   if (k_windows) GTEST_SKIP() << "wine converts neither ISO-2022-JP nor all of GB18030";
   const decoding_case rows[] = {
       {"=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=", "", "日本"},
-      {"\x81\x30\x81\x30", "gb18030", "\u0080"},
+      {"\x94\x39\xfc\x36 \x81\x30\x8b\x38", "gb18030", "😀 Ā"},
       {"\xff\xff", "gb18030", "\uFFFD\uFFFD"},
   };
   expect_rows(rows);
@@ -191,10 +191,21 @@ TEST(readable_text, gives_replacement_for_broken_multibyte_characters) {
   expect_rows(rows);
 }
 
-TEST(readable_text, gives_replacement_for_bytes_windows_1252_leaves_undefined) {
+TEST(readable_text, gives_replacement_for_bytes_the_systems_read_differently) {
   const decoding_case rows[] = {
+      // Undefined in windows-1252 (glibc refuses them, Windows gives C1 controls).
       {"\x80\x81\x8d\x8f\x90\x9d", "", "€\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
       {"\x80\x81", "windows-1252", "€\uFFFD"},
+      // C1 controls of a page that defines them are no text either.
+      {"a\x85", "iso-8859-2", "a\uFFFD"},
+      {"\x80 \x81", "big5", "\uFFFD \uFFFD"},
+      // Private-use characters: a single-byte page's undefined byte, and user-defined
+      // areas (glibc refuses gbk's and keeps cp932's; Windows gives both).
+      {"\xaa", "windows-1253", "\uFFFD"},
+      {"\xf0", "macintosh", "\uFFFD"},
+      {"\xa1\x40", "gb2312", "\uFFFD@"},
+      {"\xf0\x40", "shift_jis", "\uFFFD@"},
+      {"\xc9\xa1 \xb0\xa1", "euc-kr", "\uFFFD\uFFFD 가"},
   };
   expect_rows(rows);
 }

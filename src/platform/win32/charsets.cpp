@@ -140,26 +140,14 @@ bool to_utf16(UINT code_page, std::string_view bytes, std::wstring& out) {
   return MultiByteToWideChar(code_page, flags, bytes.data(), length, out.data(), units) == units;
 }
 
-bool is_c1_control(wchar_t unit) { return unit >= 0x80 && unit <= 0x9F; }
 bool is_private_use(wchar_t unit) { return unit >= 0xE000 && unit <= 0xF8FF; }
 
-// Whether a code page gave `unit` for a byte standing alone that it does not
-// define: the windows-125x pages and the multi-byte ones answer those with the C1
-// control of the byte's value, others with a private-use character. glibc refuses
-// such bytes, so U+FFFD there keeps the two platforms alike. (The iso-8859 pages
-// define their C1 controls.)
-bool is_undefined_byte(UINT code_page, bool single_byte, unsigned char byte, wchar_t unit) {
-  if (byte < 0x80) return false;
-  if (is_private_use(unit)) return true;
-  bool windows_page = code_page == 874 || (code_page >= 1250 && code_page <= 1258);
-  return (windows_page || !single_byte) && is_c1_control(unit);
-}
-
-// Whether a multi-byte conversion holds a character that may stand for an
-// undefined byte, which only a character-by-character conversion can tell.
-bool has_doubtful_unit(const std::wstring& units) {
+// Whether a conversion holds a private-use character: the code pages give those
+// to bytes they do not define (single-byte pages) and to user-defined areas that
+// glibc mostly refuses. Taken as undefined, as the POSIX backend does.
+bool holds_private_use(const std::wstring& units) {
   for (wchar_t unit : units) {
-    if (is_c1_control(unit) || is_private_use(unit)) return true;
+    if (is_private_use(unit)) return true;
   }
   return false;
 }
@@ -182,16 +170,15 @@ void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& o
       if (to_utf16(code_page, bytes.substr(i, 1), one) && one.size() == 1) units[i] = one[0];
     }
   }
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (is_undefined_byte(code_page, true, static_cast<unsigned char>(bytes[i]), units[i]))
-      units[i] = L'\xFFFD';
+  for (wchar_t& unit : units) {
+    if (is_private_use(unit)) unit = L'\xFFFD';
   }
   append_utf16(out, units);
 }
 
 // A character at a time for a multi-byte code page: the shortest run of 1 to 4
-// bytes that converts is one character; where none does, the first byte is
-// U+FFFD and the conversion goes on after it, as iconv's caller does on POSIX.
+// bytes that converts is one character; where none does, or it is a private-use
+// one, the first byte is U+FFFD and the conversion goes on after it, as on POSIX.
 void convert_characters(UINT code_page, std::string_view bytes, std::string& out) {
   thread_local std::wstring units;
   std::size_t i = 0;
@@ -204,10 +191,7 @@ void convert_characters(UINT code_page, std::string_view bytes, std::string& out
         break;
       }
     }
-    if (converted && length == 1 && units.size() == 1 &&
-        is_undefined_byte(code_page, false, static_cast<unsigned char>(bytes[i]), units[0])) {
-      converted = false;
-    }
+    if (converted && holds_private_use(units)) converted = false;
     if (converted) {
       append_utf16(out, units);
       i += length;
@@ -232,7 +216,7 @@ bool win_convert_charset(std::string_view charset, std::string_view bytes, std::
   thread_local std::wstring units;
   if (single_byte) {
     convert_single_bytes(code_page, bytes, out);
-  } else if (to_utf16(code_page, bytes, units) && !has_doubtful_unit(units)) {
+  } else if (to_utf16(code_page, bytes, units) && !holds_private_use(units)) {
     append_utf16(out, units);
   } else if (takes_no_flags(code_page)) {
     // These code pages cannot say where they failed, nor be taken apart.

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
@@ -210,6 +213,35 @@ TEST(readable_text, gives_replacement_for_bytes_the_systems_read_differently) {
   expect_rows(rows);
 }
 
+TEST(readable_text, threads_convert_at_once_with_their_own_converters) {
+  // Each thread keeps its own converters: more charsets than a thread keeps, taken
+  // in turn by several threads at once, must each give their own text.
+  const decoding_case rows[] = {
+      {"\xd6\xd0\xce\xc4", "gb2312", "中文"},
+      {"\xa4\xa4\xa4\xe5", "big5", "中文"},
+      {"\x93\xfa\x96{", "shift_jis", "日本"},
+      {"\xc7\xd1\xb1\xb9", "euc-kr", "한국"},
+      {"\xd0\xd2\xc9\xd7\xc5\xd4", "koi8-r", "привет"},
+      {"\xa4", "iso-8859-15", "€"},
+      {"\xef\xf0\xe8\xe2\xe5\xf2", "windows-1251", "привет"},
+      {"\xd9\xec\xdd\xe3\xe1", "iso-8859-7", "Ωμέγα"},
+  };
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&rows, &wrong, t] {
+      for (int round = 0; round < 300; ++round) {
+        const auto& row = rows[(round + t) % std::size(rows)];
+        std::string out;
+        append_readable_text(out, row.text, row.charset);
+        if (out != row.expected) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST(readable_text, output_is_always_valid_utf8) {
   std::mt19937 random(31);
   const std::string_view pieces[] = {"=?",  "?=", "?B?", "?Q?",  "UTF-8", "gb2312", "=C3",
@@ -279,6 +311,14 @@ TEST(needs_decoding, only_printable_ascii_without_a_word_start_is_left_alone) {
       {"line\nbreak", true},
       {"\r", true},
       {std::string_view("\0", 1), true},
+      // Longer texts go eight bytes at a time: a "=?" across two chunks, a tab or
+      // '=' that only looks suspect, a byte to find in the second chunk or the tail.
+      {"1234567=?abc", true},
+      {"1234567\t89012345=x", false},
+      {"abcdefgh=ijklmnop=", false},
+      {"123456789012345\xc3\xa9", true},
+      {"12345678901234567\x01", true},
+      {"1234567812345678~", false},
   };
   for (const auto& row : rows) EXPECT_EQ(needs_decoding(row.text), row.needed) << row.text;
 }

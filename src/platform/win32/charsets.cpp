@@ -1,7 +1,5 @@
 // Win32 backend: charset conversion to UTF-8 by MultiByteToWideChar, the code page
 // found in the system's MIME database where it has the charset's name.
-#include <cstring>
-
 #include "platform/charset_names.h"
 #include "platform/wide.h"
 #include "platform/win32/backend.h"
@@ -16,7 +14,8 @@ struct charset_code_page {
 };
 
 // The common MIME names, by the spelling charset_names agrees on, for a system
-// whose MIME database lacks them (wine has none).
+// whose MIME database lacks them (wine's has no cp932, cp949, cp950, koi8-u or
+// iso-8859-15, for one).
 constexpr charset_code_page k_code_pages[] = {
     {"utf-8", 65001},       {"iso-8859-2", 28592},  {"iso-8859-3", 28593},  {"iso-8859-4", 28594},
     {"iso-8859-5", 28595},  {"iso-8859-6", 28596},  {"iso-8859-7", 28597},  {"iso-8859-8", 28598},

@@ -39,15 +39,16 @@ int hex_value(char c) {
   return -1;
 }
 
-// Whether `payload` is base64 this decoder takes: the alphabet, then at most two
-// '=' of padding and nothing after; a lone last character makes no byte.
+// Whether `payload` is base64 this decoder takes: the alphabet, then no more '='
+// of padding than the last group lacks (some or all of it may be missing) and
+// nothing after; a lone last character makes no byte.
 bool is_valid_base64(std::string_view payload) {
   std::size_t data = 0;
   while (data < payload.size() && base64_value(payload[data]) >= 0) ++data;
-  std::size_t padding = payload.size() - data;
-  if (padding > 2 || payload.find_first_not_of('=', data) != std::string_view::npos) return false;
+  if (payload.find_first_not_of('=', data) != std::string_view::npos) return false;
   if (data % 4 == 1) return false;
-  return padding == 0 || (data + padding) % 4 == 0;
+  std::size_t padding = payload.size() - data;
+  return padding <= (4 - data % 4) % 4;
 }
 
 // Whether the word's parts are well formed: a charset, B or Q, and (for B) a

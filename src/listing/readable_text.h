@@ -10,9 +10,10 @@
 //    kept when they are valid UTF-8, else taken as windows-1252.
 //  - Decoded bytes that are not valid in the word's charset: U+FFFD for each
 //    sequence the conversion cannot take.
-//  - Invalid base64 (a character outside the alphabet, data after '=' padding, or a
-//    lone last character that makes no byte): the word stays as it stands,
-//    undecoded. Missing '=' padding is accepted.
+//  - Invalid base64 (a character outside the alphabet, data after '=' padding, more
+//    '=' than the last group lacks, or a lone last character that makes no byte):
+//    the word stays as it stands, undecoded. Missing '=' padding, all or part of
+//    it, is accepted.
 //  - Q: '_' is a space, =XX (either case) the byte XX; an '=' not followed by two
 //    hex digits stays as it is.
 //  - A word cut short (no closing "?=", as where a field reached its cap), an empty

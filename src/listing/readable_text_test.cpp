@@ -68,8 +68,10 @@ TEST(readable_text, decodes_b_and_q_words_in_any_case) {
       {"=?UTF-8?B?"
        "?=",
        "", ""},
-      // Base64 without its padding.
+      // Base64 without its padding, or part of it.
       {"=?UTF-8?B?w6l0w6k?=", "", "été"},
+      {"=?UTF-8?B?VEVTVA=?=", "", "TEST"},
+      {"=?NONE?B?VEVTVA==?=", "", "TEST"},
       {"=?GB2312?B?1tDOxA==?=", "", "中文"},
   };
   expect_rows(rows);
@@ -112,6 +114,8 @@ TEST(readable_text, leaves_broken_words_as_they_stand) {
   const decoding_case rows[] = {
       {"=?UTF-8?B?w6l0w6k*?=", "", "=?UTF-8?B?w6l0w6k*?="},
       {"=?UTF-8?B?w6=l?=", "", "=?UTF-8?B?w6=l?="},
+      {"=?UTF-8?B?w6k==?=", "", "=?UTF-8?B?w6k==?="},
+      {"=?UTF-8?B?w6l0===?=", "", "=?UTF-8?B?w6l0===?="},
       {"=?UTF-8?B?w6l0w?=", "", "=?UTF-8?B?w6l0w?="},
       {"=?UTF-8?B?w6l0w6k", "", "=?UTF-8?B?w6l0w6k"},
       {"=?UTF-8?Q?a", "", "=?UTF-8?Q?a"},

@@ -1,5 +1,8 @@
 #include "listing/readable_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
 
@@ -36,15 +39,16 @@ int hex_value(char c) {
   return -1;
 }
 
-// Whether `payload` is base64 this decoder takes: the alphabet, then at most two
-// '=' of padding and nothing after; a lone last character makes no byte.
+// Whether `payload` is base64 this decoder takes: the alphabet, then no more '='
+// of padding than the last group lacks (some or all of it may be missing) and
+// nothing after; a lone last character makes no byte.
 bool is_valid_base64(std::string_view payload) {
   std::size_t data = 0;
   while (data < payload.size() && base64_value(payload[data]) >= 0) ++data;
-  std::size_t padding = payload.size() - data;
-  if (padding > 2 || payload.find_first_not_of('=', data) != std::string_view::npos) return false;
+  if (payload.find_first_not_of('=', data) != std::string_view::npos) return false;
   if (data % 4 == 1) return false;
-  return padding == 0 || (data + padding) % 4 == 0;
+  std::size_t padding = payload.size() - data;
+  return padding <= (4 - data % 4) % 4;
 }
 
 // Whether the word's parts are well formed: a charset, B or Q, and (for B) a
@@ -130,9 +134,24 @@ bool is_utf8_name(std::string_view charset) {
   return ascii_iequal(charset, "utf-8") || ascii_iequal(charset, "utf8");
 }
 
-// Appends valid UTF-8 `text` with a NUL as U+FFFD and, for text decoded from a word,
-// a line break as a space, so that no word can end a record's line.
-void append_clean_utf8(std::string& out, std::string_view text, bool breaks_to_spaces) {
+// How append_clean_utf8 treats what it is given.
+struct cleaning {
+  // A line break becomes a space (text decoded from a word, so that no word can
+  // end a record's line).
+  bool breaks_to_spaces = false;
+  // A C1 control becomes U+FFFD (text a charset was converted from: there they
+  // stand for bytes of a windows-125x page the label did not name, or bytes one
+  // system's table leaves undefined where the other's gives the control).
+  bool c1_to_replacement = false;
+};
+
+bool is_c1_control(std::string_view text, std::size_t at, std::size_t length) {
+  return length == 2 && static_cast<unsigned char>(text[at]) == 0xC2 &&
+         static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+}
+
+// Appends `text` with each byte outside a valid UTF-8 sequence, and a NUL, as U+FFFD.
+void append_clean_utf8(std::string& out, std::string_view text, cleaning how) {
   std::size_t i = 0;
   while (i < text.size()) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -140,7 +159,10 @@ void append_clean_utf8(std::string& out, std::string_view text, bool breaks_to_s
     if (length == 0 || c == 0) {
       out += k_replacement;
       ++i;
-    } else if (breaks_to_spaces && (c == '\r' || c == '\n')) {
+    } else if (how.c1_to_replacement && is_c1_control(text, i, length)) {
+      out += k_replacement;
+      i += length;
+    } else if (how.breaks_to_spaces && (c == '\r' || c == '\n')) {
       out += ' ';
       ++i;
     } else {
@@ -156,7 +178,7 @@ void append_clean_utf8(std::string& out, std::string_view text, bool breaks_to_s
 bool append_converted(std::string& out, std::string_view bytes, std::string_view charset,
                       bool breaks_to_spaces) {
   if (is_utf8_name(charset)) {
-    append_clean_utf8(out, bytes, breaks_to_spaces);
+    append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
     return true;
   }
   thread_local std::string converted;
@@ -164,7 +186,8 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
   if (!g_platform.convert_charset(charset, bytes, converted)) return false;
   // The backend's output is checked too: whatever a system gives, the listing holds
   // only valid UTF-8.
-  append_clean_utf8(out, converted, breaks_to_spaces);
+  append_clean_utf8(out, converted,
+                    {.breaks_to_spaces = breaks_to_spaces, .c1_to_replacement = true});
   return true;
 }
 
@@ -172,7 +195,7 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
 void append_guessed(std::string& out, std::string_view bytes, bool breaks_to_spaces) {
   if (is_valid_utf8_text(bytes) ||
       !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces)) {
-    append_clean_utf8(out, bytes, breaks_to_spaces);
+    append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
   }
 }
 
@@ -204,12 +227,20 @@ bool plain_text_is_utf8(std::string_view text) {
 void append_plain(std::string& out, std::string_view plain, bool as_utf8,
                   std::string_view charset) {
   if (plain.empty()) return;
-  if (as_utf8 || (!charset.empty() && append_converted(out, plain, charset, false))) {
-    if (as_utf8) append_clean_utf8(out, plain, false);
+  if (as_utf8) {
+    append_clean_utf8(out, plain, {});
     return;
   }
-  if (!append_converted(out, plain, k_fallback_charset, false))
-    append_clean_utf8(out, plain, false);
+  if (!charset.empty() && append_converted(out, plain, charset, false)) return;
+  if (!append_converted(out, plain, k_fallback_charset, false)) append_clean_utf8(out, plain, {});
+}
+
+// Whether the byte at `at` is a control character other than tab, DEL or above, or
+// the '=' of a "=?".
+bool byte_needs_decoding(std::string_view text, std::size_t at) {
+  auto c = static_cast<unsigned char>(text[at]);
+  if ((c < 0x20 && c != '\t') || c >= 0x7F) return true;
+  return c == '=' && at + 1 < text.size() && text[at + 1] == '?';
 }
 
 // ascii_ifind from `from` on, as an offset into the whole text.
@@ -254,7 +285,7 @@ void append_readable_text(std::string& out, std::string_view text, std::string_v
 }
 
 void append_valid_utf8(std::string& out, std::string_view text) {
-  append_clean_utf8(out, text, false);
+  append_clean_utf8(out, text, {});
 }
 
 std::size_t utf8_prefix_length(std::string_view text, std::size_t limit) {
@@ -265,13 +296,26 @@ std::size_t utf8_prefix_length(std::string_view text, std::size_t limit) {
 }
 
 bool needs_decoding(std::string_view text) {
-  const char* p = text.data();
-  const char* end = p + text.size();
-  for (; p < end; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    // One comparison catches both control characters and bytes >= 0x7F.
-    if (static_cast<unsigned char>(c - 0x20) >= 0x5F && c != '\t') return true;
-    if (c == '=' && p + 1 < end && p[1] == '?') return true;
+  // Eight bytes at a time: a chunk with no byte below a space, none at or above
+  // DEL and no '=' needs no closer look, and that is nearly every chunk of a field.
+  constexpr uint64_t ones = 0x0101010101010101ULL;
+  constexpr uint64_t highs = 0x8080808080808080ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t x;
+    std::memcpy(&x, text.data() + i, 8);
+    uint64_t del = x ^ (ones * 0x7F);
+    uint64_t equals = x ^ (ones * '=');
+    uint64_t flags = (x & highs) | ((x - ones * 0x20) & ~x & highs) |
+                     ((del - ones) & ~del & highs) | ((equals - ones) & ~equals & highs);
+    if (flags != 0) {
+      for (std::size_t k = i; k < i + 8; ++k) {
+        if (byte_needs_decoding(text, k)) return true;
+      }
+    }
+  }
+  for (; i < text.size(); ++i) {
+    if (byte_needs_decoding(text, i)) return true;
   }
   return false;
 }

@@ -10,15 +10,22 @@
 //    kept when they are valid UTF-8, else taken as windows-1252.
 //  - Decoded bytes that are not valid in the word's charset: U+FFFD for each
 //    sequence the conversion cannot take.
-//  - Invalid base64 (a character outside the alphabet, data after '=' padding, or a
-//    lone last character that makes no byte): the word stays as it stands,
-//    undecoded. Missing '=' padding is accepted.
+//  - Invalid base64 (a character outside the alphabet, data after '=' padding, more
+//    '=' than the last group lacks, or a lone last character that makes no byte):
+//    the word stays as it stands, undecoded. Missing '=' padding, all or part of
+//    it, is accepted.
 //  - Q: '_' is a space, =XX (either case) the byte XX; an '=' not followed by two
 //    hex digits stays as it is.
 //  - A word cut short (no closing "?=", as where a field reached its cap), an empty
 //    charset or an encoding other than B or Q: left as it stands.
 //  - A line break (CR or LF) decoded from a word becomes a space, so that a word
 //    cannot end a record's line; a NUL, decoded or not, becomes U+FFFD.
+//  - A C1 control (U+0080-U+009F) that a charset conversion gives becomes U+FFFD:
+//    such bytes are windows-125x text under another label, or bytes one system's
+//    table leaves undefined where the other's gives the control. Valid UTF-8 is
+//    kept as it is.
+//  - us-ascii and iso-8859-1 (with their aliases) are read as windows-1252, as mail
+//    programs and the Windows MIME database do; iso-8859-9 as windows-1254.
 #pragma once
 
 #include <cstddef>

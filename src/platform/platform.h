@@ -297,14 +297,16 @@ struct platform_table {
   void (*give_back_pages)(void* start, std::size_t size);
   // Converts `bytes` from the charset named `charset` (a MIME charset name, any case)
   // to UTF-8, appended to `out`; a byte sequence the charset does not define becomes
-  // U+FFFD and the conversion goes on after it. False, with `out` unchanged, when the
-  // system knows no such charset. POSIX: iconv. Windows: MultiByteToWideChar with the
-  // charset's code page, the name looked up in the system's own charset database
-  // (the registry's MIME database, HKEY_CLASSES_ROOT\MIME\Database\Charset, following
-  // AliasForCharset) where it has the name, else in a short table of the common MIME
-  // names; UTF-16 to UTF-8 by the existing routines of platform/wide. Both backends
-  // take gb2312 as GBK, big5 as cp950, shift_jis as cp932 and euc-kr as cp949, the
-  // supersets mail programs use.
+  // U+FFFD and the conversion goes on one byte later. A private-use character
+  // counts as undefined: the systems' tables give them to different bytes. False,
+  // with `out` unchanged, when the system knows no such charset. POSIX: iconv.
+  // Windows: MultiByteToWideChar with the charset's code page, the name looked up
+  // in the system's own charset database (the registry's MIME database,
+  // HKEY_CLASSES_ROOT\MIME\Database\Charset, following AliasForCharset) where it has
+  // the name, else in a short table of the common MIME names; UTF-16 to UTF-8 by
+  // the routines of platform/wide. Both backends take the names as
+  // platform/charset_names agrees them: gb2312 as GBK, big5 as cp950, shift_jis as
+  // cp932, euc-kr as cp949, iso-8859-1 and us-ascii as windows-1252.
   // Scanner threads: yes.
   bool (*convert_charset)(std::string_view charset, std::string_view bytes, std::string& out);
 };

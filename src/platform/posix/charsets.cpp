@@ -98,6 +98,52 @@ void convert_with(iconv_t converter, std::string_view bytes, std::string& out) {
   out.resize(written);
 }
 
+// Whether UTF-8 `text` holds a private-use character (U+E000-U+F8FF).
+bool holds_private_use(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    if (lead == 0xEE) return true;
+    if (lead == 0xEF && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0xA3)
+      return true;
+  }
+  return false;
+}
+
+// A character at a time: the shortest run of 1 to 4 bytes that converts is one
+// character. Where none does, or the character is a private-use one (which some
+// tables give the user-defined areas glibc's others refuse, as Windows' do), the
+// first byte is U+FFFD and the conversion goes on after it.
+void convert_characters(iconv_t converter, std::string_view bytes, std::string& out) {
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    char buffer[32];
+    std::size_t produced = 0;
+    bool converted = false;
+    for (std::size_t length = 1; length <= 4 && i + length <= bytes.size(); ++length) {
+      char* in = const_cast<char*>(bytes.data() + i);
+      std::size_t in_left = length;
+      char* to = buffer;
+      std::size_t to_left = sizeof buffer;
+      std::size_t result = iconv(converter, &in, &in_left, &to, &to_left);
+      produced = static_cast<std::size_t>(to - buffer);
+      if (result != static_cast<std::size_t>(-1) && in_left == 0) {
+        converted = !holds_private_use(std::string_view(buffer, produced));
+        if (converted) i += length;
+        break;
+      }
+      if (errno != EINVAL) break;
+    }
+    if (converted) {
+      out.append(buffer, produced);
+    } else {
+      out += k_replacement;
+      ++i;
+      iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+}
+
 }  // namespace
 
 bool posix_convert_charset(std::string_view charset, std::string_view bytes, std::string& out) {
@@ -105,7 +151,12 @@ bool posix_convert_charset(std::string_view charset, std::string_view bytes, std
   if (!normalize_charset_name(charset, name)) return false;
   iconv_t converter = converter_for(name);
   if (converter == k_no_converter) return false;
+  std::size_t start = out.size();
   convert_with(converter, bytes, out);
+  if (holds_private_use(std::string_view(out).substr(start))) {
+    out.resize(start);
+    convert_characters(converter, bytes, out);
+  }
   return true;
 }
 

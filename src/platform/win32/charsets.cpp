@@ -1,7 +1,5 @@
 // Win32 backend: charset conversion to UTF-8 by MultiByteToWideChar, the code page
 // found in the system's MIME database where it has the charset's name.
-#include <cstring>
-
 #include "platform/charset_names.h"
 #include "platform/wide.h"
 #include "platform/win32/backend.h"
@@ -16,7 +14,8 @@ struct charset_code_page {
 };
 
 // The common MIME names, by the spelling charset_names agrees on, for a system
-// whose MIME database lacks them (wine has none).
+// whose MIME database lacks them (wine's has no cp932, cp949, cp950, koi8-u or
+// iso-8859-15, for one).
 constexpr charset_code_page k_code_pages[] = {
     {"utf-8", 65001},       {"iso-8859-2", 28592},  {"iso-8859-3", 28593},  {"iso-8859-4", 28594},
     {"iso-8859-5", 28595},  {"iso-8859-6", 28596},  {"iso-8859-7", 28597},  {"iso-8859-8", 28598},
@@ -110,6 +109,8 @@ UINT code_page_for(const charset_name& name) {
   UINT code_page = database_code_page(agreed);
   if (code_page == 0) code_page = table_code_page(agreed);
   code_page = fixed_code_page(code_page);
+  // A system without GB18030 (wine) still reads its two-byte characters, GBK's.
+  if (code_page == 54936 && !IsValidCodePage(code_page)) code_page = 936;
   if (code_page != 0 && !IsValidCodePage(code_page)) code_page = 0;
   int slot = cache.next;
   cache.next = (cache.next + 1) % code_page_cache::size;
@@ -138,15 +139,16 @@ bool to_utf16(UINT code_page, std::string_view bytes, std::wstring& out) {
   return MultiByteToWideChar(code_page, flags, bytes.data(), length, out.data(), units) == units;
 }
 
-// Whether a single-byte code page gave `unit` for a byte it does not define: the
-// windows-125x pages answer those with the C1 control of the byte's value, others
-// with a private-use character. glibc refuses such bytes, so U+FFFD there keeps
-// the two platforms alike.
-bool is_undefined_byte(UINT code_page, unsigned char byte, wchar_t unit) {
-  if (byte < 0x80) return false;
-  if (unit >= 0xE000 && unit <= 0xF8FF) return true;
-  bool windows_page = code_page == 874 || (code_page >= 1250 && code_page <= 1258);
-  return windows_page && unit >= 0x80 && unit <= 0x9F;
+bool is_private_use(wchar_t unit) { return unit >= 0xE000 && unit <= 0xF8FF; }
+
+// Whether a conversion holds a private-use character: the code pages give those
+// to bytes they do not define (single-byte pages) and to user-defined areas that
+// glibc mostly refuses. Taken as undefined, as the POSIX backend does.
+bool holds_private_use(const std::wstring& units) {
+  for (wchar_t unit : units) {
+    if (is_private_use(unit)) return true;
+  }
+  return false;
 }
 
 void append_utf16(std::string& out, const std::wstring& units) {
@@ -158,7 +160,7 @@ constexpr std::string_view k_replacement = "\xEF\xBF\xBD";
 
 // A single-byte code page: one unit per byte, the undefined bytes U+FFFD.
 void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& out) {
-  std::wstring units;
+  thread_local std::wstring units;
   if (!to_utf16(code_page, bytes, units) || units.size() != bytes.size()) {
     // A byte the system refuses spoils the whole call: one byte a call then.
     units.assign(bytes.size(), L'\xFFFD');
@@ -167,18 +169,17 @@ void convert_single_bytes(UINT code_page, std::string_view bytes, std::string& o
       if (to_utf16(code_page, bytes.substr(i, 1), one) && one.size() == 1) units[i] = one[0];
     }
   }
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (is_undefined_byte(code_page, static_cast<unsigned char>(bytes[i]), units[i]))
-      units[i] = L'\xFFFD';
+  for (wchar_t& unit : units) {
+    if (is_private_use(unit)) unit = L'\xFFFD';
   }
   append_utf16(out, units);
 }
 
 // A character at a time for a multi-byte code page: the shortest run of 1 to 4
-// bytes that converts is one character; where none does, the first byte is
-// U+FFFD and the conversion goes on after it, as iconv's caller does on POSIX.
+// bytes that converts is one character; where none does, or it is a private-use
+// one, the first byte is U+FFFD and the conversion goes on after it, as on POSIX.
 void convert_characters(UINT code_page, std::string_view bytes, std::string& out) {
-  std::wstring units;
+  thread_local std::wstring units;
   std::size_t i = 0;
   while (i < bytes.size()) {
     std::size_t length = 1;
@@ -189,6 +190,7 @@ void convert_characters(UINT code_page, std::string_view bytes, std::string& out
         break;
       }
     }
+    if (converted && holds_private_use(units)) converted = false;
     if (converted) {
       append_utf16(out, units);
       i += length;
@@ -201,6 +203,8 @@ void convert_characters(UINT code_page, std::string_view bytes, std::string& out
 
 }  // namespace
 
+// The UTF-16 buffers are per thread and kept, so that a field costs no allocation
+// but its UTF-8.
 bool win_convert_charset(std::string_view charset, std::string_view bytes, std::string& out) {
   charset_name name;
   if (!normalize_charset_name(charset, name)) return false;
@@ -208,14 +212,18 @@ bool win_convert_charset(std::string_view charset, std::string_view bytes, std::
   if (code_page == 0 || bytes.size() > 0x7FFFFFFF) return false;
   CPINFO info;
   bool single_byte = GetCPInfo(code_page, &info) && info.MaxCharSize == 1;
-  std::wstring units;
+  thread_local std::wstring units;
   if (single_byte) {
     convert_single_bytes(code_page, bytes, out);
-  } else if (to_utf16(code_page, bytes, units)) {
+  } else if (to_utf16(code_page, bytes, units) && !holds_private_use(units)) {
     append_utf16(out, units);
   } else if (takes_no_flags(code_page)) {
-    // These code pages cannot say where they failed.
-    out += k_replacement;
+    // These code pages cannot say where they failed, nor be taken apart.
+    if (units.empty()) {
+      out += k_replacement;
+    } else {
+      append_utf16(out, units);
+    }
   } else {
     convert_characters(code_page, bytes, out);
   }

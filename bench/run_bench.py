@@ -31,7 +31,8 @@ mailsift, (c), (d) and the memory runs, such as a setting of how many files are
 read at once; the baseline runs without them.
 
 --baseline BINARY adds (c0) and (d0): another mailsift build timed in the same
-rounds, for before-and-after figures that share the machine's moods.
+rounds, for before-and-after figures that share the machine's moods; with
+--mbox it adds (b0) and (b1), that build's (m0) and (m1).
 (sa) mailsift -p TREE -o OUT --SENT-AFTER=2000-01-01  selection by the sent date,
                               which reads every file as (c) does
 (u8) mailsift -p TREE -o OUT --UTF                decoded UTF-8 text
@@ -204,15 +205,20 @@ def mbox_benchmark(args, mailsift, readall, source):
     q = shlex.quote
     own = mailsift_options(args)
 
-    def mailsift_run(key, extra=""):
+    def mailsift_run(key, extra="", binary=mailsift, options=own):
         out = os.path.join(args.work, f"listing-{key}.txt")
-        return f"{q(mailsift)} -.ini -p {q(folder)} -f '*.mbox' -o {q(out)}{extra}{own} 2> /dev/null"
+        return f"{q(binary)} -.ini -p {q(folder)} -f '*.mbox' -o {q(out)}{extra}{options} 2> /dev/null"
 
     commands = [
         ("ma", "readall", f"{q(readall)} {q(folder)} > /dev/null"),
         ("m0", "mailsift -o", mailsift_run("m0")),
         ("m1", "mailsift -o --MBOX", mailsift_run("m1", " --MBOX")),
     ]
+    if args.baseline:
+        commands += [
+            ("b0", "baseline -o", mailsift_run("b0", "", args.baseline, "")),
+            ("b1", "baseline -o --MBOX", mailsift_run("b1", " --MBOX", args.baseline, "")),
+        ]
     timed(commands[0][2])
     warm = timed_rounds(commands, args.repeat, before_each=None)
     print_table("mailbox, warm cache", commands, warm, 1, size, "ma")
@@ -220,6 +226,10 @@ def mbox_benchmark(args, mailsift, readall, source):
     print(f"\npeak resident memory of (m1): {rss} KB ({rss / 1024:.1f} MB) (<= 16 MB)")
     m1 = median_of(warm, "m1")
     print(f"targets, warm: (m1)/(m0) = {m1 / median_of(warm, 'm0'):.3f} (<= 1.1)")
+    if args.baseline:
+        print(f"baseline, warm: (b1)/(b0) = {median_of(warm, 'b1') / median_of(warm, 'b0'):.3f}; "
+              f"(m0)/(b0) = {median_of(warm, 'm0') / median_of(warm, 'b0'):.3f}; "
+              f"(m1)/(b1) = {m1 / median_of(warm, 'b1'):.3f}")
     why_not_cold = cold_cache_unavailable(args)
     if why_not_cold:
         print(f"cold rounds skipped: {why_not_cold}")

@@ -42,6 +42,16 @@ inline uint64_t line_start_f_bits64(const char* bytes, bool after_lf) {
   }
   return fs & (lfs << 1 | static_cast<uint64_t>(after_lf));
 }
+#else
+inline uint64_t line_start_f_bits64(const char* bytes, bool after_lf) {
+  uint64_t bits = 0;
+  bool after = after_lf;
+  for (int i = 0; i < 64; ++i) {
+    bits |= static_cast<uint64_t>(after && bytes[i] == 'F') << i;
+    after = bytes[i] == '\n';
+  }
+  return bits;
+}
 #endif
 
 // Place of the first `c` in [from, from + n), or null: 64 and then 16 bytes at a

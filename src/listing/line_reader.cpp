@@ -8,10 +8,6 @@
 #include "listing/byte_search.h"
 #include "listing/mailbox.h"
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 namespace {
 
 // Makes `to` a copy of `from`.
@@ -121,75 +117,41 @@ bool separator_at(const line_reader& reader, std::size_t p) {
   return is_separator_line(std::string_view(bytes + p, n));
 }
 
-// The first separator line of the chunk from `from` on: a line that starts with
-// "From " after an empty line and passes is_separator_line; the chunk's end when
-// there is none.
+// Whether a separator line starts at `p`, from `from` on: a line that starts
+// with "From " after an empty line and passes is_separator_line.
 bool separator_from(const line_reader& reader, std::size_t p, std::size_t from) {
   return p >= from && follows_empty_line(reader, p) && separator_at(reader, p);
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-// line_start_f_bits64 32 bytes at a time, for processors that have AVX2.
-__attribute__((target("avx2"))) inline uint64_t line_start_f_bits64_avx2(const char* bytes,
-                                                                         bool after_lf) {
-  __m256i lf = _mm256_set1_epi8('\n');
-  __m256i f = _mm256_set1_epi8('F');
-  __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-  __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
-  auto bits = [](__m256i part, __m256i c) __attribute__((target("avx2"))) {
-    return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(part, c))));
-  };
-  uint64_t lfs = bits(low, lf) | bits(high, lf) << 32;
-  uint64_t fs = bits(low, f) | bits(high, f) << 32;
-  return fs & (lfs << 1 | static_cast<uint64_t>(after_lf));
+// The first block from `block` on whose bit is set in `bits`, or the number of
+// blocks a chunk can have when there is none.
+std::size_t first_block_from(const std::array<uint64_t, k_read_chunk / k_mark_block / 64>& bits,
+                             std::size_t block) {
+  for (std::size_t next = block; next / 64 < bits.size(); next = (next / 64 + 1) * 64) {
+    uint64_t ahead = bits[next / 64] >> (next % 64);
+    if (ahead != 0) return next + static_cast<std::size_t>(std::countr_zero(ahead));
+  }
+  return k_read_chunk / k_mark_block;
 }
 
-// The blocks of 64 bytes from `base` on, with AVX2: the first separator, or the
-// chunk's end with `base` at the first byte not looked at.
-__attribute__((target("avx2"))) std::size_t find_separator_avx2(const line_reader& reader,
-                                                                std::size_t& base,
-                                                                std::size_t from) {
+// The first separator line of the chunk from `from` on; the chunk's end when
+// there is none.
+std::size_t find_separator(line_reader& reader, std::size_t from) {
+  // The marks pass notes the blocks that may hold an 'F' after an LF: bodies hold
+  // many an 'F' (a base64 attachment one in 64 bytes), lines that begin with one
+  // are few, and so are the blocks looked at here.
+  if (!reader.marks_ready) find_chunk_marks(reader, *reader.split_mailbox);
   const char* bytes = reader.buffer.data();
-  for (; reader.chunk_end - base >= 64; base += 64) {
-    bool after_lf = base == 0 ? reader.starts_line : bytes[base - 1] == '\n';
-    for (uint64_t hits = line_start_f_bits64_avx2(bytes + base, after_lf); hits != 0;
-         hits &= hits - 1) {
-      std::size_t p = base + static_cast<std::size_t>(std::countr_zero(hits));
-      if (separator_from(reader, p, from)) return p;
-    }
-  }
-  return reader.chunk_end;
-}
-
-const bool k_has_avx2 = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-}();
-#endif
-
-std::size_t find_separator(const line_reader& reader, std::size_t from) {
-  const char* bytes = reader.buffer.data();
-  std::size_t base = from;
-  // An 'F' that starts a line, 64 bytes at a time: bodies hold many an 'F' (a
-  // base64 attachment one in 64 bytes), lines that begin with one are few.
-#if defined(__GNUC__) && defined(__x86_64__)
-  if (k_has_avx2) {
-    std::size_t found = find_separator_avx2(reader, base, from);
-    if (found != reader.chunk_end) return found;
-  }
-#endif
-#ifdef __SSE2__
-  for (; reader.chunk_end - base >= 64; base += 64) {
+  for (std::size_t block = first_block_from(reader.line_start_f_blocks, from / k_mark_block);
+       block * k_mark_block < reader.chunk_end;
+       block = first_block_from(reader.line_start_f_blocks, block + 1)) {
+    std::size_t base = block * k_mark_block;
     bool after_lf = base == 0 ? reader.starts_line : bytes[base - 1] == '\n';
     for (uint64_t hits = line_start_f_bits64(bytes + base, after_lf); hits != 0; hits &= hits - 1) {
       std::size_t p = base + static_cast<std::size_t>(std::countr_zero(hits));
+      if (p >= reader.chunk_end) break;
       if (separator_from(reader, p, from)) return p;
     }
-  }
-#endif
-  for (std::size_t p = base; p < reader.chunk_end; ++p) {
-    bool line_start = p == 0 ? reader.starts_line : bytes[p - 1] == '\n';
-    if (bytes[p] == 'F' && line_start && separator_from(reader, p, from)) return p;
   }
   return reader.chunk_end;
 }
@@ -342,12 +304,7 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
 // blocks a chunk can have when none does. Only blocks of the current chunk have
 // their bit set.
 std::size_t next_marked_block(const line_reader& reader, std::size_t block) {
-  for (std::size_t next = block + 1; next / 64 < reader.marked_blocks.size();
-       next = (next / 64 + 1) * 64) {
-    uint64_t ahead = reader.marked_blocks[next / 64] >> (next % 64);
-    if (ahead != 0) return next + static_cast<std::size_t>(std::countr_zero(ahead));
-  }
-  return reader.marks.size();
+  return first_block_from(reader.marked_blocks, block + 1);
 }
 
 // Position of the next admitted mark from `reader.pos` on, or the chunk's end;
@@ -407,7 +364,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.rewind_pos = line_reader::k_no_rewind;
   reader.line_ends_known = false;
   reader.cr_line_ends = false;
-  reader.split_mailbox = false;
+  reader.split_mailbox = nullptr;
   reader.mailbox = false;
   reader.chunk_end = 0;
   reader.chunk_offset = 0;

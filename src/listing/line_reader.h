@@ -65,6 +65,9 @@ struct line_reader {
   // one skips a run of blocks without in a few steps.
   std::array<uint64_t, k_read_chunk / k_mark_block / 64> marked_blocks{};
   bool marks_ready = false;  // false after a refill, until the chunk is searched
+  // A mailbox's chunks only: bit b set when block b may hold an 'F' that starts a
+  // line (block 0 always), found with the marks; a separator starts with one.
+  std::array<uint64_t, k_read_chunk / k_mark_block / 64> line_start_f_blocks{};
   // Bytes the file is known to hold (-1 when unknown): a short read that reaches
   // it ends the file without one more read to learn so.
   int64_t expected_size = -1;
@@ -84,9 +87,11 @@ struct line_reader {
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};
   std::size_t rewind_pos = k_no_rewind;
   message_line stepped_back;
-  // Mailboxes. Set before the first read: a file whose first line is a separator
-  // is read one message at a time, each message ending the reads as a file would.
-  bool split_mailbox = false;
+  // Mailboxes. Set before the first read, to the filter read_marked_line is given:
+  // a file whose first line is a separator is then read one message at a time,
+  // each message ending the reads as a file would. Its chunks are searched for
+  // marks as they are read, and for the lines that start with 'F' in the same pass.
+  const mark_filter* split_mailbox = nullptr;
   bool mailbox = false;  // the file is one; known after the first read
   // The chunk's bytes end here; `end` stops short of it where a message ends.
   std::size_t chunk_end = 0;
@@ -156,7 +161,8 @@ inline uint32_t mark_bits16(const char* bytes) {
 }
 
 // Finds the admitted marks and the NULs of the chunk in the reader's buffer
-// (line_reader_marks.cpp), the widest way the processor allows.
+// (line_reader_marks.cpp), the widest way the processor allows; in a mailbox
+// also line_start_f_blocks.
 void find_chunk_marks(line_reader& reader, const mark_filter& filter);
 
 // The marks ':' and '=', and the NULs, of the k_mark_block bytes at `block`
@@ -177,6 +183,10 @@ block_marks search_block_baseline(const char* block);
 // blocks that hold a mark.
 uint64_t letters_of_block(const char* block);
 uint64_t letters_of_block_baseline(const char* block);
+// Whether an LF is followed by an 'F' among the 65 bytes at `from`: for a block,
+// `from` is the byte before it, so that an 'F' at its start is judged too.
+bool holds_lf_then_f(const char* from);
+bool holds_lf_then_f_baseline(const char* from);
 
 enum class marked_read { line, next_chunk, end };
 // Passes over the lines that hold no ':' or '=' after a pair of letters `filter`

@@ -55,10 +55,15 @@ uint64_t letters_just_before(const char* bytes) {
 // marks and NULs, and where they hold a mark `letters` finds the letters, since
 // the filter judges only marks after two letters, as every literal's mark is;
 // most marks in bodies are not, and are passed over without a table look-up.
-template <typename quiet_test, typename block_search, typename letter_search>
+// In a mailbox, the first pass also notes the blocks that may hold an 'F' after
+// an LF (`lf_then_f`), which is how a separator starts: the search for the
+// separators then looks at those blocks alone, and the bytes are loaded once.
+template <bool mailbox, typename quiet_test, typename block_search, typename letter_search,
+          typename line_start_test>
 [[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
                                                        const mark_filter& filter, quiet_test quiet,
-                                                       block_search search, letter_search letters) {
+                                                       block_search search, letter_search letters,
+                                                       line_start_test lf_then_f) {
   const char* base = reader.buffer.data();
   // The whole chunk: a mailbox's next message lies in it too.
   std::size_t blocks = (reader.chunk_end + k_mark_block - 1) / k_mark_block;
@@ -70,10 +75,12 @@ template <typename quiet_test, typename block_search, typename letter_search>
       reader.marks[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))] = 0;
     }
   }
+  if constexpr (mailbox) reader.line_start_f_blocks.fill(0);
   for (std::size_t first = 0; first < blocks; first += 64) {
     // Gathered in a register: a bitmap in memory would make each block wait for
     // the last one's store.
     uint64_t quiet_bits = 0;
+    uint64_t line_starts = 0;
     std::size_t count = std::min<std::size_t>(64, blocks - first);
     // Four blocks a round, the last round reaching past the chunk's end into the
     // buffer (whose blocks come in fours); what lies past the end is dropped.
@@ -85,10 +92,23 @@ template <typename quiet_test, typename block_search, typename letter_search>
                       static_cast<uint64_t>(quiet(at + 2 * k_mark_block)) << 2 |
                       static_cast<uint64_t>(quiet(at + 3 * k_mark_block)) << 3;
       quiet_bits |= four << i;
+      if constexpr (mailbox) {
+        // The buffer's first block has no byte before it: it is always looked at.
+        const char* before = at == base ? at : at - 1;
+        uint64_t starts = static_cast<uint64_t>(lf_then_f(before) | (at == base)) |
+                          static_cast<uint64_t>(lf_then_f(at + k_mark_block - 1)) << 1 |
+                          static_cast<uint64_t>(lf_then_f(at + 2 * k_mark_block - 1)) << 2 |
+                          static_cast<uint64_t>(lf_then_f(at + 3 * k_mark_block - 1)) << 3;
+        line_starts |= starts << i;
+      }
     }
     uint64_t bits = ~quiet_bits;
-    if (count < 64) bits &= (uint64_t{1} << count) - 1;
+    if (count < 64) {
+      bits &= (uint64_t{1} << count) - 1;
+      line_starts &= (uint64_t{1} << count) - 1;
+    }
     busy[first / 64] = bits;
+    if constexpr (mailbox) reader.line_start_f_blocks[first / 64] = line_starts;
   }
   // Bytes after the chunk's end belong to no line of it.
   std::size_t tail = reader.chunk_end % k_mark_block;
@@ -183,12 +203,43 @@ bool holds_mark_or_nul_baseline(const char* block) {
 #endif
 }
 
+// An LF and the 'F' after it, as one 16-bit word: the pairs are compared whole,
+// those that start at the even places of the 65 bytes in one load, those that
+// start at the odd places in a load one byte on.
+constexpr short k_lf_then_f = '\n' | 'F' << 8;
+
+bool holds_lf_then_f_baseline(const char* from) {
+#ifdef __SSE2__
+  __m128i hits = _mm_setzero_si128();
+  for (std::size_t i = 0; i < k_mark_block; i += 16) {
+    __m128i even = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    __m128i odd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 1));
+    hits = _mm_or_si128(hits, _mm_or_si128(_mm_cmpeq_epi16(even, _mm_set1_epi16(k_lf_then_f)),
+                                           _mm_cmpeq_epi16(odd, _mm_set1_epi16(k_lf_then_f))));
+  }
+  return _mm_movemask_epi8(hits) != 0;
+#else
+  bool hit = false;
+  for (std::size_t i = 0; i < k_mark_block; ++i) hit |= from[i] == '\n' && from[i + 1] == 'F';
+  return hit;
+#endif
+}
+
 namespace {
 
-void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
-  find_marks_of_chunk(
+template <bool mailbox>
+void marks_pass_baseline(line_reader& reader, const mark_filter& filter) {
+  find_marks_of_chunk<mailbox>(
       reader, filter, [](const char* block) { return !holds_mark_or_nul_baseline(block); },
-      search_block_baseline, letters_of_block_baseline);
+      search_block_baseline, letters_of_block_baseline, holds_lf_then_f_baseline);
+}
+
+void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
+  if (reader.mailbox) {
+    marks_pass_baseline<true>(reader, filter);
+  } else {
+    marks_pass_baseline<false>(reader, filter);
+  }
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -235,14 +286,36 @@ __attribute__((target("avx2"))) inline unsigned block_is_quiet_avx2(const char* 
 }
 static_assert(k_mark_block == 64, "block_is_quiet_avx2 reads two 32-byte halves");
 
-__attribute__((target("avx2"))) void find_marks_avx2(line_reader& reader,
+__attribute__((target("avx2"))) inline bool holds_lf_then_f_avx2(const char* from) {
+  __m256i hits = _mm256_setzero_si256();
+  for (std::size_t i = 0; i < k_mark_block; i += 32) {
+    __m256i even = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+    __m256i odd = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 1));
+    hits = _mm256_or_si256(
+        hits, _mm256_or_si256(_mm256_cmpeq_epi16(even, _mm256_set1_epi16(k_lf_then_f)),
+                              _mm256_cmpeq_epi16(odd, _mm256_set1_epi16(k_lf_then_f))));
+  }
+  return !_mm256_testz_si256(hits, hits);
+}
+
+template <bool mailbox>
+__attribute__((target("avx2"))) void marks_pass_avx2(line_reader& reader,
                                                      const mark_filter& filter) {
-  find_marks_of_chunk(
+  find_marks_of_chunk<mailbox>(
       reader, filter,
       [](const char* block) __attribute__((target("avx2"))) { return block_is_quiet_avx2(block); },
       [](const char* block) __attribute__((target("avx2"))) { return search_block_avx2(block); },
       [](const char* block)
-          __attribute__((target("avx2"))) { return letters_of_block_avx2(block); });
+          __attribute__((target("avx2"))) { return letters_of_block_avx2(block); },
+      [](const char* from) __attribute__((target("avx2"))) { return holds_lf_then_f_avx2(from); });
+}
+
+void find_marks_avx2(line_reader& reader, const mark_filter& filter) {
+  if (reader.mailbox) {
+    marks_pass_avx2<true>(reader, filter);
+  } else {
+    marks_pass_avx2<false>(reader, filter);
+  }
 }
 
 using find_marks_function = void (*)(line_reader&, const mark_filter&);
@@ -282,5 +355,12 @@ uint64_t letters_of_block(const char* block) {
   if (k_find_marks == find_marks_avx2) return letters_of_block_avx2(block);
 #endif
   return letters_of_block_baseline(block);
+}
+
+bool holds_lf_then_f(const char* from) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (k_find_marks == find_marks_avx2) return holds_lf_then_f_avx2(from);
+#endif
+  return holds_lf_then_f_baseline(from);
 }
 

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "listing/mailbox.h"
 #include "test_util.h"
 
 namespace {
@@ -362,6 +365,137 @@ TEST(line_reader, passing_over_lines_keeps_every_line_with_an_admitted_mark) {
         EXPECT_EQ(admitted_lines(tree.path("m.eml"), how), all)
             << "read limit " << limit << ": " << content.substr(0, 40);
       }
+    }
+  }
+}
+
+TEST(line_reader, both_forms_find_every_lf_then_f) {
+  // A block and the byte before it, then one byte more, which a search may load.
+  alignas(k_mark_block) char bytes[3 * k_mark_block] = {};
+  char* from = bytes + k_mark_block - 1;
+  uint32_t seed = 777;
+  for (int round = 0; round < 4000; ++round) {
+    for (char& c : bytes) {
+      seed = seed * 1103515245 + 12345;
+      // LF and 'F' often, so that pairs stand at every place, with neighbours
+      // that differ from them by one bit.
+      const char k_bytes[] = {'\n', 'F', 'f', 'x', '\r', 'N', '\x0b', '\xc6', '\x8a'};
+      c = k_bytes[(seed >> 16) % sizeof k_bytes];
+    }
+    bool want = false;
+    for (std::size_t i = 0; i < k_mark_block; ++i) want |= from[i] == '\n' && from[i + 1] == 'F';
+    EXPECT_EQ(holds_lf_then_f(from), want) << round;
+    EXPECT_EQ(holds_lf_then_f_baseline(from), want) << round;
+  }
+  // The pair at each place alone, the byte before the block's first included.
+  for (std::size_t i = 0; i <= k_mark_block; ++i) {
+    std::fill(std::begin(bytes), std::end(bytes), 'x');
+    from[i] = '\n';
+    if (i < k_mark_block) from[i + 1] = 'F';
+    EXPECT_EQ(holds_lf_then_f(from), i < k_mark_block) << i;
+    EXPECT_EQ(holds_lf_then_f_baseline(from), i < k_mark_block) << i;
+  }
+}
+
+namespace {
+
+// One message of a mailbox as it should be split: where it starts, its size, and
+// its lines that hold a mark the filter admits.
+struct mailbox_message {
+  int64_t offset = 0;
+  int64_t size = 0;
+  std::vector<std::string> marked_lines;
+  bool operator==(const mailbox_message&) const = default;
+};
+
+// The messages of `content` by the rule itself, line by line: a separator line
+// is the first line or follows an empty one (CR LF ends included).
+std::vector<mailbox_message> split_by_rule(const std::string& content, const mark_filter& filter) {
+  std::vector<mailbox_message> messages;
+  bool after_empty = true;
+  for (std::size_t start = 0; start < content.size();) {
+    std::size_t lf = content.find('\n', start);
+    std::size_t next = lf == std::string::npos ? content.size() : lf + 1;
+    std::string line = content.substr(start, (lf == std::string::npos ? content.size() : lf) - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (after_empty && is_separator_line(line)) {
+      if (!messages.empty()) messages.back().size = static_cast<int64_t>(start) - messages.back().offset;
+      messages.push_back({static_cast<int64_t>(start), 0, {}});
+    }
+    if (!messages.empty() && !admitted_marks_in(line, filter).empty()) {
+      messages.back().marked_lines.push_back(line);
+    }
+    after_empty = line.empty();
+    start = next;
+  }
+  if (!messages.empty()) messages.back().size = static_cast<int64_t>(content.size()) - messages.back().offset;
+  return messages;
+}
+
+// The messages as the reader splits the file, passing over unmarked lines.
+std::vector<mailbox_message> split_by_reader(const std::string& path, const mark_filter& filter) {
+  auto reader = std::make_unique<line_reader>();
+  auto line = std::make_unique<message_line>();
+  std::vector<mailbox_message> messages;
+  EXPECT_TRUE(open_line_reader(*reader, path));
+  reader->split_mailbox = &filter;
+  do {
+    mailbox_message message;
+    std::string_view text;
+    for (marked_read got; (got = read_marked_line(*reader, filter, *line, text)) != marked_read::end;) {
+      if (got == marked_read::line && !admitted_marks_in(text, filter).empty()) {
+        message.marked_lines.emplace_back(text);
+      }
+    }
+    message.offset = reader->message_offset;
+    message.size = message_size(*reader);
+    messages.push_back(message);
+  } while (next_message(*reader));
+  close_line_reader(*reader);
+  return messages;
+}
+
+// A mailbox whose separators fall at every place of a block and across chunk
+// ends, among lines that start with 'F' and are no separator.
+std::string mailbox_of_every_place(const std::string& line_end) {
+  std::string content;
+  for (int i = 0; i < 2200; ++i) {
+    content += "From ann@example.org Mon Jan  1 10:00:00 2024" + line_end;
+    // Mostly no other 'F' at a line start near the separator, which could stand
+    // in for it.
+    content += (i % 3 == 0 ? "From: a" : "Subject: a") + std::to_string(i) + line_end;
+    content += line_end;
+    // Bodies of every length, so that the next separator moves one byte on.
+    content += std::string(static_cast<std::size_t>(i % 67), 'x') + line_end;
+    if (i % 5 == 0) content += line_end + "From here on, not a separator" + line_end;
+    if (i % 7 == 0) content += "From ann Mon Jan  1 10:00:00 2024 (no empty line before)" + line_end;
+    if (i % 11 == 0) content += line_end + ">From ann Mon Jan  1 10:00:00 2024" + line_end;
+    if (i % 13 == 0) content += "Fx name=value" + line_end + "F" + line_end;
+    content += line_end;
+  }
+  return content;
+}
+
+}  // namespace
+
+TEST(line_reader, a_mailbox_splits_at_every_separator_wherever_it_lies) {
+  temp_tree tree;
+  const mark_filter filter = test_filter();
+  scoped_short_reads reads(1);
+  for (const std::string line_end : {"\n", "\r\n"}) {
+    std::string content = mailbox_of_every_place(line_end);
+    std::vector<mailbox_message> want = split_by_rule(content, filter);
+    // The content does what it is for: separators at every place of a block,
+    // over several chunks.
+    std::set<int64_t> places;
+    for (const mailbox_message& message : want) places.insert(message.offset % k_mark_block);
+    ASSERT_EQ(places.size(), k_mark_block);
+    ASSERT_GT(content.size(), 3 * k_read_chunk);
+    tree.write("mail.mbox", content);
+    for (int64_t limit : {int64_t{1} << 30, int64_t{4093}, int64_t{100}}) {
+      reads.set_limit(limit);
+      EXPECT_EQ(split_by_reader(tree.path("mail.mbox"), filter), want)
+          << "read limit " << limit << ", line end " << line_end.size();
     }
   }
 }

@@ -102,7 +102,7 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   line_reader& reader = scan.reader;
   write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
-  reader.split_mailbox = g_settings->mbox != 0;
+  reader.split_mailbox = g_settings->mbox ? &header_mark_filter() : nullptr;
   choose_hash_columns_from_settings(scan.hashes);
   if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
   message_place place;

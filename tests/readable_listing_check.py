@@ -46,6 +46,31 @@ def rebuilt(entries):
     return text
 
 
+def check_names(record, parsed, heads, faults):
+    """The display names of a one-line From header, as the email package decodes
+    them, stand in the From entry. Returns 1 when the header was compared."""
+    lines = [i for i, line in enumerate(heads) if line.lower().startswith(b"from:")]
+    if not lines or not record["from"]:
+        return 0
+    i = lines[0]
+    if i + 1 < len(heads) and heads[i + 1][:1] in (b" ", b"\t"):
+        return 0
+    if not heads[i].isascii() or b'"' in heads[i] or b"\\" in heads[i]:
+        return 0
+    try:
+        header = parsed["from"]
+        names = [a.display_name for a in header.addresses]
+    except Exception:
+        return 0
+    if header.defects:
+        return 0
+    text = record["from"][0]["text"]
+    for name in names:
+        if name and name not in text:
+            faults.append(f"{record['file']}: From {text!r} lacks the name {name!r}")
+    return 1
+
+
 def main():
     mailsift, collection = sys.argv[1], sys.argv[2]
     if not os.path.isdir(collection):
@@ -95,6 +120,7 @@ def main():
                 faults.append(f"{record['file']}: message_id or sent_utc differ")
 
         checked = 0
+        names_checked = 0
         for record in objects:
             path = record["file"]
             with open(path, "rb") as f:
@@ -122,7 +148,9 @@ def main():
             checked += 1
             if got != expected.strip():
                 faults.append(f"{path}: subject {got!r}, the email package {expected!r}")
-        print(f"{len(rows) - 1} records; {checked} subjects compared with the email package")
+            names_checked += check_names(record, parsed, heads, faults)
+        print(f"{len(rows) - 1} records; {checked} subjects and {names_checked} sender names "
+              "compared with the email package")
     finally:
         shutil.rmtree(work)
     for fault in faults:

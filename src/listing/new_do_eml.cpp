@@ -40,15 +40,20 @@ void write_progress_line(message_scan& scan, std::string_view name, int64_t size
   write_message(scan.messages, tail.view());
 }
 
+// The marks the scan looks for, the same for every file of the run: a mailbox's
+// messages share their chunks' marks, found as each chunk is read.
+const mark_filter& scan_mark_filter() {
+  return g_settings && g_settings->msgid ? header_mark_filter_with_message_ids()
+                                         : header_mark_filter();
+}
+
 // Reads the attached file (or the mailbox's message) to its end against the
 // header rules into `fields`.
 scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   line_reader& reader = ms.reader;
   scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead, &ms.continuation};
   want_extra_facts(scan, reader.message_offset);
-  // One filter for the whole file: a mailbox's messages share their chunks' marks.
-  const mark_filter& filter =
-      g_settings && g_settings->msgid ? header_mark_filter_with_message_ids() : header_mark_filter();
+  const mark_filter& filter = scan_mark_filter();
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
@@ -102,7 +107,7 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   line_reader& reader = scan.reader;
   write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
-  reader.split_mailbox = g_settings->mbox ? &header_mark_filter() : nullptr;
+  reader.split_mailbox = g_settings->mbox ? &scan_mark_filter() : nullptr;
   choose_hash_columns_from_settings(scan.hashes);
   if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
   message_place place;

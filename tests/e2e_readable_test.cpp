@@ -298,3 +298,30 @@ TEST(readable_listing, without_the_new_settings_the_listing_is_unchanged) {
   EXPECT_NE(plain.out.find("=?UTF-8?Q?Zo=C3=AB?="), std::string::npos);
   EXPECT_NE(plain.out.find("Caf\xE9"), std::string::npos);
 }
+
+TEST(readable_listing, the_header_block_ends_at_its_first_empty_line_wherever_it_falls) {
+  // One message per case in a mailbox: the empty line before the Message-ID
+  // falls at every place of the blocks the header is searched by.
+  for (const char* line_end : {"\n", "\r\n"}) {
+    std::string box;
+    std::vector<std::string> expected;
+    for (int pad = 0; pad < 140; ++pad) {
+      bool empty_line = pad % 2 == 1;
+      std::string id = "<m" + std::to_string(pad) + "@x>";
+      box += std::string("From s Mon Jan  1 10:00:00 2024") + line_end;
+      box += "X-Pad: " + std::string(static_cast<std::size_t>(pad), 'p') + line_end;
+      if (empty_line) box += line_end;
+      box += "Message-ID: " + id + line_end + line_end;
+      expected.push_back(empty_line ? "" : id);
+    }
+    temp_tree tree;
+    tree.write("d/box", box);
+    run_result r = run_mailsift({"-p", tree.path("d"), "--MBOX", "--MSGID"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> records = listing_records(normalise_line_ends(r.out));
+    ASSERT_EQ(records.size(), expected.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(split(records[i], '|')[16], expected[i]) << "pad " << i << " " << line_end[0];
+    }
+  }
+}

@@ -5,7 +5,11 @@
 std::size_t ascii_ifind(std::string_view text, std::string_view needle) {
   if (needle.empty()) return 0;
   if (needle.size() > text.size()) return std::string_view::npos;
+  // The first byte in either case is looked for first: most places have neither.
+  char lower = ascii_lower(needle[0]);
+  char upper = ascii_upper(needle[0]);
   for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
+    if (text[i] != lower && text[i] != upper) continue;
     if (ascii_iequal(text.substr(i, needle.size()), needle)) return i;
   }
   return std::string_view::npos;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "INCLUDE_U/text.h"
+#include "listing/byte_search.h"
 #include "listing/header_values.h"
 #include "listing/readable_text.h"
 #include "settings/run_settings.h"
@@ -544,6 +545,34 @@ bool empty_line_at(const line_reader& reader, std::size_t at) {
   return bytes[at] == '\n' || (bytes[at] == '\r' && at + 1 < reader.chunk_end && bytes[at + 1] == '\n');
 }
 
+// Offset of the first line end that a line end (LF, or CR LF) follows at once,
+// the end of a line before an empty one; npos when there is none. A header block
+// is searched 64 bytes at a time: most of its bytes are no line end.
+std::size_t find_empty_line(std::string_view text) {
+  auto ends_pair = [&](std::size_t at) {
+    return text[at] == '\n' && at + 1 < text.size() &&
+           (text[at + 1] == '\n' || (text[at + 1] == '\r' && at + 2 < text.size() &&
+                                     text[at + 2] == '\n'));
+  };
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // The byte after each block is looked at with it.
+  for (; i + k_mark_block < text.size(); i += k_mark_block) {
+    const char* block = text.data() + i;
+    uint64_t candidates = byte_bits64(block, '\n') &
+                          (byte_bits64(block + 1, '\n') | byte_bits64(block + 1, '\r'));
+    for (; candidates != 0; candidates &= candidates - 1) {
+      std::size_t at = i + static_cast<std::size_t>(std::countr_zero(candidates));
+      if (ends_pair(at)) return at;
+    }
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (ends_pair(i)) return i;
+  }
+  return std::string_view::npos;
+}
+
 // Whether the line `text` (read just now) stands before the first empty line of
 // its message, which ends the header block. Only what the chunk holds is
 // searched: a header longer than a chunk counts as header where the chunk does not
@@ -561,14 +590,8 @@ bool in_header_block(const scan_state& scan, std::string_view text) {
     at = static_cast<std::size_t>(scan.message_start - reader.chunk_offset);
     if (at < stop && empty_line_at(reader, at)) return false;
   }
-  const char* bytes = reader.buffer.data();
-  while (at < stop) {
-    const void* line_end = std::memchr(bytes + at, '\n', stop - at);
-    if (!line_end) break;
-    at = static_cast<std::size_t>(static_cast<const char*>(line_end) - bytes) + 1;
-    if (at < stop && empty_line_at(reader, at)) return false;
-  }
-  return true;
+  std::string_view searched(reader.buffer.data() + at, stop > at ? stop - at : 0);
+  return find_empty_line(searched) == std::string_view::npos;
 }
 
 // The Message-ID's value with its folded continuation lines, all white space

@@ -33,10 +33,11 @@ void for_each_entry(std::string_view field, visitor visit) {
     if (head != 0) entry.label = field.substr(2, head - 5);
     // The entry goes on up to the next head after its two spaces of padding.
     std::size_t end = field.size();
-    for (std::size_t at = field.find("  (#", head); at != std::string_view::npos;
-         at = field.find("  (#", at + 1)) {
-      if (entry_head_length(field.substr(at + 2)) != 0) {
-        end = at + 2;
+    for (std::size_t at = field.find("(#", head); at != std::string_view::npos;
+         at = field.find("(#", at + 1)) {
+      if (at >= head + 2 && field[at - 1] == ' ' && field[at - 2] == ' ' &&
+          entry_head_length(field.substr(at)) != 0) {
+        end = at;
         break;
       }
     }

@@ -269,10 +269,15 @@ void write_record_end(record_writer& record, std::FILE* stream, message_fields& 
     }
   }
   if (g_settings->msgid) {
-    bounded_text<2 * decltype(fields.message_id)::capacity> id;
-    append_doubling_quotes(id, fields.message_id.view(), doubling_quotes());
     write_delimiter(out);
-    write_field(out, id.view(), quoted);
+    std::string_view id = fields.message_id.view();
+    if (doubling_quotes() && id.find('"') != std::string_view::npos) {
+      bounded_text<2 * decltype(fields.message_id)::capacity> doubled;
+      append_doubling_quotes(doubled, id, true);
+      write_field(out, doubled.view(), quoted);
+    } else {
+      write_field(out, id, quoted);
+    }
   }
   if (g_settings->sent_utc) {
     record.json.clear();

@@ -32,16 +32,12 @@ void append_iso_time(std::string& out, const calendar_time& time) {
   append_decimal(out, time.second, 2);
 }
 
-void append_member_name(std::string& out, std::string_view name) {
-  out.push_back(',');
-  out.push_back('"');
-  out.append(name);
-  out.append("\":");
-}
+// `,"name":` before a member, written whole so that it is one append.
+void append_member_name(std::string& out, std::string_view member) { out.append(member); }
 
 // An entry field: [{"n": 1, "text": "..."}, ...], "n" being "body" for a body entry.
-void append_entries(std::string& out, std::string_view name, std::string_view field) {
-  append_member_name(out, name);
+void append_entries(std::string& out, std::string_view member, std::string_view field) {
+  append_member_name(out, member);
   out.push_back('[');
   bool first = true;
   for_each_entry(field, [&](const field_entry& entry) {
@@ -64,7 +60,7 @@ void append_entries(std::string& out, std::string_view name, std::string_view fi
 // The read flag's text without its head and padding; null while it holds the
 // start value, which says nothing was found.
 void append_read_flag(std::string& out, std::string_view field) {
-  append_member_name(out, "message_read");
+  append_member_name(out, ",\"message_read\":");
   if (field == " Unknown  ") {
     out.append("null");
     return;
@@ -77,7 +73,7 @@ void append_read_flag(std::string& out, std::string_view field) {
 
 // The Date-Time column's text without its apostrophe, in the plain form.
 void append_date_time(std::string& out, const parsed_date& date) {
-  append_member_name(out, "date_time");
+  append_member_name(out, ",\"date_time\":");
   std::string text;
   append_decimal(text, date.year, 4);
   text.push_back('-');
@@ -89,7 +85,7 @@ void append_date_time(std::string& out, const parsed_date& date) {
   append_json_string(out, text);
 }
 
-constexpr const char* k_json_hash_names[] = {"md5", "sha1", "sha256"};
+constexpr const char* k_json_hash_members[] = {",\"md5\":", ",\"sha1\":", ",\"sha256\":"};
 
 }  // namespace
 
@@ -152,9 +148,9 @@ void append_json_record_start(std::string& out, std::string_view name, int64_t s
                               const file_dates& dates) {
   out.append("{\"file\":");
   append_json_string(out, name);
-  append_member_name(out, "size");
+  append_member_name(out, ",\"size\":");
   append_decimal(out, size);
-  append_member_name(out, "modified");
+  append_member_name(out, ",\"modified\":");
   // The listing's time (local, or UTC when asked) against the file's own ticks.
   const calendar_time& shown = dates.write_time;
   int64_t offset_seconds =
@@ -174,32 +170,32 @@ void append_json_record_start(std::string& out, std::string_view name, int64_t s
 
 void append_json_record_end(std::string& out, const message_fields& fields,
                             const file_hashes& hashes, const message_place* place) {
-  append_entries(out, "from", fields.from.view());
-  append_entries(out, "to", fields.to.view());
-  append_entries(out, "cc", fields.cc.view());
-  append_entries(out, "bcc", fields.bcc.view());
-  append_entries(out, "date", fields.date.view());
+  append_entries(out, ",\"from\":", fields.from.view());
+  append_entries(out, ",\"to\":", fields.to.view());
+  append_entries(out, ",\"cc\":", fields.cc.view());
+  append_entries(out, ",\"bcc\":", fields.bcc.view());
+  append_entries(out, ",\"date\":", fields.date.view());
   append_date_time(out, fields.date_time);
-  append_entries(out, "forward_date", fields.forward_date.view());
-  append_entries(out, "subject", fields.subject.view());
+  append_entries(out, ",\"forward_date\":", fields.forward_date.view());
+  append_entries(out, ",\"subject\":", fields.subject.view());
   append_read_flag(out, fields.message_read.view());
-  append_entries(out, "attachment_info", fields.attachment_info.view());
-  append_entries(out, "recent_ip", fields.recent_ip.view());
+  append_entries(out, ",\"attachment_info\":", fields.attachment_info.view());
+  append_entries(out, ",\"recent_ip\":", fields.recent_ip.view());
   if (place) {
-    append_member_name(out, "message");
+    append_member_name(out, ",\"message\":");
     append_decimal(out, place->number);
-    append_member_name(out, "offset");
+    append_member_name(out, ",\"offset\":");
     append_decimal(out, place->offset);
   }
   if (g_settings->msgid) {
-    append_member_name(out, "message_id");
+    append_member_name(out, ",\"message_id\":");
     if (fields.message_id.empty())
       out.append("null");
     else
       append_json_string(out, fields.message_id.view());
   }
   if (g_settings->sent_utc) {
-    append_member_name(out, "sent_utc");
+    append_member_name(out, ",\"sent_utc\":");
     out.push_back('"');
     if (append_sent_utc(out, fields.date_time)) {
       out.push_back('"');
@@ -209,7 +205,7 @@ void append_json_record_end(std::string& out, const message_fields& fields,
     }
   }
   for (std::size_t i = 0; i < hashes.count; ++i) {
-    append_member_name(out, k_json_hash_names[static_cast<int>(hashes.kinds[i])]);
+    append_member_name(out, k_json_hash_members[static_cast<int>(hashes.kinds[i])]);
     append_json_string(out, hashes.texts[i].view());
   }
   out.append("}\n");

@@ -158,11 +158,18 @@ TEST(readable_listing, a_byte_order_mark_only_where_a_spreadsheet_reads_the_file
     EXPECT_EQ(out.compare(after_old, bom.size(), bom) == 0, c.marked) << c.name << out;
     EXPECT_EQ(out.find(bom, c.marked ? after_old + 1 : 0), std::string::npos) << c.name;
   }
-  // Standard output never gets one.
+  // Standard output never gets one; a source list's listing does, as a walk's.
   temp_tree tree;
   tree.write("d/m.eml", "From: a@example.com\n\n");
   run_result r = run_mailsift({"-p", tree.path("d"), "--UTF", "-d", ","});
   EXPECT_EQ(r.out.find(bom), std::string::npos);
+  tree.write("list.txt", tree.path("d/m.eml") + "\n");
+  run_result listed = run_mailsift(
+      {"--SOUR=" + tree.path("list.txt"), "--UTF", "-d", ",", "-o", tree.path("listed.csv")});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  std::string out = tree.read("listed.csv");
+  EXPECT_EQ(out.rfind(bom, 0), 0u) << out;
+  EXPECT_NE(out.find("a@example.com"), std::string::npos) << out;
 }
 
 TEST(readable_listing, message_id_and_sent_utc_columns) {

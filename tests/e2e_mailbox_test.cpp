@@ -579,3 +579,34 @@ TEST(sent_dates, ini_keys_set_the_mailbox_switch_and_the_bounds) {
 }
 
 }  // namespace
+
+// A mailbox large enough to be read ahead on a thread of its own: every byte
+// still reaches the message it belongs to.
+TEST(mailbox_split, a_large_mailbox_read_ahead_splits_as_a_small_one) {
+  temp_tree tree;
+  std::string box;
+  std::vector<long long> offsets;
+  for (int i = 0; box.size() < (std::size_t{9} << 20); ++i) {
+    offsets.push_back(static_cast<long long>(box.size()));
+    box += separator("s@example.org", 1 + i % 28);
+    box += "Subject: message " + std::to_string(i) + "\n";
+    if (i % 50 == 0) box += "\n>From quoted " + std::string(static_cast<std::size_t>(i % 3000), 'b');
+    box += "\n" + std::string(static_cast<std::size_t>(i % 400), 'x') + "\n\n";
+  }
+  tree.write("m/big.mbox", box);
+  for (const char* scanners : {"--SCANNERS=1", "--SCANNERS=4"}) {
+    run_result r = run_mailsift({"-p", tree.path("m"), "--MBOX", "--MD5", scanners});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<mailbox_record> records = mailbox_records(r.out);
+    ASSERT_EQ(records.size(), offsets.size()) << scanners;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const mailbox_record& m = records[i];
+      ASSERT_EQ(m.offset, offsets[i]) << scanners << " message " << i + 1;
+      std::string bytes =
+          box.substr(static_cast<std::size_t>(m.offset), static_cast<std::size_t>(m.size));
+      ASSERT_EQ(m.digests.size(), 1u);
+      ASSERT_EQ(m.digests[0], hex_digest(digest_kind::md5, bytes)) << "message " << i + 1;
+      EXPECT_EQ(subject_of(m), "message " + std::to_string(i));
+    }
+  }
+}

@@ -20,6 +20,7 @@ void copy_line(message_line& to, const message_line& from) {
 // One read of the file into the buffer, timed when the reader's owner asks: the
 // time the reads alone take tells a cold disk from a busy core.
 int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted) {
+  if (reader.ahead) return read_ahead_bytes(*reader.ahead, into, wanted);
   if (!reader.time_reads) return g_platform.read_bytes(reader.file, into, wanted);
   auto started = std::chrono::steady_clock::now();
   int64_t got = g_platform.read_bytes(reader.file, into, wanted);
@@ -366,6 +367,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.cr_line_ends = false;
   reader.split_mailbox = nullptr;
   reader.mailbox = false;
+  reader.ahead_failure = failure_kind::none;
   reader.chunk_end = 0;
   reader.chunk_offset = 0;
   reader.message_offset = 0;
@@ -375,7 +377,16 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.hashed_to = 0;
 }
 
+void read_line_reader_ahead(line_reader& reader) {
+  if (!reader.ahead) reader.ahead = start_read_ahead(reader.file);
+}
+
 void close_line_reader(line_reader& reader) {
+  // The reads ahead end before the file is closed under them.
+  if (reader.ahead) {
+    reader.ahead_failure = stop_read_ahead(reader.ahead, reader.ahead_failure_reason);
+    reader.ahead = nullptr;
+  }
   if (reader.file != k_no_file) g_platform.close_file(reader.file);
   reader.file = k_no_file;
   reader.replay = false;

@@ -21,6 +21,7 @@
 #include "INCLUDE_U/text.h"
 #include "listing/file_hashes.h"
 #include "listing/matcher.h"
+#include "listing/read_ahead.h"
 #include "platform/platform.h"
 
 #ifdef __SSE2__
@@ -108,6 +109,11 @@ struct line_reader {
   // A mailbox's digests cover each message's bytes: those before this position of
   // the chunk have been added.
   std::size_t hashed_to = 0;
+  // A large mailbox is read ahead on a thread of its own (null otherwise); what
+  // its failed read met is kept here once it has stopped.
+  read_ahead* ahead = nullptr;
+  failure_kind ahead_failure = failure_kind::none;
+  std::string ahead_failure_reason;
 };
 
 // Opens the file for reading; false when it cannot be opened.
@@ -116,6 +122,9 @@ bool open_line_reader(line_reader& reader, const std::string& path);
 // `size` is not negative it is the size the file was found to have.
 void attach_line_reader(line_reader& reader, read_handle file, int64_t size = -1);
 void close_line_reader(line_reader& reader);
+// Reads the attached file ahead on a thread of its own from now on, where the
+// system has one to spare.
+void read_line_reader_ahead(line_reader& reader);
 // Whether the open file was read to its end: no read failed and it held at
 // least the bytes it was found to have (a file cut short while read did not).
 bool read_to_end(const line_reader& reader);

@@ -108,6 +108,9 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
   reader.split_mailbox = g_settings->mbox ? &scan_mark_filter() : nullptr;
+  // A large mailbox is read on the walk's thread, one message after another: its
+  // reads go ahead on a thread of their own meanwhile.
+  if (g_settings->mbox && size >= k_read_ahead_size) read_line_reader_ahead(reader);
   choose_hash_columns_from_settings(scan.hashes);
   if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
   message_place place;
@@ -204,7 +207,13 @@ void give_back_scan_pages(message_scan& scan) {
 void report_cut_read(message_scan& scan, const std::string& path) {
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
-  if (scan.reader.read_failed) report_failure(scan.messages, path, true);
+  if (!scan.reader.read_failed) return;
+  if (scan.reader.ahead_failure != failure_kind::none) {
+    act_on_failure(scan.messages, path, scan.reader.ahead_failure, scan.reader.ahead_failure_reason,
+                   true);
+  } else {
+    report_failure(scan.messages, path, true);
+  }
 }
 
 stop_reason stop_after_record(scan_result result) {

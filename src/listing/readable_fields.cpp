@@ -18,10 +18,28 @@ void assign_cut_between_characters(bounded_text<N>& out, std::string_view text) 
   out.assign(text.substr(0, utf8_prefix_length(text, N)));
 }
 
+// Whether decoding would give the text back as it is: no encoded word, no line
+// end, and valid UTF-8 throughout, as a name with an accent mostly is.
+bool decodes_to_itself(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if (c == '\r' || c == '\n' || c == '\0') return false;
+      if (c == '=' && i + 1 < text.size() && text[i + 1] == '?') return false;
+      ++i;
+      continue;
+    }
+    std::size_t length = well_formed_utf8_length(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 // Decodes each entry's text on its own: whether its bytes are UTF-8 already is
 // decided per header line, as a mail reader decides it.
 void decode_field(field_text& field, std::string_view charset, std::string& work) {
-  if (!needs_decoding(field.view())) return;
+  if (!needs_decoding(field.view()) || decodes_to_itself(field.view())) return;
   work.clear();
   for_each_entry(field.view(), [&](const field_entry& entry) {
     work.append(entry.head);

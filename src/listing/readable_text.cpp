@@ -1,6 +1,12 @@
 #include "listing/readable_text.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <cstdint>
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "INCLUDE_U/text.h"
@@ -154,6 +160,14 @@ bool is_c1_control(std::string_view text, std::size_t at, std::size_t length) {
 void append_clean_utf8(std::string& out, std::string_view text, cleaning how) {
   std::size_t i = 0;
   while (i < text.size()) {
+    // A run of printable ASCII, as most text is, goes over in one append.
+    std::size_t run = i;
+    while (run < text.size() && static_cast<unsigned char>(text[run] - 0x20) < 0x5F) ++run;
+    if (run > i) {
+      out.append(text, i, run - i);
+      i = run;
+      if (i == text.size()) break;
+    }
     unsigned char c = static_cast<unsigned char>(text[i]);
     std::size_t length = c < 0x80 ? 1 : well_formed_utf8_length(text, i);
     if (length == 0 || c == 0) {
@@ -215,6 +229,10 @@ void append_word_bytes(std::string& out, std::string_view bytes, std::string_vie
 
 // Whether every byte of `text` outside its encoded words is valid UTF-8.
 bool plain_text_is_utf8(std::string_view text) {
+  // ASCII is UTF-8 wherever its words stand: no need to find them.
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return true;
   std::size_t from = 0;
   encoded_word word;
   while (find_encoded_word(text, from, word)) {
@@ -301,6 +319,24 @@ bool needs_decoding(std::string_view text) {
   constexpr uint64_t ones = 0x0101010101010101ULL;
   constexpr uint64_t highs = 0x8080808080808080ULL;
   std::size_t i = 0;
+#ifdef __SSE2__
+  // Sixteen bytes at a time where SSE2 allows: bytes outside tab and space to '~'
+  // at once, then each '=' for a '?' after it.
+  const __m128i below_space = _mm_set1_epi8(0x1F);
+  const __m128i from_del = _mm_set1_epi8(0x7F);
+  for (; i + 16 <= text.size(); i += 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    __m128i odd = _mm_or_si128(
+        _mm_cmpeq_epi8(_mm_max_epu8(x, from_del), x),
+        _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t')),
+                         _mm_cmpeq_epi8(_mm_min_epu8(x, below_space), x)));
+    if (_mm_movemask_epi8(odd) != 0) return true;
+    for (auto equals = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('='))));
+         equals != 0; equals &= equals - 1) {
+      if (byte_needs_decoding(text, i + static_cast<std::size_t>(std::countr_zero(equals)))) return true;
+    }
+  }
+#endif
   for (; i + 8 <= text.size(); i += 8) {
     uint64_t x;
     std::memcpy(&x, text.data() + i, 8);
@@ -322,6 +358,8 @@ bool needs_decoding(std::string_view text) {
 
 std::string_view content_type_charset(std::string_view content_type_text) {
   std::string_view text = content_type_text;
+  // Most Content-Type lines name no parameter at all.
+  if (text.find('=') == std::string_view::npos) return {};
   for (std::size_t at = ascii_ifind(text, "charset"); at != std::string_view::npos;
        at = find_after(text, "charset", at + 1)) {
     // A parameter name, not the end of another word ("xcharset").

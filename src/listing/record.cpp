@@ -187,9 +187,9 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
     path = record.readable;
   }
   if (json()) {
+    // The whole line is gathered first and goes out with its end, in one piece.
     record.json.clear();
     append_json_record_start(record.json, path, size, dates);
-    put(out, std::string_view(record.json));
     return;
   }
   const calendar_time& written = dates.write_time;
@@ -237,10 +237,8 @@ void write_record_end(record_writer& record, std::FILE* stream, message_fields& 
   if (readable()) make_fields_readable(fields, record.readable);
   if (json()) {
     record_writer& out = record.stream == stream ? record : start_record_writer(record, stream);
-    record.json.clear();
     append_json_record_end(record.json, fields, hashes, place);
-    put(out, std::string_view(record.json));
-    flush(out);
+    send(out, record.json);
     return;
   }
   bool quoted = quoting();

@@ -10,6 +10,12 @@
 // The ten message fields of one file and the date parsed from its first Date
 // (or Sent) line, in record order.
 struct message_fields {
+  // Asked for by the readable listing alone: the first Message-ID of the header
+  // block, white space removed, and the first charset a Content-Type line names.
+  // First, on the page the From field starts on: a scan touches no page more for
+  // them.
+  bounded_text<1000> message_id;
+  bounded_text<64> charset;
   field_text from;
   field_text to;
   field_text cc;
@@ -21,10 +27,6 @@ struct message_fields {
   field_text message_read;
   field_text attachment_info;
   field_text recent_ip;
-  // Asked for by the readable listing alone: the first Message-ID of the header
-  // block, white space removed, and the first charset a Content-Type line names.
-  bounded_text<1000> message_id;
-  bounded_text<64> charset;
 };
 
 // One column after the file's own three (name, size, last-write date): its name in

@@ -8,17 +8,12 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/readable_text.h"
+#include "platform/wide.h"
 
 namespace {
 
 bool is_clean_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t length = well_formed_utf8_length(text, i);
-    if (length == 0 || text[i] == '\0') return false;
-    i += length;
-  }
-  return true;
+  return is_valid_utf8(text) && text.find('\0') == std::string_view::npos;
 }
 
 }  // namespace

@@ -55,18 +55,6 @@ std::vector<hashed_file> hashed_files() {
   };
 }
 
-std::vector<std::string> split(const std::string& line, char delimiter) {
-  std::vector<std::string> fields(1);
-  for (char c : line) {
-    if (c == delimiter) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
 // The fields of each record after the 14 of every listing, by file name.
 std::map<std::string, std::vector<std::string>> hash_fields(const std::string& listing) {
   std::map<std::string, std::vector<std::string>> out;

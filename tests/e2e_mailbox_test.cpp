@@ -17,17 +17,6 @@ const std::string k_plain_header =
     "Filename|Size|File-(MOD)Date|From|To|CC|Bcc|Date|Date-Time|Forward Date|Subject|"
     "Message Read|Attachment Info|Recent IP";
 
-std::vector<std::string> split(const std::string& text, char delimiter) {
-  std::vector<std::string> out(1);
-  for (char c : text) {
-    if (c == delimiter)
-      out.emplace_back();
-    else
-      out.back() += c;
-  }
-  return out;
-}
-
 // One record of a --MBOX listing, cut into what the tests look at.
 struct mailbox_record {
   std::string file;

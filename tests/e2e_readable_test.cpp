@@ -5,21 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf8.h"
 #include "test_util.h"
 
 namespace {
-
-std::vector<std::string> split(const std::string& text, char delimiter) {
-  std::vector<std::string> out(1);
-  for (char c : text) {
-    if (c == delimiter)
-      out.emplace_back();
-    else
-      out.back() += c;
-  }
-  return out;
-}
 
 // The one record of a listing of one file, cut into its fields.
 std::vector<std::string> only_record(const std::string& listing) {
@@ -29,21 +17,6 @@ std::vector<std::string> only_record(const std::string& listing) {
     return {};
   }
   return split(records[0], '|');
-}
-
-bool valid_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t length = utf8_sequence_length(text, i);
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (length == 1 && lead >= 0x80) return false;
-    char32_t code = utf8_code(text, i, length);
-    // Overlong forms, surrogates and codes past the last are no UTF-8 either.
-    if ((length == 2 && code < 0x80) || (length == 3 && code < 0x800) ||
-        (length == 4 && code < 0x10000) || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-      return false;
-    i += length;
-  }
-  return true;
 }
 
 struct decoding_case {
@@ -102,7 +75,7 @@ TEST(readable_listing, encoded_words_and_8_bit_text_become_utf8) {
       ASSERT_EQ(fields.size(), 14u) << c.name << r.out;
       EXPECT_EQ(fields[3], c.from) << c.name;
       EXPECT_EQ(fields[10], c.subject) << c.name;
-      EXPECT_TRUE(valid_utf8(r.out)) << c.name;
+      EXPECT_TRUE(is_strict_utf8(r.out)) << c.name;
     }
     // Without the setting the bytes stay as stored.
     run_result plain = run_mailsift({"-p", tree.path("d")});
@@ -123,10 +96,10 @@ TEST(readable_listing, names_and_every_field_are_valid_utf8_whatever_the_bytes) 
 #endif
   run_result r = run_mailsift({"-p", tree.path("d"), "--UTF", "--MSGID", "--SENT-UTC"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(valid_utf8(r.out)) << r.out;
+  EXPECT_TRUE(is_strict_utf8(r.out)) << r.out;
   run_result json = run_mailsift({"-p", tree.path("d"), "--JSON", "--MSGID"});
   ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_TRUE(valid_utf8(json.out)) << json.out;
+  EXPECT_TRUE(is_strict_utf8(json.out)) << json.out;
 }
 
 TEST(readable_listing, a_byte_order_mark_only_where_a_spreadsheet_reads_the_file_from_its_start) {

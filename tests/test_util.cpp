@@ -97,6 +97,36 @@ std::vector<std::string> listing_records(const std::string& listing) {
   return lines;
 }
 
+std::vector<std::string> split(const std::string& text, char delimiter) {
+  std::vector<std::string> out(1);
+  for (char c : text) {
+    if (c == delimiter)
+      out.emplace_back();
+    else
+      out.back() += c;
+  }
+  return out;
+}
+
+bool is_strict_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (lead == 0 || length == 0 || i + length > text.size()) return false;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t k_least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < k_least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 std::vector<std::string> listed_files(const std::string& listing, char delimiter) {
   std::vector<std::string> files;
   for (const std::string& record : listing_records(listing)) {

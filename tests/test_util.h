@@ -127,6 +127,12 @@ std::string describe(const std::vector<std::string>& words);
 std::vector<std::string> sorted(std::vector<std::string> lines);
 // The records of a listing: its lines after the column header line.
 std::vector<std::string> listing_records(const std::string& listing);
+// `text` cut at every `delimiter` (a record into its fields).
+std::vector<std::string> split(const std::string& text, char delimiter);
+// Whether `text` is UTF-8 as a strict reader takes it: no stray or cut-short byte,
+// no overlong form, no surrogate, nothing past U+10FFFF, and no NUL. Written apart
+// from the program's own routines, so that it checks them.
+bool is_strict_utf8(std::string_view text);
 // The first field of every record: the listed files, in the order listed.
 std::vector<std::string> listed_files(const std::string& listing, char delimiter = '|');
 // The file count of the screen summary ("  2 directories, 5 files"); -1 when there

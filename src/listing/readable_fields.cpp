@@ -88,7 +88,3 @@ void make_fields_readable(message_fields& fields, std::string& work) {
   make_valid(fields.message_id, work);
   make_valid(fields.date_time.time_text, work);
 }
-
-void append_readable_name(std::string& out, std::string_view name) {
-  append_valid_utf8(out, name);
-}

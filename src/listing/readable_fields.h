@@ -55,6 +55,3 @@ void for_each_entry(std::string_view field, visitor visit) {
 // the Date-Time's time as valid UTF-8. Heads and padding stay as they are; a field
 // that grows past its capacity is cut between characters. `work` is the scan's.
 void make_fields_readable(message_fields& fields, std::string& work);
-
-// Appends the name as valid UTF-8 (a byte of no UTF-8 character becomes U+FFFD).
-void append_readable_name(std::string& out, std::string_view name);

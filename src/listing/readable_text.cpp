@@ -11,6 +11,7 @@
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
+#include "platform/wide.h"
 
 namespace {
 
@@ -126,16 +127,6 @@ void decode_q(std::string_view payload, std::string& out) {
   }
 }
 
-bool is_valid_utf8_text(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t length = well_formed_utf8_length(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
 bool is_utf8_name(std::string_view charset) {
   return ascii_iequal(charset, "utf-8") || ascii_iequal(charset, "utf8");
 }
@@ -207,7 +198,7 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
 
 // Bytes that no named charset explains: valid UTF-8 stays, else windows-1252.
 void append_guessed(std::string& out, std::string_view bytes, bool breaks_to_spaces) {
-  if (is_valid_utf8_text(bytes) ||
+  if (is_valid_utf8(bytes) ||
       !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces)) {
     append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
   }
@@ -236,10 +227,10 @@ bool plain_text_is_utf8(std::string_view text) {
   std::size_t from = 0;
   encoded_word word;
   while (find_encoded_word(text, from, word)) {
-    if (!is_valid_utf8_text(text.substr(from, word.begin - from))) return false;
+    if (!is_valid_utf8(text.substr(from, word.begin - from))) return false;
     from = word.end;
   }
-  return is_valid_utf8_text(text.substr(from));
+  return is_valid_utf8(text.substr(from));
 }
 
 void append_plain(std::string& out, std::string_view plain, bool as_utf8,

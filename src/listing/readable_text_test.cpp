@@ -11,6 +11,7 @@
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
+#include "test_util.h"
 
 namespace {
 
@@ -40,16 +41,6 @@ void expect_rows(const decoding_case* begin, const decoding_case* end) {
 template <std::size_t N>
 void expect_rows(const decoding_case (&rows)[N]) {
   expect_rows(rows, rows + N);
-}
-
-bool is_strict_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t length = well_formed_utf8_length(text, i);
-    if (length == 0 || text[i] == '\0') return false;
-    i += length;
-  }
-  return true;
 }
 
 }  // namespace

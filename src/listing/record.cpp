@@ -6,6 +6,7 @@
 #include "INCLUDE_U/text.h"
 #include "listing/eml_program.h"
 #include "listing/readable_fields.h"
+#include "listing/readable_text.h"
 #include "listing/record_json.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
@@ -183,7 +184,7 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
   record_writer& out = start_record_writer(record, stream);
   if (readable()) {
     record.readable.clear();
-    append_readable_name(record.readable, path);
+    append_valid_utf8(record.readable, path);
     path = record.readable;
   }
   if (json()) {

@@ -22,13 +22,18 @@ void append_decimal(std::string& out, int64_t value, int width = 0) {
   out.append(digits, end);
 }
 
+// "yyyy-mm-dd".
+void append_iso_date(std::string& out, int year, int month, int day) {
+  append_decimal(out, year, 4);
+  out.push_back('-');
+  append_decimal(out, month, 2);
+  out.push_back('-');
+  append_decimal(out, day, 2);
+}
+
 // "yyyy-mm-ddThh:mm:ss", the ISO 8601 date and time without a zone.
 void append_iso_time(std::string& out, const calendar_time& time) {
-  append_decimal(out, time.year, 4);
-  out.push_back('-');
-  append_decimal(out, time.month, 2);
-  out.push_back('-');
-  append_decimal(out, time.day, 2);
+  append_iso_date(out, time.year, time.month, time.day);
   out.push_back('T');
   append_decimal(out, time.hour, 2);
   out.push_back(':');
@@ -37,12 +42,10 @@ void append_iso_time(std::string& out, const calendar_time& time) {
   append_decimal(out, time.second, 2);
 }
 
-// `,"name":` before a member, written whole so that it is one append.
-void append_member_name(std::string& out, std::string_view member) { out.append(member); }
-
 // An entry field: [{"n": 1, "text": "..."}, ...], "n" being "body" for a body entry.
+// `member` is `,"name":`, written whole so that it is one append.
 void append_entries(std::string& out, std::string_view member, std::string_view field) {
-  append_member_name(out, member);
+  out.append(member);
   out.push_back('[');
   bool first = true;
   for_each_entry(field, [&](const field_entry& entry) {
@@ -65,7 +68,7 @@ void append_entries(std::string& out, std::string_view member, std::string_view 
 // The read flag's text without its head and padding; null while it holds the
 // start value, which says nothing was found.
 void append_read_flag(std::string& out, std::string_view field) {
-  append_member_name(out, ",\"message_read\":");
+  out.append(",\"message_read\":");
   if (field == " Unknown  ") {
     out.append("null");
     return;
@@ -76,18 +79,16 @@ void append_read_flag(std::string& out, std::string_view field) {
   append_json_string(out, text);
 }
 
-// The Date-Time column's text without its apostrophe, in the plain form.
+// The Date-Time column's text without its apostrophe, in the plain form: its
+// date is digits alone, so only the time text needs escapes.
 void append_date_time(std::string& out, const parsed_date& date) {
-  append_member_name(out, ",\"date_time\":");
-  std::string text;
-  append_decimal(text, date.year, 4);
-  text.push_back('-');
-  append_decimal(text, date.month, 2);
-  text.push_back('-');
-  append_decimal(text, date.day, 2);
-  text.push_back(' ');
-  text.append(date.time_text.view());
-  append_json_string(out, text);
+  out.append(",\"date_time\":");
+  std::size_t opened = out.size();
+  append_json_string(out, date.time_text.view());
+  std::string date_part;
+  append_iso_date(date_part, date.year, date.month, date.day);
+  date_part.push_back(' ');
+  out.insert(opened + 1, date_part);
 }
 
 constexpr const char* k_json_hash_members[] = {",\"md5\":", ",\"sha1\":", ",\"sha256\":"};
@@ -173,9 +174,9 @@ void append_json_record_start(std::string& out, std::string_view name, int64_t s
                               const file_dates& dates) {
   out.append("{\"file\":");
   append_json_string(out, name);
-  append_member_name(out, ",\"size\":");
+  out.append(",\"size\":");
   append_decimal(out, size);
-  append_member_name(out, ",\"modified\":");
+  out.append(",\"modified\":");
   // The listing's time (local, or UTC when asked) against the file's own ticks.
   const calendar_time& shown = dates.write_time;
   int64_t offset_seconds =
@@ -207,20 +208,20 @@ void append_json_record_end(std::string& out, const message_fields& fields,
   append_entries(out, ",\"attachment_info\":", fields.attachment_info.view());
   append_entries(out, ",\"recent_ip\":", fields.recent_ip.view());
   if (place) {
-    append_member_name(out, ",\"message\":");
+    out.append(",\"message\":");
     append_decimal(out, place->number);
-    append_member_name(out, ",\"offset\":");
+    out.append(",\"offset\":");
     append_decimal(out, place->offset);
   }
   if (g_settings->msgid) {
-    append_member_name(out, ",\"message_id\":");
+    out.append(",\"message_id\":");
     if (fields.message_id.empty())
       out.append("null");
     else
       append_json_string(out, fields.message_id.view());
   }
   if (g_settings->sent_utc) {
-    append_member_name(out, ",\"sent_utc\":");
+    out.append(",\"sent_utc\":");
     out.push_back('"');
     if (append_sent_utc(out, fields.date_time)) {
       out.push_back('"');
@@ -230,7 +231,7 @@ void append_json_record_end(std::string& out, const message_fields& fields,
     }
   }
   for (std::size_t i = 0; i < hashes.count; ++i) {
-    append_member_name(out, k_json_hash_members[static_cast<int>(hashes.kinds[i])]);
+    out.append(k_json_hash_members[static_cast<int>(hashes.kinds[i])]);
     append_json_string(out, hashes.texts[i].view());
   }
   out.append("}\n");

@@ -22,3 +22,32 @@ bool normalize_charset_name(std::string_view name, charset_name& out);
 // The name both backends convert a normalized name by: the wider charset for the
 // aliases above and for spellings one system lacks, else `name` itself.
 std::string_view agreed_charset_name(std::string_view name);
+
+// The last few answers a backend found for charset names (a converter, a code
+// page, "none" among them), kept per thread: asking the system per field would
+// be slow.
+template <typename answer, int slots>
+struct charset_answers {
+  charset_name names[slots];
+  answer answers[slots] = {};
+  bool used[slots] = {};
+  int next = 0;
+
+  // The answer kept for `name`, or null.
+  answer* find(const charset_name& name) {
+    for (int i = 0; i < slots; ++i) {
+      if (used[i] && names[i].view() == name.view()) return &answers[i];
+    }
+    return nullptr;
+  }
+  // The oldest slot, now named `name`, for its answer; `held` says whether it held
+  // one before, which the caller frees first where answers must be freed.
+  answer& oldest_for(const charset_name& name, bool& held) {
+    int slot = next;
+    next = (next + 1) % slots;
+    held = used[slot];
+    names[slot] = name;
+    used[slot] = true;
+    return answers[slot];
+  }
+};

@@ -17,20 +17,14 @@ const iconv_t k_no_converter = reinterpret_cast<iconv_t>(-1);
 // field: each thread keeps its last few converters, and the names the system does
 // not know, so that those are not asked for again either.
 struct converter_cache {
-  static constexpr int size = 6;
-  charset_name names[size];
-  iconv_t converters[size];
-  bool used[size] = {};
-  int next = 0;
+  charset_answers<iconv_t, 6> kept;
 
-  converter_cache() {
-    for (auto& converter : converters) converter = k_no_converter;
-  }
+  converter_cache() = default;
   converter_cache(const converter_cache&) = delete;
   converter_cache& operator=(const converter_cache&) = delete;
   ~converter_cache() {
-    for (auto converter : converters) {
-      if (converter != k_no_converter) iconv_close(converter);
+    for (int i = 0; i < 6; ++i) {
+      if (kept.used[i] && kept.answers[i] != k_no_converter) iconv_close(kept.answers[i]);
     }
   }
 };
@@ -41,19 +35,15 @@ thread_local converter_cache t_converters;
 // has none.
 iconv_t converter_for(const charset_name& name) {
   converter_cache& cache = t_converters;
-  for (int i = 0; i < converter_cache::size; ++i) {
-    if (cache.used[i] && cache.names[i].view() == name.view()) return cache.converters[i];
-  }
+  if (iconv_t* kept = cache.kept.find(name)) return *kept;
   std::string_view agreed = agreed_charset_name(name.view());
   char terminated[charset_name::capacity + 1] = {};
   std::memcpy(terminated, agreed.data(), agreed.size());
   iconv_t converter = iconv_open("UTF-8", terminated);
-  int slot = cache.next;
-  cache.next = (cache.next + 1) % converter_cache::size;
-  if (cache.converters[slot] != k_no_converter) iconv_close(cache.converters[slot]);
-  cache.names[slot] = name;
-  cache.converters[slot] = converter;
-  cache.used[slot] = true;
+  bool held = false;
+  iconv_t& slot = cache.kept.oldest_for(name, held);
+  if (held && slot != k_no_converter) iconv_close(slot);
+  slot = converter;
   return converter;
 }
 

@@ -88,21 +88,10 @@ UINT table_code_page(std::string_view name) {
 
 // The registry is slow to ask per field: each thread keeps its last few answers,
 // "no such charset" (0) among them.
-struct code_page_cache {
-  static constexpr int size = 8;
-  charset_name names[size];
-  UINT code_pages[size] = {};
-  bool used[size] = {};
-  int next = 0;
-};
-
-thread_local code_page_cache t_code_pages;
+thread_local charset_answers<UINT, 8> t_code_pages;
 
 UINT code_page_for(const charset_name& name) {
-  code_page_cache& cache = t_code_pages;
-  for (int i = 0; i < code_page_cache::size; ++i) {
-    if (cache.used[i] && cache.names[i].view() == name.view()) return cache.code_pages[i];
-  }
+  if (UINT* kept = t_code_pages.find(name)) return *kept;
   // The agreed name first: where the two systems would read a name differently,
   // that name says how both read it.
   std::string_view agreed = agreed_charset_name(name.view());
@@ -112,11 +101,8 @@ UINT code_page_for(const charset_name& name) {
   // A system without GB18030 (wine) still reads its two-byte characters, GBK's.
   if (code_page == 54936 && !IsValidCodePage(code_page)) code_page = 936;
   if (code_page != 0 && !IsValidCodePage(code_page)) code_page = 0;
-  int slot = cache.next;
-  cache.next = (cache.next + 1) % code_page_cache::size;
-  cache.names[slot] = name;
-  cache.code_pages[slot] = code_page;
-  cache.used[slot] = true;
+  bool held = false;
+  t_code_pages.oldest_for(name, held) = code_page;
   return code_page;
 }
 

@@ -6,7 +6,7 @@
 
 #include "INCLUDE_U/dates.h"
 #include "fuzz_support.h"
-#include "listing/header_values.h"
+#include "listing/scan/header_values.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool once = (fuzz_reset(), true);

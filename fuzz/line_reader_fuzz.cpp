@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "listing/line_reader.h"
+#include "listing/sources/line_reader.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "INCLUDE_U/text.h"
-#include "listing/readable_text.h"
+#include "listing/record/readable_text.h"
 #include "platform/wide.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
-#include "listing/scanners.h"
+#include "listing/scanners/scanners.h"
 #include "platform/platform.h"
 #include "settings/path_lists.h"
 #include "settings/run_settings.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "listing/scanners.h"
+#include "listing/scanners/scanners.h"
 #include "platform/platform.h"
 #include "run/eml_base.h"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "INCLUDE_U/dates_test_support.h"
+#include "dates_test_support.h"
 #include "test_util.h"
 
 namespace {

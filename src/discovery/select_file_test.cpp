@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "INCLUDE_U/dates.h"
-#include "INCLUDE_U/dates_test_support.h"
-#include "discovery/discovery_test_support.h"
+#include "dates_test_support.h"
+#include "discovery_test_support.h"
 
 namespace {
 

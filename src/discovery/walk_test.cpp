@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/discovery_test_support.h"
+#include "discovery_test_support.h"
 #include "settings/path_lists.h"
 
 #ifndef _WIN32

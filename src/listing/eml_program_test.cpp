@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "listing/record.h"
+#include "listing/record/record.h"
 #include "settings/defaults.h"
 #include "settings/run_settings.h"
 #include "test_util.h"

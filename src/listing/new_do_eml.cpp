@@ -8,9 +8,9 @@
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/unreadable.h"
 #include "listing/eml_program.h"
-#include "listing/file_hashes.h"
-#include "listing/header_rules.h"
-#include "listing/line_reader.h"
+#include "listing/sources/file_hashes.h"
+#include "listing/scan/header_rules.h"
+#include "listing/sources/line_reader.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 

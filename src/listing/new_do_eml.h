@@ -10,10 +10,10 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
-#include "listing/file_hashes.h"
-#include "listing/header_values.h"
-#include "listing/line_reader.h"
-#include "listing/record.h"
+#include "listing/sources/file_hashes.h"
+#include "listing/scan/header_values.h"
+#include "listing/sources/line_reader.h"
+#include "listing/record/record.h"
 
 using progress_text = bounded_text<4096>;
 

@@ -14,7 +14,7 @@
 #include "INCLUDE_U/dates.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
-#include "settings/options_test_support.h"
+#include "options_test_support.h"
 #include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "settings/setters.h"

@@ -10,7 +10,7 @@
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
-#include "settings/options_test_support.h"
+#include "options_test_support.h"
 #include "settings/path_lists.h"
 #include "settings/run_settings.h"
 #include "test_util.h"

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdarg>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -107,6 +108,35 @@ void append_format(bounded_text<N>& out, const char* format, ...) {
   va_start(args, format);
   append_format_list(out, format, args);
   va_end(args);
+}
+
+// Appends `value` in decimal as printf's "%*lld" (pad ' ') or "%0*lld" (pad '0')
+// writes it with `width`: the record's numbers without formatting at run time.
+template <std::size_t N>
+void append_number(bounded_text<N>& out, long long value, int width, char pad);
+
+template <std::size_t N>
+void append_number(bounded_text<N>& out, long long value, int width, char pad) {
+  // The record's dates are mostly two-digit parts: written straight away.
+  if (value >= 0 && value < 100 && width == 2 && out.length + 2 <= N) {
+    out.bytes[out.length] = value < 10 ? pad : static_cast<char>('0' + value / 10);
+    out.bytes[out.length + 1] = static_cast<char>('0' + value % 10);
+    out.length += 2;
+    out.bytes[out.length] = '\0';
+    return;
+  }
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)ec;  // 24 bytes hold every long long
+  std::string_view text(digits, static_cast<std::size_t>(end - digits));
+  int fill = width - static_cast<int>(text.size());
+  // Zeros go after the sign, spaces before it.
+  if (pad == '0' && value < 0) {
+    out.push_back('-');
+    text.remove_prefix(1);
+  }
+  for (; fill > 0; --fill) out.push_back(pad);
+  out.append(text);
 }
 
 inline char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }

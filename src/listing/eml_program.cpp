@@ -9,6 +9,8 @@
 #include "INCLUDE_U/messages.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
+#include "listing/record/record.h"
+#include "listing/settled_options.h"
 #include "platform/platform.h"
 #include "settings/run_settings.h"
 #include "settings/setting_messages.h"
@@ -172,4 +174,18 @@ void cut_listing_to_whole_records() {
   }
   std::fprintf(stderr, "The output file %s could not be cut back: its last record may be cut\n",
                g_output_name.c_str());
+}
+
+void start_listing() {
+  if (g_settings->nameafter && g_nameafter_count == -1) g_nameafter_count = 50;
+  begin_listing_file();
+  write_listing_header(g_out_file, settled_scan_options(), write_listing_text);
+  note_whole_record();
+}
+
+void begin_listing_file() {
+  const scan_options& options = settled_scan_options();
+  if (options.utf && !options.json && options.delimiter == ',' && listing_starts_output_file()) {
+    write_listing_text(g_out_file, "\xEF\xBB\xBF");
+  }
 }

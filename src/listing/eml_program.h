@@ -38,3 +38,9 @@ void note_whole_record();
 // last whole record, makes the file count the number of files it lists, and says
 // how many records it holds. Does nothing for a listing on standard output.
 void cut_listing_to_whole_records();
+// The default count of --NAMEAFTER and the column header line, once the
+// settings are settled.
+void start_listing();
+// Starts a listing that begins the output file: a UTF-8 comma-delimited listing
+// gets the byte-order mark, so that spreadsheet programs read it as UTF-8.
+void begin_listing_file();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "listing/record/record.h"
+#include "listing/settled_options.h"
 #include "settings/defaults.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
@@ -78,6 +79,7 @@ TEST(start_listing, writes_the_header_line_without_a_line_end) {
     create_run_settings();
     g_delimiter = c.delimiter;
     g_settings->quote_fields = c.quoted;
+    settle_scan_options();
     {
       listing_to_file listing(tree);
       start_listing();
@@ -85,6 +87,7 @@ TEST(start_listing, writes_the_header_line_without_a_line_end) {
     EXPECT_EQ(tree.read("listing.txt"), c.header);
   }
   create_run_settings();
+  settle_scan_options();
 }
 
 TEST(open_output_file, creates_or_appends_in_text_mode) {

@@ -12,7 +12,8 @@
 #include "listing/scan/header_rules.h"
 #include "listing/sources/line_reader.h"
 #include "platform/platform.h"
-#include "settings/run_settings.h"
+#include "listing/scan/extra_facts.h"
+#include "listing/settled_options.h"
 
 namespace {
 
@@ -42,18 +43,24 @@ void write_progress_line(message_scan& scan, std::string_view name, int64_t size
 
 // The marks the scan looks for, the same for every file of the run: a mailbox's
 // messages share their chunks' marks, found as each chunk is read.
-const mark_filter& scan_mark_filter() {
-  return g_settings && g_settings->msgid ? header_mark_filter_with_message_ids()
-                                         : header_mark_filter();
+const mark_filter& scan_mark_filter(const scan_options& options) {
+  return options.message_id ? header_mark_filter_with_message_ids() : header_mark_filter();
+}
+
+// The hash columns the scan's options ask for: MD5, SHA-1, SHA-256.
+void choose_scan_hashes(message_scan& scan) {
+  const scan_options& options = scan.options;
+  choose_hash_columns(scan.hashes, options.md5, options.sha1, options.sha256);
 }
 
 // Reads the attached file (or the mailbox's message) to its end against the
 // header rules into `fields`.
 scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   line_reader& reader = ms.reader;
-  scan_state scan{&reader, &fields, &ms.line, &ms.second_line, &ms.look_ahead, &ms.continuation};
+  scan_state scan{&reader,        &fields,          &ms.line,   &ms.second_line,
+                  &ms.look_ahead, &ms.continuation, &ms.options};
   want_extra_facts(scan, reader.message_offset);
-  const mark_filter& filter = scan_mark_filter();
+  const mark_filter& filter = scan_mark_filter(ms.options);
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
@@ -86,15 +93,15 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
 
 // Whether the sent date lets the message be listed; one without a date that can
 // be read is left out and counted in `undated`.
-bool sent_date_selects(const parsed_date& date, int64_t& undated) {
-  if (!g_settings->sent_after_set && !g_settings->sent_before_set) return true;
+bool sent_date_selects(const scan_options& options, const parsed_date& date, int64_t& undated) {
+  if (!options.sent_after_set && !options.sent_before_set) return true;
   int64_t sent = 0;
   if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), sent)) {
     ++undated;
     return false;
   }
-  if (g_settings->sent_after_set && sent < g_sent_after) return false;
-  if (g_settings->sent_before_set && sent >= g_sent_before) return false;
+  if (options.sent_after_set && sent < options.sent_after) return false;
+  if (options.sent_before_set && sent >= options.sent_before) return false;
   return true;
 }
 
@@ -104,17 +111,17 @@ bool sent_date_selects(const parsed_date& date, int64_t& undated) {
 // by one; a message cut short by an interrupt gets none, as its size is unknown.
 scan_result scan_into_records(message_scan& scan, std::string_view name, read_handle file,
                               int64_t size, const file_dates& dates) {
+  const scan_options& options = scan.options;
   line_reader& reader = scan.reader;
   write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
-  reader.split_mailbox = g_settings->mbox ? &scan_mark_filter() : nullptr;
+  reader.split_mailbox = options.mailbox ? &scan_mark_filter(options) : nullptr;
   // A large mailbox is read on the walk's thread, one message after another: its
   // reads go ahead on a thread of their own meanwhile.
-  if (g_settings->mbox && size >= k_read_ahead_size) read_line_reader_ahead(reader);
-  choose_hash_columns_from_settings(scan.hashes);
+  if (options.mailbox && size >= k_read_ahead_size) read_line_reader_ahead(reader);
+  choose_scan_hashes(scan);
   if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
   message_place place;
-  const message_place* columns = g_settings->mbox ? &place : nullptr;
   scan_result result = scan_result::done;
   for (;; ++place.number) {
     reset_message_fields(scan.fields);
@@ -122,11 +129,11 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
     result = read_attached_lines(scan, scan.fields);
     bool cut = result != scan_result::done && reader.mailbox;
     finish_message_hashes(reader);
-    if (!cut && sent_date_selects(scan.fields.date_time, scan.undated)) {
+    if (!cut && sent_date_selects(options, scan.fields.date_time, scan.undated)) {
       place.offset = reader.mailbox ? reader.message_offset : 0;
       int64_t record_size = reader.mailbox ? message_size(reader) : size;
-      write_record_prefix(scan.record, g_out_file, name, record_size, dates);
-      write_record_end(scan.record, g_out_file, scan.fields, scan.hashes, columns);
+      write_record_prefix(scan.record, g_out_file, options, name, record_size, dates);
+      write_record_end(scan.record, g_out_file, options, {&scan.fields, &place, &scan.hashes});
       if (!scan.record.held) note_whole_record();
     }
     scan.fields.date_time = parsed_date{};
@@ -142,15 +149,12 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
 // whole run so that no file and no line allocates.
 message_scan& run_scan() {
   static message_scan scan;
+  scan.options = settled_scan_options();
   return scan;
 }
 
 }  // namespace
 
-bool lists_by_message() {
-  return g_settings &&
-         (g_settings->mbox || g_settings->sent_after_set || g_settings->sent_before_set);
-}
 
 scan_result read_message_fields(const std::string& path, message_fields& fields) {
   message_scan& scan = run_scan();
@@ -170,20 +174,24 @@ stop_reason scan_opened_message(const std::string& path, read_handle file, int64
 scan_result scan_into_record(message_scan& scan, const std::string& path, read_handle file,
                              int64_t size, const file_dates& dates) {
   scan.undated = 0;
-  if (lists_by_message()) return scan_into_records(scan, display_name(path), file, size, dates);
+  scan.record.sink = write_listing_text;
+  if (lists_by_message(scan.options)) {
+    return scan_into_records(scan, display_name(path), file, size, dates);
+  }
   reset_message_fields(scan.fields);
   std::string_view name = display_name(path);
-  write_record_prefix(scan.record, g_out_file, name, size, dates);
+  write_record_prefix(scan.record, g_out_file, scan.options, name, size, dates);
   write_progress_line(scan, name, size);
   // A file that cannot be opened keeps the start values, so its record is whole.
   attach_line_reader(scan.reader, file, size);
-  choose_hash_columns_from_settings(scan.hashes);
+  choose_scan_hashes(scan);
   if (scan.hashes.count != 0) {
     start_file_hashes(scan.hashes, scan.messages);
     scan.reader.hashes = &scan.hashes;
   }
   scan_result result = read_attached_fields(scan, scan.fields);
-  write_record_end(scan.record, g_out_file, scan.fields, scan.hashes);
+  message_place place;
+  write_record_end(scan.record, g_out_file, scan.options, {&scan.fields, &place, &scan.hashes});
   scan.fields.date_time = parsed_date{};
   return result;
 }
@@ -227,7 +235,7 @@ stop_reason stop_after_record(scan_result result) {
 stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
                                 int64_t size, const file_dates& dates) {
   scan_result result = scan_into_record(scan, path, file, size, dates);
-  if (!lists_by_message()) note_whole_record();
+  if (!lists_by_message(scan.options)) note_whole_record();
   g_undated_count += scan.undated;
   report_cut_read(scan, path);
   return stop_after_record(result);

@@ -14,6 +14,7 @@
 #include "listing/scan/header_values.h"
 #include "listing/sources/line_reader.h"
 #include "listing/record/record.h"
+#include "listing/record/scan_options.h"
 
 using progress_text = bounded_text<4096>;
 
@@ -21,6 +22,8 @@ using progress_text = bounded_text<4096>;
 // fields, the digests and the record on its way out. A scan owns one and reuses it for every file,
 // so no file and no line allocates; two scans, each with its own, can run side by side.
 struct message_scan {
+  // What the scan needs to know of the settings, set when the scan is made.
+  scan_options options;
   line_reader reader;
   message_line line;
   message_line second_line;
@@ -44,10 +47,6 @@ struct message_scan {
 
 // out_of_memory: an allocation failed on the scanner's thread; the record is not whole.
 enum class scan_result { done, not_opened, interrupted, out_of_memory };
-
-// Whether a file may give several records, or none: mailboxes are split, or the
-// sent date selects messages. Each record is then marked whole as it is written.
-bool lists_by_message();
 
 // The parts of scan_opened_message, for a scan that runs apart from the listing:
 // writes the record into scan.record (to its stream, or to what it holds) and the

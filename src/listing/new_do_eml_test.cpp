@@ -12,6 +12,7 @@
 
 #include "INCLUDE_U/unreadable.h"
 #include "listing/eml_program.h"
+#include "listing/settled_options.h"
 #include "settings/run_settings.h"
 #include "test_util.h"
 
@@ -54,11 +55,13 @@ std::string listing_of(const temp_tree& tree, const std::string& message_path,
   if (!g_out_file) return "";
   file_dates dates;
   dates.write_time = {.year = 2012, .month = 3, .day = 12, .hour = 14, .minute = 7};
-  write_listing_header(g_out_file);
+  settle_scan_options();
+  write_listing_header(g_out_file, settled_scan_options());
   scan_message(message_path, run.size, dates);
   std::fclose(g_out_file);
   g_out_file = saved;
   create_run_settings();
+  settle_scan_options();
   return normalise_line_ends(tree.read("listing.txt"));
 }
 

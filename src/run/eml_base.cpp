@@ -12,7 +12,7 @@
 #include "discovery/select_file.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
-#include "listing/record/record.h"
+#include "listing/settled_options.h"
 #include "listing/scanners/scanners.h"
 #include "platform/platform.h"
 #include "run/terminate.h"
@@ -286,6 +286,7 @@ void program_main(std::vector<std::string> args) {
   end_run_if_interrupted();
   // Start-up ends here: nothing changes the settings afterwards.
   settle_settings();
+  settle_scan_options();
   // A source list names the files itself: no walk, no header, no summary.
   if (g_settings->source_list && g_source_list_file) run_source_list();
   start_listing();

@@ -1,11 +1,112 @@
-// The message fields of one record, the table of their columns, and where a
-// mailbox's message stands: what a scan fills and every form of the record reads.
+// The message fields of one record and where a mailbox's message stands: what a
+// scan fills and every form of the record reads.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "INCLUDE_U/text.h"
-#include "listing/scan/header_values.h"
+#include "listing/sources/message_line.h"
+
+// The date parsed from the first Date (or Sent) line of a file.
+struct parsed_date {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  bounded_text<19> time_text;
+};
+
+// The start value of Message Read: nothing said whether the message was read.
+inline constexpr std::string_view k_unknown_read_flag = " Unknown  ";
+
+// The number of a body entry ("(#body:) ", a header line met after the header block).
+inline constexpr int32_t k_body_entry = -1;
+
+// Where one entry of a field stands: its head "(#3:) " from `head`, its text from
+// `text` up to the next entry's head (or the field's end), the two spaces that end
+// it included. Offsets are below the field's capacity.
+struct entry_place {
+  uint16_t head;
+  uint16_t text;
+  int32_t number;  // k_body_entry for a body entry
+};
+
+// Every entry but the last ends in two spaces, and the shortest head is 6 bytes,
+// so a field holds no more entries than this.
+inline constexpr std::size_t k_most_entries = (k_field_capacity - 6) / 8 + 1;
+
+// A field made of entries: its text as the delimited listing shows it (heads and
+// padding included), and where each entry whose head fitted whole stands, so that
+// a writer takes the entries from where the scan put them. The places are set only
+// as entries are added: a field that stays short touches only its first pages.
+struct entry_field {
+  field_text text;
+  uint16_t count = 0;
+  std::array<entry_place, k_most_entries> places;
+
+  std::string_view view() const { return text.view(); }
+};
+
+// A field's text and its entries as a writer reads them: a message's own field, or
+// its text made readable.
+struct entries_view {
+  std::string_view text;
+  const entry_place* places = nullptr;
+  std::size_t count = 0;
+};
+
+inline entries_view view_of(const entry_field& field) {
+  return {field.text.view(), field.places.data(), field.count};
+}
+
+// One entry as read from an entries_view: its number (absent for text before the
+// first head, as the start value of Message Read is), its text, and its padding.
+struct field_entry {
+  bool numbered = false;
+  int32_t number = 0;
+  std::string_view head;
+  std::string_view text;
+  std::string_view padding;
+};
+
+// Calls `visit` with each entry of `field`, in order: head, text and padding of all
+// of them together are the field.
+template <typename visitor>
+void visit_entries(entries_view field, visitor visit) {
+  auto body_of = [&](std::size_t from, std::size_t to, field_entry& entry) {
+    std::string_view body = field.text.substr(from, to - from);
+    std::size_t padding = body.ends_with("  ") ? 2 : 0;
+    entry.text = body.substr(0, body.size() - padding);
+    entry.padding = body.substr(body.size() - padding);
+  };
+  std::size_t first_head = field.count != 0 ? field.places[0].head : field.text.size();
+  if (first_head != 0) {
+    field_entry entry;
+    body_of(0, first_head, entry);
+    visit(entry);
+  }
+  for (std::size_t i = 0; i < field.count; ++i) {
+    const entry_place& place = field.places[i];
+    std::size_t end = i + 1 < field.count ? field.places[i + 1].head : field.text.size();
+    field_entry entry;
+    entry.numbered = true;
+    entry.number = place.number;
+    entry.head = field.text.substr(place.head, place.text - place.head);
+    body_of(place.text, end, entry);
+    visit(entry);
+  }
+}
+
+// Appends "(#" number ":) " (or "(#body:) " when `body`) to the field and advances
+// the counter: the head of an entry whose text and two spaces follow. A head that
+// does not fit whole is kept as far as it fits, as text of the entry before it.
+void append_entry_head(entry_field& field, int& counter, bool body);
+// Appends "(#" counter ":) " text "  " and advances the counter.
+void append_entry(entry_field& field, int& counter, std::string_view text);
+// Makes the field empty.
+void clear_entries(entry_field& field);
 
 // The ten message fields of one file and the date parsed from its first Date
 // (or Sent) line, in record order.
@@ -16,41 +117,21 @@ struct message_fields {
   // them.
   bounded_text<1000> message_id;
   bounded_text<64> charset;
-  field_text from;
-  field_text to;
-  field_text cc;
-  field_text bcc;
-  field_text date;
+  entry_field from;
+  entry_field to;
+  entry_field cc;
+  entry_field bcc;
+  entry_field date;
   parsed_date date_time;
-  field_text forward_date;
-  field_text subject;
-  field_text message_read;
-  field_text attachment_info;
-  field_text recent_ip;
+  entry_field forward_date;
+  entry_field subject;
+  entry_field message_read;
+  entry_field attachment_info;
+  entry_field recent_ip;
 };
 
-// One column after the file's own three (name, size, last-write date): its name in
-// the header line and the field it shows; null for the date parsed from the Date line.
-struct field_column {
-  const char* name;
-  field_text message_fields::*field;
-};
-
-// The message columns in record order: the header line, the record, the reset and
-// the quoted form all go by this table.
-inline constexpr field_column k_field_columns[] = {
-    {"From", &message_fields::from},
-    {"To", &message_fields::to},
-    {"CC", &message_fields::cc},
-    {"Bcc", &message_fields::bcc},
-    {"Date", &message_fields::date},
-    {"Date-Time", nullptr},
-    {"Forward Date", &message_fields::forward_date},
-    {"Subject", &message_fields::subject},
-    {"Message Read", &message_fields::message_read},
-    {"Attachment Info", &message_fields::attachment_info},
-    {"Recent IP", &message_fields::recent_ip},
-};
+// Sets every field to its value at the start of a file.
+void reset_message_fields(message_fields& fields);
 
 // Where a record's message stands in its file: the Message and Offset columns of
 // a run that lists mailboxes (1 and 0 for a file that is no mailbox).

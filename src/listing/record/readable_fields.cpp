@@ -13,11 +13,6 @@ void blank_line_ends(std::string& text, std::size_t from) {
   }
 }
 
-template <std::size_t N>
-void assign_cut_between_characters(bounded_text<N>& out, std::string_view text) {
-  out.assign(text.substr(0, utf8_prefix_length(text, N)));
-}
-
 // Whether decoding would give the text back as it is: no encoded word, no line
 // end, and valid UTF-8 throughout, as a name with an accent mostly is.
 bool decodes_to_itself(std::string_view text) {
@@ -36,55 +31,56 @@ bool decodes_to_itself(std::string_view text) {
   return true;
 }
 
-// Decodes each entry's text on its own: whether its bytes are UTF-8 already is
-// decided per header line, as a mail reader decides it.
-void decode_field(field_text& field, std::string_view charset, std::string& work) {
-  if (!needs_decoding(field.view()) || decodes_to_itself(field.view())) return;
-  work.clear();
-  for_each_entry(field.view(), [&](const field_entry& entry) {
-    work.append(entry.head);
-    std::size_t start = work.size();
-    append_readable_text(work, entry.text, charset);
-    blank_line_ends(work, start);
-    work.append(entry.padding);
-  });
-  assign_cut_between_characters(field, work);
+// Whether the readable form of `text` is the text itself.
+bool reads_as_it_is(std::string_view text, readable_form form) {
+  if (!needs_decoding(text)) return true;
+  return form == readable_form::decoded && decodes_to_itself(text);
 }
 
-// Text shown as it stands, with what is no UTF-8 made U+FFFD.
-template <std::size_t N>
-void make_valid(bounded_text<N>& text, std::string& work) {
-  if (!needs_decoding(text.view())) return;
-  work.clear();
-  append_valid_utf8(work, text.view());
-  blank_line_ends(work, 0);
-  if (work != text.view()) assign_cut_between_characters(text, work);
+// Cuts `room` between characters at `capacity`, with the entries whose head is
+// still whole: a head cut short is text of the entry before it.
+void cut_entries(readable_entries& room, std::size_t capacity) {
+  std::size_t cut = utf8_prefix_length(room.text, capacity);
+  room.text.resize(cut);
+  while (!room.places.empty() && room.places.back().text > cut) room.places.pop_back();
 }
 
 }  // namespace
 
-std::size_t entry_head_length(std::string_view text) {
-  if (!text.starts_with("(#")) return 0;
-  std::size_t at = 2;
-  if (text.substr(at).starts_with("body")) {
-    at += 4;
-  } else {
-    while (at < text.size() && is_ascii_digit(text[at])) ++at;
-    if (at == 2) return 0;
-  }
-  return text.substr(at).starts_with(":) ") ? at + 3 : 0;
+entries_view readable_entries_of(const entry_field& field, readable_form form,
+                                 std::string_view charset, readable_entries& room) {
+  entries_view raw = view_of(field);
+  if (form == readable_form::as_is || reads_as_it_is(raw.text, form)) return raw;
+  room.text.clear();
+  room.places.clear();
+  // Each entry on its own: whether its bytes are UTF-8 already is decided per
+  // header line, as a mail reader decides it.
+  visit_entries(raw, [&](const field_entry& entry) {
+    std::size_t head = room.text.size();
+    room.text.append(entry.head);
+    std::size_t start = room.text.size();
+    if (entry.numbered && start <= k_field_capacity) {
+      room.places.push_back(
+          {static_cast<uint16_t>(head), static_cast<uint16_t>(start), entry.number});
+    }
+    if (form == readable_form::decoded)
+      append_readable_text(room.text, entry.text, charset);
+    else
+      append_valid_utf8(room.text, entry.text);
+    blank_line_ends(room.text, start);
+    room.text.append(entry.padding);
+  });
+  if (form == readable_form::made_valid && room.text == raw.text) return raw;
+  cut_entries(room, field.text.capacity);
+  return {room.text, room.places.data(), room.places.size()};
 }
 
-void make_fields_readable(message_fields& fields, std::string& work) {
-  std::string_view charset = fields.charset.view();
-  for (field_text message_fields::*field :
-       {&message_fields::from, &message_fields::to, &message_fields::cc, &message_fields::bcc,
-        &message_fields::date, &message_fields::forward_date, &message_fields::subject,
-        &message_fields::attachment_info}) {
-    decode_field(fields.*field, charset, work);
-  }
-  make_valid(fields.recent_ip, work);
-  make_valid(fields.message_read, work);
-  make_valid(fields.message_id, work);
-  make_valid(fields.date_time.time_text, work);
+std::string_view readable_text_of(std::string_view text, std::size_t capacity, std::string& room) {
+  if (!needs_decoding(text)) return text;
+  room.clear();
+  append_valid_utf8(room, text);
+  blank_line_ends(room, 0);
+  if (room == text) return text;
+  room.resize(utf8_prefix_length(room, capacity));
+  return room;
 }

@@ -1,57 +1,30 @@
-// The record's fields for a person or a program to read: each field split into
-// its entries, and the entries' text made UTF-8 (the readable listing).
+// The record's fields for a person or a program to read (the readable listing):
+// each entry's text made UTF-8, into the writer's work room; the message's own
+// fields stay as the scan made them.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "listing/record/columns.h"
 #include "listing/record/message_fields.h"
 
-// One entry of a field: "(#3:) " (its head, label "3"; "(#body:) " for a body
-// entry), its text, and the padding that ends it ("  " where the field has it).
-// A field that does not begin with a head is one entry without a head.
-struct field_entry {
-  std::string_view head;
-  std::string_view label;
-  std::string_view text;
-  std::string_view padding;
+// A field's text as the readable listing shows it, with where its entries stand.
+struct readable_entries {
+  std::string text;
+  std::vector<entry_place> places;
 };
 
-// Length of the entry head at the start of `text` ("(#" digits or "body" ":) "),
-// 0 when there is none.
-std::size_t entry_head_length(std::string_view text);
+// The entries of `field` as the readable listing shows them: each entry's text
+// decoded by its encoded words and the message's `charset` (readable_form::decoded)
+// or only made valid UTF-8 (made_valid), heads and padding as they are, a line end
+// a space; cut between characters at the field's capacity. The field itself when
+// that changes nothing, else what `room` now holds.
+entries_view readable_entries_of(const entry_field& field, readable_form form,
+                                 std::string_view charset, readable_entries& room);
 
-// Calls `visit` with each entry of `field`, in order: head, text and padding of
-// all of them together are the field.
-template <typename visitor>
-void for_each_entry(std::string_view field, visitor visit) {
-  while (!field.empty()) {
-    field_entry entry;
-    std::size_t head = entry_head_length(field);
-    entry.head = field.substr(0, head);
-    if (head != 0) entry.label = field.substr(2, head - 5);
-    // The entry goes on up to the next head after its two spaces of padding.
-    std::size_t end = field.size();
-    for (std::size_t at = field.find("(#", head); at != std::string_view::npos;
-         at = field.find("(#", at + 1)) {
-      if (at >= head + 2 && field[at - 1] == ' ' && field[at - 2] == ' ' &&
-          entry_head_length(field.substr(at)) != 0) {
-        end = at;
-        break;
-      }
-    }
-    std::string_view body = field.substr(head, end - head);
-    std::size_t padding = body.ends_with("  ") ? 2 : 0;
-    entry.text = body.substr(0, body.size() - padding);
-    entry.padding = body.substr(body.size() - padding);
-    visit(entry);
-    field.remove_prefix(end);
-  }
-}
-
-// Makes the text of every field UTF-8 in place: the message fields by their
-// encoded words and the message's charset, the Recent IP field, the Message-ID and
-// the Date-Time's time as valid UTF-8. Heads and padding stay as they are; a field
-// that grows past its capacity is cut between characters. `work` is the scan's.
-void make_fields_readable(message_fields& fields, std::string& work);
+// `text` made valid UTF-8, a line end a space, cut between characters at `capacity`:
+// `text` itself when that changes nothing, else what `room` now holds.
+std::string_view readable_text_of(std::string_view text, std::size_t capacity, std::string& room);

@@ -6,58 +6,63 @@
 #include <string>
 #include <vector>
 
-#include "listing/record/record.h"
+#include "listing/record/columns.h"
 #include "listing/record/record_json.h"
 
 namespace {
 
-std::string joined(const std::vector<field_entry>& entries) {
-  std::string out;
-  for (const field_entry& e : entries) {
-    out.append(e.head);
-    out.append(e.text);
-    out.append(e.padding);
-  }
-  return out;
-}
+struct seen_entry {
+  bool numbered;
+  int32_t number;
+  std::string text;
+};
 
-std::vector<field_entry> entries_of(std::string_view field) {
-  std::vector<field_entry> out;
-  for_each_entry(field, [&](const field_entry& e) { out.push_back(e); });
+std::vector<seen_entry> entries_of(entries_view field) {
+  std::vector<seen_entry> out;
+  std::string joined;
+  visit_entries(field, [&](const field_entry& e) {
+    out.push_back({e.numbered, e.number, std::string(e.text)});
+    joined.append(e.head).append(e.text).append(e.padding);
+  });
+  EXPECT_EQ(joined, field.text) << "head, text and padding are the field";
   return out;
 }
 
 }  // namespace
 
-TEST(readable_fields, a_field_splits_into_its_entries_and_joins_back_whole) {
-  struct split_case {
-    const char* field;
-    std::vector<std::string> labels;
-    std::vector<std::string> texts;
-  } cases[] = {
-      {"", {}, {}},
-      {"(#1:) From: a  ", {"1"}, {"From: a"}},
-      {"(#1:) From: a  (#body:) From: b  (#3:) From: c  ", {"1", "body", "3"},
-       {"From: a", "From: b", "From: c"}},
-      // Text that looks like a head without its padding before it stays text.
-      {"(#1:) Subject: see (#2:) here  ", {"1"}, {"Subject: see (#2:) here"}},
-      {"(#1:)   (#2:) x  ", {"1", "2"}, {"", "x"}},
-      // A field cut at its cap ends without padding, even inside a head.
-      {"(#1:) To: a  (#2:) To: b", {"1", "2"}, {"To: a", "To: b"}},
-      {"(#1:) To: a  (#2", {"1"}, {"To: a  (#2"}},
-      {" Unknown  ", {""}, {" Unknown"}},
-      {"(#1:)  YES ", {"1"}, {" YES "}},
-      {"(#12:) x  (#x:) y  ", {"12"}, {"x  (#x:) y"}},
-  };
-  for (const split_case& c : cases) {
-    std::vector<field_entry> entries = entries_of(c.field);
-    ASSERT_EQ(entries.size(), c.labels.size()) << c.field;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      EXPECT_EQ(entries[i].label, c.labels[i]) << c.field;
-      EXPECT_EQ(entries[i].text, c.texts[i]) << c.field;
-    }
-    EXPECT_EQ(joined(entries), c.field);
-  }
+// Entries are where the scan put them: text that looks like a head is text, and a
+// head cut at the field's capacity is text of the entry before it.
+TEST(message_fields, entries_are_kept_where_they_were_added) {
+  auto field = std::make_unique<entry_field>();
+  int counter = 1;
+  append_entry(*field, counter, "Subject: see (#7:) here  (#8:) too");
+  append_entry_head(*field, counter, true);
+  field->text.append("From: b");
+  field->text.append("  ");
+  std::vector<seen_entry> seen = entries_of(view_of(*field));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].number, 1);
+  EXPECT_EQ(seen[0].text, "Subject: see (#7:) here  (#8:) too");
+  EXPECT_EQ(seen[1].number, k_body_entry);
+  EXPECT_EQ(seen[1].text, "From: b");
+  EXPECT_EQ(counter, 3);
+
+  clear_entries(*field);
+  field->text.append(std::string(field_text::capacity - 6, 'x'));
+  field->text.append("  ");
+  append_entry(*field, counter, "To: c");
+  seen = entries_of(view_of(*field));
+  ASSERT_EQ(seen.size(), 1u) << "a head that does not fit whole starts no entry";
+  EXPECT_FALSE(seen[0].numbered);
+  EXPECT_TRUE(seen[0].text.ends_with("x  (#3:"));
+  EXPECT_EQ(counter, 4) << "the count goes on";
+
+  auto fields = std::make_unique<message_fields>();
+  reset_message_fields(*fields);
+  seen = entries_of(view_of(fields->message_read));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_FALSE(seen[0].numbered) << "the start value has no head";
+  EXPECT_EQ(seen[0].text, " Unknown");
 }
 
 TEST(readable_fields, json_strings_escape_what_rfc_8259_asks_and_every_control) {
@@ -100,30 +105,47 @@ TEST(readable_fields, sent_utc_moves_the_date_by_its_zone) {
     date.month = c.month;
     date.day = c.day;
     date.time_text.assign(c.time);
-    std::string out;
-    EXPECT_EQ(append_sent_utc(out, date), *c.utc != '\0') << c.time;
-    EXPECT_EQ(out, c.utc) << c.time;
+    digest_room out;
+    EXPECT_EQ(sent_utc_text(date, out), *c.utc != '\0') << c.time;
+    EXPECT_EQ(out.view(), c.utc) << c.time;
   }
 }
 
 TEST(readable_fields, decoding_keeps_heads_and_padding_and_cuts_between_characters) {
   auto fields = std::make_unique<message_fields>();
   reset_message_fields(*fields);
-  fields->subject.assign("(#1:) Subject: =?UTF-8?Q?caf=C3=A9?=  (#2:) Subject: plain  ");
-  fields->from.assign("(#1:) From: J=?x?");
-  fields->recent_ip.assign("(#1:) [10.0.0.\xE9]  ");
+  int counter = 1;
+  append_entry(fields->subject, counter, "Subject: =?UTF-8?Q?caf=C3=A9?=");
+  append_entry(fields->subject, counter, "Subject: plain");
+  counter = 1;
+  append_entry_head(fields->from, counter, false);
+  fields->from.text.append("From: J=?x?");
+  counter = 1;
+  append_entry(fields->recent_ip, counter, "[10.0.0.\xE9]");
   // A full field whose every byte becomes two: the cut falls between characters.
-  fields->charset.assign("iso-8859-1");
-  fields->to.assign("(#1:) " + std::string(field_text::capacity - 6, '\xE9'));
-  std::string work;
-  make_fields_readable(*fields, work);
-  EXPECT_EQ(fields->subject.view(), "(#1:) Subject: caf\xC3\xA9  (#2:) Subject: plain  ");
-  EXPECT_EQ(fields->from.view(), "(#1:) From: J=?x?");
-  EXPECT_EQ(fields->recent_ip.view(), "(#1:) [10.0.0.\xEF\xBF\xBD]  ");
-  EXPECT_EQ(fields->message_read.view(), " Unknown  ");
-  std::string_view to = fields->to.view();
+  counter = 1;
+  append_entry_head(fields->to, counter, false);
+  fields->to.text.append(std::string(field_text::capacity - 6, '\xE9'));
+  std::string_view charset = "iso-8859-1";
+  auto room = std::make_unique<readable_entries>();
+  auto shown = [&](const entry_field& field, readable_form form) {
+    return std::string(readable_entries_of(field, form, charset, *room).text);
+  };
+  EXPECT_EQ(shown(fields->subject, readable_form::decoded),
+            "(#1:) Subject: caf\xC3\xA9  (#2:) Subject: plain  ");
+  EXPECT_EQ(fields->subject.view(), "(#1:) Subject: =?UTF-8?Q?caf=C3=A9?=  (#2:) Subject: plain  ")
+      << "the message's own field stays";
+  EXPECT_EQ(entries_of(readable_entries_of(fields->subject, readable_form::decoded, charset, *room))
+                .size(),
+            2u);
+  EXPECT_EQ(shown(fields->from, readable_form::decoded), "(#1:) From: J=?x?");
+  EXPECT_EQ(shown(fields->recent_ip, readable_form::made_valid), "(#1:) [10.0.0.\xEF\xBF\xBD]  ");
+  EXPECT_EQ(shown(fields->message_read, readable_form::made_valid), " Unknown  ");
+  std::string to = shown(fields->to, readable_form::decoded);
   ASSERT_TRUE(to.starts_with("(#1:) \xC3\xA9\xC3\xA9"));
   EXPECT_EQ((to.size() - 6) % 2, 0u) << to.size();
   EXPECT_GE(to.size(), field_text::capacity - 1);
   EXPECT_EQ(to.find_first_not_of("\xC3\xA9", 6), std::string_view::npos);
+  std::string text_room;
+  EXPECT_EQ(readable_text_of("<a\xE9\xE9@b>", 6, text_room), "<a\xEF\xBF\xBD");
 }

@@ -1,3 +1,4 @@
+// The JSON Lines writer: one object per record, built whole and sent in one piece.
 #include "listing/record/record_json.h"
 
 #include <array>
@@ -5,8 +6,7 @@
 #include <charconv>
 
 #include "INCLUDE_U/text.h"
-#include "listing/record/readable_fields.h"
-#include "settings/run_settings.h"
+#include "listing/record/record.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -41,57 +41,6 @@ void append_iso_time(std::string& out, const calendar_time& time) {
   out.push_back(':');
   append_decimal(out, time.second, 2);
 }
-
-// An entry field: [{"n": 1, "text": "..."}, ...], "n" being "body" for a body entry.
-// `member` is `,"name":`, written whole so that it is one append.
-void append_entries(std::string& out, std::string_view member, std::string_view field) {
-  out.append(member);
-  out.push_back('[');
-  bool first = true;
-  for_each_entry(field, [&](const field_entry& entry) {
-    if (!first) out.push_back(',');
-    first = false;
-    out.append("{\"n\":");
-    if (entry.label.empty())
-      out.append("null");
-    else if (entry.label == "body")
-      append_json_string(out, entry.label);
-    else
-      out.append(entry.label);
-    out.append(",\"text\":");
-    append_json_string(out, entry.text);
-    out.push_back('}');
-  });
-  out.push_back(']');
-}
-
-// The read flag's text without its head and padding; null while it holds the
-// start value, which says nothing was found.
-void append_read_flag(std::string& out, std::string_view field) {
-  out.append(",\"message_read\":");
-  if (field == " Unknown  ") {
-    out.append("null");
-    return;
-  }
-  std::string_view text = field.substr(entry_head_length(field));
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  append_json_string(out, text);
-}
-
-// The Date-Time column's text without its apostrophe, in the plain form: its
-// date is digits alone, so only the time text needs escapes.
-void append_date_time(std::string& out, const parsed_date& date) {
-  out.append(",\"date_time\":");
-  std::size_t opened = out.size();
-  append_json_string(out, date.time_text.view());
-  std::string date_part;
-  append_iso_date(date_part, date.year, date.month, date.day);
-  date_part.push_back(' ');
-  out.insert(opened + 1, date_part);
-}
-
-constexpr const char* k_json_hash_members[] = {",\"md5\":", ",\"sha1\":", ",\"sha256\":"};
 
 }  // namespace
 
@@ -162,14 +111,6 @@ void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-bool append_sent_utc(std::string& out, const parsed_date& date) {
-  int64_t seconds = 0;
-  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), seconds)) return false;
-  append_iso_time(out, utc_calendar_of(seconds));
-  out.push_back('Z');
-  return true;
-}
-
 void append_json_record_start(std::string& out, std::string_view name, int64_t size,
                               const file_dates& dates) {
   out.append("{\"file\":");
@@ -194,45 +135,112 @@ void append_json_record_start(std::string& out, std::string_view name, int64_t s
   out.push_back('"');
 }
 
-void append_json_record_end(std::string& out, const message_fields& fields,
-                            const file_hashes& hashes, const message_place* place) {
-  append_entries(out, ",\"from\":", fields.from.view());
-  append_entries(out, ",\"to\":", fields.to.view());
-  append_entries(out, ",\"cc\":", fields.cc.view());
-  append_entries(out, ",\"bcc\":", fields.bcc.view());
-  append_entries(out, ",\"date\":", fields.date.view());
-  append_date_time(out, fields.date_time);
-  append_entries(out, ",\"forward_date\":", fields.forward_date.view());
-  append_entries(out, ",\"subject\":", fields.subject.view());
-  append_read_flag(out, fields.message_read.view());
-  append_entries(out, ",\"attachment_info\":", fields.attachment_info.view());
-  append_entries(out, ",\"recent_ip\":", fields.recent_ip.view());
-  if (place) {
-    out.append(",\"message\":");
-    append_decimal(out, place->number);
-    out.append(",\"offset\":");
-    append_decimal(out, place->offset);
-  }
-  if (g_settings->msgid) {
-    out.append(",\"message_id\":");
-    if (fields.message_id.empty())
-      out.append("null");
-    else
-      append_json_string(out, fields.message_id.view());
-  }
-  if (g_settings->sent_utc) {
-    out.append(",\"sent_utc\":");
-    out.push_back('"');
-    if (append_sent_utc(out, fields.date_time)) {
-      out.push_back('"');
-    } else {
-      out.pop_back();
-      out.append("null");
-    }
-  }
-  for (std::size_t i = 0; i < hashes.count; ++i) {
-    out.append(k_json_hash_members[static_cast<int>(hashes.kinds[i])]);
-    append_json_string(out, hashes.texts[i].view());
-  }
-  out.append("}\n");
+namespace {
+
+// `,"member":`, the start of each member after the first.
+void append_member(std::string& out, std::string_view member) {
+  out.append(",\"");
+  out.append(member);
+  out.append("\":");
 }
+
+// A field of entries: [{"n": 1, "text": "..."}, ...], "n" being "body" for a body
+// entry and null for text before the first head.
+void append_entries(std::string& out, entries_view field) {
+  out.push_back('[');
+  bool first = true;
+  visit_entries(field, [&](const field_entry& entry) {
+    if (!first) out.push_back(',');
+    first = false;
+    out.append("{\"n\":");
+    if (!entry.numbered)
+      out.append("null");
+    else if (entry.number == k_body_entry)
+      out.append("\"body\"");
+    else
+      append_decimal(out, entry.number);
+    out.append(",\"text\":");
+    append_json_string(out, entry.text);
+    out.push_back('}');
+  });
+  out.push_back(']');
+}
+
+// The read flag's word without its head and padding; null while it holds the
+// start value, which says nothing was found.
+void append_read_flag(std::string& out, entries_view field) {
+  if (field.text == k_unknown_read_flag) {
+    out.append("null");
+    return;
+  }
+  std::string_view text = field.text;
+  if (field.count != 0 && field.places[0].head == 0) text.remove_prefix(field.places[0].text);
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  append_json_string(out, text);
+}
+
+// The Date-Time column's text without its apostrophe, in the plain form.
+void append_date_time(std::string& out, const parsed_date& date) {
+  std::string text;
+  append_iso_date(text, date.year, date.month, date.day);
+  text.push_back(' ');
+  text.append(date.time_text.view());
+  append_json_string(out, text);
+}
+
+void append_cell(record_writer& w, const scan_options& options, const field_column& column,
+                 const record_facts& facts, digest_room& room) {
+  std::string& out = w.json;
+  record_cell cell = column.cell(facts, room);
+  switch (cell.kind) {
+    case cell_kind::entries:
+      append_entries(out, shown_entries(w, options, column, cell, *facts.fields));
+      return;
+    case cell_kind::read_flag:
+      append_read_flag(out, shown_entries(w, options, column, cell, *facts.fields));
+      return;
+    case cell_kind::date_time:
+      append_date_time(out, shown_date(w, options, *cell.date));
+      return;
+    case cell_kind::number:
+      append_decimal(out, cell.number);
+      return;
+    case cell_kind::text:
+      if (cell.absent)
+        out.append("null");
+      else
+        append_json_string(out, shown_text(w, options, column, cell));
+      return;
+  }
+}
+
+void write_json_header(record_writer&, const scan_options&) {}
+
+void write_json_start(record_writer& out, const scan_options&, std::string_view name,
+                      int64_t size, const file_dates& dates) {
+  // The whole line is gathered first and goes out with its end, in one piece.
+  out.json.clear();
+  append_json_record_start(out.json, name, size, dates);
+}
+
+void write_json_end(record_writer& out, const scan_options& options, const record_facts& facts) {
+  digest_room room;
+  for (const field_column& column : k_field_columns) {
+    if (!column_present(column, options)) continue;
+    append_member(out.json, column.json_member);
+    append_cell(out, options, column, facts, room);
+  }
+  out.json.append("}\n");
+  send_record(out, out.json);
+}
+
+std::size_t first_json_record_length(std::string_view records) {
+  std::size_t end = records.find('\n');
+  return end == std::string_view::npos ? records.size() : end + 1;
+}
+
+}  // namespace
+
+const record_form k_json_form = {write_json_header, write_json_start, write_json_end,
+                                 first_json_record_length};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -29,10 +30,10 @@ struct record_case {
 std::unique_ptr<message_fields> fields_of(const record_case& c) {
   auto fields = std::make_unique<message_fields>();
   reset_message_fields(*fields);
-  fields->from.assign("(#1:) From: Ann Lee  ");
-  fields->to.assign(c.to);
-  fields->subject.assign(c.subject);
-  fields->date.assign("(#1:) Date: Mon, 12 Mar 2012 14:05:33 -0400  ");
+  fields->from.text.assign("(#1:) From: Ann Lee  ");
+  fields->to.text.assign(c.to);
+  fields->subject.text.assign(c.subject);
+  fields->date.text.assign("(#1:) Date: Mon, 12 Mar 2012 14:05:33 -0400  ");
   fields->date_time.year = 2012;
   fields->date_time.month = 3;
   fields->date_time.day = 12;
@@ -55,8 +56,13 @@ void write_one_record(record_writer& writer, std::FILE* stream, std::string* hel
   file_hashes hashes = hashes_of(c);
   file_dates dates;
   dates.write_time = calendar_time{.year = 2012, .month = 3, .day = 12, .hour = 14, .minute = 7};
-  write_record_prefix(writer, stream, c.path, 123456, dates);
-  write_record_end(writer, stream, *fields, hashes);
+  scan_options options;
+  options.delimiter = c.delimiter;
+  options.quoted = c.quoted;
+  options.md5 = options.sha256 = c.digests;
+  message_place place;
+  write_record_prefix(writer, stream, options, c.path, 123456, dates);
+  write_record_end(writer, stream, options, {fields.get(), &place, &hashes});
   writer.held = nullptr;
 }
 
@@ -87,9 +93,6 @@ TEST(listing_record, a_held_record_is_the_bytes_the_stream_gets) {
   ASSERT_NE(unused, nullptr);
   for (const record_case& c : cases) {
     SCOPED_TRACE(c.label);
-    create_run_settings();
-    g_delimiter = c.delimiter;
-    g_settings->quote_fields = c.quoted;
     s_terminal = c.on_terminal;
     std::string held;
     write_one_record(*writer, unused, &held, c);
@@ -107,4 +110,79 @@ TEST(listing_record, a_held_record_is_the_bytes_the_stream_gets) {
   std::fclose(unused);
   EXPECT_EQ(tree.read("unused.txt"), "");
   create_run_settings();
+}
+
+// Each row of the column table is one column of both writers, in table order,
+// present when its options say: the header line names it, a JSON record has its
+// member, and a delimited record one field for it.
+TEST(listing_record, each_row_of_the_column_table_is_one_column_of_both_writers) {
+  temp_tree tree;
+  std::FILE* unused = g_platform.open_stream(tree.path("unused.txt"), "w");
+  ASSERT_NE(unused, nullptr);
+  for (bool all : {false, true}) {
+    SCOPED_TRACE(all ? "every optional column" : "no optional column");
+    scan_options options;
+    options.mailbox = options.message_id = options.sent_utc = all;
+    options.md5 = options.sha1 = options.sha256 = all;
+    std::string header = "Filename|Size|File-(MOD)Date";
+    std::string members = "file size modified";
+    std::size_t columns = 3;
+    for (const field_column& column : k_field_columns) {
+      if (!column_present(column, options)) continue;
+      header.append("|").append(column.name);
+      members.append(" ").append(column.json_member);
+      ++columns;
+    }
+    auto writer = std::make_unique<record_writer>();
+    std::string held;
+    writer->held = &held;
+    std::string written_header;
+    static std::string* s_header;
+    s_header = &written_header;
+    write_listing_header(unused, options,
+                         [](std::FILE*, std::string_view text) { s_header->append(text); });
+    EXPECT_EQ(written_header, header);
+    auto fields = std::make_unique<message_fields>();
+    reset_message_fields(*fields);
+    file_hashes hashes;
+    choose_hash_columns(hashes, options.md5, options.sha1, options.sha256);
+    message_place place;
+    file_dates dates;
+    for (bool json : {false, true}) {
+      options.json = json;
+      choose_record_form(options);
+      held.clear();
+      write_record_prefix(*writer, unused, options, "/m/a.eml", 1, dates);
+      write_record_end(*writer, unused, options, {fields.get(), &place, &hashes});
+      if (!json) {
+        EXPECT_EQ(static_cast<std::size_t>(std::count(held.begin(), held.end(), '|')),
+                  columns - 1);
+        continue;
+      }
+      std::string seen;
+      // The members stand at the top level, each after '{' or ',' outside strings
+      // and arrays.
+      int depth = 0;
+      bool in_string = false;
+      for (std::size_t i = 0; i < held.size(); ++i) {
+        char c = held[i];
+        if (in_string) {
+          if (c == '\\') ++i;
+          else if (c == '"') in_string = false;
+          continue;
+        }
+        if (c == '[' || c == '{') ++depth;
+        if (c == ']' || c == '}') --depth;
+        if (c == '"') {
+          bool member = depth == 1 && (held[i - 1] == '{' || held[i - 1] == ',');
+          std::size_t end = held.find('"', i + 1);
+          if (member) seen.append(seen.empty() ? "" : " ").append(held, i + 1, end - i - 1);
+          in_string = !member;
+          if (member) i = end;
+        }
+      }
+      EXPECT_EQ(seen, members);
+    }
+  }
+  std::fclose(unused);
 }

@@ -8,8 +8,8 @@
 #include "INCLUDE_U/text.h"
 #include "listing/sources/byte_search.h"
 #include "listing/scan/header_values.h"
-#include "listing/record/readable_text.h"
-#include "settings/run_settings.h"
+#include "listing/scan/extra_facts.h"
+#include "listing/scan/matcher.h"
 
 namespace {
 
@@ -46,8 +46,9 @@ void replace_tabs(field_text& text) { replace_byte(text, '\t', ' '); }
 
 // The character right after a header name's colon turns from the delimiter (or
 // another given character) into a space, so that it cannot split the record.
-void blank_after_colon(field_text& text, std::size_t position, char other) {
-  if (position < text.size() && (text[position] == g_delimiter || text[position] == other)) {
+void blank_after_colon(const scan_state& scan, field_text& text, std::size_t position, char other) {
+  char delimiter = scan.options->delimiter;
+  if (position < text.size() && (text[position] == delimiter || text[position] == other)) {
     text[position] = ' ';
   }
 }
@@ -67,18 +68,18 @@ std::string_view before_charset(std::string_view text) {
   return at == std::string_view::npos ? text : text.substr(0, at);
 }
 
-void take_address(scan_state& scan, message_line& line, field_text& field, int& counter,
+void take_address(scan_state& scan, message_line& line, entry_field& field, int& counter,
                   std::size_t after_colon, bool body) {
-  blank_after_colon(line.text, after_colon, g_delimiter);
+  blank_after_colon(scan, line.text, after_colon, scan.options->delimiter);
   append_entry_head(field, counter, body);
-  field.append(line.text.view());
-  fold_continuations(*scan.reader, field, *scan.continuation);
-  field.append("  ");
+  field.text.append(line.text.view());
+  fold_continuations(*scan.reader, field.text, *scan.continuation);
+  field.text.append("  ");
 }
 
 void take_from(scan_state& scan, message_line& line) {
   field_text& text = line.text;
-  blank_after_colon(text, 5, g_delimiter);
+  blank_after_colon(scan, text, 5, scan.options->delimiter);
   bool soft_break = text.back() == '=';
   if (soft_break || text.size() < 10) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
@@ -95,8 +96,8 @@ void take_from(scan_state& scan, message_line& line) {
     }
   }
   append_entry_head(scan.fields->from, scan.from_count, !scan.header_phase && scan.from_seen);
-  scan.fields->from.append(text.view());
-  scan.fields->from.append("  ");
+  scan.fields->from.text.append(text.view());
+  scan.fields->from.text.append("  ");
   scan.from_seen = true;
 }
 
@@ -114,7 +115,7 @@ void take_bcc(scan_state& scan, message_line& line) {
 }
 
 void take_date(scan_state& scan, message_line& line) {
-  blank_after_colon(line.text, 5, '\t');
+  blank_after_colon(scan, line.text, 5, '\t');
   std::size_t br = find_text(line.text.view(), "<BR>");
   if (br != std::string_view::npos) line.text.truncate(br);
   append_entry(scan.fields->date, scan.date_count, line.text.view());
@@ -140,30 +141,30 @@ void take_subject(scan_state& scan, message_line& line) {
 
 void take_mapi_read_flag(scan_state& scan, message_line& line) {
   std::string_view text = line.text.view();
-  field_text& read = scan.fields->message_read;
-  read.clear();
+  entry_field& read = scan.fields->message_read;
+  clear_entries(read);
   if (find_text(text, "(read") != std::string_view::npos ||
       find_text(text, " read") != std::string_view::npos) {
     append_entry_head(read, scan.read_count, false);
-    read.append(" YES ");
+    read.text.append(" YES ");
   }
 }
 
 void take_mozilla_read_flag(scan_state& scan, message_line& line) {
   std::string_view text = line.text.view();
   int status = leading_int(text.substr(text.find(':') + 1));
-  field_text& read = scan.fields->message_read;
-  read.clear();
+  entry_field& read = scan.fields->message_read;
+  clear_entries(read);
   append_entry_head(read, scan.read_count, false);
-  read.append(status % 2 != 0 ? " YES " : " NO/Unknown ");
+  read.text.append(status % 2 != 0 ? " YES " : " NO/Unknown ");
 }
 
 void append_attachment(scan_state& scan, int& counter, std::string_view text) {
-  field_text& info = scan.fields->attachment_info;
+  entry_field& info = scan.fields->attachment_info;
   append_entry_head(info, counter, false);
-  info.append("Attachment info: ");
-  info.append(text);
-  info.append("  ");
+  info.text.append("Attachment info: ");
+  info.text.append(text);
+  info.text.append("  ");
 }
 
 void take_attachment_marker(scan_state& scan, message_line& line) {
@@ -527,10 +528,6 @@ const mark_filter& header_mark_filter() { return k_mark_filter; }
 
 namespace {
 
-// The readable listing's extra facts come from lines that begin with these.
-constexpr std::string_view k_message_id_name = "Message-ID:";
-constexpr std::string_view k_content_type_name = "Content-Type:";
-
 constexpr mark_filter collect_filter_with_message_ids() {
   mark_filter out = k_mark_filter;
   out.admit(':', 'I', 'D');
@@ -538,114 +535,9 @@ constexpr mark_filter collect_filter_with_message_ids() {
 }
 constexpr mark_filter k_mark_filter_with_message_ids = collect_filter_with_message_ids();
 
-// Whether an empty line (LF, or CR LF) starts at `at` of the chunk.
-bool empty_line_at(const line_reader& reader, std::size_t at) {
-  const char* bytes = reader.buffer.data();
-  if (at >= reader.chunk_end) return false;
-  return bytes[at] == '\n' || (bytes[at] == '\r' && at + 1 < reader.chunk_end && bytes[at + 1] == '\n');
-}
-
-// Offset of the first line end that a line end (LF, or CR LF) follows at once,
-// the end of a line before an empty one; npos when there is none. A header block
-// is searched 64 bytes at a time: most of its bytes are no line end.
-std::size_t find_empty_line(std::string_view text) {
-  auto ends_pair = [&](std::size_t at) {
-    return text[at] == '\n' && at + 1 < text.size() &&
-           (text[at + 1] == '\n' || (text[at + 1] == '\r' && at + 2 < text.size() &&
-                                     text[at + 2] == '\n'));
-  };
-  std::size_t i = 0;
-#ifdef __SSE2__
-  // The byte after each block is looked at with it.
-  for (; i + k_mark_block < text.size(); i += k_mark_block) {
-    const char* block = text.data() + i;
-    uint64_t candidates = byte_bits64(block, '\n') &
-                          (byte_bits64(block + 1, '\n') | byte_bits64(block + 1, '\r'));
-    for (; candidates != 0; candidates &= candidates - 1) {
-      std::size_t at = i + static_cast<std::size_t>(std::countr_zero(candidates));
-      if (ends_pair(at)) return at;
-    }
-  }
-#endif
-  for (; i < text.size(); ++i) {
-    if (ends_pair(i)) return i;
-  }
-  return std::string_view::npos;
-}
-
-// Whether the line `text` (read just now) stands before the first empty line of
-// its message, which ends the header block. Only what the chunk holds is
-// searched: a header longer than a chunk counts as header where the chunk does not
-// reach back. Asked once per message, for its first Message-ID line.
-bool in_header_block(const scan_state& scan, std::string_view text) {
-  const line_reader& reader = *scan.reader;
-  std::size_t stop = 0;
-  if (lies_in_chunk(reader, text)) {
-    stop = static_cast<std::size_t>(text.data() - reader.buffer.data());
-  } else if (reader.pos > text.size()) {
-    stop = reader.pos - text.size() - 1;
-  }
-  std::size_t at = 0;
-  if (scan.message_start >= reader.chunk_offset) {
-    at = static_cast<std::size_t>(scan.message_start - reader.chunk_offset);
-    if (at < stop && empty_line_at(reader, at)) return false;
-  }
-  std::string_view searched(reader.buffer.data() + at, stop > at ? stop - at : 0);
-  return find_empty_line(searched) == std::string_view::npos;
-}
-
-// The Message-ID's value with its folded continuation lines, all white space
-// removed.
-void take_message_id(scan_state& scan, std::string_view text) {
-  scan.want_message_id = false;
-  if (!in_header_block(scan, text)) return;
-  auto& id = scan.fields->message_id;
-  auto append_without_space = [&](std::string_view part) {
-    for (char c : part) {
-      if (!is_ascii_space(c)) id.push_back(c);
-    }
-  };
-  append_without_space(text.substr(k_message_id_name.size()));
-  message_line& next = *scan.look_ahead;
-  while (read_line(*scan.reader, next)) {
-    std::string_view more = next.text.view();
-    if (more.empty() || (more[0] != ' ' && more[0] != '\t')) {
-      step_back(*scan.reader, next);
-      return;
-    }
-    append_without_space(more);
-  }
-}
-
-// The charset of a Content-Type line, or of its folded continuation when the line
-// names none. `line` holds the line, so that the look at the next one keeps it.
-void take_charset(scan_state& scan, const message_line& line) {
-  std::string_view charset = content_type_charset(line.text.view());
-  if (!charset.empty()) {
-    scan.fields->charset.assign(charset);
-    scan.want_charset = false;
-    return;
-  }
-  message_line& next = *scan.look_ahead;
-  if (!read_line(*scan.reader, next)) return;
-  std::string_view more = next.text.view();
-  if (!more.empty() && (more[0] == ' ' || more[0] == '\t')) charset = content_type_charset(more);
-  if (!charset.empty()) {
-    scan.fields->charset.assign(charset);
-    scan.want_charset = false;
-  }
-  step_back(*scan.reader, next);
-}
-
 }  // namespace
 
 const mark_filter& header_mark_filter_with_message_ids() { return k_mark_filter_with_message_ids; }
-
-void want_extra_facts(scan_state& scan, int64_t message_start) {
-  scan.want_message_id = g_settings && g_settings->msgid != 0;
-  scan.want_charset = g_settings && g_settings->utf != 0;
-  scan.message_start = message_start;
-}
 
 void scan_text(scan_state& scan, std::string_view text) {
   if ((scan.want_message_id || scan.want_charset) && !text.empty() &&

@@ -19,7 +19,7 @@
 
 namespace {
 
-using field_member = field_text message_fields::*;
+using field_member = entry_field message_fields::*;
 
 std::string with_crlf(std::string_view text) {
   std::string out;
@@ -332,7 +332,7 @@ TEST(header_rules, a_line_longer_than_a_field_is_cut_and_the_next_line_still_rea
   temp_tree tree;
   for (std::size_t length : {std::size_t{40000}, k_field_capacity + 1}) {
     auto fields = scan_content(tree, "Subject: " + std::string(length, 'x') + "\nTo: b@c\n");
-    EXPECT_EQ(fields->subject.size(), k_field_capacity);
+    EXPECT_EQ(fields->subject.text.size(), k_field_capacity);
     EXPECT_EQ(fields->subject.view().substr(0, 20), "(#1:) Subject: xxxxx");
     EXPECT_EQ(fields->to.view(), "(#1:) To: b@c  ");
   }

@@ -162,48 +162,6 @@ bool strip_quote_marks(field_text& line) {
   return true;
 }
 
-void append_entry_head(field_text& field, int& counter, bool body) {
-  field.append("(#");
-  if (body) {
-    field.append("body");
-  } else {
-    char digits[16];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, counter);
-    (void)ec;
-    field.append(std::string_view(digits, static_cast<std::size_t>(end - digits)));
-  }
-  field.append(":) ");
-  ++counter;
-}
-
-void append_entry(field_text& field, int& counter, std::string_view text) {
-  append_entry_head(field, counter, false);
-  field.append(text);
-  field.append("  ");
-}
-
-void double_quotes(field_text& field, field_text& work) {
-  if (!std::memchr(field.data(), '"', field.size())) return;
-  work.clear();
-  // Each run up to and including a quote, then the quote once more; what goes
-  // beyond the capacity is dropped, as it would be character by character, but a
-  // pair is never cut in two: a lone quote would end the CSV field early.
-  std::string_view rest = field.view();
-  while (!rest.empty()) {
-    std::size_t quote = rest.find('"');
-    std::string_view run =
-        rest.substr(0, quote == std::string_view::npos ? rest.size() : quote + 1);
-    if (!work.append(run)) break;
-    if (quote != std::string_view::npos && !work.push_back('"')) {
-      work.drop_last();
-      break;
-    }
-    rest.remove_prefix(run.size());
-  }
-  std::memcpy(field.data(), work.c_str(), work.size() + 1);
-  field.length = work.size();
-}
-
 void parse_date_line(std::string_view line, parsed_date& date) {
   if (line.size() < 2) return;
   std::size_t space = line.find(' ', 1);

@@ -1,25 +1,12 @@
 // Routines on the byte text of message lines.
 #pragma once
 
-#include <charconv>
 #include <cstddef>
 #include <string_view>
 
 #include "INCLUDE_U/text.h"
+#include "listing/record/message_fields.h"
 #include "listing/sources/line_reader.h"
-
-// The date parsed from the first Date (or Sent) line of a file.
-struct parsed_date {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  bounded_text<19> time_text;
-};
-
-// Appends `value` in decimal as printf's "%*lld" (pad ' ') or "%0*lld" (pad '0')
-// writes it with `width`: the record's numbers without formatting at run time.
-template <std::size_t N>
-void append_number(bounded_text<N>& out, long long value, int width, char pad);
 
 // Case-insensitive search that never finds a literal ending exactly at the end
 // of the text. Returns the offset of the first match, or npos.
@@ -37,17 +24,6 @@ std::size_t quote_marks_length(std::string_view line);
 // from a line of 10 or more characters; true when something was removed.
 bool strip_quote_marks(field_text& line);
 
-// Appends "(#" counter ":) " (or "(#body:) " when `body`) and advances the
-// counter: the head of an entry whose text and two spaces follow.
-void append_entry_head(field_text& field, int& counter, bool body);
-
-// Appends "(#" counter ":) " text "  " and advances the counter.
-void append_entry(field_text& field, int& counter, std::string_view text);
-
-// Doubles every double quote of the field, for the quoted form of the listing.
-// Text beyond the field's capacity is dropped.
-void double_quotes(field_text& field, field_text& work);
-
 // Parses a Date or Sent line into `date`: day, month, year and time text, each
 // left as it was when the line does not give it.
 void parse_date_line(std::string_view line, parsed_date& date);
@@ -56,27 +32,3 @@ void parse_date_line(std::string_view line, parsed_date& date);
 // (white-space or "> " indented, each without a trailing comma of the field), and
 // leaves the reader at the first line that is not one.
 void fold_continuations(line_reader& reader, field_text& field, message_line& work);
-
-template <std::size_t N>
-void append_number(bounded_text<N>& out, long long value, int width, char pad) {
-  // The record's dates are mostly two-digit parts: written straight away.
-  if (value >= 0 && value < 100 && width == 2 && out.length + 2 <= N) {
-    out.bytes[out.length] = value < 10 ? pad : static_cast<char>('0' + value / 10);
-    out.bytes[out.length + 1] = static_cast<char>('0' + value % 10);
-    out.length += 2;
-    out.bytes[out.length] = '\0';
-    return;
-  }
-  char digits[24];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  (void)ec;  // 24 bytes hold every long long
-  std::string_view text(digits, static_cast<std::size_t>(end - digits));
-  int fill = width - static_cast<int>(text.size());
-  // Zeros go after the sign, spaces before it.
-  if (pad == '0' && value < 0) {
-    out.push_back('-');
-    text.remove_prefix(1);
-  }
-  for (; fill > 0; --fill) out.push_back(pad);
-  out.append(text);
-}

@@ -7,21 +7,23 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "listing/sources/read_thresholds.h"
+
 // Files on their way per scanner. Many: a scanner is only woken for a batch of
 // files, and on a cold disk every scanner should have a read in flight.
 inline constexpr uint64_t k_slots_per_scanner = 32;
 // The ring never holds more files than this, whatever the number of scanners:
 // each slot keeps a record buffer, and the run's memory must stay small.
 inline constexpr uint64_t k_most_slots = 512;
-// A file larger than this may fill a scan's fields and lines to their capacity,
-// and a scan keeps the pages it has touched; only the first few scanners take
-// such files, so that the others stay small however wide the collection's headers.
-inline constexpr int64_t k_large_file = 64 * 1024;
+// A file larger than k_large_file (listing/sources/read_thresholds.h) may fill a
+// scan's fields and lines to their capacity, and a scan keeps the pages it has
+// touched; only the first few scanners take such files, so that the others stay
+// small however wide the collection's headers.
 inline constexpr int k_wide_scanners = 4;
 
 // Scanners that keep the pages their scans touched: those started after them
-// give back what a wide record's scan touched (a scan is half a megabyte when
-// its fields are full), so that memory stays bounded for any number of scanners.
+// give back what a wide record's scan touched (a scan is most of a megabyte
+// when its fields are full), so that memory stays bounded for any number of scanners.
 inline constexpr int k_scanners_keeping_pages = 16;
 // Whether scanner `index` (0 for the first started) gives back its scan's pages
 // after a record of `record_bytes`.

@@ -27,7 +27,7 @@
 #include "listing/new_do_eml.h"
 #include "listing/scanners/scan_policy.h"
 #include "listing/scanners/scan_ring.h"
-#include "settings/run_settings.h"
+#include "listing/settled_options.h"
 
 scanner_fault_points g_scanner_fault_points;
 
@@ -113,6 +113,7 @@ std::unique_ptr<message_scan> make_scan(scan_pool& p) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+  scan->options = settled_scan_options();
   scan->abandoned = &p.abandoned;
   scan->reader.time_reads = true;
   return scan;
@@ -309,7 +310,7 @@ void start_scanners(scan_pool& p, int count) {
 void write_records_one_by_one(const std::string& records) {
   std::string_view rest = records;
   while (!rest.empty()) {
-    std::string_view record = rest.substr(0, first_record_length(rest));
+    std::string_view record = rest.substr(0, first_record_length(settled_scan_options(), rest));
     write_listing_text(g_out_file, record);
     note_whole_record();
     rest.remove_prefix(record.size());
@@ -334,7 +335,7 @@ void write_slot(scan_pool& p, scan_slot& slot) {
     drop_held_messages(slot.after);
   } else {
     if (slot.counted) ++g_file_count;
-    if (lists_by_message()) {
+    if (lists_by_message(settled_scan_options())) {
       write_records_one_by_one(slot.record);
       g_undated_count += slot.undated;
     } else {
@@ -506,10 +507,7 @@ bool scanners_at_work(const scan_pool& p) {
 
 }  // namespace
 
-int scanner_count() {
-  int setting = g_settings ? g_settings->scanners : 0;
-  return std::clamp(setting, 1, k_most_scanners);
-}
+int scanner_count() { return settled_scan_options().scanners; }
 
 stop_reason make_room_to_open(int64_t directories_held) {
   scan_pool& p = pool();
@@ -535,7 +533,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
     if (counted) ++g_file_count;
     return scan_opened_message(path, file, size, dates);
   }
-  if (g_settings && g_settings->mbox && size > k_large_file) {
+  if (settled_scan_options().mailbox && size > k_large_file) {
     return read_mailbox_on_walk_thread(p, path, file, size, dates, counted);
   }
   // As many files on their way as may be: room comes from writing those at the head.

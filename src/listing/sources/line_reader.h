@@ -20,7 +20,8 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/sources/file_hashes.h"
-#include "listing/scan/matcher.h"
+#include "listing/sources/mark_filter.h"
+#include "listing/sources/message_line.h"
 #include "listing/sources/read_ahead.h"
 #include "platform/platform.h"
 
@@ -28,22 +29,11 @@
 #include <emmintrin.h>
 #endif
 
-// Capacity of a message line and of each message field.
-inline constexpr std::size_t k_field_capacity = 32767;
-using field_text = bounded_text<k_field_capacity>;
-
-// One line as read: its text without the line end, and whether a line end
-// followed the text (false for a piece of a long line, a last line without a line
-// end, and a line cut at a NUL byte).
-struct message_line {
-  field_text text;
-  bool line_end = false;
-};
-
 inline constexpr std::size_t k_read_chunk = 1 << 16;
 // The chunk is searched for ':' and '=' a block of this many bytes at a time.
 inline constexpr std::size_t k_mark_block = 64;
 static_assert(k_read_chunk % k_mark_block == 0);
+static_assert(k_large_file == k_read_chunk, "a large file is one larger than a chunk");
 
 // State of one open message file. One instance is reused for every file, so
 // nothing is allocated per file. The buffer holds the bytes as stored; CR LF is

@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "listing/sources/read_thresholds.h"
 #include "platform/platform.h"
 
 struct read_ahead;
 
-// Files at least this large are worth a thread of their own.
-inline constexpr int64_t k_read_ahead_size = int64_t{8} << 20;
 
 // Starts reading `file` ahead; null when the system has no thread or no memory to
 // spare, and the file is then read as before.

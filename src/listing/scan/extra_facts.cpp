@@ -1,0 +1,119 @@
+// The readable listing's extra facts: the first Message-ID of the header block and
+// the first charset a Content-Type line names.
+#include "listing/scan/extra_facts.h"
+
+#include <bit>
+#include <cstdint>
+
+#include "INCLUDE_U/text.h"
+#include "listing/record/readable_text.h"
+#include "listing/sources/byte_search.h"
+
+namespace {
+
+// Whether an empty line (LF, or CR LF) starts at `at` of the chunk.
+bool empty_line_at(const line_reader& reader, std::size_t at) {
+  const char* bytes = reader.buffer.data();
+  if (at >= reader.chunk_end) return false;
+  return bytes[at] == '\n' || (bytes[at] == '\r' && at + 1 < reader.chunk_end && bytes[at + 1] == '\n');
+}
+
+// Offset of the first line end that a line end (LF, or CR LF) follows at once,
+// the end of a line before an empty one; npos when there is none. A header block
+// is searched 64 bytes at a time: most of its bytes are no line end.
+std::size_t find_empty_line(std::string_view text) {
+  auto ends_pair = [&](std::size_t at) {
+    return text[at] == '\n' && at + 1 < text.size() &&
+           (text[at + 1] == '\n' || (text[at + 1] == '\r' && at + 2 < text.size() &&
+                                     text[at + 2] == '\n'));
+  };
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // The byte after each block is looked at with it.
+  for (; i + k_mark_block < text.size(); i += k_mark_block) {
+    const char* block = text.data() + i;
+    uint64_t candidates = byte_bits64(block, '\n') &
+                          (byte_bits64(block + 1, '\n') | byte_bits64(block + 1, '\r'));
+    for (; candidates != 0; candidates &= candidates - 1) {
+      std::size_t at = i + static_cast<std::size_t>(std::countr_zero(candidates));
+      if (ends_pair(at)) return at;
+    }
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (ends_pair(i)) return i;
+  }
+  return std::string_view::npos;
+}
+
+// Whether the line `text` (read just now) stands before the first empty line of
+// its message, which ends the header block. Only what the chunk holds is
+// searched: a header longer than a chunk counts as header where the chunk does not
+// reach back. Asked once per message, for its first Message-ID line.
+bool in_header_block(const scan_state& scan, std::string_view text) {
+  const line_reader& reader = *scan.reader;
+  std::size_t stop = 0;
+  if (lies_in_chunk(reader, text)) {
+    stop = static_cast<std::size_t>(text.data() - reader.buffer.data());
+  } else if (reader.pos > text.size()) {
+    stop = reader.pos - text.size() - 1;
+  }
+  std::size_t at = 0;
+  if (scan.message_start >= reader.chunk_offset) {
+    at = static_cast<std::size_t>(scan.message_start - reader.chunk_offset);
+    if (at < stop && empty_line_at(reader, at)) return false;
+  }
+  std::string_view searched(reader.buffer.data() + at, stop > at ? stop - at : 0);
+  return find_empty_line(searched) == std::string_view::npos;
+}
+
+}  // namespace
+
+// The Message-ID's value with its folded continuation lines, all white space
+// removed.
+void take_message_id(scan_state& scan, std::string_view text) {
+  scan.want_message_id = false;
+  if (!in_header_block(scan, text)) return;
+  auto& id = scan.fields->message_id;
+  auto append_without_space = [&](std::string_view part) {
+    for (char c : part) {
+      if (!is_ascii_space(c)) id.push_back(c);
+    }
+  };
+  append_without_space(text.substr(k_message_id_name.size()));
+  message_line& next = *scan.look_ahead;
+  while (read_line(*scan.reader, next)) {
+    std::string_view more = next.text.view();
+    if (more.empty() || (more[0] != ' ' && more[0] != '\t')) {
+      step_back(*scan.reader, next);
+      return;
+    }
+    append_without_space(more);
+  }
+}
+
+// The charset of a Content-Type line, or of its folded continuation when the line
+// names none. `line` holds the line, so that the look at the next one keeps it.
+void take_charset(scan_state& scan, const message_line& line) {
+  std::string_view charset = content_type_charset(line.text.view());
+  if (!charset.empty()) {
+    scan.fields->charset.assign(charset);
+    scan.want_charset = false;
+    return;
+  }
+  message_line& next = *scan.look_ahead;
+  if (!read_line(*scan.reader, next)) return;
+  std::string_view more = next.text.view();
+  if (!more.empty() && (more[0] == ' ' || more[0] == '\t')) charset = content_type_charset(more);
+  if (!charset.empty()) {
+    scan.fields->charset.assign(charset);
+    scan.want_charset = false;
+  }
+  step_back(*scan.reader, next);
+}
+
+void want_extra_facts(scan_state& scan, int64_t message_start) {
+  scan.want_message_id = scan.options->message_id;
+  scan.want_charset = scan.options->utf;
+  scan.message_start = message_start;
+}

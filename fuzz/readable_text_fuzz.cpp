@@ -8,7 +8,7 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/record/readable_text.h"
-#include "platform/wide.h"
+#include "platform/utf8.h"
 
 namespace {
 

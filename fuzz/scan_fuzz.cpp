@@ -8,6 +8,7 @@
 #include "discovery/select_file.h"
 #include "fuzz_support.h"
 #include "listing/new_do_eml.h"
+#include "listing/settled_options.h"
 #include "settings/run_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_delimiter = ',';
     g_settings->quote_fields = 1;
   }
+  settle_scan_options();
   fuzz_serve_file(content);
   file_dates dates;
   try {

@@ -65,34 +65,6 @@ int saturated_int(int64_t value) {
 
 int leading_int(std::string_view text) { return saturated_int(leading_number(text)); }
 
-std::size_t well_formed_utf8_length(std::string_view text, std::size_t at) {
-  unsigned char c = static_cast<unsigned char>(text[at]);
-  if (c < 0x80) return 1;
-  // The lead byte gives the length and the range of the second byte (which rules
-  // out overlong forms, surrogates and code points past U+10FFFF).
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    unsigned char d = static_cast<unsigned char>(text[at + k]);
-    if (k == 1 ? (d < low || d > high) : (d & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
 void write_text(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }

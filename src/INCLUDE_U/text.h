@@ -189,8 +189,6 @@ void replace_byte(bounded_text<N>& text, char from, char to) {
 
 // Writes `text` to `stream` as bytes.
 void write_text(std::FILE* stream, std::string_view text);
-// Length of the well-formed UTF-8 sequence that starts at `at`; 0 when there is none.
-std::size_t well_formed_utf8_length(std::string_view text, std::size_t at);
 // Writes text that came from files (names, message fields). On a terminal, control
 // characters other than tab (C0, DEL, C1 as UTF-8, and a byte 0x80-0x9F outside any
 // UTF-8 sequence) are shown as '?' so that a crafted message cannot drive the

@@ -115,12 +115,12 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   line_reader& reader = scan.reader;
   write_progress_line(scan, name, size);
   attach_line_reader(reader, file, size);
-  reader.split_mailbox = options.mailbox ? &scan_mark_filter(options) : nullptr;
   // A large mailbox is read on the walk's thread, one message after another: its
   // reads go ahead on a thread of their own meanwhile.
   if (options.mailbox && size >= k_read_ahead_size) read_line_reader_ahead(reader);
   choose_scan_hashes(scan);
   if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
+  if (options.mailbox) attach_mailbox_cursor(reader, scan.cursor, scan_mark_filter(options));
   message_place place;
   scan_result result = scan_result::done;
   for (;; ++place.number) {

@@ -13,6 +13,7 @@
 #include "listing/sources/file_hashes.h"
 #include "listing/scan/header_values.h"
 #include "listing/sources/line_reader.h"
+#include "listing/sources/mailbox_cursor.h"
 #include "listing/record/record.h"
 #include "listing/record/scan_options.h"
 
@@ -25,6 +26,8 @@ struct message_scan {
   // What the scan needs to know of the settings, set when the scan is made.
   scan_options options;
   line_reader reader;
+  // The cursor over a mailbox's messages, while the file read is one.
+  mailbox_cursor cursor;
   message_line line;
   message_line second_line;
   message_line look_ahead;

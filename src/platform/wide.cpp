@@ -25,19 +25,21 @@ void put_utf8(std::string& out, uint32_t cp) {
 }
 
 // Decodes one sequence at `i`; returns the code point or -1 for a bad byte.
-// Surrogate code points (as WTF-8 writes them) are accepted when `allow_surrogates`.
+// Surrogate code points (as WTF-8 writes them: ED A0-BF 80-BF) are accepted when
+// `allow_surrogates`.
 int32_t decode_utf8(std::string_view s, std::size_t& i, bool allow_surrogates) {
-  std::size_t n = utf8_sequence_length(s, i);
+  std::size_t n = well_formed_utf8_length(s, i);
+  bool surrogate = n == 0 && allow_surrogates && i + 2 < s.size() &&
+                   static_cast<unsigned char>(s[i]) == 0xED &&
+                   static_cast<unsigned char>(s[i + 1]) >= 0xA0 &&
+                   is_utf8_continuation(static_cast<unsigned char>(s[i + 1])) &&
+                   is_utf8_continuation(static_cast<unsigned char>(s[i + 2]));
+  if (surrogate) n = 3;
+  if (n == 0) {
+    ++i;
+    return -1;
+  }
   uint32_t cp = utf8_code(s, i, n);
-  if (n == 1 && cp >= 0x80) {
-    ++i;
-    return -1;
-  }
-  static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < minimum[n] || cp > 0x10FFFF || (!allow_surrogates && cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return -1;
-  }
   i += n;
   return static_cast<int32_t>(cp);
 }
@@ -77,12 +79,4 @@ std::u16string utf8_to_utf16(std::string_view text) {
     }
   }
   return out;
-}
-
-bool is_valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (decode_utf8(text, i, false) < 0) return false;
-  }
-  return true;
 }

@@ -8,5 +8,3 @@
 
 std::string utf16_to_utf8(std::u16string_view text);
 std::u16string utf8_to_utf16(std::string_view text);
-// True when `text` is well-formed UTF-8 (unpaired surrogates count as ill-formed).
-bool is_valid_utf8(std::string_view text);

@@ -1,3 +1,4 @@
+#include "platform/utf8.h"
 #include "platform/wide.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,6 @@
 
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
-#include "platform/wide.h"
 
 namespace {
 

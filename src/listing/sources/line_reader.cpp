@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <bit>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "listing/sources/byte_search.h"
-#include "listing/sources/mailbox.h"
 
 namespace {
 
@@ -15,19 +16,6 @@ void copy_line(message_line& to, const message_line& from) {
   std::memcpy(to.text.data(), from.text.c_str(), from.text.length + 1);
   to.text.length = from.text.length;
   to.line_end = from.line_end;
-}
-
-// One read of the file into the buffer, timed when the reader's owner asks: the
-// time the reads alone take tells a cold disk from a busy core.
-int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted) {
-  if (reader.ahead) return read_ahead_bytes(*reader.ahead, into, wanted);
-  if (!reader.time_reads) return g_platform.read_bytes(reader.file, into, wanted);
-  auto started = std::chrono::steady_clock::now();
-  int64_t got = g_platform.read_bytes(reader.file, into, wanted);
-  reader.read_ns += std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now() - started)
-                        .count();
-  return got;
 }
 
 // Reads on into the first chunk while it holds no LF, until it is full or the
@@ -39,7 +27,7 @@ std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
          !std::memchr(reader.buffer.data() + searched, '\n', size - searched)) {
     searched = size;
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
-    int64_t got = read_file_bytes(reader, reader.buffer.data() + size, wanted);
+    int64_t got = reader.source->read(reader, reader.buffer.data() + size, wanted);
     if (got <= 0) {
       if (got < 0) reader.read_failed = true;
       reader.at_eof = true;
@@ -77,191 +65,30 @@ void turn_lone_crs_into_lfs(char* bytes, std::size_t size) {
   }
 }
 
-// The longest last line of a chunk that is held for the next one: a separator
-// line is short, and a longer line is no separator.
-constexpr std::size_t k_held_line_limit = 1024;
-
-// Whether the line that ends just before `p` (a line start of the chunk) is
-// empty; near the chunk's start, by what the chunk started with.
-bool follows_empty_line(const line_reader& reader, std::size_t p) {
-  const char* bytes = reader.buffer.data();
-  if (p == 0) return reader.starts_line && reader.after_empty_line;
-  std::size_t lf = p - 1;
-  if (lf == 0) return reader.starts_line;
-  if (bytes[lf - 1] == '\n') return true;
-  if (bytes[lf - 1] != '\r') return false;
-  return lf - 1 == 0 ? reader.starts_line : bytes[lf - 2] == '\n';
-}
-
-// Where the line at `p` ends (its LF, or the chunk's end at the end of the file),
-// or npos when it goes on in a chunk not read yet.
-std::size_t line_stop(const line_reader& reader, std::size_t p) {
-  const char* bytes = reader.buffer.data();
-  const char* lf = find_first(bytes + p, reader.chunk_end - p, '\n');
-  if (lf) return static_cast<std::size_t>(lf - bytes);
-  return reader.at_eof ? reader.chunk_end : std::string_view::npos;
-}
-
-// Start of the line after the one at `p`, or the chunk's end.
-std::size_t line_after(const line_reader& reader, std::size_t p) {
-  std::size_t stop = line_stop(reader, p);
-  return stop < reader.chunk_end ? stop + 1 : reader.chunk_end;
-}
-
-bool separator_at(const line_reader& reader, std::size_t p) {
-  const char* bytes = reader.buffer.data();
-  if (reader.chunk_end - p < 5 || std::memcmp(bytes + p, "From ", 5) != 0) return false;
-  std::size_t stop = line_stop(reader, p);
-  if (stop == std::string_view::npos) return false;
-  std::size_t n = stop - p;
-  if (n > 0 && bytes[stop - 1] == '\r') --n;
-  return is_separator_line(std::string_view(bytes + p, n));
-}
-
-// Whether a separator line starts at `p`, from `from` on: a line that starts
-// with "From " after an empty line and passes is_separator_line.
-bool separator_from(const line_reader& reader, std::size_t p, std::size_t from) {
-  return p >= from && follows_empty_line(reader, p) && separator_at(reader, p);
-}
-
-// The first block from `block` on whose bit is set in `bits`, or the number of
-// blocks a chunk can have when there is none.
-std::size_t first_block_from(const std::array<uint64_t, k_read_chunk / k_mark_block / 64>& bits,
-                             std::size_t block) {
-  for (std::size_t next = block; next / 64 < bits.size(); next = (next / 64 + 1) * 64) {
-    uint64_t ahead = bits[next / 64] >> (next % 64);
-    if (ahead != 0) return next + static_cast<std::size_t>(std::countr_zero(ahead));
-  }
-  return k_read_chunk / k_mark_block;
-}
-
-// The first separator line of the chunk from `from` on; the chunk's end when
-// there is none.
-std::size_t find_separator(line_reader& reader, std::size_t from) {
-  // The marks pass notes the blocks that may hold an 'F' after an LF: bodies hold
-  // many an 'F' (a base64 attachment one in 64 bytes), lines that begin with one
-  // are few, and so are the blocks looked at here.
-  if (!reader.marks_ready) find_chunk_marks(reader, *reader.split_mailbox);
-  const char* bytes = reader.buffer.data();
-  for (std::size_t block = first_block_from(reader.line_start_f_blocks, from / k_mark_block);
-       block * k_mark_block < reader.chunk_end;
-       block = first_block_from(reader.line_start_f_blocks, block + 1)) {
-    std::size_t base = block * k_mark_block;
-    bool after_lf = base == 0 ? reader.starts_line : bytes[base - 1] == '\n';
-    for (uint64_t hits = line_start_f_bits64(bytes + base, after_lf); hits != 0; hits &= hits - 1) {
-      std::size_t p = base + static_cast<std::size_t>(std::countr_zero(hits));
-      if (p >= reader.chunk_end) break;
-      if (separator_from(reader, p, from)) return p;
-    }
-  }
-  return reader.chunk_end;
-}
-
-// Whether the first chunk, `size` bytes as read, begins with a separator line.
-bool begins_with_separator(line_reader& reader, std::size_t size) {
-  reader.chunk_end = size;
-  return separator_at(reader, 0);
-}
-
-// Holds the chunk's short last line for the next chunk (by lowering `size`), and
-// notes how the next chunk starts.
-void hold_last_line(line_reader& reader, std::size_t& size) {
-  const char* bytes = reader.buffer.data();
-  const char* lf = find_last(bytes, bytes, size, '\n');
-  std::size_t start = lf ? static_cast<std::size_t>(lf - bytes) + 1 : 0;
-  reader.next_starts_line = lf && size - start <= k_held_line_limit;
-  reader.next_after_empty_line = reader.next_starts_line && follows_empty_line(reader, start);
-  if (!reader.next_starts_line) return;
-  reader.held_tail = size - start;
-  size = start;
-}
-
-// Adds the mailbox's bytes of the chunk up to `to` to the message's digests.
-void add_message_bytes(line_reader& reader, std::size_t to) {
-  if (reader.hashes && to > reader.hashed_to) {
-    add_to_file_hashes(*reader.hashes, reader.buffer.data() + reader.hashed_to,
-                       to - reader.hashed_to);
-  }
-  reader.hashed_to = to;
-}
-
-// Reads the next chunk behind a CR held back from the last one; false at end of
-// file. A CR at the end of a chunk is held back because its LF may start the
-// next one: a CR LF pair never spans two chunks.
+// Reads the next chunk of the message from its source; false at its end.
 bool refill(line_reader& reader) {
-  // A message of a mailbox ends before its chunk does: the reads end there, as at
-  // the end of a file.
-  if (reader.end < reader.chunk_end) return false;
-  if (reader.mailbox) add_message_bytes(reader, reader.chunk_end);
-  // The line last read may no longer be whole in the buffer.
-  reader.rewind_pos = line_reader::k_no_rewind;
-  // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
-  reader.marks_ready = false;
-  reader.chunk_has_nul = false;
-  for (;;) {
-    std::size_t kept = reader.held_cr ? 1 : 0;
-    if (kept) reader.buffer[0] = '\r';
-    if (reader.held_tail) {
-      std::memmove(reader.buffer.data(), reader.buffer.data() + reader.chunk_end, reader.held_tail);
-      kept = reader.held_tail;
-      reader.held_tail = 0;
-    }
-    reader.starts_line = reader.next_starts_line;
-    reader.after_empty_line = reader.next_after_empty_line;
-    reader.hashed_to = 0;
-    reader.pos = 0;
-    reader.held_cr = false;
-    int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
-    int64_t got = 0;
-    if (!reader.at_eof)
-      got = read_file_bytes(reader, reader.buffer.data() + kept, wanted);
-    if (got <= 0) {
-      // A failing read ends the file like its end does; the caller names it.
-      if (got < 0) reader.read_failed = true;
-      reader.at_eof = true;
-      reader.end = reader.chunk_end = kept;
-      reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(kept);
-      // A CR held back for an LF that never came ends the last line.
-      if (kept && reader.cr_line_ends) reader.buffer[0] = '\n';
-      if (reader.mailbox && kept > 0) {
-        reader.end = find_separator(reader, 0);
-        if (reader.end == 0) return false;
-      }
-      return kept > 0;
-    }
-    reader.bytes_read += got;
-    ++reader.chunks_read;
-    // A short read that brings the file to its known size is its end.
-    if (got < wanted && reader.expected_size >= 0 && reader.bytes_read >= reader.expected_size) {
-      reader.at_eof = true;
-    }
-    std::size_t size = kept + static_cast<std::size_t>(got);
-    if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
-    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
-    if (!reader.line_ends_known && reader.split_mailbox) {
-      reader.mailbox = begins_with_separator(reader, size);
-    }
-    // Every byte read, as stored: before a held CR or a line end is changed. A
-    // mailbox's bytes go to the digests of their messages as these end.
-    if (reader.hashes && !reader.mailbox) {
-      add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
-    }
-    if (reader.mailbox && !reader.at_eof) hold_last_line(reader, size);
-    if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
-      reader.held_cr = true;
-      --size;
-    }
-    if (!reader.line_ends_known) judge_line_ends(reader, size);
-    if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size);
-    reader.end = reader.chunk_end = size;
-    if (reader.mailbox && size > 0) {
-      // The first chunk starts with the first message's own separator.
-      reader.end = find_separator(reader, reader.chunk_offset == 0 ? line_after(reader, 0) : 0);
-      if (reader.end == 0) return false;
-    }
-    if (size > 0) return true;
+  bool more = reader.source->next_chunk(reader);
+#ifndef NDEBUG
+  if (const char* fault = chunk_fault(reader)) {
+    std::fprintf(stderr, "line reader broken: %s\n", fault);
+    std::abort();
   }
+#endif
+  return more;
 }
+
+// The plain file's chunks: the whole of each is the message's.
+bool next_file_chunk(line_reader& reader) {
+  if (!read_chunk(reader, 0)) return false;
+  settle_line_ends(reader);
+  return true;
+}
+
+void finish_file_hashes_of(line_reader& reader) {
+  if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
+}
+
+bool no_next_message(line_reader&) { return false; }
 
 // A line's text ends at its first NUL, as it does for C string routines.
 void cut_at_nul(message_line& line) {
@@ -305,7 +132,7 @@ std::size_t take_from_chunk(line_reader& reader, message_line& line, std::size_t
 // blocks a chunk can have when none does. Only blocks of the current chunk have
 // their bit set.
 std::size_t next_marked_block(const line_reader& reader, std::size_t block) {
-  return first_block_from(reader.marked_blocks, block + 1);
+  return first_block_from(reader.marks.marked_blocks, block + 1);
 }
 
 // Position of the next admitted mark from `reader.pos` on, or the chunk's end;
@@ -316,11 +143,11 @@ std::size_t next_admitted_mark(const line_reader& reader) {
   if (from >= reader.end) return reader.end;
   std::size_t block = from / k_mark_block;
   // Bytes of the block before `from` are behind the search already.
-  uint64_t ahead = reader.marks[block] >> (from % k_mark_block) << (from % k_mark_block);
+  uint64_t ahead = reader.marks.bits[block] >> (from % k_mark_block) << (from % k_mark_block);
   if (ahead == 0) {
     block = next_marked_block(reader, block);
-    if (block == reader.marks.size()) return reader.end;
-    ahead = reader.marks[block];
+    if (block == reader.marks.bits.size()) return reader.end;
+    ahead = reader.marks.bits[block];
   }
   std::size_t mark = block * k_mark_block + static_cast<std::size_t>(std::countr_zero(ahead));
   // Marks past a mailbox message's end belong to the next message.
@@ -343,6 +170,105 @@ marked_read read_whole_line(line_reader& reader, message_line& spare, std::strin
 
 }  // namespace
 
+// One read of the file into the buffer, timed when the reader's owner asks: the
+// time the reads alone take tells a cold disk from a busy core.
+int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted) {
+  if (reader.ahead) return read_ahead_bytes(*reader.ahead, into, wanted);
+  if (!reader.time_reads) return g_platform.read_bytes(reader.file, into, wanted);
+  auto started = std::chrono::steady_clock::now();
+  int64_t got = g_platform.read_bytes(reader.file, into, wanted);
+  reader.read_ns += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+  return got;
+}
+
+bool read_chunk(line_reader& reader, std::size_t kept) {
+  // The line last read may no longer be whole in the buffer.
+  reader.rewind_pos = line_reader::k_no_rewind;
+  // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
+  reader.marks.ready = false;
+  reader.marks.has_nul = false;
+  for (;;) {
+    if (kept == 0 && reader.held_cr) {
+      reader.buffer[0] = '\r';
+      kept = 1;
+    }
+    reader.pos = 0;
+    reader.held_cr = false;
+    int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
+    int64_t got = 0;
+    if (!reader.at_eof) got = reader.source->read(reader, reader.buffer.data() + kept, wanted);
+    if (got <= 0) {
+      // A failing read ends the file like its end does; the caller names it.
+      if (got < 0) reader.read_failed = true;
+      reader.at_eof = true;
+      reader.end = reader.chunk_end = kept;
+      reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(kept);
+      return kept > 0;
+    }
+    reader.bytes_read += got;
+    ++reader.chunks_read;
+    // A short read that brings the file to its known size is its end.
+    if (got < wanted && reader.expected_size >= 0 && reader.bytes_read >= reader.expected_size) {
+      reader.at_eof = true;
+    }
+    std::size_t size = kept + static_cast<std::size_t>(got);
+    if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
+    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
+    // Every byte read, as stored: before a held CR or a line end is changed.
+    if (reader.hashes) add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
+    if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
+      reader.held_cr = true;
+      --size;
+    }
+    reader.end = reader.chunk_end = size;
+    if (size > 0) return true;
+    kept = 0;
+  }
+}
+
+void settle_line_ends(line_reader& reader) {
+  std::size_t size = reader.chunk_end;
+  if (!reader.line_ends_known) judge_line_ends(reader, size);
+  // A CR held back for an LF that never came ends the last line, as every lone
+  // CR of such a file does.
+  if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size);
+}
+
+void find_marks(line_reader& reader, const mark_filter& filter) {
+  find_chunk_marks(reader.marks, reader.buffer.data(), reader.chunk_end, filter, reader.mailbox);
+}
+
+const char* chunk_fault(const line_reader& reader) {
+  if (reader.chunk_end > reader.buffer.size()) return "the chunk is larger than the buffer";
+  if (reader.end > reader.chunk_end) return "the message ends past the chunk";
+  if (reader.pos > reader.end) return "a line starts past the message's end";
+  // A CR LF pair never spans two chunks: a chunk that the file goes on after
+  // ends in no CR, which waits for its LF in held_cr instead.
+  const char* bytes = reader.buffer.data();
+  if (!reader.at_eof && reader.chunk_end > 0 && bytes[reader.chunk_end - 1] == '\r') {
+    return "a CR ends a chunk the file goes on after";
+  }
+  if (reader.held_cr && (reader.at_eof || bytes[reader.chunk_end] != '\r')) {
+    return "a held CR is not the byte after the chunk";
+  }
+  // In a file of CR line ends every lone CR became an LF: a CR left stands
+  // before its LF.
+  for (std::size_t i = 0; reader.cr_line_ends && i < reader.chunk_end; ++i) {
+    if (bytes[i] == '\r' && (i + 1 == reader.chunk_end || bytes[i + 1] != '\n')) {
+      return "a lone CR is left in a file of CR line ends";
+    }
+  }
+  if (reader.bytes_read < reader.chunk_offset + static_cast<int64_t>(reader.chunk_end)) {
+    return "the chunk holds more than was read";
+  }
+  return nullptr;
+}
+
+const message_source k_file_source = {read_file_bytes, next_file_chunk, finish_file_hashes_of,
+                                       no_next_message};
+
 bool open_line_reader(line_reader& reader, const std::string& path) {
   attach_line_reader(reader, g_platform.open_for_reading(path));
   return reader.file != k_no_file;
@@ -355,9 +281,9 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.at_eof = file == k_no_file;
   reader.read_failed = false;
   reader.hashes = nullptr;
-  reader.chunk_has_nul = false;
+  reader.marks.has_nul = false;
   reader.replay = false;
-  reader.marks_ready = false;
+  reader.marks.ready = false;
   reader.expected_size = size;
   reader.bytes_read = 0;
   reader.chunks_read = 0;
@@ -365,16 +291,21 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.rewind_pos = line_reader::k_no_rewind;
   reader.line_ends_known = false;
   reader.cr_line_ends = false;
-  reader.split_mailbox = nullptr;
+  reader.source = &k_file_source;
+  reader.source_state = nullptr;
   reader.mailbox = false;
   reader.ahead_failure = failure_kind::none;
   reader.chunk_end = 0;
   reader.chunk_offset = 0;
   reader.message_offset = 0;
-  reader.held_tail = 0;
-  reader.next_starts_line = true;
-  reader.next_after_empty_line = false;
-  reader.hashed_to = 0;
+}
+
+void attach_source(line_reader& reader, const message_source& source, void* state,
+                   int64_t size) {
+  attach_line_reader(reader, k_no_file, size);
+  reader.at_eof = false;
+  reader.source = &source;
+  reader.source_state = state;
 }
 
 void read_line_reader_ahead(line_reader& reader) {
@@ -393,7 +324,10 @@ void close_line_reader(line_reader& reader) {
 }
 
 bool read_to_end(const line_reader& reader) {
-  return reader.file != k_no_file && reader.at_eof && !reader.read_failed &&
+  // A file that could not be opened was not read; a source of its own (with its
+  // state) has no file.
+  bool opened = reader.file != k_no_file || reader.source_state != nullptr;
+  return opened && reader.at_eof && !reader.read_failed &&
          reader.bytes_read >= reader.expected_size;
 }
 
@@ -414,7 +348,7 @@ bool read_line(line_reader& reader, message_line& line) {
     if (reader.pos == reader.end && !refill(reader)) break;
     if (!got_any) reader.rewind_pos = reader.pos;
     // A chunk not searched for marks has not been searched for NULs either.
-    may_hold_nul = may_hold_nul || !reader.marks_ready || reader.chunk_has_nul;
+    may_hold_nul = may_hold_nul || !reader.marks.ready || reader.marks.has_nul;
     got_any = true;
     room -= take_from_chunk(reader, line, room);
   }
@@ -422,30 +356,8 @@ bool read_line(line_reader& reader, message_line& line) {
   return got_any;
 }
 
-void finish_message_hashes(line_reader& reader) {
-  if (!reader.hashes) return;
-  if (!reader.mailbox) {
-    finish_file_hashes(*reader.hashes, read_to_end(reader));
-    return;
-  }
-  add_message_bytes(reader, reader.end);
-  bool whole = reader.pos == reader.end && (reader.end < reader.chunk_end || read_to_end(reader));
-  finish_file_hashes(*reader.hashes, whole);
-}
-
 int64_t message_size(const line_reader& reader) {
   return reader.chunk_offset + static_cast<int64_t>(reader.end) - reader.message_offset;
-}
-
-bool next_message(line_reader& reader) {
-  if (!reader.mailbox || reader.end >= reader.chunk_end) return false;
-  reader.message_offset = reader.chunk_offset + static_cast<int64_t>(reader.end);
-  reader.hashed_to = reader.end;
-  reader.pos = reader.end;
-  reader.replay = false;
-  reader.rewind_pos = line_reader::k_no_rewind;
-  reader.end = find_separator(reader, line_after(reader, reader.pos));
-  return true;
 }
 
 void step_back(line_reader& reader, const message_line& line) {
@@ -467,9 +379,9 @@ marked_read read_marked_line(line_reader& reader, const mark_filter& filter, mes
   if (reader.pos == reader.end) return refill(reader) ? marked_read::next_chunk : marked_read::end;
   // The marks of every block of the chunk, with the widest instructions the
   // processor has.
-  if (!reader.marks_ready) find_chunk_marks(reader, filter);
+  if (!reader.marks.ready) find_marks(reader, filter);
   // NULs cut lines short, so their marks may not count: such chunks go line by line.
-  if (reader.chunk_has_nul) return read_whole_line(reader, spare, text);
+  if (reader.marks.has_nul) return read_whole_line(reader, spare, text);
   std::size_t mark = next_admitted_mark(reader);
   if (mark == reader.end) {
     // The chunk's whole lines hold no admitted mark. Its last line may go on in

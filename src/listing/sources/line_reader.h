@@ -20,24 +20,18 @@
 
 #include "INCLUDE_U/text.h"
 #include "listing/sources/file_hashes.h"
+#include "listing/sources/line_reader_marks.h"
 #include "listing/sources/mark_filter.h"
 #include "listing/sources/message_line.h"
+#include "listing/sources/message_source.h"
 #include "listing/sources/read_ahead.h"
 #include "platform/platform.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
-inline constexpr std::size_t k_read_chunk = 1 << 16;
-// The chunk is searched for ':' and '=' a block of this many bytes at a time.
-inline constexpr std::size_t k_mark_block = 64;
-static_assert(k_read_chunk % k_mark_block == 0);
-static_assert(k_large_file == k_read_chunk, "a large file is one larger than a chunk");
 
 // State of one open message file. One instance is reused for every file, so
 // nothing is allocated per file. The buffer holds the bytes as stored; CR LF is
 // turned into LF as lines are handed out.
+static_assert(k_large_file == k_read_chunk, "a large file is one larger than a chunk");
+
 struct line_reader {
   read_handle file = k_no_file;
   alignas(k_mark_block) std::array<char, k_read_chunk> buffer{};
@@ -46,19 +40,10 @@ struct line_reader {
   bool held_cr = false;        // a CR after `end`, kept for the next chunk
   bool at_eof = false;         // the file has delivered its last byte (or failed)
   bool read_failed = false;    // a read failed: the end came early
-  bool chunk_has_nul = false;  // the chunk holds a NUL; known once marks_ready
   bool replay = false;         // the next read hands back `stepped_back`
-  // The admitted ':' and '=' of the chunk, bit i of word b for byte i of block b,
-  // worked out for a whole chunk at once when it is first searched. Only the
-  // words of blocks set in marked_blocks are other than 0.
-  std::array<uint64_t, k_read_chunk / k_mark_block> marks{};
-  // Bit b set when block b holds an admitted mark, so that a search for the next
-  // one skips a run of blocks without in a few steps.
-  std::array<uint64_t, k_read_chunk / k_mark_block / 64> marked_blocks{};
-  bool marks_ready = false;  // false after a refill, until the chunk is searched
-  // A mailbox's chunks only: bit b set when block b may hold an 'F' that starts a
-  // line (block 0 always), found with the marks; a separator starts with one.
-  std::array<uint64_t, k_read_chunk / k_mark_block / 64> line_start_f_blocks{};
+  // The chunk's marks, worked out for a whole chunk at once when it is first
+  // searched (line_reader_marks.h).
+  chunk_marks marks;
   // Bytes the file is known to hold (-1 when unknown): a short read that reaches
   // it ends the file without one more read to learn so.
   int64_t expected_size = -1;
@@ -78,27 +63,17 @@ struct line_reader {
   static constexpr std::size_t k_no_rewind = ~std::size_t{0};
   std::size_t rewind_pos = k_no_rewind;
   message_line stepped_back;
-  // Mailboxes. Set before the first read, to the filter read_marked_line is given:
-  // a file whose first line is a separator is then read one message at a time,
-  // each message ending the reads as a file would. Its chunks are searched for
-  // marks as they are read, and for the lines that start with 'F' in the same pass.
-  const mark_filter* split_mailbox = nullptr;
-  bool mailbox = false;  // the file is one; known after the first read
+  // Where the bytes come from, and where a message of them ends (message_source.h);
+  // a mailbox's cursor (mailbox_cursor.h) while the source is one.
+  const message_source* source = &k_file_source;
+  void* source_state = nullptr;  // what a source other than the file reads with
+  // The source splits the file into messages (a mailbox): known after the first
+  // chunk. Its chunks are then searched for the lines that start with 'F' too.
+  bool mailbox = false;
   // The chunk's bytes end here; `end` stops short of it where a message ends.
   std::size_t chunk_end = 0;
   int64_t chunk_offset = 0;    // where the chunk starts in the file
   int64_t message_offset = 0;  // where the message read now starts (its separator)
-  // The last line of a chunk, when short, is held for the next one, so that a
-  // separator is always judged whole: its bytes after chunk_end.
-  std::size_t held_tail = 0;
-  // The next chunk starts a line, and whether that line follows an empty one.
-  bool next_starts_line = false;
-  bool next_after_empty_line = false;
-  bool starts_line = true;  // the same of the chunk read now
-  bool after_empty_line = false;
-  // A mailbox's digests cover each message's bytes: those before this position of
-  // the chunk have been added.
-  std::size_t hashed_to = 0;
   // A large mailbox is read ahead on a thread of its own (null otherwise); what
   // its failed read met is kept here once it has stopped.
   read_ahead* ahead = nullptr;
@@ -111,6 +86,10 @@ bool open_line_reader(line_reader& reader, const std::string& path);
 // Reads from a file opened by the caller (k_no_file gives an empty file). When
 // `size` is not negative it is the size the file was found to have.
 void attach_line_reader(line_reader& reader, read_handle file, int64_t size = -1);
+// Reads from `source` instead of a file, which `state` tells it how (a source
+// that makes its bytes in memory); `size` as for attach_line_reader.
+void attach_source(line_reader& reader, const message_source& source, void* state,
+                   int64_t size = -1);
 void close_line_reader(line_reader& reader);
 // Reads the attached file ahead on a thread of its own from now on, where the
 // system has one to spare.
@@ -121,16 +100,33 @@ bool read_to_end(const line_reader& reader);
 // Reads the next line (or piece of a long line) into `line`; false at end of
 // file or when the read fails, with `line` then empty.
 bool read_line(line_reader& reader, message_line& line);
-// After a read met the end of a message of a mailbox: adds the message's last
-// bytes to the digests and finishes them (empty when the message was not read
-// whole). For any other file, finishes them as the end of the file does.
-void finish_message_hashes(line_reader& reader);
+// After a read met the end of a message: finishes its digests as its source says
+// (empty when the message was not read whole).
+inline void finish_message_hashes(line_reader& reader) { reader.source->finish_hashes(reader); }
 // The size in bytes of the message just read (from its separator up to the next
 // one, or to the end of the file).
 int64_t message_size(const line_reader& reader);
-// Moves on to the next message of a mailbox once a read met the end of one;
-// false at the end of the file (or for a file that is no mailbox).
-bool next_message(line_reader& reader);
+// Moves on to the source's next message once a read met the end of one; false at
+// the end of the file (or for a file that is no mailbox).
+inline bool next_message(line_reader& reader) { return reader.source->next_message(reader); }
+
+// For the sources (message_source.h).
+
+// The file's next bytes through the platform's reads (or the read-ahead), timed
+// when the reader's owner asks: the plain file's `read`.
+int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted);
+// Reads the next chunk through the source's `read` behind the `kept` bytes that
+// already start the buffer (or the CR held back from the last chunk), feeds the
+// digests (when the reader has them) with the bytes as stored, and holds back a
+// CR at the chunk's end for its LF: a CR LF pair never spans two chunks. Sets
+// `end` and `chunk_end` to the chunk's size; false when the source has no more.
+bool read_chunk(line_reader& reader, std::size_t kept);
+// Judges the file's line ends on its first chunk and turns a file's bare CRs into
+// the LFs the rest of the reader looks for.
+void settle_line_ends(line_reader& reader);
+// Why the chunk and the reader's positions break their rules, or null when they
+// keep them; checked after every chunk in a build with checks (make test-asan).
+const char* chunk_fault(const line_reader& reader);
 // Makes the next read hand back `line`, the line read_line has just read, as it
 // was read.
 void step_back(line_reader& reader, const message_line& line);
@@ -141,51 +137,6 @@ inline int next_byte(const line_reader& reader) {
   if (reader.replay || reader.pos >= reader.end) return -1;
   return static_cast<unsigned char>(reader.buffer[reader.pos]);
 }
-
-// Bit i set when bytes[i] is ':' or '=', for the 16 bytes at `bytes`: all sixteen
-// at once where the processor has SSE2, as every x86-64 does.
-inline uint32_t mark_bits16(const char* bytes) {
-#ifdef __SSE2__
-  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
-                              _mm_cmpeq_epi8(block, _mm_set1_epi8('=')));
-  return static_cast<uint32_t>(_mm_movemask_epi8(hits));
-#else
-  uint32_t bits = 0;
-  for (int i = 0; i < 16; ++i) {
-    if (bytes[i] == ':' || bytes[i] == '=') bits |= 1u << i;
-  }
-  return bits;
-#endif
-}
-
-// Finds the admitted marks and the NULs of the chunk in the reader's buffer
-// (line_reader_marks.cpp), the widest way the processor allows; in a mailbox
-// also line_start_f_blocks.
-void find_chunk_marks(line_reader& reader, const mark_filter& filter);
-
-// The marks ':' and '=', and the NULs, of the k_mark_block bytes at `block`
-// (aligned to k_mark_block), bit i for byte i: what a chunk is searched for.
-struct block_marks {
-  uint64_t marks = 0;
-  uint64_t nuls = 0;
-};
-// Whether the block holds a mark or a NUL at all: most blocks of a body do not,
-// and are passed over after this. Each of the three routines below comes in a
-// form with the widest instructions the processor has, and a _baseline form with
-// SSE2 alone (byte by byte without it), as every processor can run.
-bool holds_mark_or_nul(const char* block);
-bool holds_mark_or_nul_baseline(const char* block);
-block_marks search_block(const char* block);
-block_marks search_block_baseline(const char* block);
-// Bit i set when byte i of the block is an ASCII letter; looked for only in
-// blocks that hold a mark.
-uint64_t letters_of_block(const char* block);
-uint64_t letters_of_block_baseline(const char* block);
-// Whether an LF is followed by an 'F' among the 65 bytes at `from`: for a block,
-// `from` is the byte before it, so that an 'F' at its start is judged too.
-bool holds_lf_then_f(const char* from);
-bool holds_lf_then_f_baseline(const char* from);
 
 enum class marked_read { line, next_chunk, end };
 // Passes over the lines that hold no ':' or '=' after a pair of letters `filter`
@@ -222,7 +173,7 @@ void for_each_admitted_mark(const line_reader& reader, std::string_view text, vi
     // The block holds at least one byte of the line, so `keep` is 1 to 64.
     std::size_t keep = stop - first < k_mark_block ? stop - first : k_mark_block;
     uint64_t bits =
-        reader.marks[block] & (~uint64_t{0} << skip) & (~uint64_t{0} >> (k_mark_block - keep));
+        reader.marks.bits[block] & (~uint64_t{0} << skip) & (~uint64_t{0} >> (k_mark_block - keep));
     for (; bits != 0; bits &= bits - 1) {
       visit(first + static_cast<std::size_t>(std::countr_zero(bits)) - start);
     }

@@ -1,10 +1,11 @@
 // The marks of a chunk: where ':' and '=' stand after two letters, and NULs,
 // found a block of 64 bytes at a time, with AVX2 where the processor has it.
-// Part of the line reader (line_reader.h).
 #include <bit>
 #include <cstring>
 
-#include "listing/sources/line_reader.h"
+#include "listing/sources/line_reader_marks.h"
+
+#include <algorithm>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -60,22 +61,22 @@ uint64_t letters_just_before(const char* bytes) {
 // separators then looks at those blocks alone, and the bytes are loaded once.
 template <bool mailbox, typename quiet_test, typename block_search, typename letter_search,
           typename line_start_test>
-[[gnu::always_inline]] inline void find_marks_of_chunk(line_reader& reader,
+[[gnu::always_inline]] inline void find_marks_of_chunk(chunk_marks& out, const char* base,
+                                                       std::size_t size,
                                                        const mark_filter& filter, quiet_test quiet,
                                                        block_search search, letter_search letters,
                                                        line_start_test lf_then_f) {
-  const char* base = reader.buffer.data();
   // The whole chunk: a mailbox's next message lies in it too.
-  std::size_t blocks = (reader.chunk_end + k_mark_block - 1) / k_mark_block;
+  std::size_t blocks = (size + k_mark_block - 1) / k_mark_block;
   std::array<uint64_t, k_read_chunk / k_mark_block / 64> busy{};
   // Only the blocks with admitted marks have marks kept: clearing just those is
   // cheaper than clearing the chunk's whole table.
-  for (std::size_t word = 0; word < reader.marked_blocks.size(); ++word) {
-    for (uint64_t bits = reader.marked_blocks[word]; bits != 0; bits &= bits - 1) {
-      reader.marks[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))] = 0;
+  for (std::size_t word = 0; word < out.marked_blocks.size(); ++word) {
+    for (uint64_t bits = out.marked_blocks[word]; bits != 0; bits &= bits - 1) {
+      out.bits[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))] = 0;
     }
   }
-  if constexpr (mailbox) reader.line_start_f_blocks.fill(0);
+  if constexpr (mailbox) out.line_start_f_blocks.fill(0);
   for (std::size_t first = 0; first < blocks; first += 64) {
     // Gathered in a register: a bitmap in memory would make each block wait for
     // the last one's store.
@@ -108,13 +109,13 @@ template <bool mailbox, typename quiet_test, typename block_search, typename let
       line_starts &= (uint64_t{1} << count) - 1;
     }
     busy[first / 64] = bits;
-    if constexpr (mailbox) reader.line_start_f_blocks[first / 64] = line_starts;
+    if constexpr (mailbox) out.line_start_f_blocks[first / 64] = line_starts;
   }
   // Bytes after the chunk's end belong to no line of it.
-  std::size_t tail = reader.chunk_end % k_mark_block;
+  std::size_t tail = size % k_mark_block;
   uint64_t last_block_bytes = tail == 0 ? ~uint64_t{0} : (uint64_t{1} << tail) - 1;
   uint64_t nuls = 0;
-  reader.marked_blocks.fill(0);
+  out.marked_blocks.fill(0);
   for (std::size_t word = 0; word < busy.size(); ++word) {
     for (uint64_t bits = busy[word]; bits != 0; bits &= bits - 1) {
       std::size_t b = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
@@ -132,12 +133,12 @@ template <bool mailbox, typename quiet_test, typename block_search, typename let
       uint64_t after_two_letters =
           (letter_bits << 1 | before >> 63) & (letter_bits << 2 | before >> 62);
       uint64_t admitted = admitted_marks(bytes, found.marks & after_two_letters, filter);
-      reader.marks[b] = admitted;
-      reader.marked_blocks[word] |= static_cast<uint64_t>(admitted != 0) << (b % 64);
+      out.bits[b] = admitted;
+      out.marked_blocks[word] |= static_cast<uint64_t>(admitted != 0) << (b % 64);
     }
   }
-  reader.chunk_has_nul = nuls != 0;
-  reader.marks_ready = true;
+  out.has_nul = nuls != 0;
+  out.ready = true;
 }
 
 #ifdef __SSE2__
@@ -228,17 +229,19 @@ bool holds_lf_then_f_baseline(const char* from) {
 namespace {
 
 template <bool mailbox>
-void marks_pass_baseline(line_reader& reader, const mark_filter& filter) {
+void marks_pass_baseline(chunk_marks& out, const char* base, std::size_t size,
+                         const mark_filter& filter) {
   find_marks_of_chunk<mailbox>(
-      reader, filter, [](const char* block) { return !holds_mark_or_nul_baseline(block); },
+      out, base, size, filter, [](const char* block) { return !holds_mark_or_nul_baseline(block); },
       search_block_baseline, letters_of_block_baseline, holds_lf_then_f_baseline);
 }
 
-void find_marks_baseline(line_reader& reader, const mark_filter& filter) {
-  if (reader.mailbox) {
-    marks_pass_baseline<true>(reader, filter);
+void find_marks_baseline(chunk_marks& out, const char* base, std::size_t size,
+                         const mark_filter& filter, bool line_starts) {
+  if (line_starts) {
+    marks_pass_baseline<true>(out, base, size, filter);
   } else {
-    marks_pass_baseline<false>(reader, filter);
+    marks_pass_baseline<false>(out, base, size, filter);
   }
 }
 
@@ -299,10 +302,11 @@ __attribute__((target("avx2"))) inline bool holds_lf_then_f_avx2(const char* fro
 }
 
 template <bool mailbox>
-__attribute__((target("avx2"))) void marks_pass_avx2(line_reader& reader,
+__attribute__((target("avx2"))) void marks_pass_avx2(chunk_marks& out, const char* base,
+                                                     std::size_t size,
                                                      const mark_filter& filter) {
   find_marks_of_chunk<mailbox>(
-      reader, filter,
+      out, base, size, filter,
       [](const char* block) __attribute__((target("avx2"))) { return block_is_quiet_avx2(block); },
       [](const char* block) __attribute__((target("avx2"))) { return search_block_avx2(block); },
       [](const char* block)
@@ -310,15 +314,17 @@ __attribute__((target("avx2"))) void marks_pass_avx2(line_reader& reader,
       [](const char* from) __attribute__((target("avx2"))) { return holds_lf_then_f_avx2(from); });
 }
 
-void find_marks_avx2(line_reader& reader, const mark_filter& filter) {
-  if (reader.mailbox) {
-    marks_pass_avx2<true>(reader, filter);
+void find_marks_avx2(chunk_marks& out, const char* base, std::size_t size,
+                     const mark_filter& filter, bool line_starts) {
+  if (line_starts) {
+    marks_pass_avx2<true>(out, base, size, filter);
   } else {
-    marks_pass_avx2<false>(reader, filter);
+    marks_pass_avx2<false>(out, base, size, filter);
   }
 }
 
-using find_marks_function = void (*)(line_reader&, const mark_filter&);
+using find_marks_function = void (*)(chunk_marks&, const char*, std::size_t, const mark_filter&,
+                                     bool);
 
 find_marks_function widest_find_marks() {
   // The processor's features are known only once this has run; a constructor of
@@ -334,7 +340,10 @@ constexpr auto k_find_marks = find_marks_baseline;
 
 }  // namespace
 
-void find_chunk_marks(line_reader& reader, const mark_filter& filter) { k_find_marks(reader, filter); }
+void find_chunk_marks(chunk_marks& marks, const char* chunk, std::size_t size,
+                      const mark_filter& filter, bool line_starts) {
+  k_find_marks(marks, chunk, size, filter, line_starts);
+}
 
 bool holds_mark_or_nul(const char* block) {
 #if defined(__GNUC__) && defined(__x86_64__)

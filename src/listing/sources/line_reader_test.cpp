@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "listing/sources/mailbox.h"
+#include "listing/sources/mailbox_cursor.h"
 #include "test_util.h"
 
 namespace {
@@ -75,6 +77,67 @@ TEST(line_reader, gives_the_same_lines_whatever_each_read_delivers) {
       tree.write("m.eml", c.bytes);
       EXPECT_EQ(read_all(tree.path("m.eml")), c.lines) << limit << ": " << c.bytes;
     }
+  }
+}
+
+namespace {
+
+// A source that makes its bytes in memory, as one built from another store's
+// records does, handing out at most `step` bytes a read.
+struct memory_bytes {
+  std::string bytes;
+  std::size_t at = 0;
+  std::size_t step = 7;
+};
+
+int64_t read_memory(line_reader& reader, char* into, int64_t wanted) {
+  auto& source = *static_cast<memory_bytes*>(reader.source_state);
+  std::size_t n = std::min({static_cast<std::size_t>(wanted), source.step,
+                            source.bytes.size() - source.at});
+  std::memcpy(into, source.bytes.data() + source.at, n);
+  source.at += n;
+  return static_cast<int64_t>(n);
+}
+
+const message_source k_memory_source = {read_memory, k_file_source.next_chunk,
+                                         k_file_source.finish_hashes, k_file_source.next_message};
+
+}  // namespace
+
+// A source is any table of the interface: the scan reads the same lines, and the
+// digests take the same bytes, from memory as from a file.
+TEST(line_reader, a_source_in_memory_gives_the_lines_and_digests_of_a_file) {
+  temp_tree tree;
+  std::vector<reader_case> cases = reader_cases();
+  cases.push_back({std::string(k_field_capacity + 5, 'x') + "\r\nend", {}});
+  for (const reader_case& c : cases) {
+    tree.write("m.eml", c.bytes);
+    std::vector<std::string> want = read_all(tree.path("m.eml"));
+    auto reader = std::make_unique<line_reader>();
+    auto line = std::make_unique<message_line>();
+    auto hashes = std::make_unique<file_hashes>();
+    choose_hash_columns(*hashes, true, false, false);
+    start_file_hashes(*hashes, nullptr);
+    memory_bytes bytes{c.bytes};
+    attach_source(*reader, k_memory_source, &bytes, static_cast<int64_t>(c.bytes.size()));
+    reader->hashes = hashes.get();
+    std::vector<std::string> lines;
+    while (read_line(*reader, *line)) {
+      lines.push_back(std::string(line->text.view()) + (line->line_end ? "$" : ""));
+    }
+    EXPECT_FALSE(next_message(*reader));
+    finish_message_hashes(*reader);
+    EXPECT_EQ(lines, want) << c.bytes.substr(0, 40);
+    EXPECT_TRUE(read_to_end(*reader));
+    auto file_digest = std::make_unique<file_hashes>();
+    choose_hash_columns(*file_digest, true, false, false);
+    start_file_hashes(*file_digest, nullptr);
+    add_to_file_hashes(*file_digest, c.bytes.data(), c.bytes.size());
+    finish_file_hashes(*file_digest, true);
+    EXPECT_EQ(hashes->texts[0].view(), file_digest->texts[0].view()) << c.bytes.substr(0, 40);
+    free_file_hashes(*hashes);
+    free_file_hashes(*file_digest);
+    close_line_reader(*reader);
   }
 }
 
@@ -437,8 +500,9 @@ std::vector<mailbox_message> split_by_reader(const std::string& path, const mark
   auto reader = std::make_unique<line_reader>();
   auto line = std::make_unique<message_line>();
   std::vector<mailbox_message> messages;
+  auto cursor = std::make_unique<mailbox_cursor>();
   EXPECT_TRUE(open_line_reader(*reader, path));
-  reader->split_mailbox = &filter;
+  attach_mailbox_cursor(*reader, *cursor, filter);
   do {
     mailbox_message message;
     std::string_view text;

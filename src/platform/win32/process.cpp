@@ -2,6 +2,7 @@
 // environment, computer name, the text of names in the ANSI code page.
 #include <cstdlib>
 
+#include "platform/utf8.h"
 #include "platform/wide.h"
 #include "platform/win32/backend.h"
 

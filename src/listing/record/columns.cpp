@@ -11,7 +11,7 @@ std::string_view digest_text_of(const file_hashes& hashes, digest_kind kind) {
   return {};
 }
 
-bool sent_utc_text(const parsed_date& date, digest_room& out) {
+bool sent_utc_text(const parsed_date& date, cell_room& out) {
   out.clear();
   int64_t seconds = 0;
   if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), seconds)) return false;

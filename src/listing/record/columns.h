@@ -37,7 +37,7 @@ enum class readable_form { as_is, decoded, made_valid };
 
 // One column's value for one record. `room` is where a cell that makes its text
 // keeps it.
-using digest_room = bounded_text<64>;
+using cell_room = bounded_text<64>;
 struct record_cell {
   cell_kind kind = cell_kind::text;
   const entry_field* entries = nullptr;  // entries, read_flag
@@ -56,7 +56,7 @@ struct field_column {
   // Whether a run's records have the column; null for every run.
   bool (*present)(const scan_options& options);
   // The cell of one record; `room` holds text the cell makes.
-  record_cell (*cell)(const record_facts& facts, digest_room& room);
+  record_cell (*cell)(const record_facts& facts, cell_room& room);
   readable_form readable;
 };
 
@@ -65,7 +65,7 @@ struct field_column {
 std::string_view digest_text_of(const file_hashes& hashes, digest_kind kind);
 // The message's sent time in UTC, "yyyy-mm-ddThh:mm:ssZ", from the date parsed from
 // its Date line with the zone that follows the time; false when no date can be read.
-bool sent_utc_text(const parsed_date& date, digest_room& out);
+bool sent_utc_text(const parsed_date& date, cell_room& out);
 
 // Cells of each kind.
 inline record_cell entries_cell_of(cell_kind kind, const entry_field& field) {
@@ -97,12 +97,12 @@ inline record_cell text_cell_of(std::string_view text, bool absent = false,
 
 // The cell of the field `member`.
 template <entry_field message_fields::*member>
-record_cell entries_cell(const record_facts& facts, digest_room&) {
+record_cell entries_cell(const record_facts& facts, cell_room&) {
   return entries_cell_of(cell_kind::entries, facts.fields->*member);
 }
 
 template <digest_kind kind>
-record_cell digest_cell(const record_facts& facts, digest_room&) {
+record_cell digest_cell(const record_facts& facts, cell_room&) {
   return text_cell_of(digest_text_of(*facts.hashes, kind));
 }
 
@@ -113,7 +113,7 @@ inline constexpr field_column k_field_columns[] = {
     {"Bcc", "bcc", nullptr, entries_cell<&message_fields::bcc>, readable_form::decoded},
     {"Date", "date", nullptr, entries_cell<&message_fields::date>, readable_form::decoded},
     {"Date-Time", "date_time", nullptr,
-     [](const record_facts& facts, digest_room&) -> record_cell {
+     [](const record_facts& facts, cell_room&) -> record_cell {
        return date_cell_of(facts.fields->date_time);
      },
      readable_form::made_valid},
@@ -122,7 +122,7 @@ inline constexpr field_column k_field_columns[] = {
     {"Subject", "subject", nullptr, entries_cell<&message_fields::subject>,
      readable_form::decoded},
     {"Message Read", "message_read", nullptr,
-     [](const record_facts& facts, digest_room&) -> record_cell {
+     [](const record_facts& facts, cell_room&) -> record_cell {
        return entries_cell_of(cell_kind::read_flag, facts.fields->message_read);
      },
      readable_form::made_valid},
@@ -131,23 +131,23 @@ inline constexpr field_column k_field_columns[] = {
     {"Recent IP", "recent_ip", nullptr, entries_cell<&message_fields::recent_ip>,
      readable_form::made_valid},
     {"Message", "message", [](const scan_options& options) { return options.mailbox; },
-     [](const record_facts& facts, digest_room&) -> record_cell {
+     [](const record_facts& facts, cell_room&) -> record_cell {
        return number_cell_of(facts.place->number);
      },
      readable_form::as_is},
     {"Offset", "offset", [](const scan_options& options) { return options.mailbox; },
-     [](const record_facts& facts, digest_room&) -> record_cell {
+     [](const record_facts& facts, cell_room&) -> record_cell {
        return number_cell_of(facts.place->offset);
      },
      readable_form::as_is},
     {"Message-ID", "message_id", [](const scan_options& options) { return options.message_id; },
-     [](const record_facts& facts, digest_room&) -> record_cell {
+     [](const record_facts& facts, cell_room&) -> record_cell {
        const auto& id = facts.fields->message_id;
        return text_cell_of(id.view(), id.empty(), id.capacity);
      },
      readable_form::made_valid},
     {"Sent (UTC)", "sent_utc", [](const scan_options& options) { return options.sent_utc; },
-     [](const record_facts& facts, digest_room& room) -> record_cell {
+     [](const record_facts& facts, cell_room& room) -> record_cell {
        bool known = sent_utc_text(facts.fields->date_time, room);
        return text_cell_of(room.view(), !known);
      },

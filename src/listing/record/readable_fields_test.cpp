@@ -105,7 +105,7 @@ TEST(readable_fields, sent_utc_moves_the_date_by_its_zone) {
     date.month = c.month;
     date.day = c.day;
     date.time_text.assign(c.time);
-    digest_room out;
+    cell_room out;
     EXPECT_EQ(sent_utc_text(date, out), *c.utc != '\0') << c.time;
     EXPECT_EQ(out.view(), c.utc) << c.time;
   }

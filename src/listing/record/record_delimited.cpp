@@ -85,7 +85,7 @@ void write_text_field(record_writer& out, std::string_view text, bool quoted) {
 }
 
 void write_cell(record_writer& out, const scan_options& options, const field_column& column,
-                const record_facts& facts, digest_room& room) {
+                const record_facts& facts, cell_room& room) {
   bool quoted = options.quoted;
   record_cell cell = column.cell(facts, room);
   switch (cell.kind) {
@@ -172,7 +172,7 @@ void write_delimited_end(record_writer& out, const scan_options& options,
                          const record_facts& facts) {
   // The start ended in a delimiter.
   bool first = true;
-  digest_room room;
+  cell_room room;
   for (const field_column& column : k_field_columns) {
     if (!column_present(column, options)) continue;
     if (!first) put_char(out, options.delimiter);

@@ -190,7 +190,7 @@ void append_date_time(std::string& out, const parsed_date& date) {
 }
 
 void append_cell(record_writer& w, const scan_options& options, const field_column& column,
-                 const record_facts& facts, digest_room& room) {
+                 const record_facts& facts, cell_room& room) {
   std::string& out = w.json;
   record_cell cell = column.cell(facts, room);
   switch (cell.kind) {
@@ -225,7 +225,7 @@ void write_json_start(record_writer& out, const scan_options&, std::string_view 
 }
 
 void write_json_end(record_writer& out, const scan_options& options, const record_facts& facts) {
-  digest_room room;
+  cell_room room;
   for (const field_column& column : k_field_columns) {
     if (!column_present(column, options)) continue;
     append_member(out.json, column.json_member);

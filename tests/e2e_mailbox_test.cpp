@@ -50,7 +50,7 @@ std::vector<mailbox_record> mailbox_records(const std::string& listing, char del
 std::string hex_digest(digest_kind kind, std::string_view bytes) {
   digest_state* state = nullptr;
   digest_value value;
-  EXPECT_TRUE(digest_start(state, kind));
+  EXPECT_EQ(digest_start(state, kind), digest_start_result::started);
   digest_add(state, bytes.data(), bytes.size());
   digest_finish(state, value);
   digest_free(state);

@@ -137,6 +137,50 @@ TEST(scanner_faults, memory_running_out_on_any_thread_ends_as_one_scanner_would)
   }
 }
 
+// Memory or descriptors that run out for a charset's converter or a digest say
+// nothing about the message: the run ends as when an allocation fails (the
+// table above), not with text taken in the wrong charset or an empty digest
+// said to be missing from the system.
+TEST(scanner_faults, resources_a_record_needs_end_the_run_as_memory_running_out) {
+  struct resource_case {
+    const char* label;
+    const char* faults;
+    words settings;
+  };
+  const resource_case cases[] = {
+      {"the first charset conversion", "charsets=1", {"--UTF"}},
+      {"a later charset conversion", "charsets=7", {"--UTF", "--MBOX"}},
+#ifndef _WIN32
+      {"the digest library's memory", "crypto_memory", {"--SHA2"}},
+      {"a mailbox's digests", "crypto_memory", {"--MBOX", "--MD5"}},
+#endif
+  };
+  temp_tree tree;
+  std::string body;
+  while (body.size() < 80 * 1024) body += "a body line of a large message\n";
+  for (int i = 0; i < 40; ++i) {
+    tree.write(numbered("m/message-", i, ".eml"),
+               numbered("From: sender-", i, "@example.org\nSubject: caf\xE9\n") +
+                   "Content-Type: text/plain; charset=windows-1252\n\n" +
+                   (i % 4 == 0 ? body : "body\n"));
+  }
+  run_options options;
+  options.program = faulty_binary();
+  for (const resource_case& c : cases) {
+    outputs full = run_over(tree, {tree.path("m")}, 1, {}, c.settings);
+    ASSERT_EQ(full.result.status, 0) << full.result.err.substr(0, 2000);
+    options.env = {{"MAILSIFT_FAULTS", c.faults}};
+    for (int scanners : {1, 16}) {
+      SCOPED_TRACE(numbered(std::string(c.label) + ", scanners ", scanners));
+      outputs cut = run_over(tree, {tree.path("m")}, scanners, options, c.settings);
+      EXPECT_EQ(cut.result.status, 7) << cut.result.err.substr(0, 2000);
+      expect_whole_record_prefix(cut, full, "MEMORY ERROR");
+      EXPECT_EQ(count_of(cut.result.err, "\nError obtaining memory\n"), 1u);
+      EXPECT_EQ(cut.result.err.find("gives no"), std::string::npos);
+    }
+  }
+}
+
 // A thread the system refuses is not asked for again: the run reads on with the
 // scanners it has (here none), and lists what one scanner lists.
 TEST(scanner_faults, a_refused_thread_is_asked_for_once) {

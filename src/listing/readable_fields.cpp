@@ -38,13 +38,14 @@ bool decodes_to_itself(std::string_view text) {
 
 // Decodes each entry's text on its own: whether its bytes are UTF-8 already is
 // decided per header line, as a mail reader decides it.
-void decode_field(field_text& field, std::string_view charset, std::string& work) {
+void decode_field(field_text& field, std::string_view charset, std::string& work,
+                  readable_work& decoding) {
   if (!needs_decoding(field.view()) || decodes_to_itself(field.view())) return;
   work.clear();
   for_each_entry(field.view(), [&](const field_entry& entry) {
     work.append(entry.head);
     std::size_t start = work.size();
-    append_readable_text(work, entry.text, charset);
+    append_readable_text(work, entry.text, charset, decoding);
     blank_line_ends(work, start);
     work.append(entry.padding);
   });
@@ -75,13 +76,13 @@ std::size_t entry_head_length(std::string_view text) {
   return text.substr(at).starts_with(":) ") ? at + 3 : 0;
 }
 
-void make_fields_readable(message_fields& fields, std::string& work) {
+void make_fields_readable(message_fields& fields, std::string& work, readable_work& decoding) {
   std::string_view charset = fields.charset.view();
   for (field_text message_fields::*field :
        {&message_fields::from, &message_fields::to, &message_fields::cc, &message_fields::bcc,
         &message_fields::date, &message_fields::forward_date, &message_fields::subject,
         &message_fields::attachment_info}) {
-    decode_field(fields.*field, charset, work);
+    decode_field(fields.*field, charset, work, decoding);
   }
   make_valid(fields.recent_ip, work);
   make_valid(fields.message_read, work);

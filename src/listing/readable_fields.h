@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "listing/message_fields.h"
+#include "listing/readable_text.h"
 
 // One entry of a field: "(#3:) " (its head, label "3"; "(#body:) " for a body
 // entry), its text, and the padding that ends it ("  " where the field has it).
@@ -53,5 +54,6 @@ void for_each_entry(std::string_view field, visitor visit) {
 // Makes the text of every field UTF-8 in place: the message fields by their
 // encoded words and the message's charset, the Recent IP field, the Message-ID and
 // the Date-Time's time as valid UTF-8. Heads and padding stay as they are; a field
-// that grows past its capacity is cut between characters. `work` is the scan's.
-void make_fields_readable(message_fields& fields, std::string& work);
+// that grows past its capacity is cut between characters. `work` and `decoding`
+// are the scan's.
+void make_fields_readable(message_fields& fields, std::string& work, readable_work& decoding);

@@ -116,7 +116,8 @@ TEST(readable_fields, decoding_keeps_heads_and_padding_and_cuts_between_characte
   fields->charset.assign("iso-8859-1");
   fields->to.assign("(#1:) " + std::string(field_text::capacity - 6, '\xE9'));
   std::string work;
-  make_fields_readable(*fields, work);
+  readable_work decoding;
+  make_fields_readable(*fields, work, decoding);
   EXPECT_EQ(fields->subject.view(), "(#1:) Subject: caf\xC3\xA9  (#2:) Subject: plain  ");
   EXPECT_EQ(fields->from.view(), "(#1:) From: J=?x?");
   EXPECT_EQ(fields->recent_ip.view(), "(#1:) [10.0.0.\xEF\xBF\xBD]  ");

@@ -23,7 +23,8 @@ struct decoding_case {
 
 std::string readable(std::string_view text, std::string_view charset) {
   std::string out = "[";
-  append_readable_text(out, text, charset);
+  readable_work work;
+  append_readable_text(out, text, charset, work);
   return out;
 }
 
@@ -225,10 +226,11 @@ TEST(readable_text, threads_convert_at_once_with_their_own_converters) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&rows, &wrong, t] {
+      readable_work work;
       for (int round = 0; round < 300; ++round) {
         const auto& row = rows[(round + t) % std::size(rows)];
         std::string out;
-        append_readable_text(out, row.text, row.charset);
+        append_readable_text(out, row.text, row.charset, work);
         if (out != row.expected) ++wrong;
       }
     });
@@ -242,6 +244,7 @@ TEST(readable_text, output_is_always_valid_utf8) {
   const std::string_view pieces[] = {"=?",  "?=", "?B?", "?Q?",  "UTF-8", "gb2312", "=C3",
                                      "=A9", "_",  " ",   "\r\n", "\"",    "w6l0",   "=="};
   const std::string_view charsets[] = {"", "utf-8", "gb2312", "big5", "iso-2022-jp", "x-none"};
+  readable_work work;
   for (int round = 0; round < 3000; ++round) {
     std::string text;
     int parts = static_cast<int>(random() % 12);
@@ -253,7 +256,7 @@ TEST(readable_text, output_is_always_valid_utf8) {
       }
     }
     std::string out;
-    append_readable_text(out, text, charsets[round % std::size(charsets)]);
+    append_readable_text(out, text, charsets[round % std::size(charsets)], work);
     ASSERT_TRUE(is_strict_utf8(out)) << text;
     std::string valid;
     append_valid_utf8(valid, text);

@@ -235,7 +235,7 @@ void write_record_prefix(record_writer& record, std::FILE* stream, std::string_v
 
 void write_record_end(record_writer& record, std::FILE* stream, message_fields& fields,
                       const file_hashes& hashes, const message_place* place) {
-  if (readable()) make_fields_readable(fields, record.readable);
+  if (readable()) make_fields_readable(fields, record.readable, record.decoding);
   if (json()) {
     record_writer& out = record.stream == stream ? record : start_record_writer(record, stream);
     append_json_record_end(record.json, fields, hashes, place);

@@ -12,6 +12,7 @@
 #include "listing/file_hashes.h"
 #include "listing/header_values.h"
 #include "listing/message_fields.h"
+#include "listing/readable_text.h"
 
 // Sets every field to its value at the start of a file.
 void reset_message_fields(message_fields& fields);
@@ -48,6 +49,7 @@ struct record_writer {
   std::string* held = nullptr;
   // Work room of the readable listing: fields decoded, a record built as JSON.
   std::string readable;
+  readable_work decoding;
   std::string json;
 };
 

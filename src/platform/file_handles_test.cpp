@@ -150,3 +150,31 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   EXPECT_FALSE(g_platform.stream_identity(nullptr, none));
   EXPECT_FALSE(g_platform.read_handle_identity(k_no_file, none));
 }
+
+#ifndef _WIN32
+// A charset's converter that cannot be loaded for want of a descriptor is not a
+// charset the system lacks. With no descriptor to spare the system's "no such
+// charset" cannot be told from a module it could not load, so neither is an
+// answer; glibc then refuses that charset for the rest of the process, which is
+// why such a run must end rather than go on with the charset taken as unknown.
+TEST(convert_charset, descriptors_running_out_are_no_answer_about_the_charset) {
+  // Charsets of modules no other test loads: their loading needs a descriptor.
+  const char* const charsets[] = {"koi8-t", "euc-tw", "x-no-such-charset"};
+  charset_converters* converters = nullptr;
+  std::string out;
+  for (const char* charset : charsets) {
+    SCOPED_TRACE(charset);
+    scoped_descriptor_limit none_spare(0);
+    EXPECT_EQ(g_platform.convert_charset(converters, charset, "\xA4\xA1", out),
+              charset_conversion::no_resources);
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(g_platform.convert_charset(converters, "x-no-such-charset", "a", out),
+            charset_conversion::unknown);
+  EXPECT_EQ(g_platform.convert_charset(converters, "koi8-r", "\xC1", out),
+            charset_conversion::converted);
+  EXPECT_EQ(out, "\xD0\xB0");
+  g_platform.free_charset_converters(converters);
+  EXPECT_EQ(converters, nullptr);
+}
+#endif

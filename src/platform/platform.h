@@ -97,6 +97,15 @@ enum class failure_kind {
   no_resources,  // memory or descriptors ran out
   other,         // anything else: permission, a device error, a name the system refuses
 };
+// What a charset conversion came to.
+enum class charset_conversion {
+  converted,
+  unknown,       // the system knows no such charset
+  no_resources,  // memory or descriptors ran out setting the conversion up
+};
+// The converters (and work room) one caller's conversions keep between calls.
+struct charset_converters;
+
 // Message files and directories read whose last-access time the system was
 // not told to keep (POSIX: O_NOATIME refused, as it is to anyone but the owner;
 // Windows: no right to write the file's attributes).
@@ -298,8 +307,12 @@ struct platform_table {
   // Converts `bytes` from the charset named `charset` (a MIME charset name, any case)
   // to UTF-8, appended to `out`; a byte sequence the charset does not define becomes
   // U+FFFD and the conversion goes on one byte later. A private-use character
-  // counts as undefined: the systems' tables give them to different bytes. False,
-  // with `out` unchanged, when the system knows no such charset. POSIX: iconv.
+  // counts as undefined: the systems' tables give them to different bytes. With
+  // `out` unchanged: unknown when the system knows no such charset (an answer
+  // `converters` keeps), no_resources when the conversion could not be set up for
+  // want of memory or descriptors (never kept: the next call asks again).
+  // `converters` holds what the caller's earlier calls opened (made on first use;
+  // one per scan, given back by free_charset_converters). POSIX: iconv.
   // Windows: MultiByteToWideChar with the charset's code page, the name looked up
   // in the system's own charset database (the registry's MIME database,
   // HKEY_CLASSES_ROOT\MIME\Database\Charset, following AliasForCharset) where it has
@@ -308,7 +321,11 @@ struct platform_table {
   // platform/charset_names agrees them: gb2312 as GBK, big5 as cp950, shift_jis as
   // cp932, euc-kr as cp949, iso-8859-1 and us-ascii as windows-1252.
   // Scanner threads: yes.
-  bool (*convert_charset)(std::string_view charset, std::string_view bytes, std::string& out);
+  charset_conversion (*convert_charset)(charset_converters*& converters, std::string_view charset,
+                                        std::string_view bytes, std::string& out);
+  // Gives back what `converters` holds and makes it null; null is left alone.
+  // Scanner threads: yes.
+  void (*free_charset_converters)(charset_converters*& converters);
 };
 
 // The table in use; start-up sets it to the real backend.

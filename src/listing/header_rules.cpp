@@ -594,18 +594,50 @@ bool in_header_block(const scan_state& scan, std::string_view text) {
   return find_empty_line(searched) == std::string_view::npos;
 }
 
-// The Message-ID's value with its folded continuation lines, all white space
-// removed.
+// Where a Message-ID's value stands as it is read, line by line: comments are
+// text in parentheses outside the angle brackets and quotes (they nest, and a
+// backslash takes the next character as it is); a quoted local part keeps its
+// parentheses.
+struct message_id_place {
+  int comment_depth = 0;
+  bool in_angle = false;
+  bool in_quotes = false;
+  bool escaped = false;
+};
+
+// Appends `part` of a Message-ID's value to `id` without its white space and
+// comments.
+template <typename text>
+void append_message_id_part(message_id_place& at, std::string_view part, text& id) {
+  for (char c : part) {
+    bool in_comment = at.comment_depth > 0;
+    if (at.escaped) {
+      at.escaped = false;
+    } else if (c == '\\' && (in_comment || at.in_quotes)) {
+      at.escaped = true;
+    } else if (in_comment) {
+      at.comment_depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+    } else if (c == '"') {
+      at.in_quotes = !at.in_quotes;
+    } else if (!at.in_quotes && c == '(' && !at.in_angle) {
+      at.comment_depth = 1;
+      in_comment = true;
+    } else if (!at.in_quotes) {
+      if (c == '<') at.in_angle = true;
+      if (c == '>') at.in_angle = false;
+    }
+    if (!in_comment && !is_ascii_space(c)) id.push_back(c);
+  }
+}
+
+// The Message-ID's value with its folded continuation lines, without white
+// space and comments.
 void take_message_id(scan_state& scan, std::string_view text) {
   scan.want_message_id = false;
   if (!in_header_block(scan, text)) return;
   auto& id = scan.fields->message_id;
-  auto append_without_space = [&](std::string_view part) {
-    for (char c : part) {
-      if (!is_ascii_space(c)) id.push_back(c);
-    }
-  };
-  append_without_space(text.substr(k_message_id_name.size()));
+  message_id_place at;
+  append_message_id_part(at, text.substr(k_message_id_name.size()), id);
   message_line& next = *scan.look_ahead;
   while (read_line(*scan.reader, next)) {
     std::string_view more = next.text.view();
@@ -613,7 +645,7 @@ void take_message_id(scan_state& scan, std::string_view text) {
       step_back(*scan.reader, next);
       return;
     }
-    append_without_space(more);
+    append_message_id_part(at, more, id);
   }
 }
 

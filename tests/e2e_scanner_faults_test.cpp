@@ -181,6 +181,50 @@ TEST(scanner_faults, resources_a_record_needs_end_the_run_as_memory_running_out)
   }
 }
 
+// A file that shrinks or grows while it is read keeps its record, and is named
+// in walk order, counted in the summary and in the run log's trailer: its
+// digests are of neither version of the file.
+TEST(scanner_faults, a_file_that_changes_while_it_is_read_is_named_and_counted) {
+  struct change_case {
+    const char* label;
+    const char* faults;
+    words settings;
+  };
+  const change_case cases[] = {
+      {"files that shrink", "changing=10", {"--MD5"}},
+      {"files that grow", "changing=-3", {"--SHA2"}},
+      {"mailboxes that shrink", "changing=10", {"--MBOX", "--MD5"}},
+  };
+  temp_tree tree;
+  for (int i = 0; i < 30; ++i) {
+    std::string name = numbered(i % 10 == 3 ? "m/changing-" : "m/steady-", i, ".eml");
+    const std::string separator = "From x Mon Jan  1 10:00:00 2024\n";
+    tree.write(name, separator + numbered("From: s-", i, "@example.org\nSubject: one\n\nbody\n\n") +
+                         separator + "Subject: two\n\nbody\n");
+  }
+  run_options options;
+  options.program = faulty_binary();
+  for (const change_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    options.env = {{"MAILSIFT_FAULTS", c.faults}};
+    outputs one = run_over(tree, {tree.path("m")}, 1, options, c.settings);
+    EXPECT_EQ(one.result.status, 0) << one.result.err.substr(0, 2000);
+    EXPECT_EQ(count_of(one.result.err, " changed while it was read\n"), 3u) << one.result.err;
+    for (int i : {3, 13, 23}) {
+      std::string line = "\nmailsift: " + tree.path(numbered("m/changing-", i, ".eml")) +
+                         " changed while it was read\n";
+      EXPECT_NE(one.result.err.find(line), std::string::npos) << line;
+    }
+    EXPECT_NE(one.result.err.find("\n  3 files changed while they were read\n"), std::string::npos);
+    EXPECT_NE(one.log.find("\n  3 files changed while they were read\n"), std::string::npos)
+        << one.log;
+    outputs steady = run_over(tree, {tree.path("m")}, 1, {}, c.settings);
+    EXPECT_EQ(listing_records(one.listing).size(), listing_records(steady.listing).size());
+    EXPECT_EQ(steady.result.err.find("changed while"), std::string::npos);
+    expect_same_outputs(run_over(tree, {tree.path("m")}, 16, options, c.settings), one);
+  }
+}
+
 // A thread the system refuses is not asked for again: the run reads on with the
 // scanners it has (here none), and lists what one scanner lists.
 TEST(scanner_faults, a_refused_thread_is_asked_for_once) {

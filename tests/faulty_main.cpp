@@ -8,6 +8,9 @@
 //   charsets=N            from the Nth charset conversion on, the system finds no
 //                         memory or descriptors to set one up
 //   crypto_memory         every allocation of the digest library fails (POSIX)
+//   changing=BYTES        files whose names hold "changing" are found BYTES
+//                         (may be negative) larger than they are read, as a
+//                         file that shrinks or grows meanwhile
 // With MAILSIFT_FAULT_REPORT naming a file, the number of scanner starts asked for
 // is written there at exit ("starts=N").
 // A failed allocation goes through the memory handler exactly as one the system
@@ -78,6 +81,26 @@ charset_conversion starved_convert_charset(charset_converters*& converters,
   return g_real_convert_charset(converters, charset, bytes, out);
 }
 
+int64_t g_size_change = 0;
+bool (*g_real_lookup_file)(const std::string&, dir_entry&) = nullptr;
+read_handle (*g_real_open_and_look_up)(const std::string&, dir_entry&) = nullptr;
+
+void change_found_size(const std::string& path, dir_entry& entry) {
+  if (path.find("changing") != std::string::npos) entry.size += g_size_change;
+}
+
+bool changing_lookup_file(const std::string& path, dir_entry& entry) {
+  bool found = g_real_lookup_file(path, entry);
+  change_found_size(path, entry);
+  return found;
+}
+
+read_handle changing_open_and_look_up(const std::string& path, dir_entry& entry) {
+  read_handle file = g_real_open_and_look_up(path, entry);
+  change_found_size(path, entry);
+  return file;
+}
+
 #ifndef _WIN32
 void* refuse_crypto_malloc(std::size_t, const char*, int) { return nullptr; }
 void* refuse_crypto_realloc(void*, std::size_t, const char*, int) { return nullptr; }
@@ -140,6 +163,15 @@ void read_faults() {
     g_read_delay_ms = delay;
     g_real_read_bytes = g_platform.read_bytes;
     g_platform.read_bytes = slow_read_bytes;
+    return;
+  }
+  long long size_change = 0;
+  if (std::sscanf(faults.c_str(), "changing=%lld", &size_change) == 1) {
+    g_size_change = size_change;
+    g_real_lookup_file = g_platform.lookup_file;
+    g_real_open_and_look_up = g_platform.open_and_look_up;
+    g_platform.lookup_file = changing_lookup_file;
+    g_platform.open_and_look_up = changing_open_and_look_up;
     return;
   }
   if (std::sscanf(faults.c_str(), "charsets=%ld", &count) == 1) {

@@ -360,6 +360,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.marks_ready = false;
   reader.expected_size = size;
   reader.bytes_read = 0;
+  reader.size_changed = false;
   reader.chunks_read = 0;
   reader.read_ns = 0;
   reader.rewind_pos = line_reader::k_no_rewind;
@@ -387,7 +388,11 @@ void close_line_reader(line_reader& reader) {
     reader.ahead_failure = stop_read_ahead(reader.ahead, reader.ahead_failure_reason);
     reader.ahead = nullptr;
   }
-  if (reader.file != k_no_file) g_platform.close_file(reader.file);
+  if (reader.file != k_no_file) {
+    reader.size_changed = reader.at_eof && !reader.read_failed && reader.expected_size >= 0 &&
+                          reader.bytes_read != reader.expected_size;
+    g_platform.close_file(reader.file);
+  }
   reader.file = k_no_file;
   reader.replay = false;
 }

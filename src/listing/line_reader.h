@@ -73,6 +73,9 @@ struct line_reader {
   // it ends the file without one more read to learn so.
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
+  // Set on close: the file was read to its end, and its end was not at the size
+  // it was known to hold (it changed while it was read).
+  bool size_changed = false;
   uint64_t chunks_read = 0;  // chunks of this file read so far
   // Whether the reads are timed, and the nanoseconds this file's reads took.
   bool time_reads = false;

@@ -205,6 +205,9 @@ void give_back_scan_pages(message_scan& scan) {
 }
 
 void report_cut_read(message_scan& scan, const std::string& path) {
+  // Its digests are of neither the file that was found nor the one that is there
+  // now: whoever relies on them must know.
+  if (scan.reader.size_changed) report_changed_while_read(scan.messages, path);
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
   if (!scan.reader.read_failed) return;

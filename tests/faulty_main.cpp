@@ -165,8 +165,8 @@ void read_faults() {
     g_platform.read_bytes = slow_read_bytes;
     return;
   }
-  long long size_change = 0;
-  if (std::sscanf(faults.c_str(), "changing=%lld", &size_change) == 1) {
+  long size_change = 0;
+  if (std::sscanf(faults.c_str(), "changing=%ld", &size_change) == 1) {
     g_size_change = size_change;
     g_real_lookup_file = g_platform.lookup_file;
     g_real_open_and_look_up = g_platform.open_and_look_up;

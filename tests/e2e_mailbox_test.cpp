@@ -445,66 +445,6 @@ TEST(mailbox_split, without_the_setting_a_mailbox_is_one_record_as_before) {
       << lines[1];
 }
 
-// Sent dates: each file holds one message with the Date (or Sent) line given.
-struct dated_message {
-  const char* name;
-  const char* header;
-};
-
-const dated_message k_dated[] = {
-    {"late_new_york", "Date: Mon, 1 Jan 2024 23:30:00 -0500\n"},  // 2 Jan 04:30 UTC
-    {"early_athens", "Date: Tue, 2 Jan 2024 01:00:00 +0200\n"},   // 1 Jan 23:00 UTC
-    {"midnight_gmt", "Date: Tue, 2 Jan 2024 00:00:00 GMT\n"},     // 2 Jan 00:00 UTC
-    {"pacific_name", "Date: Wed, 3 Jan 2024 16:30:00 PST\n"},     // 4 Jan 00:30 UTC
-    {"military_letter", "Date: Wed, 3 Jan 2024 23:59:59 Q\n"},    // counts as UTC
-    {"no_zone", "Date: 3 Jan 2024 12:00\n"},
-    {"sent_only", "Sent: Thursday, January 4, 2024 9:15 AM\n"},
-    {"no_date", "From: x\n"},
-    {"unreadable_date", "Date: sometime soon\n"},
-};
-
-std::vector<std::string> listed_names(const std::string& out) {
-  std::vector<std::string> names;
-  for (const std::string& file : listed_files(normalise_line_ends(out))) {
-    names.push_back(file.substr(file.find_last_of("/\\") + 1));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-TEST(sent_dates, bounds_select_by_the_utc_sent_time) {
-  temp_tree tree;
-  for (const dated_message& m : k_dated) {
-    tree.write(std::string("d/") + m.name, std::string(m.header) + "Subject: s\n");
-  }
-  struct bound_case {
-    std::vector<std::string> args;
-    std::vector<std::string> listed;
-  } cases[] = {
-      {{"--SENT-AFTER=2024-01-02"},
-       {"late_new_york", "midnight_gmt", "military_letter", "no_zone", "pacific_name",
-        "sent_only"}},
-      {{"--SENT-AFTER=01-02-2024"},
-       {"late_new_york", "midnight_gmt", "military_letter", "no_zone", "pacific_name",
-        "sent_only"}},
-      {{"--SENT-BEFORE=2024-01-02"}, {"early_athens"}},
-      {{"--SENT-AFTER=2024-01-02", "--SENT-BEFORE=2024-01-04"},
-       {"late_new_york", "midnight_gmt", "military_letter", "no_zone"}},
-      {{"--sent-after=2024-01-04", "--sent-before=01-05-2024"}, {"pacific_name", "sent_only"}},
-  };
-  for (const bound_case& c : cases) {
-    std::vector<std::string> args = {"-p", tree.path("d"), "-o", tree.path("out.txt")};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    run_result r = run_mailsift(args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(listed_names(tree.read("out.txt")), c.listed) << c.args[0];
-    // Both files without a date that can be read are counted in the summary.
-    EXPECT_NE(r.err.find("\n  2 messages left out: no date could be read\n  Elapsed:"),
-              std::string::npos)
-        << r.err;
-  }
-}
-
 TEST(sent_dates, the_count_reaches_the_screen_and_the_run_log_in_every_mode) {
   temp_tree tree;
   tree.write("d/a.mbox", separator("a", 1) + std::string("Subject: none\n\n") + separator("b", 2) +
@@ -530,25 +470,6 @@ TEST(sent_dates, the_count_reaches_the_screen_and_the_run_log_in_every_mode) {
   // Without a bound nothing is counted or said.
   run_result unbounded = run_mailsift({"-p", tree.path("d"), "--MBOX"});
   EXPECT_EQ(unbounded.err.find("left out"), std::string::npos);
-}
-
-TEST(sent_dates, an_impossible_date_ends_the_run_with_reason_6) {
-  temp_tree tree;
-  tree.write("d/a.eml", "Subject: s\n");
-  struct refused {
-    std::string option;
-    std::string message;
-  } cases[] = {
-      {"--SENT-AFTER=2024-02-30", "2/30/2024 is not a valid date\n"},
-      {"--SENT-BEFORE=13-01-2024", "13/1/2024 is not a valid date\n"},
-      {"--SENT-AFTER=soon", "0/0/2000 is not a valid date\n"},
-  };
-  for (const refused& c : cases) {
-    run_result r = run_mailsift({"-p", tree.path("d"), c.option});
-    EXPECT_EQ(r.status, 6) << c.option;
-    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << c.option << r.out << r.err;
-    EXPECT_NE(r.err.find("ILLEGAL or INCOMPLETE OPTION"), std::string::npos) << r.err;
-  }
 }
 
 TEST(sent_dates, ini_keys_set_the_mailbox_switch_and_the_bounds) {

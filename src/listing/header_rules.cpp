@@ -113,6 +113,19 @@ void take_bcc(scan_state& scan, message_line& line) {
   take_address(scan, line, scan.fields->bcc, scan.bcc_count, 4, !scan.header_phase);
 }
 
+// The first Date (or Sent) header's value for the sent time, its folded
+// continuation lines joined as RFC 5322 unfolds them: the line break removed, the
+// white space kept.
+void take_sent_text(scan_state& scan, const message_line& line) {
+  if (!scan.want_sent_time) return;
+  auto& text = scan.fields->date_time.sent_text;
+  // "Date:" and "Sent:" alike are five bytes.
+  bool whole = text.append(line.text.view().substr(5));
+  for_each_fold(*scan.reader, *scan.look_ahead,
+                [&](std::string_view more) { whole = text.append(more) && whole; });
+  if (!whole) text.clear();
+}
+
 void take_date(scan_state& scan, message_line& line) {
   blank_after_colon(line.text, 5, '\t');
   std::size_t br = find_text(line.text.view(), "<BR>");
@@ -121,6 +134,7 @@ void take_date(scan_state& scan, message_line& line) {
   if (!scan.date_parsed) {
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
+    take_sent_text(scan, line);
   }
 }
 
@@ -130,6 +144,7 @@ void take_sent(scan_state& scan, message_line& line) {
     append_entry(scan.fields->date, scan.date_count, line.text.view());
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
+    take_sent_text(scan, line);
   }
 }
 
@@ -637,16 +652,9 @@ void take_message_id(scan_state& scan, std::string_view text) {
   if (!in_header_block(scan, text)) return;
   auto& id = scan.fields->message_id;
   message_id_place at;
-  append_message_id_part(at, text.substr(k_message_id_name.size()), id);
-  message_line& next = *scan.look_ahead;
-  while (read_line(*scan.reader, next)) {
-    std::string_view more = next.text.view();
-    if (more.empty() || (more[0] != ' ' && more[0] != '\t')) {
-      step_back(*scan.reader, next);
-      return;
-    }
-    append_message_id_part(at, more, id);
-  }
+  auto append_part = [&](std::string_view part) { append_message_id_part(at, part, id); };
+  append_part(text.substr(k_message_id_name.size()));
+  for_each_fold(*scan.reader, *scan.look_ahead, append_part);
 }
 
 // The charset of a Content-Type line, or of its folded continuation when the line
@@ -676,6 +684,8 @@ const mark_filter& header_mark_filter_with_message_ids() { return k_mark_filter_
 void want_extra_facts(scan_state& scan, int64_t message_start) {
   scan.want_message_id = g_settings && g_settings->msgid != 0;
   scan.want_charset = g_settings && g_settings->utf != 0;
+  scan.want_sent_time = g_settings && (g_settings->sent_utc || g_settings->sent_after_set ||
+                                       g_settings->sent_before_set);
   scan.message_start = message_start;
 }
 

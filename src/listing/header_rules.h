@@ -36,6 +36,7 @@ struct scan_state {
   // the header block was searched for its end (file offsets; -1 while unknown).
   bool want_message_id = false;
   bool want_charset = false;
+  bool want_sent_time = false;  // the first Date (or Sent) header's whole value
   int64_t message_start = 0;  // the message's offset in its file
 };
 

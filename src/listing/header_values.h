@@ -8,12 +8,15 @@
 #include "INCLUDE_U/text.h"
 #include "listing/line_reader.h"
 
-// The date parsed from the first Date (or Sent) line of a file.
+// The date parsed from the first Date (or Sent) line of a file, and for the sent
+// time (asked for alone) that header's value with its folds joined; a value too
+// long for it is left empty, as one cut short could read as another time.
 struct parsed_date {
   int year = 0;
   int month = 0;
   int day = 0;
   bounded_text<19> time_text;
+  bounded_text<256> sent_text;
 };
 
 // Appends `value` in decimal as printf's "%*lld" (pad ' ') or "%0*lld" (pad '0')
@@ -56,6 +59,21 @@ void parse_date_line(std::string_view line, parsed_date& date);
 // (white-space or "> " indented, each without a trailing comma of the field), and
 // leaves the reader at the first line that is not one.
 void fold_continuations(line_reader& reader, field_text& field, message_line& work);
+
+// Hands each folded continuation line after the line just read (one that begins
+// with a space or a tab, RFC 5322) to `visit`, and leaves the reader at the first
+// line that is not one.
+template <typename Visit>
+void for_each_fold(line_reader& reader, message_line& work, Visit visit) {
+  while (read_line(reader, work)) {
+    std::string_view more = work.text.view();
+    if (more.empty() || (more[0] != ' ' && more[0] != '\t')) {
+      step_back(reader, work);
+      return;
+    }
+    visit(more);
+  }
+}
 
 template <std::size_t N>
 void append_number(bounded_text<N>& out, long long value, int width, char pad) {

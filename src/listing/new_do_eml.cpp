@@ -89,7 +89,7 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
 bool sent_date_selects(const parsed_date& date, int64_t& undated) {
   if (!g_settings->sent_after_set && !g_settings->sent_before_set) return true;
   int64_t sent = 0;
-  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), sent)) {
+  if (!sent_time_of(date.sent_text.view(), sent)) {
     ++undated;
     return false;
   }

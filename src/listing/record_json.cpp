@@ -164,7 +164,7 @@ void append_json_string(std::string& out, std::string_view text) {
 
 bool append_sent_utc(std::string& out, const parsed_date& date) {
   int64_t seconds = 0;
-  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), seconds)) return false;
+  if (!sent_time_of(date.sent_text.view(), seconds)) return false;
   append_iso_time(out, utc_calendar_of(seconds));
   out.push_back('Z');
   return true;

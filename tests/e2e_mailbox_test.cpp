@@ -68,12 +68,15 @@ std::string separator(const std::string& sender, int day) {
          " 10:00:00 2024\n";
 }
 
-// The line ends of `text` made CR LF.
-std::string with_crlf(const std::string& text) {
+// The line ends of `text` made `end` (CR LF, or a bare CR as old Mac files have).
+std::string with_line_ends(const std::string& text, std::string_view end) {
   std::string out;
   for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
+    if (c == '\n') {
+      out += end;
+    } else {
+      out += c;
+    }
   }
   return out;
 }
@@ -119,8 +122,12 @@ std::vector<split_case> split_cases() {
   return {
       {"mboxo", one + two, {0, static_cast<long long>(one.size())}, {"one", "two"}},
       {"crlf",
-       with_crlf(one + two),
-       {0, static_cast<long long>(with_crlf(one).size())},
+       with_line_ends(one + two, "\r\n"),
+       {0, static_cast<long long>(with_line_ends(one, "\r\n").size())},
+       {"one", "two"}},
+      {"bare_cr",
+       with_line_ends(body_from + two, "\r"),
+       {0, static_cast<long long>(body_from.size())},
        {"one", "two"}},
       {"body_from_lines",
        body_from + two,
@@ -290,22 +297,19 @@ TEST(mailbox_split, messages_of_a_built_mailbox_list_as_their_own_files_do) {
 }
 
 // The reader takes a file 64 KB at a time: a separator, or the empty line before
-// it, may fall on either side of a chunk's end, in LF and CR LF files alike.
+// it, may fall on either side of a chunk's end, in LF, CR LF and bare-CR files alike.
 TEST(mailbox_split, separators_split_right_wherever_a_chunk_ends) {
   temp_tree tree;
   const std::size_t chunk = 65536;
   std::vector<std::string> contents;
-  for (bool crlf : {false, true}) {
+  for (std::string end : {"\n", "\r\n", "\r"}) {
     for (int shift = -12; shift <= 12; ++shift) {
-      std::string head = separator("a@example.org", 1) + "Subject: one\n\n";
-      std::string tail = std::string("\n") + separator("b@example.org", 2) + "Subject: two\n\n" +
-                         separator("c@example.org", 3) + "Subject: three\n";
-      if (crlf) {
-        head = with_crlf(head);
-        tail = with_crlf(tail);
-      }
+      std::string head = with_line_ends(separator("a@example.org", 1) + "Subject: one\n\n", end);
+      std::string tail =
+          with_line_ends(std::string("\n") + separator("b@example.org", 2) + "Subject: two\n\n" +
+                             separator("c@example.org", 3) + "Subject: three\n",
+                         end);
       // Body lines up to where the empty line before the second separator starts.
-      std::string end = crlf ? "\r\n" : "\n";
       std::size_t before = chunk + static_cast<std::size_t>(shift + 12) - 12 - end.size();
       std::string body;
       while (head.size() + body.size() + 80 + end.size() < before) {

@@ -287,26 +287,36 @@ TEST(scanner_faults, descriptor_limits_that_one_scanner_lives_with_do_not_stop_m
   GTEST_SKIP() << "descriptor limits are a POSIX resource limit";
 #else
   struct limit_case {
-    int nesting;  // directories the walk holds open at the bottom
-    int files;    // small messages at the top
+    int nesting;       // directories the walk holds open at the bottom
+    int files;         // small messages at the top
+    bool files_first;  // in a starting path walked before the deep one, read slowly,
+                       // so that they are still on their way as the walk goes down
   };
-  const limit_case cases[] = {{0, 300}, {8, 30}, {24, 30}, {56, 30}};
+  const limit_case cases[] = {{0, 300, false}, {8, 30, false},   {24, 30, false},
+                              {56, 30, false}, {160, 30, false}, {160, 60, true}};
   for (const limit_case& c : cases) {
-    SCOPED_TRACE(numbered("nesting ", c.nesting));
+    SCOPED_TRACE(numbered("nesting ", c.nesting, c.files_first ? ", files first" : ""));
     temp_tree tree;
     std::string deep = "m";
     for (int level = 1; level <= c.nesting; ++level) deep += numbered("/d", level);
     for (int i = 0; i < 3; ++i) tree.write(deep + numbered("/deep-", i, ".eml"), "Subject: deep\n");
+    std::string top = c.files_first ? "s" : "m";
     for (int i = 0; i < c.files; ++i)
-      tree.write(numbered("m/top-", i, ".eml"), numbered("Subject: top ", i, "\n"));
-    // The tightest limit one scanner lives with, and one a little wider.
+      tree.write(numbered(top + "/top-", i, ".eml"), numbered("Subject: top ", i, "\n"));
+    words inputs = {tree.path("m")};
     run_options options;
+    if (c.files_first) {
+      inputs.insert(inputs.begin(), tree.path("s"));
+      options.program = faulty_binary();
+      options.env = {{"MAILSIFT_FAULTS", "slow_reads=5"}};
+    }
+    // The tightest limit one scanner lives with, and one a little wider.
     outputs one;
     // The sanitizers need descriptors of their own to start a thread.
     for (options.open_files_limit = c.nesting + (k_sanitized ? 16 : 4);
          options.open_files_limit < c.nesting + 64;
          ++options.open_files_limit) {
-      one = run_over(tree, {tree.path("m")}, 1, options);
+      one = run_over(tree, inputs, 1, options);
       if (one.result.status == 0) break;
     }
     ASSERT_EQ(one.result.status, 0) << one.result.err.substr(0, 2000);
@@ -314,10 +324,10 @@ TEST(scanner_faults, descriptor_limits_that_one_scanner_lives_with_do_not_stop_m
     for (long wider : {0, 2}) {
       options.open_files_limit += wider;
       SCOPED_TRACE(numbered("limit ", options.open_files_limit));
-      one = run_over(tree, {tree.path("m")}, 1, options);
+      one = run_over(tree, inputs, 1, options);
       for (int scanners : {2, 16, 64}) {
         SCOPED_TRACE(numbered("scanners: ", scanners));
-        expect_same_outputs(run_over(tree, {tree.path("m")}, scanners, options), one);
+        expect_same_outputs(run_over(tree, inputs, scanners, options), one);
       }
     }
   }

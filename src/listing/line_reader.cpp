@@ -30,13 +30,14 @@ int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted) {
   return got;
 }
 
-// Reads on into the first chunk while it holds no LF, until it is full or the
-// file ends: the file's line end is judged on that chunk, and how the reads
-// happen to be cut must not change the judgement. Returns the chunk's size.
-std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
+// Reads on into the chunk until it is full or the file ends, or with
+// `to_first_lf` only while it holds no LF: the file's line end is judged on the
+// first chunk, and a mailbox's separators on whole lines, and how the system
+// happens to cut its reads must change neither. Returns the chunk's size.
+std::size_t top_up_chunk(line_reader& reader, std::size_t size, bool to_first_lf) {
   std::size_t searched = 0;
   while (!reader.at_eof && size < reader.buffer.size() &&
-         !std::memchr(reader.buffer.data() + searched, '\n', size - searched)) {
+         !(to_first_lf && std::memchr(reader.buffer.data() + searched, '\n', size - searched))) {
     searched = size;
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
     int64_t got = read_file_bytes(reader, reader.buffer.data() + size, wanted);
@@ -58,23 +59,36 @@ std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
 // CR. Any file with an LF there keeps LF line ends and its lone CRs as bytes.
 void judge_line_ends(line_reader& reader, std::size_t size) {
   reader.line_ends_known = true;
-  // A CR held back for the next chunk still lies just after the chunk.
-  std::size_t seen = size + (reader.held_cr ? 1 : 0);
   const char* bytes = reader.buffer.data();
   reader.cr_line_ends =
-      !std::memchr(bytes, '\n', seen) && std::memchr(bytes, '\r', seen) != nullptr;
+      !std::memchr(bytes, '\n', size) && std::memchr(bytes, '\r', size) != nullptr;
 }
 
-// In a file of CR line ends, each CR that does not start a CR LF becomes the LF
-// the rest of the reader looks for. A CR at the chunk's end is held back, so the
-// byte after every CR in [0, size) is known, or the file has ended.
-void turn_lone_crs_into_lfs(char* bytes, std::size_t size) {
+// In a file of CR line ends, each CR in [0, size) that does not start a CR LF
+// becomes the LF the rest of the reader looks for; the byte after each is known,
+// or the file has ended. A mailbox notes each one in turned_crs, so that its
+// messages' digests get the CR as stored.
+void turn_lone_crs_into_lfs(line_reader& reader, std::size_t size) {
+  char* bytes = reader.buffer.data();
+  if (reader.mailbox) std::fill_n(reader.turned_crs.begin(), (size + 63) / 64, uint64_t{0});
   for (char* cr = static_cast<char*>(std::memchr(bytes, '\r', size)); cr;) {
     std::size_t at = static_cast<std::size_t>(cr - bytes);
-    if (at + 1 == size || bytes[at + 1] != '\n') *cr = '\n';
+    if (at + 1 == size || bytes[at + 1] != '\n') {
+      *cr = '\n';
+      if (reader.mailbox) reader.turned_crs[at / 64] |= uint64_t{1} << (at % 64);
+    }
     if (at + 1 >= size) break;
     cr = static_cast<char*>(std::memchr(cr + 1, '\r', size - at - 1));
   }
+}
+
+// Whether the first chunk of a bare-CR file, `size` bytes, begins with a
+// separator line (which ends at the chunk's first CR).
+bool begins_with_cr_separator(const line_reader& reader, std::size_t size) {
+  const char* bytes = reader.buffer.data();
+  const void* cr = std::memchr(bytes, '\r', size);
+  return cr && is_separator_line(std::string_view(
+                   bytes, static_cast<std::size_t>(static_cast<const char*>(cr) - bytes)));
 }
 
 // The longest last line of a chunk that is held for the next one: a separator
@@ -160,7 +174,7 @@ std::size_t find_separator(line_reader& reader, std::size_t from) {
 // Whether the first chunk, `size` bytes as read, begins with a separator line.
 bool begins_with_separator(line_reader& reader, std::size_t size) {
   reader.chunk_end = size;
-  return separator_at(reader, 0);
+  return reader.cr_line_ends ? begins_with_cr_separator(reader, size) : separator_at(reader, 0);
 }
 
 // Holds the chunk's short last line for the next chunk (by lowering `size`), and
@@ -176,12 +190,27 @@ void hold_last_line(line_reader& reader, std::size_t& size) {
   size = start;
 }
 
+// Adds the chunk's bytes [from, to) to the digests as stored: in a bare-CR
+// mailbox, each LF that was a CR goes in as that CR.
+void add_stored_bytes(line_reader& reader, std::size_t from, std::size_t to) {
+  const char* bytes = reader.buffer.data();
+  std::size_t start = from;
+  for (std::size_t word = from / 64; reader.cr_line_ends && word * 64 < to; ++word) {
+    for (uint64_t bits = reader.turned_crs[word]; bits != 0; bits &= bits - 1) {
+      std::size_t cr = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (cr < from) continue;
+      if (cr >= to) break;
+      add_to_file_hashes(*reader.hashes, bytes + start, cr - start);
+      add_to_file_hashes(*reader.hashes, "\r", 1);
+      start = cr + 1;
+    }
+  }
+  add_to_file_hashes(*reader.hashes, bytes + start, to - start);
+}
+
 // Adds the mailbox's bytes of the chunk up to `to` to the message's digests.
 void add_message_bytes(line_reader& reader, std::size_t to) {
-  if (reader.hashes && to > reader.hashed_to) {
-    add_to_file_hashes(*reader.hashes, reader.buffer.data() + reader.hashed_to,
-                       to - reader.hashed_to);
-  }
+  if (reader.hashes && to > reader.hashed_to) add_stored_bytes(reader, reader.hashed_to, to);
   reader.hashed_to = to;
 }
 
@@ -221,8 +250,9 @@ bool refill(line_reader& reader) {
       reader.at_eof = true;
       reader.end = reader.chunk_end = kept;
       reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(kept);
-      // A CR held back for an LF that never came ends the last line.
-      if (kept && reader.cr_line_ends) reader.buffer[0] = '\n';
+      // A CR held back for an LF that never came ends the last line, as do the
+      // CRs of a bare-CR mailbox's held last line.
+      if (kept && reader.cr_line_ends) turn_lone_crs_into_lfs(reader, kept);
       if (reader.mailbox && kept > 0) {
         reader.end = find_separator(reader, 0);
         if (reader.end == 0) return false;
@@ -236,23 +266,29 @@ bool refill(line_reader& reader) {
       reader.at_eof = true;
     }
     std::size_t size = kept + static_cast<std::size_t>(got);
-    if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
-    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
-    if (!reader.line_ends_known && reader.split_mailbox) {
-      reader.mailbox = begins_with_separator(reader, size);
+    if (!reader.line_ends_known) {
+      size = top_up_chunk(reader, size, true);
+      judge_line_ends(reader, size);
+      if (reader.split_mailbox) reader.mailbox = begins_with_separator(reader, size);
     }
+    if (reader.mailbox) size = top_up_chunk(reader, size, false);
+    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
     // Every byte read, as stored: before a held CR or a line end is changed. A
     // mailbox's bytes go to the digests of their messages as these end.
     if (reader.hashes && !reader.mailbox) {
       add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
     }
+    bool ends_in_cr = reader.buffer[size - 1] == '\r' && !reader.at_eof;
+    // A bare-CR mailbox's lines are found by their line ends before its last line
+    // is held; a CR at the chunk's end waits for the byte after it.
+    if (reader.mailbox && reader.cr_line_ends)
+      turn_lone_crs_into_lfs(reader, ends_in_cr ? size - 1 : size);
     if (reader.mailbox && !reader.at_eof) hold_last_line(reader, size);
     if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
       reader.held_cr = true;
       --size;
     }
-    if (!reader.line_ends_known) judge_line_ends(reader, size);
-    if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size);
+    if (reader.cr_line_ends && !reader.mailbox) turn_lone_crs_into_lfs(reader, size);
     reader.end = reader.chunk_end = size;
     if (reader.mailbox && size > 0) {
       // The first chunk starts with the first message's own separator.

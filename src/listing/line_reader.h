@@ -2,7 +2,8 @@
 //
 // CR LF becomes LF as a text-mode read makes it, so records are the same on every
 // platform; a lone CR and Ctrl-Z are ordinary bytes, except in a file whose first
-// chunk holds CRs but no LF, whose lines end in a bare CR. One read delivers at most
+// chunk holds CRs but no LF, whose lines end in a bare CR (a mailbox of them splits
+// as any other, its offsets, sizes and digests those of the bytes as stored). One read delivers at most
 // k_field_capacity characters, its line end included, so a longer line arrives in
 // pieces. A line's text ends at its first NUL byte.
 //
@@ -112,6 +113,9 @@ struct line_reader {
   // A mailbox's digests cover each message's bytes: those before this position of
   // the chunk have been added.
   std::size_t hashed_to = 0;
+  // A bare-CR mailbox only: bit i set when byte i of the chunk is an LF that was a
+  // CR as stored.
+  std::array<uint64_t, k_read_chunk / 64> turned_crs{};
   // A large mailbox is read ahead on a thread of its own (null otherwise); what
   // its failed read met is kept here once it has stopped.
   read_ahead* ahead = nullptr;

@@ -60,7 +60,11 @@ scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   // stops soon and a short one is read whole.
   uint64_t chunks_checked = 1;
   for (;;) {
-    marked_read got = read_marked_line(reader, filter, ms.line, text);
+    // A folded header's continuation lines hold no mark to admit them: while an
+    // entry unfolds, the next line is read whole.
+    marked_read got = scan.unfolding && read_unfolded_line(scan, ms.line, text)
+                          ? marked_read::line
+                          : read_marked_line(reader, filter, ms.line, text);
     if (got == marked_read::end) break;
     if (reader.chunks_read > chunks_checked) {
       chunks_checked = reader.chunks_read;
@@ -82,6 +86,18 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
   if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
   close_line_reader(reader);
   return result;
+}
+
+// A mailbox's byte-order mark or empty lines before its first separator are in
+// no record: said, so that no byte of the file goes unaccounted for.
+void report_bytes_before_first_message(message_scan& scan, std::string_view name) {
+  int64_t count = scan.reader.bytes_before_first_message;
+  write_message(scan.messages, "\nmailsift: ");
+  write_message(scan.messages, format_thousands64(count));
+  write_message(scan.messages, count == 1 ? " byte before the first message of "
+                                          : " bytes before the first message of ");
+  write_untrusted_message(scan.messages, name);
+  write_message(scan.messages, count == 1 ? " belongs to no message" : " belong to no message");
 }
 
 // Whether the sent date lets the message be listed; one without a date that can
@@ -127,13 +143,17 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
       int64_t record_size = reader.mailbox ? message_size(reader) : size;
       write_record_prefix(scan.record, g_out_file, name, record_size, dates);
       write_record_end(scan.record, g_out_file, scan.fields, scan.hashes, columns);
-      if (!scan.record.held) note_whole_record();
+      if (!scan.record.held) {
+        ++g_messages_listed;
+        note_whole_record();
+      }
     }
     scan.fields.date_time = parsed_date{};
     if (result != scan_result::done || !next_message(reader)) break;
     // Written straight to the listing, a failed write ends the mailbox here.
     if (!scan.record.held && listing_write_failed()) break;
   }
+  if (reader.bytes_before_first_message > 0) report_bytes_before_first_message(scan, name);
   close_line_reader(reader);
   return result;
 }

@@ -92,6 +92,8 @@ void take_address(scan_state& scan, message_line& line, field_text& field, int& 
   // The readable listing keeps the commas between folded addresses.
   fold_continuations(*scan.reader, field, *scan.continuation, scan.unfold);
   field.append("  ");
+  // Short folds the address rule leaves (a line of white space) unfold as well.
+  unfold_into(scan, field);
 }
 
 void take_from(scan_state& scan, message_line& line) {

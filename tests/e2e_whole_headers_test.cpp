@@ -47,9 +47,8 @@ std::vector<folding_case> folding_cases() {
        "(#1:) From: Andreas Hagström via USRP-users <usrp-users@lists.ettus.com>  ",
        "(#1:) From: =?utf-8?q?Andreas_Hagstr=C3=B6m_via_USRP-users? "
        "<usrp-users@lists.ettus.com>  "},
-      {"a From folded inside its quoted name",
-       "From: \"Leong,\n Ann\" <ann@x.example>\n", 3, "(#1:) From: \"Leong, Ann\" <ann@x.example>  ",
-       "(#1:) From: \"Leong,  "},
+      {"a From folded inside its quoted name", "From: \"Leong,\n Ann\" <ann@x.example>\n", 3,
+       "(#1:) From: \"Leong, Ann\" <ann@x.example>  ", "(#1:) From: \"Leong,  "},
       {"a soft line break in From stays one", "From: Someone Longer <a@b.exa=\nmple>\n", 3,
        "(#1:) From: Someone Longer <a@b.example>  ", "(#1:) From: Someone Longer <a@b.example>  "},
       {"folded To keeps its commas", "To: a@b.example,\n c@d.example,\n\te@f.example\n", 4,
@@ -120,8 +119,7 @@ TEST(whole_headers, a_mailbox_after_a_byte_order_mark_or_empty_lines_splits_at_i
     const char* note;
   };
   const lead_case cases[] = {
-      {"empty lines", "\n\r\n\n",
-       "mailsift: 4 bytes before the first message of "},
+      {"empty lines", "\n\r\n\n", "mailsift: 4 bytes before the first message of "},
       {"a byte-order mark", "\xEF\xBB\xBF", "mailsift: 3 bytes before the first message of "},
       {"a byte-order mark and an empty line", "\xEF\xBB\xBF\n",
        "mailsift: 4 bytes before the first message of "},

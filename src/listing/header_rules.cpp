@@ -673,30 +673,6 @@ void want_extra_facts(scan_state& scan, int64_t message_start) {
   scan.message_start = message_start;
 }
 
-bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view& text) {
-  field_text& field = *scan.unfolding;
-  scan.unfolding = nullptr;
-  // Most headers are not folded, and the next line's first byte, when already
-  // read, tells so without reading that line.
-  int next = next_byte(*scan.reader);
-  if (next >= 0 && next != ' ' && next != '\t') return false;
-  if (!read_line(*scan.reader, spare)) return false;
-  text = spare.text.view();
-  if (text.empty() || (text[0] != ' ' && text[0] != '\t')) return true;
-  // The entry's padding goes after the joined text. A tab that starts the
-  // continuation becomes a space, as in the address fields, so that a tab
-  // delimiter still splits nothing.
-  if (field.view().ends_with("  ")) field.truncate(field.size() - 2);
-  std::size_t start = field.size();
-  field.append(text);
-  for (std::size_t i = start; i < field.size() && is_ascii_space(field[i]); ++i) {
-    if (field[i] == '\t') field[i] = ' ';
-  }
-  field.append("  ");
-  scan.unfolding = &field;
-  return true;
-}
-
 void scan_text(scan_state& scan, std::string_view text) {
   if ((scan.want_message_id || scan.want_charset) && !text.empty() &&
       (text[0] == 'M' || text[0] == 'm' || text[0] == 'C' || text[0] == 'c')) {

@@ -57,8 +57,3 @@ const mark_filter& header_mark_filter_with_message_ids();
 // scan's line; it is copied into that line only when a rule takes it, since the
 // rules change the line and read further lines.
 void scan_text(scan_state& scan, std::string_view text);
-// While an entry is unfolding: reads the next line whole into `spare`, whatever
-// marks it holds, and joins it to the entry when it continues the header (the
-// line break removed, the white space kept). True with the line in `text`, to be
-// tested against the rules as any other; false when no line was read.
-bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view& text);

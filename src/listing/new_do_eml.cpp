@@ -47,6 +47,34 @@ const mark_filter& scan_mark_filter() {
                                          : header_mark_filter();
 }
 
+// While an entry is unfolding: reads the next line whole into `spare`, whatever
+// marks it holds, and joins it to the entry when it continues the header (the
+// line break removed, the white space kept). True with the line in `text`, to be
+// tested against the rules as any other; false when no line was read.
+bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view& text) {
+  field_text& field = *scan.unfolding;
+  scan.unfolding = nullptr;
+  // Most headers are not folded, and the next line's first byte, when already
+  // read, tells so without reading that line.
+  int next = next_byte(*scan.reader);
+  if (next >= 0 && next != ' ' && next != '\t') return false;
+  if (!read_line(*scan.reader, spare)) return false;
+  text = spare.text.view();
+  if (text.empty() || (text[0] != ' ' && text[0] != '\t')) return true;
+  // The entry's padding goes after the joined text. A tab that starts the
+  // continuation becomes a space, as in the address fields, so that a tab
+  // delimiter still splits nothing.
+  if (field.view().ends_with("  ")) field.truncate(field.size() - 2);
+  std::size_t start = field.size();
+  field.append(text);
+  for (std::size_t i = start; i < field.size() && is_ascii_space(field[i]); ++i) {
+    if (field[i] == '\t') field[i] = ' ';
+  }
+  field.append("  ");
+  scan.unfolding = &field;
+  return true;
+}
+
 // Reads the attached file (or the mailbox's message) to its end against the
 // header rules into `fields`.
 scan_result read_attached_lines(message_scan& ms, message_fields& fields) {

@@ -148,10 +148,14 @@ TEST(help_screen, posix_option_lines_name_every_option_in_its_section_within_80_
     const char* option;
     const char* section;
   } rows[] = {
-      {"  --SENT-AFTER=date ", "Selection\n"}, {"  --SENT-BEFORE=date ", "Selection\n"},
-      {"  --MBOX ", "Output\n"},              {"  --UTF ", "Output\n"},
-      {"  --MSGID ", "Output\n"},             {"  --SENT-UTC ", "Output\n"},
-      {"  --JSON ", "Output\n"},              {"  --help, --version ", "Help\n"},
+      {"  --SENT-AFTER=date ", "Selection\n"},
+      {"  --SENT-BEFORE=date ", "Selection\n"},
+      {"  --MBOX ", "Output\n"},
+      {"  --UTF ", "Output\n"},
+      {"  --MSGID ", "Output\n"},
+      {"  --SENT-UTC ", "Output\n"},
+      {"  --JSON ", "Output\n"},
+      {"  --help, --version ", "Help\n"},
       {"  -.ini ", "Help\n"},
   };
   std::size_t examples = text.find("Examples\n");

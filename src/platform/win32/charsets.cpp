@@ -236,12 +236,20 @@ bool append_jis_character(unsigned first, unsigned second, std::string& out) {
 // The set an escape sequence at `at` chooses and its length; 0 for none iconv's
 // ISO-2022-JP takes.
 std::size_t jis_escape(std::string_view bytes, std::size_t at, jis_set& set) {
-  std::string_view rest = bytes.substr(at);
-  if (rest.starts_with("\x1B(B")) set = jis_set::ascii;
-  else if (rest.starts_with("\x1B(J")) set = jis_set::roman;
-  else if (rest.starts_with("\x1B$@") || rest.starts_with("\x1B$B")) set = jis_set::kanji;
-  else return 0;
-  return 3;
+  constexpr struct {
+    std::string_view escape;
+    jis_set set;
+  } k_escapes[] = {{"\x1B(B", jis_set::ascii},
+                   {"\x1B(J", jis_set::roman},
+                   {"\x1B$@", jis_set::kanji},
+                   {"\x1B$B", jis_set::kanji}};
+  for (const auto& known : k_escapes) {
+    if (bytes.substr(at).starts_with(known.escape)) {
+      set = known.set;
+      return known.escape.size();
+    }
+  }
+  return 0;
 }
 
 void convert_iso_2022_jp(std::string_view bytes, std::string& out) {

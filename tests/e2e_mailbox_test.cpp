@@ -468,7 +468,8 @@ TEST(sent_dates, the_count_reaches_the_screen_and_the_run_log_in_every_mode) {
   run_result logged = run_mailsift({"-p", tree.path("d"), "--MBOX", "--SENT-AFTER=2000-01-01", "-1",
                                     tree.path("run.log"), "-o", tree.path("out.txt")});
   ASSERT_EQ(logged.status, 0);
-  EXPECT_NE(normalise_line_ends(tree.read("run.log")).find(std::string("files\n") + count_line),
+  EXPECT_NE(normalise_line_ends(tree.read("run.log"))
+                .find(std::string("message in 1 file\n") + count_line),
             std::string::npos)
       << tree.read("run.log");
   // Without a bound nothing is counted or said.

@@ -242,7 +242,7 @@ TEST(readable_listing, json_lines_one_object_per_record) {
        {"{\"file\":\"", "\",\"size\":", ",\"modified\":\"",
         "\"from\":[{\"n\":1,\"text\":\"From: \\\"A \\\\\\\"B\\\\\\\"\\\" <a@x>\"},"
         "{\"n\":\"body\",\"text\":\"From: quoted@x\"}]",
-        "\"to\":[{\"n\":1,\"text\":\"To: t@x  u@x\"}]", "\"cc\":[],\"bcc\":[]",
+        "\"to\":[{\"n\":1,\"text\":\"To: t@x,  u@x\"}]", "\"cc\":[],\"bcc\":[]",
         "\"date_time\":\"2024-01-01 10:00:00 +0100\"",
         "\"subject\":[{\"n\":1,\"text\":\"Subject: tab\\u0009and ctl\\u0001\"}]",
         "\"message_read\":\"YES\"", "\"message_id\":\"<a@x>\"",

@@ -1,5 +1,6 @@
 #include "listing/header_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -67,19 +68,38 @@ std::string_view before_charset(std::string_view text) {
   return at == std::string_view::npos ? text : text.substr(0, at);
 }
 
+// Whether the line ends with an encoded word's "?=" (=?charset?encoding?text?=):
+// its '=' is no soft line break.
+bool ends_encoded_word(std::string_view text) {
+  if (!text.ends_with("?=")) return false;
+  std::size_t start = text.rfind("=?", text.size() - 2);
+  if (start == std::string_view::npos) return false;
+  std::string_view inside = text.substr(start + 2, text.size() - 2 - (start + 2));
+  return std::count(inside.begin(), inside.end(), '?') >= 2;
+}
+
+// The readable listing takes the header's folded continuation lines into the
+// entry just made (read_unfolded_line).
+void unfold_into(scan_state& scan, field_text& field) {
+  if (scan.unfold) scan.unfolding = &field;
+}
+
 void take_address(scan_state& scan, message_line& line, field_text& field, int& counter,
                   std::size_t after_colon, bool body) {
   blank_after_colon(line.text, after_colon, g_delimiter);
   append_entry_head(field, counter, body);
   field.append(line.text.view());
-  fold_continuations(*scan.reader, field, *scan.continuation);
+  // The readable listing keeps the commas between folded addresses.
+  fold_continuations(*scan.reader, field, *scan.continuation, scan.unfold);
   field.append("  ");
+  // Short folds the address rule leaves (a line of white space) unfold as well.
+  unfold_into(scan, field);
 }
 
 void take_from(scan_state& scan, message_line& line) {
   field_text& text = line.text;
   blank_after_colon(text, 5, g_delimiter);
-  bool soft_break = text.back() == '=';
+  bool soft_break = text.back() == '=' && !(scan.unfold && ends_encoded_word(text.view()));
   if (soft_break || text.size() < 10) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
@@ -98,6 +118,7 @@ void take_from(scan_state& scan, message_line& line) {
   scan.fields->from.append(text.view());
   scan.fields->from.append("  ");
   scan.from_seen = true;
+  unfold_into(scan, scan.fields->from);
 }
 
 void take_to(scan_state& scan, message_line& line) {
@@ -131,6 +152,7 @@ void take_date(scan_state& scan, message_line& line) {
   std::size_t br = find_text(line.text.view(), "<BR>");
   if (br != std::string_view::npos) line.text.truncate(br);
   append_entry(scan.fields->date, scan.date_count, line.text.view());
+  if (br == std::string_view::npos) unfold_into(scan, scan.fields->date);
   if (!scan.date_parsed) {
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
@@ -151,6 +173,7 @@ void take_sent(scan_state& scan, message_line& line) {
 void take_subject(scan_state& scan, message_line& line) {
   append_entry(scan.fields->subject, scan.subject_count, line.text.view());
   scan.header_phase = false;
+  unfold_into(scan, scan.fields->subject);
 }
 
 void take_mapi_read_flag(scan_state& scan, message_line& line) {
@@ -601,8 +624,10 @@ bool in_header_block(const scan_state& scan, std::string_view text) {
     stop = reader.pos - text.size() - 1;
   }
   std::size_t at = 0;
-  if (scan.message_start >= reader.chunk_offset) {
-    at = static_cast<std::size_t>(scan.message_start - reader.chunk_offset);
+  // A mailbox's first message may start after bytes that belong to none.
+  int64_t message_start = std::max(scan.message_start, reader.message_offset);
+  if (message_start >= reader.chunk_offset) {
+    at = static_cast<std::size_t>(message_start - reader.chunk_offset);
     if (at < stop && empty_line_at(reader, at)) return false;
   }
   std::string_view searched(reader.buffer.data() + at, stop > at ? stop - at : 0);
@@ -686,6 +711,7 @@ void want_extra_facts(scan_state& scan, int64_t message_start) {
   scan.want_charset = g_settings && g_settings->utf != 0;
   scan.want_sent_time = g_settings && (g_settings->sent_utc || g_settings->sent_after_set ||
                                        g_settings->sent_before_set);
+  scan.unfold = scan.want_charset;
   scan.message_start = message_start;
 }
 
@@ -716,5 +742,7 @@ void scan_text(scan_state& scan, std::string_view text) {
   std::size_t rule = first_matching_rule(scan, text, facts, 0);
   if (rule == std::size(k_header_rules)) return;
   hold_line(*scan.line, text);
+  // A rule that takes a continuation line may read on: the fold ends there.
+  scan.unfolding = nullptr;
   k_header_rules[rule].action(scan, *scan.line);
 }

@@ -56,9 +56,10 @@ void double_quotes(field_text& field, field_text& work);
 void parse_date_line(std::string_view line, parsed_date& date);
 
 // Appends the folded continuation lines that follow an address line to `field`
-// (white-space or "> " indented, each without a trailing comma of the field), and
-// leaves the reader at the first line that is not one.
-void fold_continuations(line_reader& reader, field_text& field, message_line& work);
+// (white-space or "> " indented, each without a trailing comma of the field unless
+// `keep_commas`), and leaves the reader at the first line that is not one.
+void fold_continuations(line_reader& reader, field_text& field, message_line& work,
+                        bool keep_commas = false);
 
 // Hands each folded continuation line after the line just read (one that begins
 // with a space or a tab, RFC 5322) to `visit`, and leaves the reader at the first

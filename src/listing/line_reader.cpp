@@ -171,10 +171,30 @@ std::size_t find_separator(line_reader& reader, std::size_t from) {
   return reader.chunk_end;
 }
 
-// Whether the first chunk, `size` bytes as read, begins with a separator line.
+// Length of the UTF-8 byte-order mark and the empty lines that stand before the
+// first line of the first chunk's `size` bytes: a mailbox may begin with them.
+std::size_t leading_bytes(const char* bytes, std::size_t size) {
+  std::size_t at = size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+  for (;;) {
+    if (at < size && bytes[at] == '\n') {
+      at += 1;
+    } else if (at + 1 < size && bytes[at] == '\r' && bytes[at + 1] == '\n') {
+      at += 2;
+    } else {
+      return at;
+    }
+  }
+}
+
+// Whether the first chunk, `size` bytes as read, begins with a separator line,
+// after a byte-order mark and empty lines, which belong to no message.
 bool begins_with_separator(line_reader& reader, std::size_t size) {
   reader.chunk_end = size;
-  return reader.cr_line_ends ? begins_with_cr_separator(reader, size) : separator_at(reader, 0);
+  if (reader.cr_line_ends) return begins_with_cr_separator(reader, size);
+  std::size_t lead = leading_bytes(reader.buffer.data(), size);
+  if (!separator_at(reader, lead)) return false;
+  reader.bytes_before_first_message = static_cast<int64_t>(lead);
+  return true;
 }
 
 // Holds the chunk's short last line for the next chunk (by lowering `size`), and
@@ -291,8 +311,15 @@ bool refill(line_reader& reader) {
     if (reader.cr_line_ends && !reader.mailbox) turn_lone_crs_into_lfs(reader, size);
     reader.end = reader.chunk_end = size;
     if (reader.mailbox && size > 0) {
-      // The first chunk starts with the first message's own separator.
-      reader.end = find_separator(reader, reader.chunk_offset == 0 ? line_after(reader, 0) : 0);
+      // The first chunk starts with the first message's own separator, after the
+      // bytes that belong to no message.
+      std::size_t first = 0;
+      if (reader.chunk_offset == 0) {
+        first = static_cast<std::size_t>(reader.bytes_before_first_message);
+        reader.pos = reader.hashed_to = first;
+        reader.message_offset = reader.bytes_before_first_message;
+      }
+      reader.end = find_separator(reader, reader.chunk_offset == 0 ? line_after(reader, first) : 0);
       if (reader.end == 0) return false;
     }
     if (size > 0) return true;
@@ -408,6 +435,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.chunk_end = 0;
   reader.chunk_offset = 0;
   reader.message_offset = 0;
+  reader.bytes_before_first_message = 0;
   reader.held_tail = 0;
   reader.next_starts_line = true;
   reader.next_after_empty_line = false;

@@ -102,6 +102,8 @@ struct line_reader {
   std::size_t chunk_end = 0;
   int64_t chunk_offset = 0;    // where the chunk starts in the file
   int64_t message_offset = 0;  // where the message read now starts (its separator)
+  // A mailbox's byte-order mark and empty lines before its first separator.
+  int64_t bytes_before_first_message = 0;
   // The last line of a chunk, when short, is held for the next one, so that a
   // separator is always judged whole: its bytes after chunk_end.
   std::size_t held_tail = 0;

@@ -311,6 +311,7 @@ void write_records_one_by_one(const std::string& records) {
   while (!rest.empty()) {
     std::string_view record = rest.substr(0, first_record_length(rest));
     write_listing_text(g_out_file, record);
+    ++g_messages_listed;
     note_whole_record();
     rest.remove_prefix(record.size());
   }

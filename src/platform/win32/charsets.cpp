@@ -222,6 +222,104 @@ void convert_characters(charset_converters& state, UINT code_page, std::string_v
   }
 }
 
+// ISO-2022-JP, read here rather than by code page 50220: wine's passes the bytes
+// through with their escapes, and Windows' reads a few characters otherwise than
+// iconv does. Its two-byte characters (JIS X 0208) are turned into Shift-JIS by
+// arithmetic and read by code page 932, where the two tables agree; the handful
+// where they do not are given as iconv gives them. What iconv refuses becomes
+// U+FFFD and the reading goes on one byte later in ASCII, as the POSIX backend's.
+enum class jis_set { ascii, roman, kanji };
+
+// The JIS X 0208 characters that code page 932 reads otherwise than iconv.
+struct jis_difference {
+  unsigned code;
+  const char* utf8;
+};
+constexpr jis_difference k_jis_differences[] = {
+    {0x2141, "\u301C"}, {0x2142, "\u2016"}, {0x215D, "\u2212"},
+    {0x2171, "\u00A2"}, {0x2172, "\u00A3"}, {0x224C, "\u00AC"},
+};
+
+// Whether JIS X 0208 has row `row` at all: code page 932 adds rows 13 and 89-92.
+bool jis_row_defined(unsigned row) {
+  return (row >= 0x21 && row <= 0x28) || (row >= 0x30 && row <= 0x74);
+}
+
+// Appends the JIS X 0208 character `first second` (0x21-0x7E each); false when
+// it has none.
+bool append_jis_character(charset_converters& state, unsigned first, unsigned second,
+                          std::string& out) {
+  if (!jis_row_defined(first)) return false;
+  unsigned code = first << 8 | second;
+  for (const jis_difference& difference : k_jis_differences) {
+    if (difference.code == code) {
+      out += difference.utf8;
+      return true;
+    }
+  }
+  char sjis[2];
+  sjis[0] = static_cast<char>(((first + 1) >> 1) + (first <= 0x5E ? 0x70 : 0xB0));
+  sjis[1] = static_cast<char>(second + ((first & 1) != 0 ? (second > 0x5F ? 0x20 : 0x1F) : 0x7E));
+  std::wstring& units = state.one;
+  if (!to_utf16(state, 932, std::string_view(sjis, 2), units) || units.size() != 1 ||
+      holds_private_use(units)) {
+    return false;
+  }
+  append_utf16(out, units);
+  return true;
+}
+
+// The set an escape sequence at `at` chooses and its length; 0 for none iconv's
+// ISO-2022-JP takes.
+std::size_t jis_escape(std::string_view bytes, std::size_t at, jis_set& set) {
+  constexpr struct {
+    std::string_view escape;
+    jis_set set;
+  } k_escapes[] = {{"\x1B(B", jis_set::ascii},
+                   {"\x1B(J", jis_set::roman},
+                   {"\x1B$@", jis_set::kanji},
+                   {"\x1B$B", jis_set::kanji}};
+  for (const auto& known : k_escapes) {
+    if (bytes.substr(at).starts_with(known.escape)) {
+      set = known.set;
+      return known.escape.size();
+    }
+  }
+  return 0;
+}
+
+void convert_iso_2022_jp(charset_converters& state, std::string_view bytes, std::string& out) {
+  jis_set set = jis_set::ascii;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == 0x1B) {
+      std::size_t length = jis_escape(bytes, i, set);
+      if (length != 0) {
+        i += length;
+        continue;
+      }
+    } else if (c < 0x80 && (set == jis_set::ascii || c < 0x21 || c == 0x7F)) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    } else if (c < 0x80 && set == jis_set::roman) {
+      out += c == 0x5C ? "\u00A5" : c == 0x7E ? "\u203E" : std::string(1, static_cast<char>(c));
+      ++i;
+      continue;
+    } else if (c < 0x80 && i + 1 < bytes.size()) {
+      auto second = static_cast<unsigned char>(bytes[i + 1]);
+      if (second >= 0x21 && second <= 0x7E && append_jis_character(state, c, second, out)) {
+        i += 2;
+        continue;
+      }
+    }
+    out += k_replacement;
+    ++i;
+    set = jis_set::ascii;
+  }
+}
+
 }  // namespace
 
 charset_conversion win_convert_charset(charset_converters*& converters, std::string_view charset,
@@ -231,6 +329,10 @@ charset_conversion win_convert_charset(charset_converters*& converters, std::str
   if (!converters) converters = new charset_converters;
   charset_converters& state = *converters;
   state.ran_out = false;
+  if (agreed_charset_name(name.view()) == "iso-2022-jp") {
+    convert_iso_2022_jp(state, bytes, out);
+    return state.ran_out ? charset_conversion::no_resources : charset_conversion::converted;
+  }
   UINT code_page = code_page_for(state, name);
   if (state.ran_out) return charset_conversion::no_resources;
   if (code_page == 0 || bytes.size() > 0x7FFFFFFF) return charset_conversion::unknown;

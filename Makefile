@@ -120,6 +120,7 @@ BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev ripgrep
 bench:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py
+	python3 bench/run_bench.py --scale
 	python3 bench/run_bench.py --mbox
 	$(MAKE) bench-scan
 
@@ -129,12 +130,18 @@ clean:
 # The header scan alone, on messages in memory (Google Benchmark); the corpus
 # benchmark reads every message of BENCH_CORPUS.
 BENCH_CORPUS ?= $(firstword $(wildcard ../shared/corpus) samples)
-.PHONY: bench-scan bench-memory bench-mbox
+.PHONY: bench-scan bench-memory bench-mbox bench-scale
 bench-scan:
 	tools/need-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench-scan -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF -DMAILSIFT_BENCH=ON
 	cmake --build build-bench-scan -j $(JOBS) --target mailsift_benchmarks
 	MAILSIFT_BENCH_CORPUS=$(BENCH_CORPUS) ./build-bench-scan/mailsift_benchmarks
+
+# The cost per file and peak memory at 40,000 and 400,000 files (BENCH_SCALE_FILES),
+# warm and cold, with the listing to a file and to standard output.
+bench-scale:
+	tools/need-packages $(BENCH_PACKAGES)
+	python3 bench/run_bench.py --scale
 
 # Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default).
 bench-memory:

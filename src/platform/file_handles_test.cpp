@@ -120,8 +120,9 @@ TEST(open_regular_stream, only_regular_files_are_opened) {
   std::fclose(stream);
 }
 
-// A run knows its own output file by identity: the stream it writes and a handle
-// that reads the same file agree, under any name; another file differs.
+// A run knows its own output file by identity: the stream it writes, a handle
+// that reads the same file and a look-up that gives the identity agree, under any
+// name; another file differs. The stream's creation time is the look-up's.
 TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   temp_tree tree;
   tree.write("out.txt", "");
@@ -129,7 +130,8 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   std::FILE* out = g_platform.open_stream(tree.path("out.txt"), "a+");
   ASSERT_NE(out, nullptr);
   dir_identity written;
-  ASSERT_TRUE(g_platform.stream_identity(out, written));
+  file_ticks created = 0;
+  ASSERT_TRUE(g_platform.stream_identity(out, written, created));
   struct {
     const char* name;
     bool same;
@@ -143,11 +145,19 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
     dir_identity by_path;
     EXPECT_TRUE(g_platform.directory_identity(tree.path(c.name), by_path)) << c.name;
     EXPECT_EQ(by_path == written, c.same) << c.name;
+    dir_entry entry;
+    ASSERT_TRUE(g_platform.lookup_file(tree.path(c.name), entry)) << c.name;
+    if (entry.identity_known) {
+      EXPECT_EQ(entry.identity == written, c.same) << c.name;
+    }
+    if (c.same) {
+      EXPECT_EQ(entry.create_ticks, created);
+    }
     g_platform.close_file(file);
   }
   std::fclose(out);
   dir_identity none;
-  EXPECT_FALSE(g_platform.stream_identity(nullptr, none));
+  EXPECT_FALSE(g_platform.stream_identity(nullptr, none, created));
   EXPECT_FALSE(g_platform.read_handle_identity(k_no_file, none));
 }
 

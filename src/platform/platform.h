@@ -52,6 +52,15 @@ using file_ticks = uint64_t;
 inline constexpr int64_t k_ticks_per_second = 10000000;
 inline constexpr int64_t k_seconds_1601_to_1970 = 11644473600LL;
 
+// Identity of a directory or file (device and inode, or volume serial and file
+// index), to notice a directory already on the walk path or the run's own files.
+struct dir_identity {
+  uint64_t volume = 0;
+  uint64_t index_high = 0;
+  uint64_t index_low = 0;
+  bool operator==(const dir_identity&) const = default;
+};
+
 // One entry of a directory search, as FindFirstFile returns it.
 struct dir_entry {
   std::string name;
@@ -60,14 +69,10 @@ struct dir_entry {
   file_ticks create_ticks = 0;
   file_ticks access_ticks = 0;
   file_ticks write_ticks = 0;
-};
-
-// Identity of a directory, to notice a directory already on the walk path.
-struct dir_identity {
-  uint64_t volume = 0;
-  uint64_t index_high = 0;
-  uint64_t index_low = 0;
-  bool operator==(const dir_identity&) const = default;
+  // The file's identity, where the look-up read it with the other facts (POSIX);
+  // a Windows directory search has no file index, which would cost an open.
+  dir_identity identity;
+  bool identity_known = false;
 };
 
 // Calendar parts of a point in time.
@@ -294,9 +299,10 @@ struct platform_table {
   // Scanner threads: no.
   access_time_counts (*access_times_not_kept)();
   // Identity of the regular file an open stream reads or writes (as
-  // directory_identity gives it); false for a terminal, a pipe or a device.
+  // directory_identity gives it) and its creation time (as a look-up gives
+  // create_ticks); false for a terminal, a pipe or a device.
   // Scanner threads: no.
-  bool (*stream_identity)(std::FILE* stream, dir_identity& id);
+  bool (*stream_identity)(std::FILE* stream, dir_identity& id, file_ticks& created);
   // Identity of a file opened for reading.
   // Scanner threads: no.
   bool (*read_handle_identity)(read_handle file, dir_identity& id);

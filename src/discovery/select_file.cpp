@@ -178,20 +178,39 @@ namespace {
 // that holds them must not list their half-written selves, under any name.
 struct own_files {
   dir_identity ids[2];
+  file_ticks created[2] = {};
   std::size_t count = 0;
 };
 own_files s_own_files;
 
-bool is_own_file(const std::string& path, read_handle file) {
-  if (s_own_files.count == 0) return false;
-  dir_identity id;
-  bool known = file != k_no_file ? g_platform.read_handle_identity(file, id)
-                                 : g_platform.directory_identity(path, id);
-  if (!known) return false;
+bool is_own_identity(const dir_identity& id) {
   for (std::size_t i = 0; i < s_own_files.count; ++i) {
     if (s_own_files.ids[i] == id) return true;
   }
   return false;
+}
+
+// A file's creation time stays as it is while the run writes to it, unlike its
+// size and last-write time, which a directory entry may show out of date: a file
+// created at another moment than both own files is neither of them.
+bool created_with_own_file(file_ticks created) {
+  for (std::size_t i = 0; i < s_own_files.count; ++i) {
+    if (s_own_files.created[i] == created) return true;
+  }
+  return false;
+}
+
+// The identity comes with the look-up where the system gives it (POSIX); a
+// Windows directory search has none, so only a file its creation time cannot
+// tell apart costs the call for it.
+bool is_own_file(const std::string& path, read_handle file, const dir_entry& entry) {
+  if (s_own_files.count == 0) return false;
+  if (entry.identity_known) return is_own_identity(entry.identity);
+  if (!created_with_own_file(entry.create_ticks)) return false;
+  dir_identity id;
+  bool known = file != k_no_file ? g_platform.read_handle_identity(file, id)
+                                 : g_platform.directory_identity(path, id);
+  return known && is_own_identity(id);
 }
 
 void close_if_open(read_handle file) {
@@ -253,7 +272,7 @@ stop_reason select(const file_sink& sink, const std::string& dir, const std::str
   if (file == k_no_file && !look_up(path, name, source.missing_counts, entry)) {
     return failure_stop();
   }
-  if (is_own_file(path, file)) {
+  if (is_own_file(path, file, entry)) {
     close_if_open(file);
     return stop_reason::go_on;
   }
@@ -285,8 +304,9 @@ stop_reason select(const file_sink& sink, const std::string& dir, const std::str
 void leave_out_own_files(std::FILE* listing, std::FILE* run_log) {
   s_own_files.count = 0;
   for (std::FILE* stream : {listing, run_log}) {
-    dir_identity id;
-    if (g_platform.stream_identity(stream, id)) s_own_files.ids[s_own_files.count++] = id;
+    std::size_t at = s_own_files.count;
+    if (g_platform.stream_identity(stream, s_own_files.ids[at], s_own_files.created[at]))
+      ++s_own_files.count;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "listing/scan/header_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -68,19 +69,38 @@ std::string_view before_charset(std::string_view text) {
   return at == std::string_view::npos ? text : text.substr(0, at);
 }
 
+// Whether the line ends with an encoded word's "?=" (=?charset?encoding?text?=):
+// its '=' is no soft line break.
+bool ends_encoded_word(std::string_view text) {
+  if (!text.ends_with("?=")) return false;
+  std::size_t start = text.rfind("=?", text.size() - 2);
+  if (start == std::string_view::npos) return false;
+  std::string_view inside = text.substr(start + 2, text.size() - 2 - (start + 2));
+  return std::count(inside.begin(), inside.end(), '?') >= 2;
+}
+
+// The readable listing takes the header's folded continuation lines into the
+// entry just made (read_unfolded_line).
+void unfold_into(scan_state& scan, field_text& field) {
+  if (scan.unfold) scan.unfolding = &field;
+}
+
 void take_address(scan_state& scan, message_line& line, entry_field& field, int& counter,
                   std::size_t after_colon, bool body) {
   blank_after_colon(scan, line.text, after_colon, scan.options->delimiter);
   append_entry_head(field, counter, body);
   field.text.append(line.text.view());
-  fold_continuations(*scan.reader, field.text, *scan.continuation);
+  // The readable listing keeps the commas between folded addresses.
+  fold_continuations(*scan.reader, field.text, *scan.continuation, scan.unfold);
   field.text.append("  ");
+  // Short folds the address rule leaves (a line of white space) unfold as well.
+  unfold_into(scan, field.text);
 }
 
 void take_from(scan_state& scan, message_line& line) {
   field_text& text = line.text;
   blank_after_colon(scan, text, 5, scan.options->delimiter);
-  bool soft_break = text.back() == '=';
+  bool soft_break = text.back() == '=' && !(scan.unfold && ends_encoded_word(text.view()));
   if (soft_break || text.size() < 10) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
@@ -99,6 +119,7 @@ void take_from(scan_state& scan, message_line& line) {
   scan.fields->from.text.append(text.view());
   scan.fields->from.text.append("  ");
   scan.from_seen = true;
+  unfold_into(scan, scan.fields->from.text);
 }
 
 void take_to(scan_state& scan, message_line& line) {
@@ -114,14 +135,29 @@ void take_bcc(scan_state& scan, message_line& line) {
   take_address(scan, line, scan.fields->bcc, scan.bcc_count, 4, !scan.header_phase);
 }
 
+// The first Date (or Sent) header's value for the sent time, its folded
+// continuation lines joined as RFC 5322 unfolds them: the line break removed, the
+// white space kept.
+void take_sent_text(scan_state& scan, const message_line& line) {
+  if (!scan.want_sent_time) return;
+  auto& text = scan.fields->date_time.sent_text;
+  // "Date:" and "Sent:" alike are five bytes.
+  bool whole = text.append(line.text.view().substr(5));
+  for_each_fold(*scan.reader, *scan.look_ahead,
+                [&](std::string_view more) { whole = text.append(more) && whole; });
+  if (!whole) text.clear();
+}
+
 void take_date(scan_state& scan, message_line& line) {
   blank_after_colon(scan, line.text, 5, '\t');
   std::size_t br = find_text(line.text.view(), "<BR>");
   if (br != std::string_view::npos) line.text.truncate(br);
   append_entry(scan.fields->date, scan.date_count, line.text.view());
+  if (br == std::string_view::npos) unfold_into(scan, scan.fields->date.text);
   if (!scan.date_parsed) {
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
+    take_sent_text(scan, line);
   }
 }
 
@@ -131,12 +167,14 @@ void take_sent(scan_state& scan, message_line& line) {
     append_entry(scan.fields->date, scan.date_count, line.text.view());
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
+    take_sent_text(scan, line);
   }
 }
 
 void take_subject(scan_state& scan, message_line& line) {
   append_entry(scan.fields->subject, scan.subject_count, line.text.view());
   scan.header_phase = false;
+  unfold_into(scan, scan.fields->subject.text);
 }
 
 void take_mapi_read_flag(scan_state& scan, message_line& line) {
@@ -566,5 +604,7 @@ void scan_text(scan_state& scan, std::string_view text) {
   std::size_t rule = first_matching_rule(scan, text, facts, 0);
   if (rule == std::size(k_header_rules)) return;
   hold_line(*scan.line, text);
+  // A rule that takes a continuation line may read on: the fold ends there.
+  scan.unfolding = nullptr;
   k_header_rules[rule].action(scan, *scan.line);
 }

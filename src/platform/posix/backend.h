@@ -121,7 +121,7 @@ bool posix_directory_identity(const std::string& path, dir_identity& id);
 bool posix_get_attributes(const std::string& path, uint32_t& attributes);
 bool posix_set_attributes(const std::string& path, uint32_t attributes);
 int posix_last_access_setting(const std::string& path);
-bool posix_stream_identity(std::FILE* stream, dir_identity& id);
+bool posix_stream_identity(std::FILE* stream, dir_identity& id, file_ticks& created);
 bool posix_read_handle_identity(read_handle file, dir_identity& id);
 
 // directory_search.cpp
@@ -160,6 +160,8 @@ int64_t posix_open_files_limit();
 bool posix_ansi_text_to_utf8(const std::string& bytes, std::string& out);
 
 // charsets.cpp
-bool posix_convert_charset(std::string_view charset, std::string_view bytes, std::string& out);
+charset_conversion posix_convert_charset(charset_converters*& converters, std::string_view charset,
+                                         std::string_view bytes, std::string& out);
+void posix_free_charset_converters(charset_converters*& converters);
 
 }  // namespace posix_backend

@@ -59,7 +59,7 @@ failure_kind win_last_failure(std::string& reason);
 
 // file_facts.cpp
 bool win_directory_identity(const std::string& path, dir_identity& id);
-bool win_stream_identity(std::FILE* stream, dir_identity& id);
+bool win_stream_identity(std::FILE* stream, dir_identity& id, file_ticks& created);
 bool win_read_handle_identity(read_handle file, dir_identity& id);
 bool win_get_attributes(const std::string& path, uint32_t& attributes);
 bool win_set_attributes(const std::string& path, uint32_t attributes);
@@ -101,6 +101,8 @@ int64_t win_open_files_limit();
 bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out);
 
 // charsets.cpp
-bool win_convert_charset(std::string_view charset, std::string_view bytes, std::string& out);
+charset_conversion win_convert_charset(charset_converters*& converters, std::string_view charset,
+                                       std::string_view bytes, std::string& out);
+void win_free_charset_converters(charset_converters*& converters);
 
 }  // namespace win32_backend

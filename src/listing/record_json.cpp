@@ -42,6 +42,13 @@ void append_iso_time(std::string& out, const calendar_time& time) {
   append_decimal(out, time.second, 2);
 }
 
+// An entry's number, its digits as the head has them but without leading zeros,
+// which JSON does not allow: a header's own text may hold what looks like a head.
+void append_entry_number(std::string& out, std::string_view digits) {
+  while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+  out.append(digits);
+}
+
 // An entry field: [{"n": 1, "text": "..."}, ...], "n" being "body" for a body entry.
 // `member` is `,"name":`, written whole so that it is one append.
 void append_entries(std::string& out, std::string_view member, std::string_view field) {
@@ -57,7 +64,7 @@ void append_entries(std::string& out, std::string_view member, std::string_view 
     else if (entry.label == "body")
       append_json_string(out, entry.label);
     else
-      out.append(entry.label);
+      append_entry_number(out, entry.label);
     out.append(",\"text\":");
     append_json_string(out, entry.text);
     out.push_back('}');

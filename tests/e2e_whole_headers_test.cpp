@@ -66,7 +66,7 @@ std::vector<folding_case> folding_cases() {
 std::string sha256_hex(std::string_view bytes) {
   digest_state* state = nullptr;
   digest_value value;
-  EXPECT_TRUE(digest_start(state, digest_kind::sha256));
+  EXPECT_EQ(digest_start(state, digest_kind::sha256), digest_start_result::started);
   digest_add(state, bytes.data(), bytes.size());
   digest_finish(state, value);
   digest_free(state);

@@ -270,16 +270,16 @@ TEST(sent_time_utc, zones_move_the_time_to_utc_across_midnight) {
       {2024, 1, 1, "17:00:00 mst", true, jan_2},
       {2024, 1, 1, "18:00:00 CST", true, jan_2},
       {2024, 1, 1, "20:00:00 EDT", true, jan_2},
-      {2024, 1, 2, "00:00:00 Q", true, jan_2},            // military letters count as UTC
-      {2024, 1, 2, "00:00:00 CET", true, jan_2},          // and so does any other name
+      {2024, 1, 2, "00:00:00 Q", true, jan_2},    // military letters count as UTC
+      {2024, 1, 2, "00:00:00 CET", true, jan_2},  // and so does any other name
       {2024, 1, 2, "00:00:00 -0000", true, jan_2},
       {2024, 1, 2, "00:00:00 +0000 (UTC)", true, jan_2},
       {2024, 1, 2, " 9:15 AM", true, jan_2 + 9 * 3600 + 900},
-      {2024, 1, 2, "", true, jan_2},                      // no time of day: midnight
+      {2024, 1, 2, "", true, jan_2},  // no time of day: midnight
       {2024, 2, 29, "12:00", true, calendar_utc_seconds(2024, 2, 29, 12, 0, 0)},
-      {2023, 2, 29, "12:00", false, 0},                   // no such day
+      {2023, 2, 29, "12:00", false, 0},  // no such day
       {2024, 0, 1, "12:00", false, 0},
-      {0, 0, 0, "", false, 0},                            // no date line at all
+      {0, 0, 0, "", false, 0},  // no date line at all
       {2024, 1, 2, "25:00:00", false, 0},
       {2024, 1, 2, "12", false, 0},
   };

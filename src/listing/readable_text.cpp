@@ -4,9 +4,9 @@
 #include <emmintrin.h>
 #endif
 
-#include <cstdint>
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "INCLUDE_U/text.h"
@@ -198,8 +198,7 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
 
 // Bytes that no named charset explains: valid UTF-8 stays, else windows-1252.
 void append_guessed(std::string& out, std::string_view bytes, bool breaks_to_spaces) {
-  if (is_valid_utf8(bytes) ||
-      !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces)) {
+  if (is_valid_utf8(bytes) || !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces)) {
     append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
   }
 }

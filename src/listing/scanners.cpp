@@ -62,7 +62,7 @@ struct scan_pool {
   std::vector<std::thread> scanners;  // its capacity reserved at start
   held_messages walk_messages;        // the walk's messages, out before the next file's
   stop_reason stop = stop_reason::go_on;  // the first stop a written record brought
-  bool walk_saw_waits = false;   // whether reads waited at the last hand-over
+  bool walk_saw_waits = false;            // whether reads waited at the last hand-over
   bool batch_has_large = false;  // among the files filled since
 
   // Under the lock.

@@ -94,13 +94,14 @@ TEST(whole_headers, readable_entries_take_the_folded_lines_and_the_plain_listing
     std::vector<std::string> plain_fields = only_record_fields(plain.out);
     ASSERT_EQ(plain_fields.size(), 14u) << c.name << plain.out;
     EXPECT_EQ(plain_fields[c.field], c.plain) << c.name;
-    for (const char* scanners : {"--SCANNERS=1", "--SCANNERS=4"}) {
-      run_result readable = run_mailsift({"-p", tree.path("d"), "--UTF", scanners});
+    // --SENT-UTC reads the Date header's folds for its own column as well.
+    for (const char* also : {"--SCANNERS=1", "--SCANNERS=4", "--SENT-UTC"}) {
+      run_result readable = run_mailsift({"-p", tree.path("d"), "--UTF", also});
       ASSERT_EQ(readable.status, 0) << c.name << readable.err;
       std::vector<std::string> fields = only_record_fields(readable.out);
-      ASSERT_EQ(fields.size(), 14u) << c.name << readable.out;
-      EXPECT_EQ(fields[c.field], c.readable) << c.name;
-      for (std::size_t i = 3; i < fields.size(); ++i) {
+      ASSERT_GE(fields.size(), 14u) << c.name << readable.out;
+      EXPECT_EQ(fields[c.field], c.readable) << c.name << " " << also;
+      for (std::size_t i = 3; i < 14; ++i) {
         if (i != c.field) {
           EXPECT_EQ(fields[i], plain_fields[i]) << c.name << " field " << i;
         }

@@ -94,13 +94,14 @@ TEST(whole_headers, readable_entries_take_the_folded_lines_and_the_plain_listing
     std::vector<std::string> plain_fields = only_record_fields(plain.out);
     ASSERT_EQ(plain_fields.size(), 14u) << c.name << plain.out;
     EXPECT_EQ(plain_fields[c.field], c.plain) << c.name;
-    for (const char* scanners : {"--SCANNERS=1", "--SCANNERS=4"}) {
-      run_result readable = run_mailsift({"-p", tree.path("d"), "--UTF", scanners});
+    // --SENT-UTC reads the Date header's folds for its own column as well.
+    for (const char* also : {"--SCANNERS=1", "--SCANNERS=4", "--SENT-UTC"}) {
+      run_result readable = run_mailsift({"-p", tree.path("d"), "--UTF", also});
       ASSERT_EQ(readable.status, 0) << c.name << readable.err;
       std::vector<std::string> fields = only_record_fields(readable.out);
-      ASSERT_EQ(fields.size(), 14u) << c.name << readable.out;
-      EXPECT_EQ(fields[c.field], c.readable) << c.name;
-      for (std::size_t i = 3; i < fields.size(); ++i) {
+      ASSERT_GE(fields.size(), 14u) << c.name << readable.out;
+      EXPECT_EQ(fields[c.field], c.readable) << c.name << " " << also;
+      for (std::size_t i = 3; i < 14; ++i) {
         if (i != c.field) {
           EXPECT_EQ(fields[i], plain_fields[i]) << c.name << " field " << i;
         }
@@ -152,7 +153,8 @@ TEST(whole_headers, a_mailbox_after_a_byte_order_mark_or_empty_lines_splits_at_i
     ASSERT_EQ(counted.status, 0) << c.name;
     const std::string count_line = "\n  0 directories, 2 messages in 1 file\n";
     EXPECT_NE(counted.err.find(count_line), std::string::npos) << counted.err;
-    EXPECT_NE(tree.read("log.txt").find(count_line), std::string::npos) << tree.read("log.txt");
+    EXPECT_NE(normalise_line_ends(tree.read("log.txt")).find(count_line), std::string::npos)
+        << tree.read("log.txt");
     // Without --MBOX the file is one record, its summary counts files, as before.
     run_result whole = run_mailsift({"-p", tree.path("m"), "-o", tree.path("l.txt")});
     ASSERT_EQ(whole.status, 0) << c.name;

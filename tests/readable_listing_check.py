@@ -109,8 +109,8 @@ def difference_reason(name, got, header):
             return None
     else:
         plain = got.replace('"', "").replace("\\", "")
-        if all(squeezed(readable(a.display_name)) in squeezed(plain) and a.addr_spec in got
-               for a in addresses):
+        if all(squeezed(readable(a.display_name)) in squeezed(plain)
+               and readable(a.addr_spec) in got for a in addresses):
             return None
     if "\ufffd" in expected and "\ufffd" not in got:
         return "eight_bit"

@@ -178,7 +178,6 @@ namespace {
 // that holds them must not list their half-written selves, under any name.
 struct own_files {
   dir_identity ids[2];
-  file_ticks created[2] = {};
   std::size_t count = 0;
 };
 own_files s_own_files;
@@ -190,23 +189,13 @@ bool is_own_identity(const dir_identity& id) {
   return false;
 }
 
-// A file's creation time stays as it is while the run writes to it, unlike its
-// size and last-write time, which a directory entry may show out of date: a file
-// created at another moment than both own files is neither of them.
-bool created_with_own_file(file_ticks created) {
-  for (std::size_t i = 0; i < s_own_files.count; ++i) {
-    if (s_own_files.created[i] == created) return true;
-  }
-  return false;
-}
-
-// The identity comes with the look-up where the system gives it (POSIX); a
-// Windows directory search has none, so only a file its creation time cannot
-// tell apart costs the call for it.
+// The identity comes with the look-up where the system gives it (POSIX). A
+// Windows directory search has none, and no other fact of its entry tells a file
+// apart from the run's own: their size and times change while the run writes,
+// and a directory entry may show them out of date.
 bool is_own_file(const std::string& path, read_handle file, const dir_entry& entry) {
   if (s_own_files.count == 0) return false;
   if (entry.identity_known) return is_own_identity(entry.identity);
-  if (!created_with_own_file(entry.create_ticks)) return false;
   dir_identity id;
   bool known = file != k_no_file ? g_platform.read_handle_identity(file, id)
                                  : g_platform.directory_identity(path, id);
@@ -304,9 +293,7 @@ stop_reason select(const file_sink& sink, const std::string& dir, const std::str
 void leave_out_own_files(std::FILE* listing, std::FILE* run_log) {
   s_own_files.count = 0;
   for (std::FILE* stream : {listing, run_log}) {
-    std::size_t at = s_own_files.count;
-    if (g_platform.stream_identity(stream, s_own_files.ids[at], s_own_files.created[at]))
-      ++s_own_files.count;
+    if (g_platform.stream_identity(stream, s_own_files.ids[s_own_files.count])) ++s_own_files.count;
   }
 }
 

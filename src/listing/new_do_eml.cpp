@@ -67,16 +67,7 @@ bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view&
   if (!read_line(*scan.reader, spare)) return false;
   text = spare.text.view();
   if (text.empty() || (text[0] != ' ' && text[0] != '\t')) return true;
-  // The entry's padding goes after the joined text. A tab that starts the
-  // continuation becomes a space, as in the address fields, so that a tab
-  // delimiter still splits nothing.
-  if (field.view().ends_with("  ")) field.truncate(field.size() - 2);
-  std::size_t start = field.size();
-  field.append(text);
-  for (std::size_t i = start; i < field.size() && is_ascii_space(field[i]); ++i) {
-    if (field[i] == '\t') field[i] = ' ';
-  }
-  field.append("  ");
+  join_continuation(field, text);
   scan.unfolding = &field;
   return true;
 }

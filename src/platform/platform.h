@@ -70,7 +70,7 @@ struct dir_entry {
   file_ticks access_ticks = 0;
   file_ticks write_ticks = 0;
   // The file's identity, where the look-up read it with the other facts (POSIX);
-  // a Windows directory search has no file index, which would cost an open.
+  // a Windows directory search has no file index.
   dir_identity identity;
   bool identity_known = false;
 };
@@ -299,10 +299,9 @@ struct platform_table {
   // Scanner threads: no.
   access_time_counts (*access_times_not_kept)();
   // Identity of the regular file an open stream reads or writes (as
-  // directory_identity gives it) and its creation time (as a look-up gives
-  // create_ticks); false for a terminal, a pipe or a device.
+  // directory_identity gives it); false for a terminal, a pipe or a device.
   // Scanner threads: no.
-  bool (*stream_identity)(std::FILE* stream, dir_identity& id, file_ticks& created);
+  bool (*stream_identity)(std::FILE* stream, dir_identity& id);
   // Identity of a file opened for reading.
   // Scanner threads: no.
   bool (*read_handle_identity)(read_handle file, dir_identity& id);

@@ -4,9 +4,9 @@
 #include <emmintrin.h>
 #endif
 
-#include <cstdint>
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "INCLUDE_U/stops.h"

@@ -143,8 +143,12 @@ void take_sent_text(scan_state& scan, const message_line& line) {
   auto& text = scan.fields->date_time.sent_text;
   // "Date:" and "Sent:" alike are five bytes.
   bool whole = text.append(line.text.view().substr(5));
-  for_each_fold(*scan.reader, *scan.look_ahead,
-                [&](std::string_view more) { whole = text.append(more) && whole; });
+  // The folds read here are the readable Date entry's too.
+  field_text* unfolding = scan.unfolding;
+  for_each_fold(*scan.reader, *scan.look_ahead, [&](std::string_view more) {
+    whole = text.append(more) && whole;
+    if (unfolding) join_continuation(*unfolding, more);
+  });
   if (!whole) text.clear();
 }
 

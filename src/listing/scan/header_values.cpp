@@ -213,3 +213,13 @@ void fold_continuations(line_reader& reader, field_text& field, message_line& wo
   }
   step_back(reader, work);
 }
+
+void join_continuation(field_text& field, std::string_view text) {
+  if (field.view().ends_with("  ")) field.truncate(field.size() - 2);
+  std::size_t start = field.size();
+  field.append(text);
+  for (std::size_t i = start; i < field.size() && is_ascii_space(field[i]); ++i) {
+    if (field[i] == '\t') field[i] = ' ';
+  }
+  field.append("  ");
+}

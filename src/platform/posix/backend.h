@@ -121,7 +121,7 @@ bool posix_directory_identity(const std::string& path, dir_identity& id);
 bool posix_get_attributes(const std::string& path, uint32_t& attributes);
 bool posix_set_attributes(const std::string& path, uint32_t attributes);
 int posix_last_access_setting(const std::string& path);
-bool posix_stream_identity(std::FILE* stream, dir_identity& id, file_ticks& created);
+bool posix_stream_identity(std::FILE* stream, dir_identity& id);
 bool posix_read_handle_identity(read_handle file, dir_identity& id);
 
 // directory_search.cpp

@@ -141,15 +141,10 @@ int posix_last_access_setting(const std::string& path) {
   return (vfs.f_flag & ST_NOATIME) ? 1 : 0;
 }
 
-bool posix_stream_identity(std::FILE* stream, dir_identity& id, file_ticks& created) {
-  struct statx sx;
-  if (!stream ||
-      statx(fileno(stream), "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
-            STATX_BASIC_STATS | STATX_BTIME, &sx) != 0 ||
-      !S_ISREG(sx.stx_mode))
-    return false;
-  id = identity_from(sx);
-  created = created_ticks_of(sx);
+bool posix_stream_identity(std::FILE* stream, dir_identity& id) {
+  struct stat st;
+  if (!stream || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  id = identity_of(st);
   return true;
 }
 

@@ -59,7 +59,7 @@ failure_kind win_last_failure(std::string& reason);
 
 // file_facts.cpp
 bool win_directory_identity(const std::string& path, dir_identity& id);
-bool win_stream_identity(std::FILE* stream, dir_identity& id, file_ticks& created);
+bool win_stream_identity(std::FILE* stream, dir_identity& id);
 bool win_read_handle_identity(read_handle file, dir_identity& id);
 bool win_get_attributes(const std::string& path, uint32_t& attributes);
 bool win_set_attributes(const std::string& path, uint32_t attributes);

@@ -11,18 +11,13 @@ namespace win32_backend {
 
 namespace {
 
-// The volume serial number and file index of an open handle, and its creation
-// time as a directory search gives it.
-bool identity_of_handle(HANDLE h, dir_identity& id, file_ticks* created = nullptr) {
+// The volume serial number and file index of an open handle.
+bool identity_of_handle(HANDLE h, dir_identity& id) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
   id.volume = info.dwVolumeSerialNumber;
   id.index_high = info.nFileIndexHigh;
   id.index_low = info.nFileIndexLow;
-  if (created) {
-    *created = (static_cast<file_ticks>(info.ftCreationTime.dwHighDateTime) << 32) |
-               info.ftCreationTime.dwLowDateTime;
-  }
   return true;
 }
 
@@ -38,11 +33,11 @@ bool win_directory_identity(const std::string& path, dir_identity& id) {
   return ok;
 }
 
-bool win_stream_identity(std::FILE* stream, dir_identity& id, file_ticks& created) {
+bool win_stream_identity(std::FILE* stream, dir_identity& id) {
   if (!stream) return false;
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
-  return identity_of_handle(h, id, &created);
+  return identity_of_handle(h, id);
 }
 
 bool win_read_handle_identity(read_handle file, dir_identity& id) {

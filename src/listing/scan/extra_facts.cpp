@@ -1,5 +1,6 @@
-// The readable listing's extra facts: the first Message-ID of the header block and
-// the first charset a Content-Type line names.
+// The readable listing's extra facts: the first Message-ID of the header block,
+// the first charset a Content-Type line names, the whole Date header for the sent
+// time, and the unfolding of the entries header lines start.
 #include "listing/scan/extra_facts.h"
 
 #include <algorithm>
@@ -148,4 +149,37 @@ void want_extra_facts(scan_state& scan, int64_t message_start) {
   scan.want_sent_time = options.sent_utc || options.sent_after_set || options.sent_before_set;
   scan.unfold = scan.want_charset;
   scan.message_start = message_start;
+}
+
+// Whether the line ends with an encoded word's "?=" (=?charset?encoding?text?=):
+// its '=' is no soft line break.
+bool ends_encoded_word(std::string_view text) {
+  if (!text.ends_with("?=")) return false;
+  std::size_t start = text.rfind("=?", text.size() - 2);
+  if (start == std::string_view::npos) return false;
+  std::string_view inside = text.substr(start + 2, text.size() - 2 - (start + 2));
+  return std::count(inside.begin(), inside.end(), '?') >= 2;
+}
+
+// The readable listing takes the header's folded continuation lines into the
+// entry just made (read_unfolded_line).
+void unfold_into(scan_state& scan, field_text& field) {
+  if (scan.unfold) scan.unfolding = &field;
+}
+
+// The first Date (or Sent) header's value for the sent time, its folded
+// continuation lines joined as RFC 5322 unfolds them: the line break removed, the
+// white space kept.
+void take_sent_text(scan_state& scan, const message_line& line) {
+  if (!scan.want_sent_time) return;
+  auto& text = scan.fields->date_time.sent_text;
+  // "Date:" and "Sent:" alike are five bytes.
+  bool whole = text.append(line.text.view().substr(5));
+  // The folds read here are the readable Date entry's too.
+  field_text* unfolding = scan.unfolding;
+  for_each_fold(*scan.reader, *scan.look_ahead, [&](std::string_view more) {
+    whole = text.append(more) && whole;
+    if (unfolding) join_continuation(*unfolding, more);
+  });
+  if (!whole) text.clear();
 }

@@ -69,22 +69,6 @@ std::string_view before_charset(std::string_view text) {
   return at == std::string_view::npos ? text : text.substr(0, at);
 }
 
-// Whether the line ends with an encoded word's "?=" (=?charset?encoding?text?=):
-// its '=' is no soft line break.
-bool ends_encoded_word(std::string_view text) {
-  if (!text.ends_with("?=")) return false;
-  std::size_t start = text.rfind("=?", text.size() - 2);
-  if (start == std::string_view::npos) return false;
-  std::string_view inside = text.substr(start + 2, text.size() - 2 - (start + 2));
-  return std::count(inside.begin(), inside.end(), '?') >= 2;
-}
-
-// The readable listing takes the header's folded continuation lines into the
-// entry just made (read_unfolded_line).
-void unfold_into(scan_state& scan, field_text& field) {
-  if (scan.unfold) scan.unfolding = &field;
-}
-
 void take_address(scan_state& scan, message_line& line, entry_field& field, int& counter,
                   std::size_t after_colon, bool body) {
   blank_after_colon(scan, line.text, after_colon, scan.options->delimiter);
@@ -133,23 +117,6 @@ void take_cc(scan_state& scan, message_line& line) {
 
 void take_bcc(scan_state& scan, message_line& line) {
   take_address(scan, line, scan.fields->bcc, scan.bcc_count, 4, !scan.header_phase);
-}
-
-// The first Date (or Sent) header's value for the sent time, its folded
-// continuation lines joined as RFC 5322 unfolds them: the line break removed, the
-// white space kept.
-void take_sent_text(scan_state& scan, const message_line& line) {
-  if (!scan.want_sent_time) return;
-  auto& text = scan.fields->date_time.sent_text;
-  // "Date:" and "Sent:" alike are five bytes.
-  bool whole = text.append(line.text.view().substr(5));
-  // The folds read here are the readable Date entry's too.
-  field_text* unfolding = scan.unfolding;
-  for_each_fold(*scan.reader, *scan.look_ahead, [&](std::string_view more) {
-    whole = text.append(more) && whole;
-    if (unfolding) join_continuation(*unfolding, more);
-  });
-  if (!whole) text.clear();
 }
 
 void take_date(scan_state& scan, message_line& line) {

@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "listing/file_hashes.h"
-#include "listing/line_reader.h"
-#include "listing/mailbox.h"
+#include "listing/sources/file_hashes.h"
+#include "listing/sources/line_reader.h"
+#include "listing/sources/mailbox_cursor.h"
+#include "listing/sources/mailbox.h"
 #include "platform/digest.h"
 
 namespace {
@@ -92,7 +93,7 @@ bool has_long_from_line(std::string_view bytes) {
 std::string md5_hex(std::string_view bytes) {
   digest_state* state = nullptr;
   digest_value value;
-  if (!digest_start(state, digest_kind::md5)) std::abort();
+  if (digest_start(state, digest_kind::md5) != digest_start_result::started) std::abort();
   digest_add(state, bytes.data(), bytes.size());
   digest_finish(state, value);
   digest_free(state);
@@ -174,11 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   static auto reader = std::make_unique<line_reader>();
   static auto line = std::make_unique<message_line>();
+  static auto cursor = std::make_unique<mailbox_cursor>();
   file_hashes hashes;
   choose_hash_columns(hashes, true, false, false);
   if (!open_line_reader(*reader, "fuzz.mbox")) std::abort();
-  reader->split_mailbox = &filter;
   reader->hashes = &hashes;
+  attach_mailbox_cursor(*reader, *cursor, filter);
   std::size_t count = 0;
   do {
     start_file_hashes(hashes, nullptr);

@@ -50,14 +50,15 @@ void judge_line_ends(line_reader& reader, std::size_t size) {
 
 void turn_lone_crs_into_lfs(char* bytes, std::size_t size, uint64_t* turned) {
   if (turned) std::fill_n(turned, (size + 63) / 64, uint64_t{0});
-  for (char* cr = static_cast<char*>(std::memchr(bytes, '\r', size)); cr;) {
-    std::size_t at = static_cast<std::size_t>(cr - bytes);
+  for (std::size_t from = 0; from < size;) {
+    const void* cr = std::memchr(bytes + from, '\r', size - from);
+    if (!cr) break;
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - bytes);
     if (at + 1 == size || bytes[at + 1] != '\n') {
-      *cr = '\n';
+      bytes[at] = '\n';
       if (turned) turned[at / 64] |= uint64_t{1} << (at % 64);
     }
-    if (at + 1 >= size) break;
-    cr = static_cast<char*>(std::memchr(cr + 1, '\r', size - at - 1));
+    from = at + 1;
   }
 }
 

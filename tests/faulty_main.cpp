@@ -212,6 +212,14 @@ void* operator new(std::size_t size, std::align_val_t alignment) {
 void* operator new[](std::size_t size, std::align_val_t alignment) {
   return allocate(size, static_cast<std::size_t>(alignment));
 }
+// The nothrow forms too, so that what they hand out is freed by the delete below
+// (a sanitizer's own allocator would call that a mismatch).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return allocation_refused(size) ? nullptr : std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return allocation_refused(size) ? nullptr : std::malloc(size ? size : 1);
+}
 void operator delete(void* memory) noexcept { release(memory, 0); }
 void operator delete[](void* memory) noexcept { release(memory, 0); }
 void operator delete(void* memory, std::size_t) noexcept { release(memory, 0); }

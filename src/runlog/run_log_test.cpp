@@ -231,6 +231,7 @@ TEST(run_log, trailer_reports_reason_counts_times_and_last_access) {
   // Counts an earlier test of the same process left would add their lines.
   g_unreadable_count = 0;
   g_undated_count = 0;
+  g_changed_count = 0;
   for (const row& r : rows) {
     g_end_time = k_now;
     g_start_time = k_now - r.elapsed;

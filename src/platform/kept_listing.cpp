@@ -1,5 +1,6 @@
 #include "platform/kept_listing.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -9,7 +10,7 @@ namespace {
 struct kept_listing {
   std::string directory;
   directory_stamp stamp;
-  std::string records;             // per entry: the name, a NUL, the listing's type byte
+  std::vector<char> records;       // per entry: the name, a NUL, the listing's type byte
   const void* recorder = nullptr;  // the search that is reading it, until its end
 };
 kept_listing s_kept;
@@ -29,6 +30,8 @@ void forget_kept_listing() {
   s_kept.recorder = nullptr;
 }
 
+std::size_t kept_listing_memory() { return s_kept.records.capacity(); }
+
 bool start_kept_listing(const void* search, const std::string& directory,
                         const directory_stamp* stamp, listing_replay& replay) {
   replay.replaying =
@@ -41,14 +44,26 @@ bool start_kept_listing(const void* search, const std::string& directory,
   return false;
 }
 
+// The buffer grows by doubling, but never past the limit (left to itself, it
+// would take nearly twice that), and a listing that outgrew the limit gives it
+// back: a directory of 100,000 names keeps nothing in memory.
+void make_room_for(std::size_t needed) {
+  std::vector<char>& records = s_kept.records;
+  if (records.size() + needed <= records.capacity()) return;
+  records.reserve(std::min(std::max(records.capacity() * 2, records.size() + needed),
+                           k_kept_listing_limit));
+}
+
 void keep_listed_name(const void* search, const char* name, unsigned char type) {
   if (s_kept.recorder != search) return;
   std::size_t length = std::strlen(name);
   if (s_kept.records.size() + length + 2 > k_kept_listing_limit) {
     forget_kept_listing();
+    std::vector<char>().swap(s_kept.records);
     return;
   }
-  s_kept.records.append(name, length + 1);
+  make_room_for(length + 2);
+  s_kept.records.insert(s_kept.records.end(), name, name + length + 1);
   s_kept.records.push_back(static_cast<char>(type));
 }
 

@@ -310,9 +310,10 @@ stop_reason select_listed_file(const file_sink& sink, const std::string& dir,
 
 stop_reason select_walked_file(const file_sink& sink, const std::string& dir,
                                const dir_entry& entry, int64_t directories_held) {
-  return select(sink, dir, entry.name,
-                {.listed_as_file = (entry.attributes & (k_attr_directory | k_attr_reparse_point)) == 0,
-                 .directories_held = directories_held});
+  return select(
+      sink, dir, entry.name,
+      {.listed_as_file = (entry.attributes & (k_attr_directory | k_attr_reparse_point)) == 0,
+       .directories_held = directories_held});
 }
 
 bool is_dot_entry(std::string_view name) { return name == "." || name == ".."; }

@@ -1,6 +1,5 @@
 #include "platform/kept_listing.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -44,14 +43,13 @@ bool start_kept_listing(const void* search, const std::string& directory,
   return false;
 }
 
-// The buffer grows by doubling, but never past the limit (left to itself, it
-// would take nearly twice that), and a listing that outgrew the limit gives it
-// back: a directory of 100,000 names keeps nothing in memory.
-void make_room_for(std::size_t needed) {
-  std::vector<char>& records = s_kept.records;
-  if (records.size() + needed <= records.capacity()) return;
-  records.reserve(std::min(std::max(records.capacity() * 2, records.size() + needed),
-                           k_kept_listing_limit));
+// The buffer is taken at the limit's size at once, since only the pages a listing
+// fills count; grown by doubling, it would hold the old and the new copy at once
+// and end near twice the limit. A listing that outgrew the limit gives it back: a
+// directory of 100,000 names keeps nothing in memory.
+void reserve_the_limit() {
+  if (s_kept.records.capacity() < k_kept_listing_limit)
+    s_kept.records.reserve(k_kept_listing_limit);
 }
 
 void keep_listed_name(const void* search, const char* name, unsigned char type) {
@@ -62,7 +60,7 @@ void keep_listed_name(const void* search, const char* name, unsigned char type) 
     std::vector<char>().swap(s_kept.records);
     return;
   }
-  make_room_for(length + 2);
+  reserve_the_limit();
   s_kept.records.insert(s_kept.records.end(), name, name + length + 1);
   s_kept.records.push_back(static_cast<char>(type));
 }

@@ -116,6 +116,17 @@ read_handle win_open_and_look_up(const std::string& path, dir_entry& entry) {
   note_failure(0);
   std::size_t slash = path.find_last_of("\\/");
   entry.name.assign(path, slash == std::string::npos ? 0 : slash + 1);
+  if (entry.name.size() > 1 && entry.name[0] == '.') {
+    // Wine's directory search marks such a name hidden, its handle does not: the
+    // file keeps the facts of the search, with the handle's identity.
+    dir_identity id = entry.identity;
+    if (!win_lookup_file(path, entry)) {
+      win_close_file(file);
+      return k_no_file;
+    }
+    entry.identity = id;
+    entry.identity_known = true;
+  }
   return file;
 }
 

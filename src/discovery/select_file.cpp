@@ -189,10 +189,11 @@ bool is_own_identity(const dir_identity& id) {
   return false;
 }
 
-// The identity comes with the look-up where the system gives it (POSIX). A
-// Windows directory search has none, and no other fact of its entry tells a file
-// apart from the run's own: their size and times change while the run writes,
-// and a directory entry may show them out of date.
+// The identity comes with the look-up on POSIX and with the open on Windows. A
+// Windows directory search has none (a file named rather than walked, or a link),
+// and no other fact of its entry tells a file apart from the run's own: their
+// size and times change while the run writes, and a directory entry may show
+// them out of date.
 bool is_own_file(const std::string& path, read_handle file, const dir_entry& entry) {
   if (s_own_files.count == 0) return false;
   if (entry.identity_known) return is_own_identity(entry.identity);
@@ -232,7 +233,8 @@ bool open_selected(const std::string& path, bool is_file, read_handle& file) {
   return !refused;
 }
 
-// How a candidate came: from a directory listing that gave it as a regular file,
+// How a candidate came: from a directory listing that gave it as a regular file
+// (a link is looked up as itself, as the listing showed it),
 // and whether a missing file is reported (a source list names its files); the
 // directories the walk holds open meanwhile.
 struct candidate_source {
@@ -308,9 +310,10 @@ stop_reason select_listed_file(const file_sink& sink, const std::string& dir,
 
 stop_reason select_walked_file(const file_sink& sink, const std::string& dir,
                                const dir_entry& entry, int64_t directories_held) {
-  return select(sink, dir, entry.name,
-                {.listed_as_file = (entry.attributes & k_attr_directory) == 0,
-                 .directories_held = directories_held});
+  return select(
+      sink, dir, entry.name,
+      {.listed_as_file = (entry.attributes & (k_attr_directory | k_attr_reparse_point)) == 0,
+       .directories_held = directories_held});
 }
 
 bool is_dot_entry(std::string_view name) { return name == "." || name == ".."; }

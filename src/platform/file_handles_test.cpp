@@ -121,12 +121,13 @@ TEST(open_regular_stream, only_regular_files_are_opened) {
 }
 
 // A run knows its own output file by identity: the stream it writes, a handle
-// that reads the same file and a look-up that gives the identity agree, under any
-// name; another file differs.
+// that reads the same file, a look-up that gives the identity and an open that
+// looks the file up agree, under any name; another file differs.
 TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   temp_tree tree;
   tree.write("out.txt", "");
   tree.write("other.txt", "x");
+  tree.write(".dot.txt", "y");
   std::FILE* out = g_platform.open_stream(tree.path("out.txt"), "a+");
   ASSERT_NE(out, nullptr);
   dir_identity written;
@@ -134,7 +135,7 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   struct {
     const char* name;
     bool same;
-  } cases[] = {{"out.txt", true}, {"other.txt", false}};
+  } cases[] = {{"out.txt", true}, {"other.txt", false}, {".dot.txt", false}};
   for (const auto& c : cases) {
     read_handle file = g_platform.open_for_reading(tree.path(c.name));
     ASSERT_NE(file, k_no_file) << c.name;
@@ -149,6 +150,18 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
     if (entry.identity_known) {
       EXPECT_EQ(entry.identity == written, c.same) << c.name;
     }
+    // The open gives the identity, and every other fact as the look-up does.
+    dir_entry opened;
+    read_handle again = g_platform.open_and_look_up(tree.path(c.name), opened);
+    ASSERT_NE(again, k_no_file) << c.name;
+    EXPECT_TRUE(opened.identity_known && opened.identity == read) << c.name;
+    EXPECT_EQ(opened.name, entry.name) << c.name;
+    EXPECT_EQ(opened.attributes, entry.attributes) << c.name;
+    EXPECT_EQ(opened.size, entry.size) << c.name;
+    EXPECT_EQ(opened.create_ticks, entry.create_ticks) << c.name;
+    EXPECT_EQ(opened.access_ticks, entry.access_ticks) << c.name;
+    EXPECT_EQ(opened.write_ticks, entry.write_ticks) << c.name;
+    g_platform.close_file(again);
     g_platform.close_file(file);
   }
   std::fclose(out);

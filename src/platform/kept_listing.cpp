@@ -9,7 +9,7 @@ namespace {
 struct kept_listing {
   std::string directory;
   directory_stamp stamp;
-  std::string records;             // per entry: the name, a NUL, the listing's type byte
+  std::vector<char> records;       // per entry: the name, a NUL, the listing's type byte
   const void* recorder = nullptr;  // the search that is reading it, until its end
 };
 kept_listing s_kept;
@@ -29,6 +29,8 @@ void forget_kept_listing() {
   s_kept.recorder = nullptr;
 }
 
+std::size_t kept_listing_memory() { return s_kept.records.capacity(); }
+
 bool start_kept_listing(const void* search, const std::string& directory,
                         const directory_stamp* stamp, listing_replay& replay) {
   replay.replaying =
@@ -41,14 +43,25 @@ bool start_kept_listing(const void* search, const std::string& directory,
   return false;
 }
 
+// The buffer is taken at the limit's size at once, since only the pages a listing
+// fills count; grown by doubling, it would hold the old and the new copy at once
+// and end near twice the limit. A listing that outgrew the limit gives it back: a
+// directory of 100,000 names keeps nothing in memory.
+void reserve_the_limit() {
+  if (s_kept.records.capacity() < k_kept_listing_limit)
+    s_kept.records.reserve(k_kept_listing_limit);
+}
+
 void keep_listed_name(const void* search, const char* name, unsigned char type) {
   if (s_kept.recorder != search) return;
   std::size_t length = std::strlen(name);
   if (s_kept.records.size() + length + 2 > k_kept_listing_limit) {
     forget_kept_listing();
+    std::vector<char>().swap(s_kept.records);
     return;
   }
-  s_kept.records.append(name, length + 1);
+  reserve_the_limit();
+  s_kept.records.insert(s_kept.records.end(), name, name + length + 1);
   s_kept.records.push_back(static_cast<char>(type));
 }
 

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -31,7 +32,7 @@ struct directory_stamp {
 // runs, so a search of another directory meanwhile cannot change it.
 struct listing_replay {
   bool replaying = false;
-  std::string records;  // per entry: the name, a NUL, the listing's type byte
+  std::vector<char> records;  // per entry: the name, a NUL, the listing's type byte
   std::size_t at = 0;
 };
 
@@ -56,3 +57,5 @@ void finish_kept_listing(const void* search, const std::string& directory,
                          const directory_stamp& stamp, listing_replay& replay);
 // Forgets the kept listing.
 void forget_kept_listing();
+// The bytes the kept listing holds allocated, at most the limit.
+std::size_t kept_listing_memory();

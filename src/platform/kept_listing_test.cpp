@@ -91,7 +91,10 @@ TEST(kept_listing, keeps_nothing_unstamped_or_beyond_the_limit) {
   std::string long_name(1000, 'x');
   for (std::size_t n = 0; n <= k_kept_listing_limit / long_name.size(); ++n) {
     keep_listed_name(&big, long_name.c_str(), 8);
+    EXPECT_LE(kept_listing_memory(), k_kept_listing_limit) << n;
   }
+  // A listing that outgrew the limit gives its memory back.
+  EXPECT_LT(kept_listing_memory(), long_name.size());
   end_listing_read(&big, true);
   finish_kept_listing(&big, "d/", k_stamp, big_replay);
   listing_replay after;

@@ -45,6 +45,7 @@ inline constexpr uint32_t k_attr_hidden = 0x2;
 inline constexpr uint32_t k_attr_system = 0x4;
 inline constexpr uint32_t k_attr_directory = 0x10;
 inline constexpr uint32_t k_attr_archive = 0x20;
+inline constexpr uint32_t k_attr_reparse_point = 0x400;
 inline constexpr uint32_t k_attr_encrypted = 0x4000;
 
 // 100-nanosecond ticks since 1601-01-01 00:00:00 UTC; 0 means "never set".
@@ -69,8 +70,8 @@ struct dir_entry {
   file_ticks create_ticks = 0;
   file_ticks access_ticks = 0;
   file_ticks write_ticks = 0;
-  // The file's identity, where the look-up read it with the other facts (POSIX);
-  // a Windows directory search has no file index.
+  // The file's identity, where the look-up read it with the other facts (POSIX,
+  // and an open file on Windows); a Windows directory search has no file index.
   dir_identity identity;
   bool identity_known = false;
 };
@@ -275,10 +276,10 @@ struct platform_table {
   // Scanner threads: no.
   find_state* (*find_first_names)(const std::string& pattern, dir_entry& entry);
   // Opens a regular file for reading and fills its entry as lookup_file would,
-  // from the open file where the system allows: one walk of the path instead of
-  // two. k_no_file when the file cannot be opened or is not a regular file. Only
-  // for names a directory listing gave as regular files, since the open comes
-  // before anything else is known of the file.
+  // from the open file, with its identity: one walk of the path instead of two.
+  // k_no_file when the file cannot be opened or is not a regular file. Only for
+  // names a directory listing gave as regular files and not as links, since the
+  // open comes before anything else is known of the file and follows a link.
   // Scanner threads: no.
   read_handle (*open_and_look_up)(const std::string& path, dir_entry& entry);
   // What the last failing directory search, look-up, open or read met, with the

@@ -32,6 +32,14 @@ std::wstring long_form(const std::string& path);
 // Notes `error` as this thread's last failure, for last_failure (0: none).
 void note_failure(DWORD error);
 
+// file_facts.cpp
+
+// A FILETIME as one count of ticks.
+file_ticks ticks_of(const FILETIME& ft);
+// The facts of an open file as a directory search gives them (but the name), and
+// its identity, which a search does not give: one question to the handle.
+bool facts_of_handle(HANDLE h, dir_entry& entry);
+
 // The entries of the table, by file; platform.h says what each does.
 
 // long_paths.cpp

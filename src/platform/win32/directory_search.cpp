@@ -5,10 +5,6 @@ namespace win32_backend {
 
 namespace {
 
-file_ticks ticks_of(const FILETIME& ft) {
-  return (static_cast<file_ticks>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
 void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
   entry.name = narrow(data.cFileName);
   entry.attributes = data.dwFileAttributes;
@@ -17,7 +13,7 @@ void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
   entry.create_ticks = ticks_of(data.ftCreationTime);
   entry.access_ticks = ticks_of(data.ftLastAccessTime);
   entry.write_ticks = ticks_of(data.ftLastWriteTime);
-  // A search gives no file index; the run asks for it only where it can decide.
+  // A search gives no file index.
   entry.identity_known = false;
 }
 

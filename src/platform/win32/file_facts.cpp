@@ -11,17 +11,39 @@ namespace win32_backend {
 
 namespace {
 
+void identity_from(const BY_HANDLE_FILE_INFORMATION& info, dir_identity& id) {
+  id.volume = info.dwVolumeSerialNumber;
+  id.index_high = info.nFileIndexHigh;
+  id.index_low = info.nFileIndexLow;
+}
+
 // The volume serial number and file index of an open handle.
 bool identity_of_handle(HANDLE h, dir_identity& id) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
-  id.volume = info.dwVolumeSerialNumber;
-  id.index_high = info.nFileIndexHigh;
-  id.index_low = info.nFileIndexLow;
+  identity_from(info, id);
   return true;
 }
 
 }  // namespace
+
+file_ticks ticks_of(const FILETIME& ft) {
+  return (static_cast<file_ticks>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+bool facts_of_handle(HANDLE h, dir_entry& entry) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  entry.attributes = info.dwFileAttributes;
+  entry.size =
+      static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  entry.create_ticks = ticks_of(info.ftCreationTime);
+  entry.access_ticks = ticks_of(info.ftLastAccessTime);
+  entry.write_ticks = ticks_of(info.ftLastWriteTime);
+  identity_from(info, entry.identity);
+  entry.identity_known = true;
+  return true;
+}
 
 bool win_directory_identity(const std::string& path, dir_identity& id) {
   HANDLE h =

@@ -100,11 +100,34 @@ read_handle win_open_for_reading(const std::string& path) {
 
 access_time_counts win_access_times_not_kept() { return s_access_times; }
 
-// The look-up costs no more than the open here, and it comes first so that only
-// regular files are opened.
+// The open comes first and its handle gives the facts and the identity, where a
+// look-up by name would search the directory once more and give no identity. A
+// directory cannot be opened this way (no backup semantics), so only regular
+// files are.
 read_handle win_open_and_look_up(const std::string& path, dir_entry& entry) {
-  if (!win_lookup_file(path, entry) || (entry.attributes & k_attr_directory) != 0) return k_no_file;
-  return win_open_for_reading(path);
+  read_handle file = win_open_for_reading(path);
+  if (file == k_no_file) return k_no_file;
+  if (!facts_of_handle(reinterpret_cast<HANDLE>(file), entry) ||
+      (entry.attributes & k_attr_directory) != 0) {
+    note_failure(GetLastError());
+    win_close_file(file);
+    return k_no_file;
+  }
+  note_failure(0);
+  std::size_t slash = path.find_last_of("\\/");
+  entry.name.assign(path, slash == std::string::npos ? 0 : slash + 1);
+  if (entry.name.size() > 1 && entry.name[0] == '.') {
+    // Wine's directory search marks such a name hidden, its handle does not: the
+    // file keeps the facts of the search, with the handle's identity.
+    dir_identity id = entry.identity;
+    if (!win_lookup_file(path, entry)) {
+      win_close_file(file);
+      return k_no_file;
+    }
+    entry.identity = id;
+    entry.identity_known = true;
+  }
+  return file;
 }
 
 int64_t win_read_bytes(read_handle file, void* buffer, int64_t size) {

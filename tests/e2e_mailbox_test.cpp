@@ -47,22 +47,6 @@ std::vector<mailbox_record> mailbox_records(const std::string& listing, char del
   return out;
 }
 
-std::string hex_digest(digest_kind kind, std::string_view bytes) {
-  digest_state* state = nullptr;
-  digest_value value;
-  EXPECT_EQ(digest_start(state, kind), digest_start_result::started);
-  digest_add(state, bytes.data(), bytes.size());
-  digest_finish(state, value);
-  digest_free(state);
-  std::string hex;
-  char pair[3];
-  for (std::size_t i = 0; i < value.size; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", value.bytes[i]);
-    hex += pair;
-  }
-  return hex;
-}
-
 std::string separator(const std::string& sender, int day) {
   return std::string("From ") + sender + " Mon Jan " + (day < 10 ? " " : "") + std::to_string(day) +
          " 10:00:00 2024\n";

@@ -63,21 +63,6 @@ std::vector<folding_case> folding_cases() {
   };
 }
 
-std::string sha256_hex(std::string_view bytes) {
-  digest_state* state = nullptr;
-  digest_value value;
-  EXPECT_EQ(digest_start(state, digest_kind::sha256), digest_start_result::started);
-  digest_add(state, bytes.data(), bytes.size());
-  digest_finish(state, value);
-  digest_free(state);
-  std::string hex;
-  char pair[3];
-  for (std::size_t i = 0; i < value.size; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", value.bytes[i]);
-    hex += pair;
-  }
-  return hex;
-}
 
 }  // namespace
 
@@ -141,7 +126,7 @@ TEST(whole_headers, a_mailbox_after_a_byte_order_mark_or_empty_lines_splits_at_i
       EXPECT_EQ(fields[14], std::to_string(i + 1)) << c.name;
       EXPECT_EQ(fields[15], std::to_string(offsets[i])) << c.name;
       EXPECT_EQ(fields[1], std::to_string(offsets[i + 1] - offsets[i])) << c.name;
-      EXPECT_EQ(fields[16], sha256_hex(content.substr(offsets[i], offsets[i + 1] - offsets[i])))
+      EXPECT_EQ(fields[16], hex_digest(digest_kind::sha256, content.substr(offsets[i], offsets[i + 1] - offsets[i])))
           << c.name << " message " << i + 1;
     }
     EXPECT_NE(r.err.find(std::string(c.note) + tree.path("m/box") + " belong to no message"),

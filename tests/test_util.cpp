@@ -3,7 +3,10 @@
 #include "settings/run_log_request.h"
 #include "test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <random>
 #include <regex>
@@ -267,4 +270,20 @@ void write_small_messages(const temp_tree& tree, int count) {
     tree.write(numbered(numbered("m/d", file / 100, "/message-"), file, ".eml"),
                "From: someone@example.com\nSubject: " + std::string(120, 's') + "\n\nbody\n");
   }
+}
+
+std::string hex_digest(digest_kind kind, std::string_view bytes) {
+  digest_state* state = nullptr;
+  digest_value value;
+  EXPECT_EQ(digest_start(state, kind), digest_start_result::started);
+  digest_add(state, bytes.data(), bytes.size());
+  digest_finish(state, value);
+  digest_free(state);
+  std::string hex;
+  char pair[3];
+  for (std::size_t i = 0; i < value.size; ++i) {
+    std::snprintf(pair, sizeof pair, "%02x", value.bytes[i]);
+    hex += pair;
+  }
+  return hex;
 }

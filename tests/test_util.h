@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/digest.h"
 #include "platform/platform.h"
 
 // The built program and the source tree, in this platform's path form.
@@ -194,3 +195,6 @@ class scoped_short_reads {
  private:
   scoped_platform saved_;
 };
+
+// The digest of `bytes` as lower-case hex.
+std::string hex_digest(digest_kind kind, std::string_view bytes);

@@ -6,14 +6,20 @@ WINE ?= /usr/lib/wine/wine64
   package-deb package-windows test-package
 
 # What each kind of build needs from Debian; tools/need-packages installs what is missing.
-BUILD_PACKAGES = cmake g++ make libssl-dev
-# The split-run test drives GNU parallel (parallel).
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base parallel python3 jq
+# libpff-dev reads Outlook data files; its header includes libbfio.h, which
+# libbfio-dev has and libpff-dev does not pull in; pkg-config finds the library.
+BUILD_PACKAGES = cmake g++ make libssl-dev libpff-dev libbfio-dev pkg-config
+# The split-run test drives GNU parallel (parallel); the Outlook tests compare with
+# pffexport (pff-tools) and readpst (pst-utils).
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev groff-base parallel python3 jq pff-tools pst-utils
 # The Windows build renders the manual page as HTML with mandoc; its tests run
-# under wine.
-WINDOWS_BUILD_PACKAGES = cmake make g++-mingw-w64-x86-64 mandoc
+# under wine. Its libpff is built from Debian's source package (apt-get source,
+# unpacked by dpkg-source of dpkg-dev) by tools/windows-libpff.
+WINDOWS_BUILD_PACKAGES = cmake make g++-mingw-w64-x86-64 mandoc dpkg-dev
+# Where tools/windows-libpff puts the Windows build of libpff; kept across builds.
+WINDOWS_LIBPFF = build-windows/libpff
 WINDOWS_PACKAGES = $(TEST_PACKAGES) $(WINDOWS_BUILD_PACKAGES) wine64
-FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev libssl-dev
+FUZZ_PACKAGES = cmake make clang libclang-rt-14-dev libssl-dev libpff-dev libbfio-dev pkg-config
 # CPack's Debian generator runs dpkg-shlibdeps (dpkg-dev), which needs file.
 DEB_PACKAGES = $(BUILD_PACKAGES) dpkg-dev file
 # The package test lists the zip with unzip and judges the .deb with lintian and
@@ -50,6 +56,7 @@ package-deb: all
 
 package-windows:
 	tools/need-packages $(WINDOWS_BUILD_PACKAGES)
+	JOBS=$(JOBS) tools/windows-libpff $(WINDOWS_LIBPFF)
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON -DMAILSIFT_TESTS=OFF
 	cmake --build build-windows -j $(JOBS) --target mailsift mailsift_documents
@@ -83,6 +90,7 @@ test:
 
 windows:
 	tools/need-packages $(WINDOWS_PACKAGES)
+	JOBS=$(JOBS) tools/windows-libpff $(WINDOWS_LIBPFF)
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON -DMAILSIFT_TESTS=ON
 	cmake --build build-windows -j $(JOBS) --target mailsift mailsift_documents
@@ -114,7 +122,7 @@ fuzz-smoke: fuzz
 # each timed run). BENCH_MAILSIFT_ARGS adds options to the full runs.
 # The benchmarks need python3, GNU time, Google Benchmark and rg (ripgrep) as a
 # threaded reference.
-BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev ripgrep
+BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev libpff-dev libbfio-dev pkg-config ripgrep
 # Then the header scan alone (bench-scan).
 bench:
 	tools/need-packages $(BENCH_PACKAGES)

@@ -13,10 +13,17 @@ include(${PROJECT_SOURCE_DIR}/cmake/documents.cmake)
 
 if(WIN32)
   # A zip is unpacked into one folder: the program, its manual as HTML, the README
-  # with line ends Windows editors show, and the licence.
+  # with line ends Windows editors show, and the licence; libpff's DLL and licence.
   install(TARGETS mailsift RUNTIME DESTINATION .)
   install(FILES ${MAILSIFT_DOC_DIR}/README.md ${MAILSIFT_DOC_DIR}/mailsift.html
                 ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  # libpff's DLL beside the program, where Windows looks first, with its licence
+  # (LGPL-3.0-or-later: the DLL may be replaced by another build of it).
+  install(FILES ${MAILSIFT_LIBPFF_DLL} DESTINATION .)
+  install(FILES ${MAILSIFT_LIBPFF_PREFIX}/share/doc/libpff/COPYING DESTINATION .
+          RENAME libpff-COPYING.txt)
+  install(FILES ${MAILSIFT_LIBPFF_PREFIX}/share/doc/libpff/GPL-3 DESTINATION .
+          RENAME libpff-GPL-3.txt)
 else()
   install(TARGETS mailsift RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # A package's binary carries no compiler notes: strip them with the symbols.

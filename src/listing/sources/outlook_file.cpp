@@ -1,0 +1,507 @@
+// The walk over an Outlook data file through libpff's C interface. Every libpff
+// object is freed on every road out of the routine that got it; libpff reports
+// failures as an error object, whose text becomes the reason.
+#include "listing/sources/outlook_file.h"
+
+#include <libpff.h>
+
+#include <initializer_list>
+#include <vector>
+
+
+#ifdef _WIN32
+// libpff's narrow open takes the system code page on Windows; the wide one takes
+// any name.
+#include "platform/wide.h"
+#endif
+
+namespace {
+
+// Properties libpff's headers do not name.
+constexpr uint32_t k_sender_smtp_address = 0x5d01;
+constexpr uint32_t k_sent_representing_smtp_address = 0x5d02;
+constexpr uint32_t k_smtp_address = 0x39fe;
+constexpr uint32_t k_internet_message_id = 0x1035;
+
+// The innermost message of libpff's error (the cause; the outer ones name only the
+// calls that passed it up), freed here.
+std::string take_reason(libpff_error_t*& error) {
+  if (!error) return "unknown error";
+  char text[2048] = {};
+  int length = libpff_error_backtrace_sprint(error, text, sizeof text);
+  libpff_error_free(&error);
+  if (length <= 0) return "unknown error";
+  std::string all(text);
+  std::size_t end = all.find('\n');
+  std::string first = all.substr(0, end);
+  while (!first.empty() && (first.back() == '\r' || first.back() == ' ')) first.pop_back();
+  return first.empty() ? "unknown error" : first;
+}
+
+void drop_error(libpff_error_t*& error) {
+  if (error) libpff_error_free(&error);
+}
+
+// Frees an item when it leaves its scope.
+struct held_item {
+  libpff_item_t* item = nullptr;
+  held_item() = default;
+  held_item(const held_item&) = delete;
+  held_item& operator=(const held_item&) = delete;
+  ~held_item() {
+    if (item) {
+      libpff_error_t* error = nullptr;
+      libpff_item_free(&item, &error);
+      drop_error(error);
+    }
+  }
+};
+
+// CR LF and lone CR as LF.
+std::string with_lf_line_ends(const uint8_t* bytes, std::size_t length) {
+  std::string text;
+  text.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (bytes[i] == '\r') {
+      text += '\n';
+      if (i + 1 < length && bytes[i + 1] == '\n') ++i;
+    } else {
+      text += static_cast<char>(bytes[i]);
+    }
+  }
+  return text;
+}
+
+// A string of `limit` bytes at most, cut where a UTF-8 sequence starts.
+void cut_at(std::string& text, std::size_t limit, bool& truncated) {
+  if (text.size() <= limit) return;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) --end;
+  text.resize(end);
+  truncated = true;
+}
+
+// A string read into a buffer of the size libpff gives (end of string included).
+// One routine serves the message, recipient and attachment strings, whose calls
+// differ only in their arguments.
+template <typename size_call, typename text_call>
+std::string read_utf8(size_call get_size, text_call get_text, std::size_t limit, bool& truncated) {
+  libpff_error_t* error = nullptr;
+  size_t size = 0;
+  if (get_size(&size, &error) != 1 || size <= 1) {
+    drop_error(error);
+    return {};
+  }
+  // libpff refuses a buffer smaller than its text, so a text over the bound is read
+  // whole only up to a hard ceiling and cut after.
+  if (size > k_outlook_body_limit + 1) {
+    truncated = true;
+    return {};
+  }
+  std::vector<uint8_t> buffer(size);
+  if (get_text(buffer.data(), size, &error) != 1) {
+    drop_error(error);
+    return {};
+  }
+  std::size_t length = 0;
+  while (length < size && buffer[length] != 0) ++length;
+  std::string text = with_lf_line_ends(buffer.data(), length);
+  cut_at(text, limit, truncated);
+  return text;
+}
+
+std::string message_string(libpff_item_t* message, uint32_t type, std::size_t limit,
+                           bool& truncated) {
+  return read_utf8(
+      [&](size_t* size, libpff_error_t** error) {
+        return libpff_message_get_entry_value_utf8_string_size(message, type, size, error);
+      },
+      [&](uint8_t* text, size_t size, libpff_error_t** error) {
+        return libpff_message_get_entry_value_utf8_string(message, type, text, size, error);
+      },
+      limit, truncated);
+}
+
+// The entry of one type in one record set (a recipient, an attachment, the
+// message's own set 0), whatever its value type; freed when it leaves its scope.
+struct held_entry {
+  libpff_record_set_t* set = nullptr;
+  libpff_record_entry_t* entry = nullptr;
+  held_entry(libpff_item_t* item, int set_index, uint32_t type) {
+    libpff_error_t* error = nullptr;
+    if (libpff_item_get_record_set_by_index(item, set_index, &set, &error) != 1) {
+      drop_error(error);
+      set = nullptr;
+      return;
+    }
+    if (libpff_record_set_get_entry_by_type(set, type, 0, &entry,
+                                            LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, &error) != 1) {
+      drop_error(error);
+      entry = nullptr;
+    }
+  }
+  held_entry(const held_entry&) = delete;
+  held_entry& operator=(const held_entry&) = delete;
+  ~held_entry() {
+    libpff_error_t* error = nullptr;
+    if (entry) libpff_record_entry_free(&entry, &error);
+    drop_error(error);
+    if (set) libpff_record_set_free(&set, &error);
+    drop_error(error);
+  }
+};
+
+// A string of one record set. libpff converts an 8-bit string by the code page
+// set for the library (windows-1252 unless set), not the message's.
+std::string set_string(libpff_item_t* item, int set, uint32_t type, bool& truncated) {
+  held_entry held(item, set, type);
+  if (!held.entry) return {};
+  return read_utf8(
+      [&](size_t* size, libpff_error_t** error) {
+        return libpff_record_entry_get_data_as_utf8_string_size(held.entry, size, error);
+      },
+      [&](uint8_t* text, size_t size, libpff_error_t** error) {
+        return libpff_record_entry_get_data_as_utf8_string(held.entry, text, size, error);
+      },
+      k_outlook_string_limit, truncated);
+}
+
+// A 32-bit number of one record set; `fallback` when there is none.
+uint32_t set_number(libpff_item_t* item, int set, uint32_t type, uint32_t fallback) {
+  held_entry held(item, set, type);
+  if (!held.entry) return fallback;
+  libpff_error_t* error = nullptr;
+  uint32_t value = fallback;
+  if (libpff_record_entry_get_data_as_32bit_integer(held.entry, &value, &error) != 1) value = fallback;
+  drop_error(error);
+  return value;
+}
+
+std::string first_message_string(libpff_item_t* message, std::initializer_list<uint32_t> types,
+                                 bool& truncated) {
+  for (uint32_t type : types) {
+    std::string text = message_string(message, type, k_outlook_string_limit, truncated);
+    if (!text.empty()) return text;
+  }
+  return {};
+}
+
+// Mail as the peers list it: notes, their reports and kin, meeting requests and
+// answers. Posts (IPM.Post, RSS items) are folder notes, not mail, as are
+// appointments, contacts, lists, tasks, sticky notes and journal entries.
+bool is_message_type(uint8_t type) {
+  switch (type) {
+    case LIBPFF_ITEM_TYPE_EMAIL:
+    case LIBPFF_ITEM_TYPE_EMAIL_SMIME:
+    case LIBPFF_ITEM_TYPE_FAX:
+    case LIBPFF_ITEM_TYPE_VOICEMAIL:
+    case LIBPFF_ITEM_TYPE_SMS:
+    case LIBPFF_ITEM_TYPE_MMS:
+    case LIBPFF_ITEM_TYPE_MEETING:
+    case LIBPFF_ITEM_TYPE_SHARING:
+    case LIBPFF_ITEM_TYPE_CONFLICT_MESSAGE:
+    case LIBPFF_ITEM_TYPE_TASK_REQUEST:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void read_recipients(libpff_item_t* message, outlook_item& out) {
+  held_item recipients;
+  libpff_error_t* error = nullptr;
+  if (libpff_message_get_recipients(message, &recipients.item, &error) != 1) {
+    drop_error(error);
+    return;
+  }
+  int count = 0;
+  if (libpff_item_get_number_of_record_sets(recipients.item, &count, &error) != 1) {
+    drop_error(error);
+    return;
+  }
+  for (int set = 0; set < count; ++set) {
+    if (out.recipients.size() >= k_outlook_table_limit) {
+      out.truncated = true;
+      break;
+    }
+    uint32_t type =
+        set_number(recipients.item, set, LIBPFF_ENTRY_TYPE_RECIPIENT_TYPE, LIBPFF_RECIPIENT_TYPE_TO);
+    if (type < LIBPFF_RECIPIENT_TYPE_TO || type > LIBPFF_RECIPIENT_TYPE_BCC) continue;
+    outlook_recipient r;
+    r.type = static_cast<outlook_recipient_type>(type);
+    r.name = set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_DISPLAY_NAME, out.truncated);
+    r.address = set_string(recipients.item, set, k_smtp_address, out.truncated);
+    if (r.address.empty())
+      r.address = set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_EMAIL_ADDRESS, out.truncated);
+    out.recipients.push_back(std::move(r));
+  }
+}
+
+void read_attachment_names(libpff_item_t* message, outlook_item& out) {
+  libpff_error_t* error = nullptr;
+  int count = 0;
+  if (libpff_message_get_number_of_attachments(message, &count, &error) != 1) {
+    drop_error(error);
+    return;
+  }
+  for (int index = 0; index < count; ++index) {
+    if (out.attachments.size() >= k_outlook_table_limit) {
+      out.truncated = true;
+      break;
+    }
+    held_item attachment;
+    if (libpff_message_get_attachment(message, index, &attachment.item, &error) != 1) {
+      drop_error(error);
+      out.attachments.emplace_back();
+      continue;
+    }
+    std::string name;
+    for (uint32_t type : {LIBPFF_ENTRY_TYPE_ATTACHMENT_FILENAME_LONG,
+                          LIBPFF_ENTRY_TYPE_ATTACHMENT_FILENAME_SHORT, LIBPFF_ENTRY_TYPE_DISPLAY_NAME}) {
+      name = set_string(attachment.item, 0, type, out.truncated);
+      if (!name.empty()) break;
+    }
+    out.attachments.push_back(std::move(name));
+  }
+}
+
+void read_date(libpff_item_t* message, outlook_item& out) {
+  libpff_error_t* error = nullptr;
+  uint64_t filetime = 0;
+  int found = libpff_message_get_client_submit_time(message, &filetime, &error);
+  drop_error(error);
+  if (found != 1 || filetime == 0) {
+    found = libpff_message_get_delivery_time(message, &filetime, &error);
+    drop_error(error);
+  }
+  if (found == 1 && filetime != 0) {
+    out.has_date = true;
+    out.date_seconds = outlook_filetime_seconds(filetime);
+  }
+}
+
+void read_body(libpff_item_t* message, outlook_item& out) {
+  out.body = read_utf8(
+      [&](size_t* size, libpff_error_t** error) {
+        return libpff_message_get_plain_text_body_size(message, size, error);
+      },
+      [&](uint8_t* text, size_t size, libpff_error_t** error) {
+        return libpff_message_get_plain_text_body(message, text, size, error);
+      },
+      k_outlook_body_limit, out.truncated);
+}
+
+// Every fact of one item. False, with the reason, when libpff cannot give even its
+// identifier and type; a missing property is only an empty field.
+bool read_item(libpff_item_t* item, const std::string& folder, outlook_item& out,
+               std::string& reason) {
+  libpff_error_t* error = nullptr;
+  out.folder = folder;
+  if (libpff_item_get_identifier(item, &out.identifier, &error) != 1) {
+    reason = take_reason(error);
+    return false;
+  }
+  uint8_t type = 0;
+  if (libpff_item_get_type(item, &type, &error) != 1) {
+    reason = take_reason(error);
+    return false;
+  }
+  out.is_message = is_message_type(type);
+  if (!out.is_message) return true;
+  out.size = set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_SIZE, 0);
+  out.read = (set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_FLAGS, 0) & LIBPFF_MESSAGE_FLAG_READ) != 0;
+  out.transport_headers = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS,
+                                         k_outlook_headers_limit, out.truncated);
+  out.sender_name = first_message_string(
+      item, {LIBPFF_ENTRY_TYPE_MESSAGE_SENDER_NAME, LIBPFF_ENTRY_TYPE_MESSAGE_SENT_REPRESENTING_NAME},
+      out.truncated);
+  out.sender_address = first_message_string(
+      item,
+      {k_sender_smtp_address, LIBPFF_ENTRY_TYPE_MESSAGE_SENDER_EMAIL_ADDRESS,
+       k_sent_representing_smtp_address, LIBPFF_ENTRY_TYPE_MESSAGE_SENT_REPRESENTING_EMAIL_ADDRESS},
+      out.truncated);
+  out.subject = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_SUBJECT, k_outlook_string_limit,
+                               out.truncated);
+  // A stored subject may open with 0x01 and a character that gives the length of
+  // its prefix ("RE: "); the subject itself follows them whole.
+  if (out.subject.size() >= 2 && out.subject[0] == '\x01') out.subject.erase(0, 2);
+  out.message_id = message_string(item, k_internet_message_id, k_outlook_string_limit, out.truncated);
+  read_recipients(item, out);
+  read_date(item, out);
+  read_body(item, out);
+  read_attachment_names(item, out);
+  return true;
+}
+
+struct walk_state {
+  const outlook_visitor& visitor;
+  outlook_walk_result& result;
+};
+
+void report_failure(walk_state& state, bool is_folder, const std::string& folder, int index,
+                    std::string reason) {
+  ++state.result.failures;
+  if (!state.visitor.failure) return;
+  outlook_failure f;
+  f.is_folder = is_folder;
+  f.folder = folder;
+  f.index = index;
+  f.reason = std::move(reason);
+  state.visitor.failure(state.visitor.context, f);
+}
+
+// Hands one item over; false when the visitor ends the walk.
+bool hand_over(walk_state& state, libpff_item_t* item, const std::string& folder, int index) {
+  outlook_item out;
+  std::string reason;
+  if (!read_item(item, folder, out, reason)) {
+    report_failure(state, false, folder, index, std::move(reason));
+    return true;
+  }
+  ++(out.is_message ? state.result.messages : state.result.not_messages);
+  if (state.visitor.item && !state.visitor.item(state.visitor.context, out)) {
+    state.result.stopped = true;
+    return false;
+  }
+  return true;
+}
+
+std::string folder_name(libpff_item_t* folder) {
+  bool truncated = false;
+  return read_utf8(
+      [&](size_t* size, libpff_error_t** error) {
+        return libpff_folder_get_utf8_name_size(folder, size, error);
+      },
+      [&](uint8_t* text, size_t size, libpff_error_t** error) {
+        return libpff_folder_get_utf8_name(folder, text, size, error);
+      },
+      k_outlook_string_limit, truncated);
+}
+
+std::string joined(const std::string& path, const std::string& name) {
+  return path.empty() ? outlook_path_part(name) : path + "/" + outlook_path_part(name);
+}
+
+// The folder's messages, then its sub-folders, each the same way. False when the
+// visitor ended the walk.
+bool walk_folder(walk_state& state, libpff_item_t* folder, const std::string& path, int depth) {
+  libpff_error_t* error = nullptr;
+  int messages = 0;
+  if (libpff_folder_get_number_of_sub_messages(folder, &messages, &error) != 1) {
+    report_failure(state, true, path, 0, take_reason(error));
+    messages = 0;
+  }
+  for (int index = 0; index < messages; ++index) {
+    held_item message;
+    if (libpff_folder_get_sub_message(folder, index, &message.item, &error) != 1) {
+      report_failure(state, false, path, index, take_reason(error));
+      continue;
+    }
+    if (!hand_over(state, message.item, path, index)) return false;
+  }
+  int folders = 0;
+  if (libpff_folder_get_number_of_sub_folders(folder, &folders, &error) != 1) {
+    report_failure(state, true, path, 0, take_reason(error));
+    return true;
+  }
+  for (int index = 0; index < folders; ++index) {
+    held_item sub_folder;
+    if (libpff_folder_get_sub_folder(folder, index, &sub_folder.item, &error) != 1) {
+      report_failure(state, true, path, index, take_reason(error));
+      continue;
+    }
+    std::string sub_path = joined(path, folder_name(sub_folder.item));
+    if (depth + 1 >= k_outlook_depth_limit) {
+      report_failure(state, true, sub_path, index, "folders nested too deep");
+      continue;
+    }
+    if (!walk_folder(state, sub_folder.item, sub_path, depth + 1)) return false;
+  }
+  return true;
+}
+
+// The items libpff recovers from deleted and orphan data, after the rest.
+void walk_recovered(walk_state& state, libpff_file_t* file) {
+  const std::string folder = "(recovered)";
+  libpff_error_t* error = nullptr;
+  if (libpff_file_recover_items(file, 0, &error) != 1) {
+    report_failure(state, true, folder, 0, take_reason(error));
+    return;
+  }
+  int count = 0;
+  if (libpff_file_get_number_of_recovered_items(file, &count, &error) != 1) {
+    report_failure(state, true, folder, 0, take_reason(error));
+    return;
+  }
+  for (int index = 0; index < count; ++index) {
+    held_item item;
+    if (libpff_file_get_recovered_item_by_index(file, index, &item.item, &error) != 1) {
+      report_failure(state, false, folder, index, take_reason(error));
+      continue;
+    }
+    if (!hand_over(state, item.item, folder, index)) return;
+  }
+}
+
+int open_file(libpff_file_t* file, const std::string& path, libpff_error_t** error) {
+#ifdef _WIN32
+  std::u16string wide = utf8_to_utf16(path);
+  return libpff_file_open_wide(file, reinterpret_cast<const wchar_t*>(wide.c_str()),
+                               LIBPFF_OPEN_READ, error);
+#else
+  return libpff_file_open(file, path.c_str(), LIBPFF_OPEN_READ, error);
+#endif
+}
+
+void walk_open_file(walk_state& state, libpff_file_t* file, bool recover) {
+  libpff_error_t* error = nullptr;
+  held_item root;
+  int found = libpff_file_get_root_folder(file, &root.item, &error);
+  if (found != 1) {
+    report_failure(state, true, "", 0, found == 0 ? "no root folder" : take_reason(error));
+  } else if (!walk_folder(state, root.item, "", 0)) {
+    return;
+  }
+  if (recover) walk_recovered(state, file);
+}
+
+}  // namespace
+
+std::string outlook_path_part(const std::string& name) {
+  std::string part;
+  part.reserve(name.size());
+  for (char c : name) {
+    part += c;
+    if (c == '/') part += '/';
+  }
+  return part;
+}
+
+outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
+                                      const outlook_visitor& visitor) {
+  outlook_walk_result result;
+  libpff_error_t* error = nullptr;
+  libpff_file_t* file = nullptr;
+  if (libpff_file_initialize(&file, &error) != 1) {
+    result.reason = take_reason(error);
+    return result;
+  }
+  if (open_file(file, path, &error) != 1) {
+    result.reason = take_reason(error);
+  } else {
+    result.opened = true;
+    walk_state state{visitor, result};
+    walk_open_file(state, file, recover);
+    libpff_file_close(file, &error);
+    drop_error(error);
+  }
+  libpff_file_free(&file, &error);
+  drop_error(error);
+  return result;
+}
+
+int64_t outlook_filetime_seconds(uint64_t filetime) {
+  constexpr int64_t k_ticks_per_second = 10000000;
+  constexpr int64_t k_seconds_1601_to_1970 = 11644473600;
+  return static_cast<int64_t>(filetime / k_ticks_per_second) - k_seconds_1601_to_1970;
+}

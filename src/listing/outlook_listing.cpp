@@ -175,6 +175,7 @@ stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_
                               int64_t size, const file_dates& dates) {
   scan.undated = 0;
   scan.record.sink = write_listing_text;
+  choose_scan_hashes(scan);
   outlook_listing listing{scan, path, display_name(path), dates, size, 0, false,
                           scan_result::done, {}, {}};
   outlook_visitor visitor{take_item, take_failure, &listing};

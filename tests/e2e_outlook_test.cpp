@@ -254,6 +254,8 @@ TEST(outlook_e2e, combines_with_mailboxes_readable_listing_and_sent_dates) {
       {{"--SHA2"}, "|Top of Outlook data file/Sample1|", 1},
       {{"--SENT-AFTER=2010-03-16"}, "Filename|", 0},
       {{"--SENT-BEFORE=2010-03-16", "--SENT-UTC"}, "|2010-03-15T17:12:05Z", 1},
+      // libpff finds the message twice more among the deleted and orphan data.
+      {{"--PST-RECOVER"}, "|(#1:)  YES |||2|32910|(recovered)\n", 3},
   };
   for (const combination& c : combinations) {
     SCOPED_TRACE(describe(c.args));

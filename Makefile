@@ -95,7 +95,8 @@ windows:
 	  -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_WERROR=ON -DMAILSIFT_TESTS=ON
 	cmake --build build-windows -j $(JOBS) --target mailsift mailsift_documents
 
-test-windows: windows
+# The native build (all) is what the Windows build's decoded records are compared with.
+test-windows: windows all
 	cmake --build build-windows -j $(JOBS)
 	cd build-windows && WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wineprefix \
 	  ctest --output-on-failure
@@ -127,6 +128,7 @@ BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev libpff-dev libbfio-dev
 bench:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py
+	python3 bench/run_bench.py --scale
 	python3 bench/run_bench.py --mbox
 	$(MAKE) bench-scan
 
@@ -136,12 +138,18 @@ clean:
 # The header scan alone, on messages in memory (Google Benchmark); the corpus
 # benchmark reads every message of BENCH_CORPUS.
 BENCH_CORPUS ?= $(firstword $(wildcard ../shared/corpus) samples)
-.PHONY: bench-scan bench-memory bench-mbox
+.PHONY: bench-scan bench-memory bench-mbox bench-scale
 bench-scan:
 	tools/need-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench-scan -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF -DMAILSIFT_BENCH=ON
 	cmake --build build-bench-scan -j $(JOBS) --target mailsift_benchmarks
 	MAILSIFT_BENCH_CORPUS=$(BENCH_CORPUS) ./build-bench-scan/mailsift_benchmarks
+
+# The cost per file and peak memory at 40,000 and 400,000 files (BENCH_SCALE_FILES),
+# warm and cold, with the listing to a file and to standard output.
+bench-scale:
+	tools/need-packages $(BENCH_PACKAGES)
+	python3 bench/run_bench.py --scale
 
 # Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default).
 bench-memory:

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Builds a scale collection for the benchmark by replicating real messages.
 
-Files are copied (not linked), each under a distinct name, into about 100 nested
-directories, so the run reads as many distinct bytes as a real collection would.
+Files are copied (not linked), each under a distinct name, into fanout x fanout
+nested directories (100 by default; --fanout 1 puts every file in one directory),
+so the run reads as many distinct bytes as a real collection would.
 """
 import argparse
 import os
@@ -50,8 +51,9 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--dest", required=True)
     parser.add_argument("--files", type=int, default=40000)
+    parser.add_argument("--fanout", type=int, default=10)
     args = parser.parse_args()
-    build(args.source, args.dest, args.files)
+    build(args.source, args.dest, args.files, args.fanout)
 
 
 if __name__ == "__main__":

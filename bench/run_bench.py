@@ -46,6 +46,16 @@ from the source messages (about 100,000 of them for 2 GB), in rounds of
   (m1) mailsift -p DIR -o OUT --MBOX     one record per message
 warm and, as root, cold, with the peak resident memory of (m1). It is large:
 run it on its own (make bench-mbox).
+--scale times the cost per file as the collection grows: BENCH_SCALE_FILES
+(40,000 and 400,000 files, 100 directories), each in rounds (BENCH_SCALE_REPEAT
+warm, BENCH_SCALE_COLD_REPEAT cold as root) of
+  (a) readall TREE            the read floor
+  (c) mailsift -p TREE -o OUT
+  (o) mailsift -p TREE > /dev/null   the same listing to standard output
+  (c0) the --baseline build's (c), when given
+with seconds per thousand files, the ratios, and peak resident memory of (c);
+then the peak memory of (c) on BENCH_WIDE_FILES files in directories of
+BENCH_WIDE_NAMES names each (400,000 in four of 100,000).
 --memory measures peak resident memory on one large generated mbox instead
 (--big-mb megabytes, 2048 by default), on the collection, and on 4,000 generated
 messages whose headers fill every field.
@@ -100,9 +110,9 @@ def tree_size(tree):
     return files, size
 
 
-def cold_cache_unavailable(args):
+def cold_cache_unavailable(args, rounds=None):
     """Why the page cache cannot be dropped here, or is not to be; None when it can."""
-    if args.cold_repeat <= 0:
+    if (args.cold_repeat if rounds is None else rounds) <= 0:
         return "no cold rounds asked for (BENCH_COLD_REPEAT=0)"
     if os.geteuid() != 0:
         return f"dropping the page cache needs root (running as uid {os.geteuid()})"
@@ -306,6 +316,87 @@ def scale_benchmark(args, mailsift, readall, syswork, tree):
     print_targets(warm, cold, rss)
 
 
+def collection(args, source, files, fanout=10):
+    """A generated collection of `files` files in fanout x fanout directories."""
+    name = f"collection-{files}" + ("" if fanout == 10 else f"-fanout{fanout}")
+    tree = os.path.join(args.work, name)
+    run([sys.executable, os.path.join(ROOT, "bench", "make_collection.py"), "--source", source,
+         "--dest", tree, "--files", str(files), "--fanout", str(fanout)])
+    return tree
+
+
+def scale_row(args, mailsift, readall, source):
+    q = shlex.quote
+    own = mailsift_options(args)
+    per_file = {}
+    for files in args.scale_files:
+        tree = collection(args, source, files)
+        _, size = tree_size(tree)
+
+        def listing(key, binary=mailsift, options=own):
+            out = os.path.join(args.work, f"listing-scale-{key}.txt")
+            return f"{q(binary)} -.ini -p {q(tree)} -o {q(out)}{options} 2> /dev/null"
+
+        commands = [
+            ("a", "readall", f"{q(readall)} {q(tree)} > /dev/null"),
+            ("c", "mailsift -o", listing("c")),
+            ("o", "mailsift > /dev/null",
+             f"{q(mailsift)} -.ini -p {q(tree)}{own} > /dev/null 2> /dev/null"),
+        ]
+        if args.baseline:
+            commands.append(("c0", "baseline -o", listing("c0", args.baseline, "")))
+        print(f"\nscale: {tree}: {files} files, {size / 1e6:.1f} MB")
+        for _ in range(2):  # warm the page cache
+            timed(commands[0][2])
+        warm = timed_rounds(commands, args.scale_repeat, before_each=None)
+        print_scale_table(f"{files} files, warm cache", commands, warm, files, size)
+        rss = peak_rss_kb(listing("c", options=""))
+        print(f"peak resident memory of (c) with the default settings: {rss} KB "
+              f"({rss / 1024:.1f} MB)")
+        c = median_of(warm, "c")
+        print(f"targets, warm: (c)/(o) = {c / median_of(warm, 'o'):.3f} (<= 1.02); "
+              f"(c)/(a) = {c / median_of(warm, 'a'):.2f} (<= 0.85)"
+              + (f"; (c)/(c0) = {c / median_of(warm, 'c0'):.3f}" if args.baseline else ""))
+        per_file[files] = (c / files, rss)
+        why_not_cold = cold_cache_unavailable(args, args.scale_cold_repeat)
+        if why_not_cold:
+            print(f"cold rounds skipped: {why_not_cold}")
+            continue
+        cold = timed_rounds(commands, args.scale_cold_repeat, before_each=drop_page_cache)
+        print_scale_table(f"{files} files, cold cache", commands, cold, files, size)
+        print(f"targets, cold: (c)/(a) = {median_of(cold, 'c') / median_of(cold, 'a'):.2f} (<= 0.45)")
+    smallest, largest = min(per_file), max(per_file)
+    if largest != smallest:
+        growth = per_file[largest][0] / per_file[smallest][0]
+        print(f"\ntargets, scale: warm time per file at {largest} files = {growth:.3f} x "
+              f"that at {smallest} (<= 1.10); peak memory at {largest} files "
+              f"{per_file[largest][1] / 1024:.1f} MB (<= 8 MB)")
+    if args.wide_files > 0:
+        fanout = max(1, int(round((args.wide_files / args.wide_names) ** 0.5)))
+        tree = collection(args, source, args.wide_files, fanout)
+        names = args.wide_files // (fanout * fanout)
+        out = os.path.join(args.work, "listing-scale-wide.txt")
+        for _ in range(2):  # the page cache, as in the warm rounds
+            timed(f"{q(readall)} {q(tree)} > /dev/null")
+        rss = peak_rss_kb(f"{q(mailsift)} -.ini -p {q(tree)} -o {q(out)} 2> /dev/null")
+        print(f"peak resident memory of (c), {args.wide_files} files in directories of {names} "
+              f"names: {rss} KB ({rss / 1024:.1f} MB) (<= 8 MB)")
+
+
+def print_scale_table(title, commands, samples, files, size):
+    floor = median_of(samples, "a")
+    print(f"{title}, medians of {len(samples['a'])}; ratio to (a), the one-thread read floor")
+    print(f"{'':5}{'command':22}{'median s':>10}{'s/1000 files':>14}{'ratio':>8}{'MB/s':>8}"
+          f"{'spread':>9}")
+    for key, name, _ in commands:
+        m = median_of(samples, key)
+        times = [sample[0] for sample in samples[key]]
+        spread = (max(times) - min(times)) / m
+        label = f"({key})"
+        print(f"{label:5}{name:22}{m:10.3f}{m / files * 1000:14.4f}{m / floor:8.2f}"
+              f"{size / 1e6 / m:8.0f}{spread:9.2f}")
+
+
 def timed_rounds(commands, rounds, before_each):
     """Runs every command once per round; returns {key: [(seconds, user, system)]}.
     `before_each`, when given, runs untimed before each timed run."""
@@ -440,6 +531,18 @@ def main():
     parser.add_argument("--baseline", default=os.environ.get("BENCH_BASELINE"))
     parser.add_argument("--memory", action="store_true")
     parser.add_argument("--mbox", action="store_true")
+    parser.add_argument("--scale", action="store_true")
+    parser.add_argument("--scale-files", type=int, nargs="*",
+                        default=[int(n) for n in
+                                 os.environ.get("BENCH_SCALE_FILES", "40000 400000").split()])
+    parser.add_argument("--scale-repeat", type=int,
+                        default=int(os.environ.get("BENCH_SCALE_REPEAT", 5)))
+    parser.add_argument("--scale-cold-repeat", type=int,
+                        default=int(os.environ.get("BENCH_SCALE_COLD_REPEAT", 3)))
+    parser.add_argument("--wide-files", type=int,
+                        default=int(os.environ.get("BENCH_WIDE_FILES", 400000)))
+    parser.add_argument("--wide-names", type=int,
+                        default=int(os.environ.get("BENCH_WIDE_NAMES", 100000)))
     parser.add_argument("--big-mb", type=int, default=int(os.environ.get("BENCH_BIG_MB", 2048)))
     args = parser.parse_args()
 
@@ -451,10 +554,11 @@ def main():
     mailsift, readall, syswork = build(build_dir)
 
     os.makedirs(args.work, exist_ok=True)
-    tree = os.path.join(args.work, f"collection-{args.files}")
-    run([sys.executable, os.path.join(ROOT, "bench", "make_collection.py"), "--source", source,
-         "--dest", tree, "--files", str(args.files)])
     print(f"messages from {source}")
+    if args.scale:
+        scale_row(args, mailsift, readall, source)
+        return
+    tree = collection(args, source, args.files)
     if args.mbox:
         mbox_benchmark(args, mailsift, readall, source)
     elif args.memory:

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view charset = cut == std::string_view::npos ? std::string_view() : all.substr(0, cut);
   std::string_view text = cut == std::string_view::npos ? all : all.substr(cut + 1);
   std::string out;
-  append_readable_text(out, text, charset);
+  static readable_work work;
+  append_readable_text(out, text, charset, work);
   if (!is_clean_utf8(out)) std::abort();
   if (!needs_decoding(text) && out != text) std::abort();
   if (!is_clean_utf8(out.substr(0, utf8_prefix_length(out, out.size() / 2)))) std::abort();

@@ -7,7 +7,7 @@ build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-targets=${*:-"scan_fuzz line_reader_fuzz wildcard_fuzz dates_fuzz ini_fuzz options_fuzz dated_names_fuzz readable_text_fuzz"}
+targets=${*:-"scan_fuzz line_reader_fuzz wildcard_fuzz dates_fuzz ini_fuzz options_fuzz dated_names_fuzz readable_text_fuzz mailbox_split_fuzz read_ahead_fuzz json_record_fuzz"}
 status=0
 for target in $targets; do
   corpus="$build/corpus/$target"

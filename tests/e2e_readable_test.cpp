@@ -179,6 +179,28 @@ TEST(readable_listing, message_id_and_sent_utc_columns) {
   }
 }
 
+// Comments around the identifier are no part of it: a duplicate must not hide
+// behind one.
+TEST(readable_listing, the_message_id_column_leaves_comments_out) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Message-ID: <g@h> (comment)\n", "<g@h>"},
+      {"Message-ID: (a (nested \\) one)) <g@h>\n", "<g@h>"},
+      {"Message-ID: <g@h>\n (folded\n  comment)\n", "<g@h>"},
+      {"Message-ID: <\"a(b)\\\"c\"@h>\n", "<\"a(b)\\\"c\"@h>"},
+      {"Message-ID: <g(x)@h>\n", "<g(x)@h>"},
+      {"Message-ID: (never closed <g@h>\n", ""},
+  };
+  for (const auto& [header, expected] : cases) {
+    temp_tree tree;
+    tree.write("d/m.eml", std::string(header) + "Subject: s\n\n");
+    run_result r = run_mailsift({"-p", tree.path("d"), "--MSGID"});
+    ASSERT_EQ(r.status, 0) << header << r.err;
+    std::vector<std::string> fields = only_record(r.out);
+    ASSERT_EQ(fields.size(), 15u) << header << r.out;
+    EXPECT_EQ(fields[14], expected) << header;
+  }
+}
+
 TEST(readable_listing, optional_columns_keep_their_order_in_every_form) {
   temp_tree tree;
   tree.write("d/box", "From a Mon Jan  1 10:00:00 2024\nMessage-ID: <m1@x>\n"
@@ -220,7 +242,7 @@ TEST(readable_listing, json_lines_one_object_per_record) {
        {"{\"file\":\"", "\",\"size\":", ",\"modified\":\"",
         "\"from\":[{\"n\":1,\"text\":\"From: \\\"A \\\\\\\"B\\\\\\\"\\\" <a@x>\"},"
         "{\"n\":\"body\",\"text\":\"From: quoted@x\"}]",
-        "\"to\":[{\"n\":1,\"text\":\"To: t@x  u@x\"}]", "\"cc\":[],\"bcc\":[]",
+        "\"to\":[{\"n\":1,\"text\":\"To: t@x,  u@x\"}]", "\"cc\":[],\"bcc\":[]",
         "\"date_time\":\"2024-01-01 10:00:00 +0100\"",
         "\"subject\":[{\"n\":1,\"text\":\"Subject: tab\\u0009and ctl\\u0001\"}]",
         "\"message_read\":\"YES\"", "\"message_id\":\"<a@x>\"",

@@ -137,6 +137,95 @@ TEST(scanner_faults, memory_running_out_on_any_thread_ends_as_one_scanner_would)
   }
 }
 
+// Memory or descriptors that run out for a charset's converter or a digest say
+// nothing about the message: the run ends as when an allocation fails (the
+// table above), not with text taken in the wrong charset or an empty digest
+// said to be missing from the system.
+TEST(scanner_faults, resources_a_record_needs_end_the_run_as_memory_running_out) {
+  struct resource_case {
+    const char* label;
+    const char* faults;
+    words settings;
+  };
+  const resource_case cases[] = {
+      {"the first charset conversion", "charsets=1", {"--UTF"}},
+      {"a later charset conversion", "charsets=7", {"--UTF", "--MBOX"}},
+#ifndef _WIN32
+      {"the digest library's memory", "crypto_memory", {"--SHA2"}},
+      {"a mailbox's digests", "crypto_memory", {"--MBOX", "--MD5"}},
+#endif
+  };
+  temp_tree tree;
+  std::string body;
+  while (body.size() < 80 * 1024) body += "a body line of a large message\n";
+  for (int i = 0; i < 40; ++i) {
+    tree.write(numbered("m/message-", i, ".eml"),
+               numbered("From: sender-", i, "@example.org\nSubject: caf\xE9\n") +
+                   "Content-Type: text/plain; charset=windows-1252\n\n" +
+                   (i % 4 == 0 ? body : "body\n"));
+  }
+  run_options options;
+  options.program = faulty_binary();
+  for (const resource_case& c : cases) {
+    outputs full = run_over(tree, {tree.path("m")}, 1, {}, c.settings);
+    ASSERT_EQ(full.result.status, 0) << full.result.err.substr(0, 2000);
+    options.env = {{"MAILSIFT_FAULTS", c.faults}};
+    for (int scanners : {1, 16}) {
+      SCOPED_TRACE(numbered(std::string(c.label) + ", scanners ", scanners));
+      outputs cut = run_over(tree, {tree.path("m")}, scanners, options, c.settings);
+      EXPECT_EQ(cut.result.status, 7) << cut.result.err.substr(0, 2000);
+      expect_whole_record_prefix(cut, full, "MEMORY ERROR");
+      EXPECT_EQ(count_of(cut.result.err, "\nError obtaining memory\n"), 1u);
+      EXPECT_EQ(cut.result.err.find("gives no"), std::string::npos);
+    }
+  }
+}
+
+// A file that shrinks or grows while it is read keeps its record, and is named
+// in walk order, counted in the summary and in the run log's trailer: its
+// digests are of neither version of the file.
+TEST(scanner_faults, a_file_that_changes_while_it_is_read_is_named_and_counted) {
+  struct change_case {
+    const char* label;
+    const char* faults;
+    words settings;
+  };
+  const change_case cases[] = {
+      {"files that shrink", "changing=10", {"--MD5"}},
+      {"files that grow", "changing=-3", {"--SHA2"}},
+      {"mailboxes that shrink", "changing=10", {"--MBOX", "--MD5"}},
+  };
+  temp_tree tree;
+  for (int i = 0; i < 30; ++i) {
+    std::string name = numbered(i % 10 == 3 ? "m/changing-" : "m/steady-", i, ".eml");
+    const std::string separator = "From x Mon Jan  1 10:00:00 2024\n";
+    tree.write(name, separator + numbered("From: s-", i, "@example.org\nSubject: one\n\nbody\n\n") +
+                         separator + "Subject: two\n\nbody\n");
+  }
+  run_options options;
+  options.program = faulty_binary();
+  for (const change_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    options.env = {{"MAILSIFT_FAULTS", c.faults}};
+    outputs one = run_over(tree, {tree.path("m")}, 1, options, c.settings);
+    EXPECT_EQ(one.result.status, 0) << one.result.err.substr(0, 2000);
+    EXPECT_EQ(count_of(one.result.err, " changed while it was read\n"), 3u) << one.result.err;
+    for (int i : {3, 13, 23}) {
+      std::string line = "\nmailsift: " + tree.path(numbered("m/changing-", i, ".eml")) +
+                         " changed while it was read\n";
+      EXPECT_NE(one.result.err.find(line), std::string::npos) << line;
+    }
+    EXPECT_NE(one.result.err.find("\n  3 files changed while they were read\n"), std::string::npos);
+    EXPECT_NE(normalise_line_ends(one.log).find("\n  3 files changed while they were read\n"),
+              std::string::npos)
+        << one.log;
+    outputs steady = run_over(tree, {tree.path("m")}, 1, {}, c.settings);
+    EXPECT_EQ(listing_records(one.listing).size(), listing_records(steady.listing).size());
+    EXPECT_EQ(steady.result.err.find("changed while"), std::string::npos);
+    expect_same_outputs(run_over(tree, {tree.path("m")}, 16, options, c.settings), one);
+  }
+}
+
 // A thread the system refuses is not asked for again: the run reads on with the
 // scanners it has (here none), and lists what one scanner lists.
 TEST(scanner_faults, a_refused_thread_is_asked_for_once) {
@@ -199,26 +288,36 @@ TEST(scanner_faults, descriptor_limits_that_one_scanner_lives_with_do_not_stop_m
   GTEST_SKIP() << "descriptor limits are a POSIX resource limit";
 #else
   struct limit_case {
-    int nesting;  // directories the walk holds open at the bottom
-    int files;    // small messages at the top
+    int nesting;       // directories the walk holds open at the bottom
+    int files;         // small messages at the top
+    bool files_first;  // in a starting path walked before the deep one, read slowly,
+                       // so that they are still on their way as the walk goes down
   };
-  const limit_case cases[] = {{0, 300}, {8, 30}, {24, 30}, {56, 30}};
+  const limit_case cases[] = {{0, 300, false}, {8, 30, false},   {24, 30, false},
+                              {56, 30, false}, {160, 30, false}, {160, 60, true}};
   for (const limit_case& c : cases) {
-    SCOPED_TRACE(numbered("nesting ", c.nesting));
+    SCOPED_TRACE(numbered("nesting ", c.nesting, c.files_first ? ", files first" : ""));
     temp_tree tree;
     std::string deep = "m";
     for (int level = 1; level <= c.nesting; ++level) deep += numbered("/d", level);
     for (int i = 0; i < 3; ++i) tree.write(deep + numbered("/deep-", i, ".eml"), "Subject: deep\n");
+    std::string top = c.files_first ? "s" : "m";
     for (int i = 0; i < c.files; ++i)
-      tree.write(numbered("m/top-", i, ".eml"), numbered("Subject: top ", i, "\n"));
-    // The tightest limit one scanner lives with, and one a little wider.
+      tree.write(numbered(top + "/top-", i, ".eml"), numbered("Subject: top ", i, "\n"));
+    words inputs = {tree.path("m")};
     run_options options;
+    if (c.files_first) {
+      inputs.insert(inputs.begin(), tree.path("s"));
+      options.program = faulty_binary();
+      options.env = {{"MAILSIFT_FAULTS", "slow_reads=5"}};
+    }
+    // The tightest limit one scanner lives with, and one a little wider.
     outputs one;
     // The sanitizers need descriptors of their own to start a thread.
     for (options.open_files_limit = c.nesting + (k_sanitized ? 16 : 4);
          options.open_files_limit < c.nesting + 64;
          ++options.open_files_limit) {
-      one = run_over(tree, {tree.path("m")}, 1, options);
+      one = run_over(tree, inputs, 1, options);
       if (one.result.status == 0) break;
     }
     ASSERT_EQ(one.result.status, 0) << one.result.err.substr(0, 2000);
@@ -226,10 +325,10 @@ TEST(scanner_faults, descriptor_limits_that_one_scanner_lives_with_do_not_stop_m
     for (long wider : {0, 2}) {
       options.open_files_limit += wider;
       SCOPED_TRACE(numbered("limit ", options.open_files_limit));
-      one = run_over(tree, {tree.path("m")}, 1, options);
+      one = run_over(tree, inputs, 1, options);
       for (int scanners : {2, 16, 64}) {
         SCOPED_TRACE(numbered("scanners: ", scanners));
-        expect_same_outputs(run_over(tree, {tree.path("m")}, scanners, options), one);
+        expect_same_outputs(run_over(tree, inputs, scanners, options), one);
       }
     }
   }

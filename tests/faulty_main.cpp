@@ -7,6 +7,12 @@
 //   slow_reads=MS         every read of a message file takes MS milliseconds more
 //   interrupt_after=N     the Nth look at the interrupt flag and every later one
 //                         find it set, as if an interrupt had come just then
+//   charsets=N            from the Nth charset conversion on, the system finds no
+//                         memory or descriptors to set one up
+//   crypto_memory         every allocation of the digest library fails (POSIX)
+//   changing=BYTES        files whose names hold "changing" are found BYTES
+//                         (may be negative) larger than they are read, as a
+//                         file that shrinks or grows meanwhile
 // With MAILSIFT_FAULT_REPORT naming a file, the number of scanner starts asked for
 // is written there at exit ("starts=N").
 // A failed allocation goes through the memory handler exactly as one the system
@@ -29,6 +35,8 @@
 #include <malloc.h>
 
 #include "platform/wide.h"
+#else
+#include <openssl/crypto.h>
 #endif
 
 namespace {
@@ -72,6 +80,42 @@ bool interrupt_after_countdown() {
   if (g_interrupt_countdown.fetch_sub(1) <= 1) return true;
   return g_real_interrupt_requested();
 }
+
+charset_conversion (*g_real_convert_charset)(charset_converters*&, std::string_view,
+                                             std::string_view, std::string&) = nullptr;
+
+charset_conversion starved_convert_charset(charset_converters*& converters,
+                                           std::string_view charset, std::string_view bytes,
+                                           std::string& out) {
+  if (g_countdown.fetch_sub(1) <= 1) return charset_conversion::no_resources;
+  return g_real_convert_charset(converters, charset, bytes, out);
+}
+
+int64_t g_size_change = 0;
+bool (*g_real_lookup_file)(const std::string&, dir_entry&) = nullptr;
+read_handle (*g_real_open_and_look_up)(const std::string&, dir_entry&) = nullptr;
+
+void change_found_size(const std::string& path, dir_entry& entry) {
+  if (path.find("changing") != std::string::npos) entry.size += g_size_change;
+}
+
+bool changing_lookup_file(const std::string& path, dir_entry& entry) {
+  bool found = g_real_lookup_file(path, entry);
+  change_found_size(path, entry);
+  return found;
+}
+
+read_handle changing_open_and_look_up(const std::string& path, dir_entry& entry) {
+  read_handle file = g_real_open_and_look_up(path, entry);
+  change_found_size(path, entry);
+  return file;
+}
+
+#ifndef _WIN32
+void* refuse_crypto_malloc(std::size_t, const char*, int) { return nullptr; }
+void* refuse_crypto_realloc(void*, std::size_t, const char*, int) { return nullptr; }
+void free_crypto(void* memory, const char*, int) { std::free(memory); }
+#endif
 
 int64_t slow_read_bytes(read_handle file, void* buffer, int64_t size) {
   std::this_thread::sleep_for(std::chrono::milliseconds(g_read_delay_ms));
@@ -137,6 +181,27 @@ void read_faults() {
     g_platform.interrupt_requested = interrupt_after_countdown;
     return;
   }
+  long size_change = 0;
+  if (std::sscanf(faults.c_str(), "changing=%ld", &size_change) == 1) {
+    g_size_change = size_change;
+    g_real_lookup_file = g_platform.lookup_file;
+    g_real_open_and_look_up = g_platform.open_and_look_up;
+    g_platform.lookup_file = changing_lookup_file;
+    g_platform.open_and_look_up = changing_open_and_look_up;
+    return;
+  }
+  if (std::sscanf(faults.c_str(), "charsets=%ld", &count) == 1) {
+    g_countdown = count;
+    g_real_convert_charset = g_platform.convert_charset;
+    g_platform.convert_charset = starved_convert_charset;
+    return;
+  }
+#ifndef _WIN32
+  if (faults == "crypto_memory") {
+    CRYPTO_set_mem_functions(refuse_crypto_malloc, refuse_crypto_realloc, free_crypto);
+    return;
+  }
+#endif
   if (std::sscanf(faults.c_str(), "alloc=%15[a-z]:%ld:%lu", where, &count, &min_bytes) < 2) {
     std::fprintf(stderr, "unknown MAILSIFT_FAULTS: %s\n", faults.c_str());
     std::exit(64);

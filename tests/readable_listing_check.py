@@ -8,7 +8,11 @@ Usage: readable_listing_check.py MAILSIFT COLLECTION
 - every --JSON line parses with Python's json module, and with jq where it is
   installed; its entries rebuild the delimited fields of the same run;
 - each one-line Subject of a single-message file equals what Python's email
-  package decodes.
+  package decodes;
+- the first From, To and Subject of every single-message file, folded or not,
+  agree with the email package's decoded values (policy default), white space
+  aside; where they do not, the difference must have one of the known reasons
+  (REASONS), whose counts are printed.
 Exits 0 when all hold, 1 with the differences otherwise; 77 (skipped) without the
 collection.
 """
@@ -69,6 +73,87 @@ def check_names(record, parsed, heads, faults):
         if name and name not in text:
             faults.append(f"{record['file']}: From {text!r} lacks the name {name!r}")
     return 1
+
+
+REASONS = {
+    "eight_bit": "8-bit header bytes: the email package shows U+FFFD, the listing "
+                 "converts them from the message's charset or windows-1252",
+    "capacity": "the header is longer than a field holds (32,767 bytes, encoded)",
+    "address_syntax": "the email package renders the addresses anew: comments, "
+                      "quoted pairs, quotes, routes and groups go",
+    "broken_word": "an encoded word that does not decode stays as it stands",
+    "unparsed": "the email package cannot parse the header",
+}
+
+
+def readable(text):
+    """The email package keeps 8-bit bytes of a name as surrogates: UTF-8 ones
+    read as the listing reads them."""
+    return text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+
+
+def squeezed(text):
+    return " ".join(text.split())
+
+
+def difference_reason(name, got, header):
+    """None when the entry text `got` agrees with the email package's `header`,
+    else the key of a known reason, or "unknown"."""
+    try:
+        expected = str(header)
+        addresses = header.addresses if name != "subject" else None
+    except Exception:
+        return "unparsed"
+    if name == "subject":
+        if squeezed(got) == squeezed(expected):
+            return None
+    else:
+        plain = got.replace('"', "").replace("\\", "")
+        if all(squeezed(readable(a.display_name)) in squeezed(plain)
+               and readable(a.addr_spec) in got for a in addresses):
+            return None
+    if "\ufffd" in expected and "\ufffd" not in got:
+        return "eight_bit"
+    if len(got) < len(expected) and len(expected.encode("utf-8")) > 16000:
+        return "capacity"
+    if "=?" in got:
+        return "broken_word"
+    if name != "subject" and any(c in got for c in '()\\:;"'):
+        return "address_syntax"
+    return "unknown"
+
+
+def compare_decoded(objects, faults):
+    """The first From, To and Subject entries against the email package."""
+    counts = {}
+    for record in objects:
+        with open(record["file"], "rb") as f:
+            message = f.read()
+        if message.startswith(b"From "):
+            continue
+        parsed = email.message_from_bytes(message, policy=email.policy.default)
+        for name in ("from", "to", "subject"):
+            try:
+                header = parsed[name]
+            except Exception:
+                header = None
+            if header is None or not record[name] or record[name][0]["n"] != 1:
+                continue
+            got = record[name][0]["text"]
+            got = got[got.index(":") + 1:]
+            reason = difference_reason(name, got, header)
+            key = (name, reason or "same")
+            counts[key] = counts.get(key, 0) + 1
+            if reason == "unknown":
+                faults.append(f"{record['file']}: {name} {got!r}, the email package "
+                              f"{str(header)!r}")
+    for name in ("from", "to", "subject"):
+        same = counts.get((name, "same"), 0)
+        other = ", ".join(f"{counts[(n, r)]} {r}" for (n, r) in sorted(counts)
+                          if n == name and r != "same")
+        print(f"{name}: {same} agree with the email package; differ: {other or 'none'}")
+    for reason, text in REASONS.items():
+        print(f"  {reason}: {text}")
 
 
 def main():
@@ -149,6 +234,7 @@ def main():
             if got != expected.strip():
                 faults.append(f"{path}: subject {got!r}, the email package {expected!r}")
             names_checked += check_names(record, parsed, heads, faults)
+        compare_decoded(objects, faults)
         print(f"{len(rows) - 1} records; {checked} subjects and {names_checked} sender names "
               "compared with the email package")
     finally:

@@ -38,6 +38,9 @@ class temp_tree {
   void remove(std::string_view relative) const;
   // Sets last-write and last-access times, in seconds since 1970-01-01 UTC.
   void set_times(std::string_view relative, int64_t write_seconds, int64_t access_seconds) const;
+  // A second name `relative` for the existing file `existing`; false where the
+  // file system refuses hard links.
+  bool hard_link(std::string_view existing, std::string_view relative) const;
 
  private:
   std::string root_;

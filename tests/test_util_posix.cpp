@@ -330,6 +330,10 @@ void temp_tree::set_times(std::string_view relative, int64_t write_seconds,
   utimensat(AT_FDCWD, path(relative).c_str(), times, 0);
 }
 
+bool temp_tree::hard_link(std::string_view existing, std::string_view relative) const {
+  return link(path(existing).c_str(), path(relative).c_str()) == 0;
+}
+
 run_result run_mailsift(const std::vector<std::string>& args, const run_options& options) {
   run_result result;
   pipes p;

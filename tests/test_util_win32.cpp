@@ -157,6 +157,10 @@ bool temp_tree::exists(std::string_view relative) const {
 
 void temp_tree::remove(std::string_view relative) const { remove_tree(wide(path(relative))); }
 
+bool temp_tree::hard_link(std::string_view existing, std::string_view relative) const {
+  return CreateHardLinkW(wide(path(relative)).c_str(), wide(path(existing)).c_str(), nullptr) != 0;
+}
+
 void temp_tree::set_times(std::string_view relative, int64_t write_seconds,
                           int64_t access_seconds) const {
   auto to_filetime = [](int64_t seconds) {

@@ -134,6 +134,130 @@ int repair_short_year(int year) {
 // Value minus one, where 0 also stands for 0.
 int from_plus_one(int value) { return value ? value - 1 : 0; }
 
+// Exactly `length` digits at `at`, read into `out`.
+bool fixed_number(std::string_view text, std::size_t at, std::size_t length, int& out) {
+  if (at + length > text.size()) return false;
+  out = 0;
+  for (std::size_t i = at; i < at + length; ++i) {
+    if (!is_ascii_digit(text[i])) return false;
+    out = out * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+std::size_t digits_end(std::string_view text, std::size_t i) {
+  while (i < text.size() && is_ascii_digit(text[i])) ++i;
+  return i;
+}
+
+// "yyyy-mm-dd" or "mm-dd-yyyy" at the text's start, a day that exists.
+bool read_bound_day(std::string_view text, int& year, int& month, int& day) {
+  bool read = (fixed_number(text, 0, 4, year) && char_at(text, 4) == '-' &&
+               fixed_number(text, 5, 2, month) && char_at(text, 7) == '-' &&
+               fixed_number(text, 8, 2, day)) ||
+              (fixed_number(text, 0, 2, month) && char_at(text, 2) == '-' &&
+               fixed_number(text, 3, 2, day) && char_at(text, 5) == '-' &&
+               fixed_number(text, 6, 4, year));
+  return read && day >= 1 && day <= month_length(year, month);
+}
+
+// What a sent date gives as it is read; -1 and 0 while not (yet) given.
+struct sent_parts {
+  int year = -1;
+  int month = 0;
+  int day = 0;
+  int hour = -1;
+  int minute = 0;
+  int second = 0;
+  int meridiem = 0;  // 1 for AM, 2 for PM
+  int zone = 0;      // minutes east of UTC
+};
+
+// The offset after the comment that opens at `i` (nested comments and quoted
+// characters as RFC 5322 has them), or the text's end when it stays open.
+std::size_t after_comment(std::string_view text, std::size_t i) {
+  int depth = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '(') {
+      ++depth;
+    } else if (text[i] == ')' && --depth == 0) {
+      return i + 1;
+    }
+  }
+  return text.size();
+}
+
+// The month a word names: three letters or more of its English name, in any case
+// ("Jan", "Sept", "January"), or 0. Other words that begin alike ("mardi",
+// "martes") name none.
+int month_of_word(std::string_view word) {
+  static constexpr std::string_view k_months[] = {
+      "january", "february", "march",     "april",   "may",      "june",
+      "july",    "august",   "september", "october", "november", "december"};
+  if (word.size() < 3) return 0;
+  for (int m = 0; m < 12; ++m) {
+    if (ascii_istarts_with(k_months[m], word)) return m + 1;
+  }
+  return 0;
+}
+
+bool is_meridiem(std::string_view word) { return ascii_iequal(word, "AM") || ascii_iequal(word, "PM"); }
+
+// A number of the date: the day while none is known (1-31, one or two digits),
+// else the year while none is known. A year of one or two digits is 20xx below 50
+// and 19xx from 50, one of three digits counts from 1900 (the obsolete forms of
+// RFC 5322); more than four digits are no year.
+void take_date_number(std::string_view digits, sent_parts& parts) {
+  int value = 0;
+  for (char c : digits.substr(0, 5)) value = value * 10 + (c - '0');
+  if (digits.size() <= 2 && value >= 1 && value <= 31 && parts.day == 0) {
+    parts.day = value;
+  } else if (parts.year < 0 && digits.size() <= 4) {
+    if (digits.size() <= 2) value += value < 50 ? 2000 : 1900;
+    if (digits.size() == 3) value += 1900;
+    parts.year = value;
+  }
+}
+
+// "h:mm" or "hh:mm", then ":ss" and a fraction when they follow, from `i` (which
+// is left after them); false when the time cannot be read.
+bool read_time_of_day(std::string_view text, std::size_t& i, sent_parts& parts) {
+  int* fields[] = {&parts.hour, &parts.minute, &parts.second};
+  for (std::size_t f = 0; f < 3; ++f) {
+    std::size_t end = digits_end(text, i);
+    if (end == i || end - i > 2) return false;
+    *fields[f] = leading_int(text.substr(i, end - i));
+    i = end;
+    if (f == 2 || char_at(text, i) != ':' || !is_ascii_digit(char_at(text, i + 1))) {
+      if (f == 0) return false;
+      break;
+    }
+    ++i;
+  }
+  if (char_at(text, i) == '.' && is_ascii_digit(char_at(text, i + 1))) i = digits_end(text, i + 1);
+  return true;
+}
+
+// The sent time of the parts read, when they make one: a day that exists and a
+// time of day (an AM or PM hour is 1-12; 12 AM is 00).
+bool parts_to_seconds(sent_parts parts, int64_t& seconds) {
+  if (parts.year < 1 || parts.day < 1 || parts.day > month_length(parts.year, parts.month) ||
+      parts.hour < 0) {
+    return false;
+  }
+  if (parts.meridiem != 0) {
+    if (parts.hour < 1 || parts.hour > 12) return false;
+    parts.hour = parts.hour % 12 + (parts.meridiem == 2 ? 12 : 0);
+  }
+  if (parts.hour > 23 || parts.minute > 59 || parts.second > 60) return false;
+  seconds = calendar_utc_seconds(parts.year, parts.month, parts.day, parts.hour, parts.minute,
+                                 parts.second) -
+            parts.zone * int64_t{60};
+  return true;
+}
+
 }  // namespace
 
 std::string narrow_text(std::string_view text) { return std::string(text.substr(0, 1039)); }
@@ -268,9 +392,11 @@ int zone_offset_minutes(std::string_view zone) {
   while (!zone.empty() && is_ascii_space(zone.front())) zone.remove_prefix(1);
   if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') && is_ascii_digit(zone[1]) &&
       is_ascii_digit(zone[2]) && is_ascii_digit(zone[3]) && is_ascii_digit(zone[4])) {
-    int minutes =
-        ((zone[1] - '0') * 10 + (zone[2] - '0')) * 60 + (zone[3] - '0') * 10 + (zone[4] - '0');
-    return zone[0] == '-' ? -minutes : minutes;
+    int hours = (zone[1] - '0') * 10 + (zone[2] - '0');
+    int minutes = (zone[3] - '0') * 10 + (zone[4] - '0');
+    // No zone is that far off: the offset is not applied, as if none were given.
+    if (hours > 23 || minutes > 59) return 0;
+    return (zone[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
   }
   std::size_t length = 0;
   while (length < zone.size() && is_ascii_letter(zone[length])) ++length;
@@ -286,34 +412,78 @@ int zone_offset_minutes(std::string_view zone) {
   return 0;
 }
 
-bool sent_time_utc(int year, int month, int day, std::string_view time_text, int64_t& seconds) {
-  if (year < 1 || day < 1 || day > month_length(year, month)) return false;
-  int parts[3] = {0, 0, 0};
+bool sent_time_of(std::string_view value, int64_t& seconds) {
+  sent_parts parts;
+  // The token right after the time of day (and its AM or PM) is its zone.
+  bool zone_next = false;
   std::size_t i = 0;
-  while (i < time_text.size() && is_ascii_space(time_text[i])) ++i;
-  int count = 0;
-  if (i < time_text.size()) {
-    // hh:mm, and :ss when it follows; one or two digits each.
-    for (; count < 3; ++count) {
-      std::size_t digits = 0;
-      int value = 0;
-      while (digits < 2 && i < time_text.size() && is_ascii_digit(time_text[i])) {
-        value = value * 10 + (time_text[i++] - '0');
-        ++digits;
+  while (i < value.size()) {
+    char c = value[i];
+    std::size_t end = i + 1;
+    if (c == '(') {
+      end = after_comment(value, i);
+    } else if (is_ascii_digit(c)) {
+      end = digits_end(value, i);
+      if (end < value.size() && value[end] == ':' && parts.hour < 0) {
+        if (!read_time_of_day(value, i, parts)) return false;
+        zone_next = true;
+        continue;
       }
-      if (digits == 0) break;
-      parts[count] = value;
-      if (i >= time_text.size() || time_text[i] != ':' || count == 2) {
-        ++count;
-        break;
+      take_date_number(value.substr(i, end - i), parts);
+      zone_next = false;
+    } else if (is_ascii_letter(c)) {
+      while (end < value.size() && is_ascii_letter(value[end])) ++end;
+      std::string_view word = value.substr(i, end - i);
+      if (parts.hour >= 0 && parts.meridiem == 0 && is_meridiem(word)) {
+        parts.meridiem = ascii_lower(word[0]) == 'a' ? 1 : 2;
+      } else if (zone_next) {
+        parts.zone = zone_offset_minutes(word);
+        zone_next = false;
+      } else if (parts.month == 0) {
+        parts.month = month_of_word(word);
       }
-      ++i;
+    } else if ((c == '+' || c == '-') && zone_next) {
+      parts.zone = zone_offset_minutes(value.substr(i));
+      end = digits_end(value, i + 1);
+      zone_next = false;
     }
-    if (count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 60) return false;
+    i = end;
   }
-  int offset = count == 0 ? 0 : zone_offset_minutes(time_text.substr(i));
-  seconds =
-      calendar_utc_seconds(year, month, day, parts[0], parts[1], parts[2]) - offset * int64_t{60};
+  return parts_to_seconds(parts, seconds);
+}
+
+bool read_date_bound(std::string_view text, int64_t& seconds) {
+  int year = 0, month = 0, day = 0;
+  if (!read_bound_day(text, year, month, day)) return false;
+  int hour = 0, minute = 0, second = 0, zone = 0;
+  std::size_t i = 10;
+  if (i < text.size()) {
+    if (ascii_lower(text[i]) != 't' || !fixed_number(text, i + 1, 2, hour) ||
+        char_at(text, i + 3) != ':' || !fixed_number(text, i + 4, 2, minute)) {
+      return false;
+    }
+    i += 6;
+    if (char_at(text, i) == ':') {
+      if (!fixed_number(text, i + 1, 2, second)) return false;
+      i += 3;
+    }
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    if (ascii_lower(char_at(text, i)) == 'z') {
+      ++i;
+    } else if (char_at(text, i) == '+' || char_at(text, i) == '-') {
+      int zone_hours = 0, zone_minutes = 0;
+      std::size_t minutes_at = char_at(text, i + 3) == ':' ? i + 4 : i + 3;
+      if (!fixed_number(text, i + 1, 2, zone_hours) ||
+          !fixed_number(text, minutes_at, 2, zone_minutes) || zone_hours > 23 ||
+          zone_minutes > 59) {
+        return false;
+      }
+      zone = (text[i] == '-' ? -1 : 1) * (zone_hours * 60 + zone_minutes);
+      i = minutes_at + 2;
+    }
+  }
+  if (i != text.size()) return false;
+  seconds = calendar_utc_seconds(year, month, day, hour, minute, second) - zone * int64_t{60};
   return true;
 }
 

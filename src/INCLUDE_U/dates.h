@@ -66,15 +66,26 @@ calendar_time utc_calendar_of(int64_t seconds);
 
 // The zone of a message's date (RFC 5322), in minutes east of UTC, from the text
 // that follows the time of day: "+hhmm" or "-hhmm", or a zone name. "UT", "UTC",
-// "GMT", "Z", a military letter, any other name and no zone at all count as UTC,
-// as the RFC says of -0000; the North American names have their offsets.
+// "GMT", "Z", a military letter, any other name, no zone at all and an offset
+// whose hours exceed 23 or whose minutes exceed 59 count as UTC, as the RFC says
+// of -0000; the North American names have their offsets.
 int zone_offset_minutes(std::string_view zone);
 
-// A message's sent time in seconds since 1970 UTC, from its parsed date (year,
-// month, day) and the time text that follows them ("hh:mm[:ss] zone ..."); a
-// date without a time of day is its midnight. False when the date cannot be
-// read: no such day, or no hour and minute where the time text begins.
-bool sent_time_utc(int year, int month, int day, std::string_view time_text, int64_t& seconds);
+// A message's sent time in seconds since 1970 UTC, from the value of its Date or
+// Sent header with its folds joined: the day, a month's English name (three
+// letters or more), the year (two digits are 20xx below 50 and 19xx from 50, three count
+// from 1900), the time of day (h:mm or hh:mm, :ss when given, AM or PM when
+// given) and the zone right after it, in any order a mail program writes them;
+// weekday names and comments are passed over. False when no time can be read: no
+// such day, no time of day, or one that is not a time.
+bool sent_time_of(std::string_view value, int64_t& seconds);
+
+// A sent-date bound, in seconds since 1970 UTC: exactly "yyyy-mm-dd" or
+// "mm-dd-yyyy", optionally followed by "Thh:mm" or "Thh:mm:ss" and "Z", "+hh:mm"
+// or "+hhmm" (or with '-'); a time without a zone, and a date without a time
+// (its midnight), are UTC. False for any other text and for a day or time that
+// does not exist.
+bool read_date_bound(std::string_view text, int64_t& seconds);
 
 // Leap year by the Gregorian rule.
 bool is_leap_year(int year);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -251,45 +252,115 @@ TEST(narrow_text, keeps_the_bytes_up_to_its_limit) {
   EXPECT_EQ(narrow_text(std::string(2000, '1')).size(), 1039u);
 }
 
-TEST(sent_time_utc, zones_move_the_time_to_utc_across_midnight) {
+TEST(sent_time_of, reads_every_form_mail_programs_write_and_refuses_what_is_no_time) {
   const int64_t jan_2 = calendar_utc_seconds(2024, 1, 2, 0, 0, 0);
+  constexpr int64_t h = 3600;
+  constexpr int64_t none = INT64_MIN;
   struct {
-    int year, month, day;
-    const char* time_text;
-    bool readable;
+    const char* value;
     int64_t seconds;
   } cases[] = {
-      {2024, 1, 1, "23:30:00 -0500", true, jan_2 + 4 * 3600 + 1800},
-      {2024, 1, 2, "01:00:00 +0200", true, jan_2 - 3600},
-      {2024, 1, 2, "00:00:00 GMT", true, jan_2},
-      {2024, 1, 2, "00:00 UT", true, jan_2},
-      {2024, 1, 2, "00:00:00 utc", true, jan_2},
-      {2024, 1, 2, "00:00:00 Z", true, jan_2},
-      {2024, 1, 1, "16:00:00 PST", true, jan_2},
-      {2024, 1, 1, "17:00:00 PDT", true, jan_2},
-      {2024, 1, 1, "17:00:00 mst", true, jan_2},
-      {2024, 1, 1, "18:00:00 CST", true, jan_2},
-      {2024, 1, 1, "20:00:00 EDT", true, jan_2},
-      {2024, 1, 2, "00:00:00 Q", true, jan_2},            // military letters count as UTC
-      {2024, 1, 2, "00:00:00 CET", true, jan_2},          // and so does any other name
-      {2024, 1, 2, "00:00:00 -0000", true, jan_2},
-      {2024, 1, 2, "00:00:00 +0000 (UTC)", true, jan_2},
-      {2024, 1, 2, " 9:15 AM", true, jan_2 + 9 * 3600 + 900},
-      {2024, 1, 2, "", true, jan_2},                      // no time of day: midnight
-      {2024, 2, 29, "12:00", true, calendar_utc_seconds(2024, 2, 29, 12, 0, 0)},
-      {2023, 2, 29, "12:00", false, 0},                   // no such day
-      {2024, 0, 1, "12:00", false, 0},
-      {0, 0, 0, "", false, 0},                            // no date line at all
-      {2024, 1, 2, "25:00:00", false, 0},
-      {2024, 1, 2, "12", false, 0},
+      // Zones, named and numbered, across midnight.
+      {" Mon, 1 Jan 2024 23:30:00 -0500", jan_2 + 4 * h + 1800},
+      {" Tue, 2 Jan 2024 01:00:00 +0200", jan_2 - h},
+      {" 2 Jan 2024 00:00:00 GMT", jan_2},
+      {" 2 Jan 2024 00:00 UT", jan_2},
+      {" 2 Jan 2024 00:00:00 utc", jan_2},
+      {" 1 Jan 2024 16:00:00 PST", jan_2},
+      {" 1 Jan 2024 17:00:00 mdt", jan_2 - h},
+      {" 2 Jan 2024 00:00:00 Q", jan_2},                  // military letters count as UTC
+      {" 2 Jan 2024 00:00:00 CET", jan_2},                // and so does any other name
+      {" 2 Jan 2024 00:00:00 +0000 (UTC)", jan_2},
+      {" 2 Jan 2024 00:00:00 (Tuesday) -0000", jan_2},
+      // A zone no place has is no zone.
+      {" 2 Jan 2024 00:00:00 +9999", jan_2},
+      {" 2 Jan 2024 00:00:00 -2400", jan_2},
+      {" 2 Jan 2024 00:00:00 +0060", jan_2},
+      {" 2 Jan 2024 00:00:00 +2359", jan_2 - 23 * h - 59 * 60},
+      // Joined folds, one-digit hours, fractions, the zone before the year.
+      {" Mon, 1 Jan 2024 10:00:00 +0200", calendar_utc_seconds(2024, 1, 1, 8, 0, 0)},
+      {" Tue, 2 Jan 2024 1:15:00 +0300", calendar_utc_seconds(2024, 1, 1, 22, 15, 0)},
+      {" 2 Jan 2024 10:00:00.250 +0100", jan_2 + 9 * h},
+      {" Tue Jan  2 10:00:00 EST 2024", jan_2 + 15 * h},
+      {" Tue Jan  2 10:00:00 2024", jan_2 + 10 * h},
+      {" 29 Feb 2024 12:00", calendar_utc_seconds(2024, 2, 29, 12, 0, 0)},
+      // AM and PM, as Outlook's Sent lines have them.
+      {" Tuesday, January 2, 2024 10:15 PM", jan_2 + 22 * h + 900},
+      {" Tuesday, January 2, 2024 10:15PM", jan_2 + 22 * h + 900},
+      {" January 2, 2024 12:30 AM", jan_2 + 1800},
+      {" January 2, 2024 12:30 pm", jan_2 + 12 * h + 1800},
+      {" January 2, 2024 9:15 am -0100", jan_2 + 10 * h + 900},
+      // Obsolete years.
+      {" 2 Jan 24 00:00 +0000", jan_2},
+      {" 2 Jan 49 00:00", calendar_utc_seconds(2049, 1, 2, 0, 0, 0)},
+      {" 2 Jan 50 00:00", calendar_utc_seconds(1950, 1, 2, 0, 0, 0)},
+      {" 2 Jan 99 00:00", calendar_utc_seconds(1999, 1, 2, 0, 0, 0)},
+      {" 2 Jan 124 00:00", jan_2},
+      // No time that can be read: none, never midnight.
+      {" Tue, 2 Jan 2024", none},
+      {" 2 Jan 2024 25:00:00", none},
+      {" 2 Jan 2024 10:60", none},
+      {" 2 Jan 2024 123:00", none},
+      {" 2 Jan 2024 10:", none},
+      {" January 2, 2024 13:15 PM", none},
+      {" January 2, 2024 0:15 AM", none},
+      {" 29 Feb 2023 12:00", none},                       // no such day
+      {" 2 2024 12:00", none},                            // no month
+      {" Jan 2024 12:00", none},                          // no day
+      {" mardi 2 janvier 2024 22:15", none},              // no English month name
+      {" Sat, 2 Sept 2023 08:00 +0000", calendar_utc_seconds(2023, 9, 2, 8, 0, 0)},
+      {" sometime soon", none},
+      {"", none},
   };
   for (const auto& c : cases) {
     int64_t seconds = -1;
-    EXPECT_EQ(sent_time_utc(c.year, c.month, c.day, c.time_text, seconds), c.readable)
-        << c.year << "-" << c.month << "-" << c.day << " " << c.time_text;
-    if (c.readable) {
-      EXPECT_EQ(seconds, c.seconds) << c.time_text;
-    }
+    bool readable = sent_time_of(c.value, seconds);
+    EXPECT_EQ(readable ? seconds : none, c.seconds) << c.value;
+  }
+}
+
+TEST(read_date_bound, takes_the_two_day_forms_a_time_and_a_zone_and_nothing_else) {
+  const int64_t jan_2 = calendar_utc_seconds(2024, 1, 2, 0, 0, 0);
+  constexpr int64_t none = INT64_MIN;
+  struct {
+    const char* text;
+    int64_t seconds;
+  } cases[] = {
+      {"2024-01-02", jan_2},
+      {"01-02-2024", jan_2},
+      {"2024-02-29", calendar_utc_seconds(2024, 2, 29, 0, 0, 0)},
+      {"2024-01-02T10:15", jan_2 + 36900},
+      {"01-02-2024T10:15:30", jan_2 + 36930},
+      {"2024-01-02T10:15Z", jan_2 + 36900},
+      {"2024-01-02t10:15z", jan_2 + 36900},
+      {"2024-01-02T10:15+02:00", jan_2 + 36900 - 7200},
+      {"2024-01-02T10:15:00-0130", jan_2 + 36900 + 5400},
+      {"2024-1-1", none},
+      {"abc", none},
+      {"", none},
+      {"2024-01-01x", none},
+      {"2024-01-01 junk", none},
+      {"2024-01-01 10:00", none},
+      {"2024/01/02", none},
+      {"20240102", none},
+      {"2024-02-30", none},
+      {"13-01-2024", none},
+      {"2024-00-10", none},
+      {"2024-01-02T", none},
+      {"2024-01-02T24:00", none},
+      {"2024-01-02T10:60", none},
+      {"2024-01-02T10:15:60", none},
+      {"2024-01-02T1:15", none},
+      {"2024-01-02Z", none},
+      {"2024-01-02T10:15+2400", none},
+      {"2024-01-02T10:15+02:60", none},
+      {"2024-01-02T10:15+02", none},
+      {"2024-01-02T10:15Zx", none},
+  };
+  for (const auto& c : cases) {
+    int64_t seconds = -1;
+    bool read = read_date_bound(c.text, seconds);
+    EXPECT_EQ(read ? seconds : none, c.seconds) << c.text;
   }
 }
 

@@ -89,6 +89,7 @@ void move_held_messages(held_messages& to, held_messages& from) {
   else
     to.text.append(from.text);
   to.unreadable += from.unreadable;
+  to.changed += from.changed;
   to.resources_ran_out = to.resources_ran_out || from.resources_ran_out;
   drop_held_messages(from);
 }
@@ -97,6 +98,7 @@ void drop_held_messages(held_messages& held) {
   held.text.clear();
   held.note_count = 0;
   held.unreadable = 0;
+  held.changed = 0;
   held.resources_ran_out = false;
 }
 

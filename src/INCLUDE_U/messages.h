@@ -21,6 +21,7 @@ inline constexpr std::size_t k_most_held_notes = 4;
 struct held_messages {
   std::string text;
   int32_t unreadable = 0;          // paths named as unreadable
+  int32_t changed = 0;             // files named as changed while they were read
   bool resources_ran_out = false;  // a failure met memory or descriptors run out
   // Notes said once a run: whether the run has said one is known only when the
   // messages go out in walk order, so they are kept apart from the text.

@@ -44,6 +44,17 @@ std::string directory_count_text(long directories, long files) {
   return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
 }
 
+std::string message_count_text(long directories, long files, int64_t messages) {
+  std::string text = "\n  ";
+  text += format_thousands64(directories);
+  text += directories == 1 ? " directory, " : " directories, ";
+  text += format_thousands64(messages);
+  text += messages == 1 ? " message in " : " messages in ";
+  text += format_thousands64(files);
+  text += files == 1 ? " file\n" : " files\n";
+  return text;
+}
+
 std::string elapsed_text(int64_t seconds) {
   char text[96];
   int n = std::snprintf(

@@ -48,6 +48,10 @@ TEST(run_summary, directory_count_line) {
   EXPECT_EQ(directory_count_text(0, 0), "\n  0 directories, 0 files\n");
   EXPECT_EQ(directory_count_text(1, 12), "\n  1 directory, 12 files\n");
   EXPECT_EQ(directory_count_text(2, 1), "\n  2 directories, 1 files\n");
+  // A run that lists messages counts them too, in the plural only where it is one.
+  EXPECT_EQ(message_count_text(1, 1, 11391), "\n  1 directory, 11,391 messages in 1 file\n");
+  EXPECT_EQ(message_count_text(0, 2, 1), "\n  0 directories, 1 message in 2 files\n");
+  EXPECT_EQ(message_count_text(1200, 0, 0), "\n  1,200 directories, 0 messages in 0 files\n");
 }
 
 TEST(run_summary, elapsed_time_is_not_folded_into_days) {

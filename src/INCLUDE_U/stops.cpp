@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -67,6 +68,13 @@ local_allocation_failures::local_allocation_failures()
 
 local_allocation_failures::~local_allocation_failures() {
   t_allocation_failure_is_local = was_local_;
+}
+
+void answer_failed_allocation() {
+  // As operator new does when it finds no memory.
+  std::new_handler handler = std::get_new_handler();
+  if (!handler) throw std::bad_alloc();
+  handler();
 }
 
 void report_out_of_memory() {

@@ -45,6 +45,11 @@ class local_allocation_failures {
  private:
   bool was_local_;
 };
+// Answers memory or descriptors that ran out outside operator new (for a charset's
+// converter, a digest) as a failed allocation is answered: the memory handler
+// ends the run after its whole records, or throws std::bad_alloc where failures
+// are local (a scanner's file). Returns only where a handler returned.
+void answer_failed_allocation();
 // Says on standard error that memory ran out, once a run.
 void report_out_of_memory();
 

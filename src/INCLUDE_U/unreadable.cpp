@@ -7,6 +7,7 @@
 
 int32_t g_unreadable_count = 0;
 int64_t g_undated_count = 0;
+int32_t g_changed_count = 0;
 
 namespace {
 
@@ -35,6 +36,16 @@ void report_unreadable(held_messages* held, std::string_view path, std::string_v
     ++to->unreadable;
   else
     ++g_unreadable_count;
+}
+
+void report_changed_while_read(held_messages* held, std::string_view path) {
+  write_message(held, "\nmailsift: ");
+  write_untrusted_message(held, display_name(path));
+  write_message(held, " changed while it was read");
+  if (held_messages* to = held ? held : messages_held())
+    ++to->changed;
+  else
+    ++g_changed_count;
 }
 
 void report_unreadable(std::string_view path, std::string_view reason) {
@@ -80,6 +91,7 @@ stop_reason failure_stop() {
 void release_held_messages(held_messages& held) {
   write_held_text(held);
   g_unreadable_count += held.unreadable;
+  g_changed_count += held.changed;
   if (held.resources_ran_out) s_resources_ran_out = true;
   drop_held_messages(held);
 }
@@ -89,6 +101,15 @@ std::string unreadable_count_text(int32_t count) {
   char text[64];
   int n = std::snprintf(text, sizeof text, "  %ld path%s could not be read\n",
                         static_cast<long>(count), count == 1 ? "" : "s");
+  return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
+}
+
+std::string changed_count_text(int32_t count) {
+  if (count == 0) return std::string();
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "  %ld file%s changed while %s read\n",
+                        static_cast<long>(count), count == 1 ? "" : "s",
+                        count == 1 ? "it was" : "they were");
   return std::string(text, n > 0 && static_cast<std::size_t>(n) < sizeof text ? n : 0);
 }
 

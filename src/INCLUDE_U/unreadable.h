@@ -46,6 +46,18 @@ void release_held_messages(held_messages& held);
 // read\n"; empty for 0, so that a run without failures looks as it always did.
 std::string unreadable_count_text(int32_t count);
 
+// Files named by report_changed_while_read so far in this run, held messages not
+// counted.
+extern int32_t g_changed_count;
+// Names on standard error, as "mailsift: PATH changed while it was read", a file
+// whose size at the end of its read differs from its size when it was found (its
+// record stays, but its digests and fields are of neither version), and counts
+// it; held in `held` as report_unreadable holds.
+void report_changed_while_read(held_messages* held, std::string_view path);
+// The summary's and the run log's line for `count`, as "  2 files changed while
+// they were read\n"; empty for 0.
+std::string changed_count_text(int32_t count);
+
 // Messages left out of the listing because a sent-date bound was in force and
 // they had no date that could be read.
 extern int64_t g_undated_count;

@@ -182,16 +182,24 @@ struct own_files {
 };
 own_files s_own_files;
 
-bool is_own_file(const std::string& path, read_handle file) {
-  if (s_own_files.count == 0) return false;
-  dir_identity id;
-  bool known = file != k_no_file ? g_platform.read_handle_identity(file, id)
-                                 : g_platform.directory_identity(path, id);
-  if (!known) return false;
+bool is_own_identity(const dir_identity& id) {
   for (std::size_t i = 0; i < s_own_files.count; ++i) {
     if (s_own_files.ids[i] == id) return true;
   }
   return false;
+}
+
+// The identity comes with the look-up where the system gives it (POSIX). A
+// Windows directory search has none, and no other fact of its entry tells a file
+// apart from the run's own: their size and times change while the run writes,
+// and a directory entry may show them out of date.
+bool is_own_file(const std::string& path, read_handle file, const dir_entry& entry) {
+  if (s_own_files.count == 0) return false;
+  if (entry.identity_known) return is_own_identity(entry.identity);
+  dir_identity id;
+  bool known = file != k_no_file ? g_platform.read_handle_identity(file, id)
+                                 : g_platform.directory_identity(path, id);
+  return known && is_own_identity(id);
 }
 
 void close_if_open(read_handle file) {
@@ -253,7 +261,7 @@ stop_reason select(const file_sink& sink, const std::string& dir, const std::str
   if (file == k_no_file && !look_up(path, name, source.missing_counts, entry)) {
     return failure_stop();
   }
-  if (is_own_file(path, file)) {
+  if (is_own_file(path, file, entry)) {
     close_if_open(file);
     return stop_reason::go_on;
   }
@@ -285,8 +293,7 @@ stop_reason select(const file_sink& sink, const std::string& dir, const std::str
 void leave_out_own_files(std::FILE* listing, std::FILE* run_log) {
   s_own_files.count = 0;
   for (std::FILE* stream : {listing, run_log}) {
-    dir_identity id;
-    if (g_platform.stream_identity(stream, id)) s_own_files.ids[s_own_files.count++] = id;
+    if (g_platform.stream_identity(stream, s_own_files.ids[s_own_files.count])) ++s_own_files.count;
   }
 }
 

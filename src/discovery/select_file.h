@@ -13,8 +13,9 @@
 // Where the selection hands a file it chose: the listing, as run/ wires it.
 // Discovery knows no more of what happens to the file.
 struct file_sink {
-  // Waits until one more file may be opened beside the `directories_held` the
-  // walk holds open; returns the stop of what was done meanwhile (go_on when none).
+  // Waits until one more file or directory may be opened beside the
+  // `directories_held` the walk holds open; returns the stop of what was done
+  // meanwhile (go_on when none).
   stop_reason (*make_room_to_open)(int64_t directories_held);
   // Takes one chosen file, opened here (k_no_file when its open failed; the sink
   // closes it); `is_file` when it is no directory. Returns the listing's stop.

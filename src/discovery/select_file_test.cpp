@@ -318,3 +318,83 @@ TEST_F(select_file_test, get_file_dates_reports_a_missing_file) {
   EXPECT_EQ(dates.write_raw, to_file_time(utc_seconds(2013, 7, 15, 18, 7, 30)));
   EXPECT_EQ(dates.write_time.year, 2013);
 }
+
+namespace {
+
+// Whether the look-ups of the next test drop the identity from their entries, as
+// a Windows directory search gives them; and the identity calls made.
+bool s_forget_identity = false;
+int s_identity_calls = 0;
+
+bool shaped_lookup(const std::string& path, dir_entry& entry) {
+  bool found = recording_lookup(path, entry);
+  if (s_forget_identity) entry.identity_known = false;
+  return found;
+}
+read_handle shaped_open_and_look_up(const std::string& path, dir_entry& entry) {
+  read_handle file = recording_open_and_look_up(path, entry);
+  if (s_forget_identity) entry.identity_known = false;
+  return file;
+}
+bool counted_handle_identity(read_handle file, dir_identity& id) {
+  ++s_identity_calls;
+  return native_platform().read_handle_identity(file, id);
+}
+bool counted_path_identity(const std::string& path, dir_identity& id) {
+  ++s_identity_calls;
+  return native_platform().directory_identity(path, id);
+}
+
+}  // namespace
+
+// The run's own output file and run log are left out by identity, under another
+// name too, and a file that only looks like one of them (same bytes and times) is
+// listed. Where the look-up gives the identity, no call asks for it; on both
+// routes of the selection.
+TEST_F(select_file_test, the_runs_own_files_are_left_out_by_identity_alone) {
+  tree.write("run.log", "log");
+  tree.write("same.txt", "log");
+  for (const char* name : {"run.log", "same.txt"}) tree.set_times(name, s_now, s_now);
+  if (!tree.hard_link("run.log", "alias.log")) GTEST_SKIP() << "no hard links here";
+  std::FILE* listing = g_platform.open_stream(tree.path("list.txt"), "w");
+  std::FILE* log = g_platform.open_stream(tree.path("run.log"), "a");
+  ASSERT_TRUE(listing && log);
+  leave_out_own_files(listing, log);
+  g_platform.lookup_file = shaped_lookup;
+  g_platform.open_and_look_up = shaped_open_and_look_up;
+  g_platform.read_handle_identity = counted_handle_identity;
+  g_platform.directory_identity = counted_path_identity;
+  // A Windows search gives no identity: there every candidate costs the call.
+  const int natural_calls = k_windows ? 1 : 0;
+  struct {
+    const char* name;
+    bool forget_identity;
+    bool listed;
+    int identity_calls;
+  } cases[] = {
+      {"list.txt", false, false, natural_calls}, {"alias.log", false, false, natural_calls},
+      {"same.txt", false, true, natural_calls},  {"list.txt", true, false, 1},
+      {"alias.log", true, false, 1},             {"same.txt", true, true, 1},
+  };
+  for (const auto& c : cases) {
+    for (bool walked : {false, true}) {
+      s_forget_identity = c.forget_identity;
+      s_identity_calls = 0;
+      int before = g_file_count;
+      dir_entry listed;
+      listed.name = c.name;
+      if (walked)
+        select_walked_file(k_listing_sink, dir(), listed, 0);
+      else
+        select_file(k_listing_sink, dir(), c.name);
+      std::string label = std::string(c.name) + (walked ? " walked" : " looked up") +
+                          (c.forget_identity ? " without identity" : "");
+      EXPECT_EQ(g_file_count == before + 1, c.listed) << label;
+      EXPECT_EQ(s_identity_calls, c.identity_calls) << label;
+    }
+  }
+  finish_scans();
+  leave_out_own_files(nullptr, nullptr);
+  std::fclose(listing);
+  std::fclose(log);
+}

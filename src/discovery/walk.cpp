@@ -113,6 +113,15 @@ stop_reason walk_directory(const std::string& dir, const walk_visitor& visit) {
     --g_walk.depth;
     return stop_reason::go_on;
   }
+  // The directory's search holds a descriptor as long as the walk is below it,
+  // beside the files still on their way from the directories walked before.
+  if (visit.sink) {
+    stop_reason stop = visit.sink->make_room_to_open(g_walk.depth - 1);
+    if (stop != stop_reason::go_on) {
+      --g_walk.depth;
+      return stop;
+    }
+  }
   dir_entry entry;
   // Only names and the directory bit matter here: a full look-up of every file
   // would cost as much again as the look-up the file selection makes.

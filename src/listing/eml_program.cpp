@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "INCLUDE_U/messages.h"
+#include "INCLUDE_U/numbers.h"
 #include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "listing/record/record.h"
@@ -18,6 +19,7 @@
 std::FILE* g_out_file = nullptr;
 std::FILE* g_msg_file = nullptr;
 int32_t g_file_count = 0;
+int64_t g_messages_listed = 0;
 
 namespace {
 
@@ -38,6 +40,7 @@ struct record_end {
   int64_t offset = 0;   // in the file, line ends as stored
   int64_t records = 0;  // records before this point
   int32_t files = 0;    // the file count at this point
+  int64_t messages = 0;  // the messages listed at this point
 };
 // The latest ends, in a ring. What stdio had not yet written when a write failed
 // fits in its buffer, and even the shortest record takes over 16 bytes: the end
@@ -140,12 +143,20 @@ bool listing_starts_output_file() {
   return g_settings->output_mode && g_out_file && g_out_file != stdout && s_output_offset == 0;
 }
 
+std::string listing_count_text(long directories) {
+  if (g_settings && g_settings->mbox) {
+    return message_count_text(directories, g_file_count, g_messages_listed);
+  }
+  return directory_count_text(directories, g_file_count);
+}
+
 void note_whole_record() {
   record_end& end = s_record_ends[s_record_end_count % k_kept_record_ends];
   end.offset = s_output_offset;
   // The column header line is the first end, with no record before it.
   end.records = s_record_end_count;
   end.files = g_file_count;
+  end.messages = g_messages_listed;
   ++s_record_end_count;
 }
 
@@ -165,6 +176,7 @@ void cut_listing_to_whole_records() {
     bool whole = end.offset == stored.size || g_platform.truncate_file(g_output_name, end.offset);
     if (!whole) break;
     g_file_count = end.files;
+    g_messages_listed = end.messages;
     // In an appended file the count is of this run's records.
     std::fprintf(stderr,
                  "The output file %s ends at its last whole record: the listing holds %lld "

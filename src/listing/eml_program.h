@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 // Listing output: standard output until an output file is opened.
@@ -11,6 +12,13 @@ extern std::FILE* g_out_file;
 extern std::FILE* g_msg_file;
 // Files handed to the message scan, as the listing counts them.
 extern int32_t g_file_count;
+// Messages listed with a record of their own (a mailbox's), as the listing counts
+// them: the summary tells them beside the files when a run lists messages.
+extern int64_t g_messages_listed;
+
+// The summary's count line: directories and files ("\n  1 directory, 12 files\n"),
+// and the messages listed when the run lists a mailbox's messages one by one.
+std::string listing_count_text(long directories);
 
 // Reserves the output-name buffer and makes it empty.
 void reserve_output_buffers();

@@ -54,6 +54,29 @@ void choose_scan_hashes(message_scan& scan) {
   choose_hash_columns(scan.hashes, options.md5, options.sha1, options.sha256);
 }
 
+namespace {
+
+// While an entry is unfolding: reads the next line whole into `spare`, whatever
+// marks it holds, and joins it to the entry when it continues the header (the
+// line break removed, the white space kept). True with the line in `text`, to be
+// tested against the rules as any other; false when no line was read.
+bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view& text) {
+  field_text& field = *scan.unfolding;
+  scan.unfolding = nullptr;
+  // Most headers are not folded, and the next line's first byte, when already
+  // read, tells so without reading that line.
+  int next = next_byte(*scan.reader);
+  if (next >= 0 && next != ' ' && next != '\t') return false;
+  if (!read_line(*scan.reader, spare)) return false;
+  text = spare.text.view();
+  if (text.empty() || (text[0] != ' ' && text[0] != '\t')) return true;
+  join_continuation(field, text);
+  scan.unfolding = &field;
+  return true;
+}
+
+}  // namespace
+
 scan_state start_scan_state(message_scan& ms, message_fields& fields) {
   scan_state scan{&ms.reader,     &fields,          &ms.line,   &ms.second_line,
                   &ms.look_ahead, &ms.continuation, &ms.options};
@@ -70,7 +93,11 @@ scan_result read_scan_lines(message_scan& ms, scan_state& scan) {
   // stops soon and a short one is read whole.
   uint64_t chunks_checked = 1;
   for (;;) {
-    marked_read got = read_marked_line(reader, filter, ms.line, text);
+    // A folded header's continuation lines hold no mark to admit them: while an
+    // entry unfolds, the next line is read whole.
+    marked_read got = scan.unfolding && read_unfolded_line(scan, ms.line, text)
+                          ? marked_read::line
+                          : read_marked_line(reader, filter, ms.line, text);
     if (got == marked_read::end) break;
     if (reader.chunks_read > chunks_checked) {
       chunks_checked = reader.chunks_read;
@@ -103,12 +130,24 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
   return result;
 }
 
+// A mailbox's byte-order mark or empty lines before its first separator are in
+// no record: said, so that no byte of the file goes unaccounted for.
+void report_bytes_before_first_message(message_scan& scan, std::string_view name) {
+  int64_t count = scan.reader.bytes_before_first_message;
+  write_message(scan.messages, "\nmailsift: ");
+  write_message(scan.messages, format_thousands64(count));
+  write_message(scan.messages, count == 1 ? " byte before the first message of "
+                                          : " bytes before the first message of ");
+  write_untrusted_message(scan.messages, name);
+  write_message(scan.messages, count == 1 ? " belongs to no message" : " belong to no message");
+}
+
 }  // namespace
 
 bool sent_date_selects(const scan_options& options, const parsed_date& date, int64_t& undated) {
   if (!options.sent_after_set && !options.sent_before_set) return true;
   int64_t sent = 0;
-  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), sent)) {
+  if (!sent_time_of(date.sent_text.view(), sent)) {
     ++undated;
     return false;
   }
@@ -148,13 +187,17 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
       int64_t record_size = reader.mailbox ? message_size(reader) : size;
       write_record_prefix(scan.record, g_out_file, options, name, record_size, dates);
       write_record_end(scan.record, g_out_file, options, {&scan.fields, &place, &scan.hashes});
-      if (!scan.record.held) note_whole_record();
+      if (!scan.record.held) {
+        ++g_messages_listed;
+        note_whole_record();
+      }
     }
     scan.fields.date_time = parsed_date{};
     if (result != scan_result::done || !next_message(reader)) break;
     // Written straight to the listing, a failed write ends the mailbox here.
     if (!scan.record.held && listing_write_failed()) break;
   }
+  if (reader.bytes_before_first_message > 0) report_bytes_before_first_message(scan, name);
   close_line_reader(reader);
   return result;
 }
@@ -225,6 +268,9 @@ void give_back_scan_pages(message_scan& scan) {
 }
 
 void report_cut_read(message_scan& scan, const std::string& path) {
+  // Its digests are of neither the file that was found nor the one that is there
+  // now: whoever relies on them must know.
+  if (scan.reader.size_changed) report_changed_while_read(scan.messages, path);
   // The record holds what was read before the failure; the message tells it
   // apart from a message that really ends there.
   if (!scan.reader.read_failed) return;

@@ -64,7 +64,8 @@ void abandon_scan(message_scan& scan);
 // scan keeps what a wide file touched, and many scans side by side must not all
 // keep that. Every scan sets those buffers before it reads them.
 void give_back_scan_pages(message_scan& scan);
-// Names the file when a read of it failed: its record ends early.
+// Names the file when a read of it failed (its record ends early), or when it
+// changed while it was read.
 void report_cut_read(message_scan& scan, const std::string& path);
 // What ends the run after a record: failures that ran out of resources, a failed
 // listing write, an interrupt.

@@ -76,8 +76,10 @@ void write_message_record(outlook_listing& listing, const outlook_item& item) {
     write_record_prefix(scan.record, g_out_file, scan.options, listing.name,
                         static_cast<int64_t>(item.size), listing.dates);
     write_record_end(scan.record, g_out_file, scan.options, {&scan.fields, &place, &scan.hashes});
-    note_whole_record();
+    // Counted before the mark: a listing cut back to it counts what it holds.
+    ++g_messages_listed;
     ++g_outlook_counts.messages;
+    note_whole_record();
   }
   scan.fields.date_time = parsed_date{};
 }

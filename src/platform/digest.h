@@ -21,10 +21,13 @@ struct digest_value {
 
 struct digest_state;  // one digest under way; kept by its caller for reuse
 
+// What starting a digest came to: unavailable when the library gives no such
+// digest, out_of_memory when it could not start one for want of memory.
+enum class digest_start_result { started, unavailable, out_of_memory };
+
 // Starts a digest of `kind` over new bytes in `state`, which is made on first
-// use and may be started again for another file, of any kind; false when the
-// library cannot give one.
-bool digest_start(digest_state*& state, digest_kind kind);
+// use and may be started again for another file, of any kind.
+digest_start_result digest_start(digest_state*& state, digest_kind kind);
 // Adds `size` bytes; false when the library fails (the digest is then of no use).
 bool digest_add(digest_state* state, const void* bytes, std::size_t size);
 // Finishes the digest into `out`; false on failure. The state may be started again.

@@ -120,8 +120,9 @@ TEST(open_regular_stream, only_regular_files_are_opened) {
   std::fclose(stream);
 }
 
-// A run knows its own output file by identity: the stream it writes and a handle
-// that reads the same file agree, under any name; another file differs.
+// A run knows its own output file by identity: the stream it writes, a handle
+// that reads the same file and a look-up that gives the identity agree, under any
+// name; another file differs.
 TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   temp_tree tree;
   tree.write("out.txt", "");
@@ -143,6 +144,11 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
     dir_identity by_path;
     EXPECT_TRUE(g_platform.directory_identity(tree.path(c.name), by_path)) << c.name;
     EXPECT_EQ(by_path == written, c.same) << c.name;
+    dir_entry entry;
+    ASSERT_TRUE(g_platform.lookup_file(tree.path(c.name), entry)) << c.name;
+    if (entry.identity_known) {
+      EXPECT_EQ(entry.identity == written, c.same) << c.name;
+    }
     g_platform.close_file(file);
   }
   std::fclose(out);
@@ -150,3 +156,34 @@ TEST(file_identity, a_stream_and_a_read_handle_of_one_file_agree) {
   EXPECT_FALSE(g_platform.stream_identity(nullptr, none));
   EXPECT_FALSE(g_platform.read_handle_identity(k_no_file, none));
 }
+
+#ifndef _WIN32
+// A charset's converter that cannot be loaded for want of a descriptor is not a
+// charset the system lacks. With no descriptor to spare the system's "no such
+// charset" cannot be told from a module it could not load, so neither is an
+// answer; glibc then refuses that charset for the rest of the process, which is
+// why such a run must end rather than go on with the charset taken as unknown.
+TEST(convert_charset, descriptors_running_out_are_no_answer_about_the_charset) {
+  // Charsets of modules no other test loads: their loading needs a descriptor.
+  const char* const charsets[] = {"koi8-t", "euc-tw", "x-no-such-charset"};
+  charset_converters* converters = nullptr;
+  std::string out;
+  // The system's charset database is read at the first conversion: a process
+  // that cannot read it then converts nothing, ever.
+  ASSERT_EQ(g_platform.convert_charset(converters, "koi8-r", "\xC1", out),
+            charset_conversion::converted);
+  ASSERT_EQ(out, "\xD0\xB0");
+  out.clear();
+  for (const char* charset : charsets) {
+    SCOPED_TRACE(charset);
+    scoped_descriptor_limit none_spare(0);
+    EXPECT_EQ(g_platform.convert_charset(converters, charset, "\xA4\xA1", out),
+              charset_conversion::no_resources);
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(g_platform.convert_charset(converters, "x-no-such-charset", "a", out),
+            charset_conversion::unknown);
+  g_platform.free_charset_converters(converters);
+  EXPECT_EQ(converters, nullptr);
+}
+#endif

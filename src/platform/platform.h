@@ -52,6 +52,15 @@ using file_ticks = uint64_t;
 inline constexpr int64_t k_ticks_per_second = 10000000;
 inline constexpr int64_t k_seconds_1601_to_1970 = 11644473600LL;
 
+// Identity of a directory or file (device and inode, or volume serial and file
+// index), to notice a directory already on the walk path or the run's own files.
+struct dir_identity {
+  uint64_t volume = 0;
+  uint64_t index_high = 0;
+  uint64_t index_low = 0;
+  bool operator==(const dir_identity&) const = default;
+};
+
 // One entry of a directory search, as FindFirstFile returns it.
 struct dir_entry {
   std::string name;
@@ -60,14 +69,10 @@ struct dir_entry {
   file_ticks create_ticks = 0;
   file_ticks access_ticks = 0;
   file_ticks write_ticks = 0;
-};
-
-// Identity of a directory, to notice a directory already on the walk path.
-struct dir_identity {
-  uint64_t volume = 0;
-  uint64_t index_high = 0;
-  uint64_t index_low = 0;
-  bool operator==(const dir_identity&) const = default;
+  // The file's identity, where the look-up read it with the other facts (POSIX);
+  // a Windows directory search has no file index.
+  dir_identity identity;
+  bool identity_known = false;
 };
 
 // Calendar parts of a point in time.
@@ -97,6 +102,15 @@ enum class failure_kind {
   no_resources,  // memory or descriptors ran out
   other,         // anything else: permission, a device error, a name the system refuses
 };
+// What a charset conversion came to.
+enum class charset_conversion {
+  converted,
+  unknown,       // the system knows no such charset
+  no_resources,  // memory or descriptors ran out setting the conversion up
+};
+// The converters (and work room) one caller's conversions keep between calls.
+struct charset_converters;
+
 // Message files and directories read whose last-access time the system was
 // not told to keep (POSIX: O_NOATIME refused, as it is to anyone but the owner;
 // Windows: no right to write the file's attributes).
@@ -298,8 +312,12 @@ struct platform_table {
   // Converts `bytes` from the charset named `charset` (a MIME charset name, any case)
   // to UTF-8, appended to `out`; a byte sequence the charset does not define becomes
   // U+FFFD and the conversion goes on one byte later. A private-use character
-  // counts as undefined: the systems' tables give them to different bytes. False,
-  // with `out` unchanged, when the system knows no such charset. POSIX: iconv.
+  // counts as undefined: the systems' tables give them to different bytes. With
+  // `out` unchanged: unknown when the system knows no such charset (an answer
+  // `converters` keeps), no_resources when the conversion could not be set up for
+  // want of memory or descriptors (never kept: the next call asks again).
+  // `converters` holds what the caller's earlier calls opened (made on first use;
+  // one per scan, given back by free_charset_converters). POSIX: iconv.
   // Windows: MultiByteToWideChar with the charset's code page, the name looked up
   // in the system's own charset database (the registry's MIME database,
   // HKEY_CLASSES_ROOT\MIME\Database\Charset, following AliasForCharset) where it has
@@ -308,7 +326,11 @@ struct platform_table {
   // platform/charset_names agrees them: gb2312 as GBK, big5 as cp950, shift_jis as
   // cp932, euc-kr as cp949, iso-8859-1 and us-ascii as windows-1252.
   // Scanner threads: yes.
-  bool (*convert_charset)(std::string_view charset, std::string_view bytes, std::string& out);
+  charset_conversion (*convert_charset)(charset_converters*& converters, std::string_view charset,
+                                        std::string_view bytes, std::string& out);
+  // Gives back what `converters` holds and makes it null; null is left alone.
+  // Scanner threads: yes.
+  void (*free_charset_converters)(charset_converters*& converters);
 };
 
 // The table in use; start-up sets it to the real backend.

@@ -140,9 +140,10 @@ void write_undated_line_alone() {
 }
 
 void write_screen_summary(int64_t elapsed) {
-  write_text(stderr, directory_count_text(g_walk.dir_count, g_file_count));
+  write_text(stderr, listing_count_text(g_walk.dir_count));
   write_text(stderr, outlook_count_text());
   write_text(stderr, unreadable_count_text(g_unreadable_count));
+  write_text(stderr, changed_count_text(g_changed_count));
   write_text(stderr, undated_count_text(g_undated_count));
   std::fputs("  Elapsed: ", stderr);
   write_text(stderr, elapsed_text(elapsed));

@@ -250,9 +250,10 @@ void write_run_log_trailer(int reason) {
     const char* text = exit_reason_text(reason);
     std::fprintf(g_acct_file, "\n Abnormal termination. Reason: %s", text ? text : "");
   }
-  write_text(g_acct_file, directory_count_text(g_walk.dir_count, g_file_count));
+  write_text(g_acct_file, listing_count_text(g_walk.dir_count));
   write_text(g_acct_file, outlook_count_text());
   write_text(g_acct_file, unreadable_count_text(g_unreadable_count));
+  write_text(g_acct_file, changed_count_text(g_changed_count));
   write_text(g_acct_file, undated_count_text(g_undated_count));
   std::fprintf(g_acct_file, "\n\n  Finished: %.24s\n", ctime_text(g_end_time).c_str());
   std::fputs("  Elapsed: ", g_acct_file);

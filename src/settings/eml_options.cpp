@@ -485,6 +485,7 @@ void parse_command_line(std::vector<std::string>& args) {
   for (; i < args.size() && !begins_option_word(args[i]); ++i) add_path_argument(args[i]);
   i = read_option_words(args, i);
   if (i < args.size()) refuse_extra_word(args[i]);
+  refuse_crossed_sent_bounds();
   if (g_filetypes.empty()) add_filetype("*.*");
   // Whichever source made the comma the delimiter, bare fields would split at
   // every comma of an address list: a comma always gives the quoted form.

@@ -114,6 +114,11 @@ constexpr const char* k_posix_option_text =
     "  -q-R, -q+R              make each selected file writable or read-only: this\n"
     "                          changes the files (and their change time), so it is\n"
     "                          not for evidence\n"
+    "  --SENT-AFTER=date       only messages sent on or after / before the date\n"
+    "  --SENT-BEFORE=date      (yyyy-mm-dd or mm-dd-yyyy: 00:00 UTC, or with\n"
+    "                          Thh:mm[:ss] and Z, +hh:mm or +hhmm; no zone: UTC);\n"
+    "                          one without a date is left out and counted\n"
+    "                          [SENT_AFTER=, SENT_BEFORE=]\n"
     "\n"
     "Output\n"
     "  -o file, -O file        write the listing to file (-O appends); a name such\n"
@@ -125,6 +130,24 @@ constexpr const char* k_posix_option_text =
     "  --QUOTE                 quote every field, with any delimiter (-d ';' --QUOTE)\n"
     "  --MD5, --SHA1, --SHA2   add the file's MD5, SHA-1, SHA-256 columns\n"
     "                          (--HASH, --SHA; INI HASH, SHA, ALL_HT)\n"
+    "  --MBOX                  a mailbox gives one record per message, with the\n"
+    "                          Message and Offset columns (the byte offset of its\n"
+    "                          \"From \" line), and the summary counts messages\n"
+    "                          [MBOX=ON|OFF]\n"
+    "  --UTF                   the listing is UTF-8: encoded words decoded, folded\n"
+    "                          headers joined, other text converted from the\n"
+    "                          message's charset; a new comma file starts with a\n"
+    "                          byte-order mark                        [UTF=ON|OFF]\n"
+    "  --MSGID                 add a Message-ID column              [MSGID=ON|OFF]\n"
+    "  --SENT-UTC              add a Sent (UTC) column, the sent time in UTC\n"
+    "                          [SENT_UTC=ON|OFF]\n"
+    "  --JSON                  JSON Lines, one object per record (UTF-8, as --UTF)\n"
+    "                          [JSON=ON|OFF]\n"
+    "  --PST                   an Outlook data file (PST, OST) gives one record per\n"
+    "                          message, with the Message, Offset (its item id) and\n"
+    "                          Folder columns                         [PST=ON|OFF]\n"
+    "  --PST-RECOVER           with --PST, also the deleted items libpff recovers,\n"
+    "                          Folder \"(recovered)\"           [PST_RECOVER=ON|OFF]\n"
     "  --SCANNERS=n            read n files at once, 1 to 64 (default 16)\n"
     "  --IM                    count the files and bytes first (with -o)\n"
     "  --VER=ON                no summary on standard error   [SILENT=ON]\n"
@@ -134,14 +157,41 @@ constexpr const char* k_posix_option_text =
     "                          [ACCT=file, --ACC=file, --LOG=file]; in the\n"
     "                          environment: ACCT=~/logs/mail-runs.log\n"
     "\n"
+    "Help\n"
+    "  --help, --version       this text; the version\n"
+    "  -?                      the help in pages\n"
+    "  -.ini                   read no INI file\n"
+    "\n"
     "Settings come from the environment (ACCT, DELIMETER, RESET, SILENT), then\n"
     "mailsift.ini beside the program or in the current directory (or the [MAILSIFT]\n"
-    "section of TOLVERIN.INI), then the command line.\n"
+    "section of TOLVERIN.INI), then the command line. The manual page mailsift(1)\n"
+    "lists every option, long option and INI key.\n"
     "\n"
     "Examples\n"
     "  mailsift ~/mail -f '*.eml' -o list.txt\n"
     "  mailsift -p ~/mail -d , -o list.csv -1 ~/logs/mail-runs.log\n"
     "  mailsift -p ~/mail -l 30\n";
+
+// The options the pages leave out, after their lines on Windows, in the pages'
+// own layout.
+constexpr const char* k_windows_added_options =
+    "--MBOX: a mailbox file gives one record per message, with the Message and\n"
+    "      Offset columns (byte offset of its \"From \" line).       [MBOX=[ON|OFF]]\n"
+    "--PST: an Outlook data file (PST, OST) gives one record per message, with the\n"
+    "      Message, Offset (item id) and Folder columns.             [PST=[ON|OFF]]\n"
+    "--PST-RECOVER: with --PST, deleted items libpff can recover are listed too,\n"
+    "      Folder \"(recovered)\".                             [PST_RECOVER=[ON|OFF]]\n"
+    "--SENT-AFTER=date, --SENT-BEFORE=date: only messages sent on or after / before\n"
+    "      the date (yyyy-mm-dd or mm-dd-yyyy: 00:00 UTC), or with Thh:mm[:ss] and Z,\n"
+    "      +hh:mm or +hhmm (no zone: UTC).                [SENT_AFTER=, SENT_BEFORE=]\n"
+    "--UTF: the listing is UTF-8: encoded words decoded, other text converted from\n"
+    "      the message's charset; a new comma file starts with a BOM.     [UTF=ON]\n"
+    "--MSGID: a Message-ID column.                                 [MSGID=[ON|OFF]]\n"
+    "--SENT-UTC: a Sent (UTC) column, the sent time in UTC.     [SENT_UTC=[ON|OFF]]\n"
+    "--JSON: JSON Lines, one object per record (UTF-8).            [JSON=[ON|OFF]]\n"
+    "--help: this text.  --version: the version.  -?: the help in pages.\n"
+    "-.ini: read no INI file.\n"
+    "The manual page mailsift(1) lists every option, long option and INI key.\n";
 
 // Pages shown so far; the first page break shows no prompt.
 int s_page = 0;
@@ -317,23 +367,9 @@ void show_plain_help() {
   out += ": lists the header facts of stored e-mail message files\n\n";
   out += "Usage: mailsift [path ...] [options]\n\n";
   out += plain_help_option_text();
-  out +=
-      "--MBOX: a mailbox file gives one record per message, with the Message and\n"
-      "      Offset columns (byte offset of its \"From \" line).       [MBOX=[ON|OFF]]\n"
-      "--PST: an Outlook data file (PST, OST) gives one record per message, with the\n"
-      "      Message, Offset (item id) and Folder columns.             [PST=[ON|OFF]]\n"
-      "--PST-RECOVER: with --PST, deleted items libpff can recover are listed too,\n"
-      "      Folder \"(recovered)\".                             [PST_RECOVER=[ON|OFF]]\n"
-      "--SENT-AFTER=date, --SENT-BEFORE=date: only messages sent on or after / before\n"
-      "      the date (yyyy-mm-dd or mm-dd-yyyy, 00:00 UTC) [SENT_AFTER=, SENT_BEFORE=]\n"
-      "--UTF: the listing is UTF-8: encoded words decoded, other text converted from\n"
-      "      the message's charset; a new comma file starts with a BOM.     [UTF=ON]\n"
-      "--MSGID: a Message-ID column.                                 [MSGID=[ON|OFF]]\n"
-      "--SENT-UTC: a Sent (UTC) column, the Date-Time in UTC.     [SENT_UTC=[ON|OFF]]\n"
-      "--JSON: JSON Lines, one object per record (UTF-8).            [JSON=[ON|OFF]]\n"
-      "--help: this text.  --version: the version.  -?: the help in pages.\n"
-      "-.ini: read no INI file.\n"
-      "The manual page mailsift(1) lists every option, long option and INI key.\n";
+  // The pages' option lines leave out the options added since: Windows readers
+  // get them after those lines.
+  if (k_windows) out += k_windows_added_options;
   std::fwrite(out.data(), 1, out.size(), stdout);
   end_report_on_stdout();
 }

@@ -139,3 +139,43 @@ TEST(help_screen, text_width_counts_console_characters) {
   EXPECT_EQ(text_width(k_check), 1);
   EXPECT_EQ(text_width(help_banner("x").substr(0, help_banner("x").find('\n'))), 78);
 }
+
+// Each option stands in its section, in the two-column layout, within 80 columns.
+TEST(help_screen, posix_option_lines_name_every_option_in_its_section_within_80_columns) {
+  if (k_windows) GTEST_SKIP() << "Windows shows the option lines of the pages";
+  std::string text = plain_help_option_text();
+  const struct {
+    const char* option;
+    const char* section;
+  } rows[] = {
+      {"  --SENT-AFTER=date ", "Selection\n"},
+      {"  --SENT-BEFORE=date ", "Selection\n"},
+      {"  --MBOX ", "Output\n"},
+      {"  --UTF ", "Output\n"},
+      {"  --MSGID ", "Output\n"},
+      {"  --SENT-UTC ", "Output\n"},
+      {"  --JSON ", "Output\n"},
+      {"  --help, --version ", "Help\n"},
+      {"  -.ini ", "Help\n"},
+  };
+  std::size_t examples = text.find("Examples\n");
+  for (const auto& row : rows) {
+    std::size_t at = text.find(row.option);
+    ASSERT_NE(at, std::string::npos) << row.option;
+    EXPECT_LT(at, examples) << row.option;
+    std::size_t section = text.rfind("\n\n", at);
+    ASSERT_NE(section, std::string::npos) << row.option;
+    EXPECT_EQ(text.compare(section + 2, std::string_view(row.section).size(), row.section), 0)
+        << row.option;
+    // Its description starts in column 27, as every other's.
+    std::size_t line_end = text.find('\n', at);
+    std::string line = text.substr(at, line_end - at);
+    ASSERT_GT(line.size(), 26u) << line;
+    EXPECT_TRUE(line[25] == ' ' && line[26] != ' ') << line;
+  }
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    EXPECT_LE(text_width(text.substr(start, end - start)), 80) << text.substr(start, end - start);
+  }
+}

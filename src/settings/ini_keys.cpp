@@ -340,12 +340,12 @@ void set_scanners(const ini_line& line, field_ptr) {
 
 void set_sent_after(const ini_line& line, field_ptr) {
   if (value_missing(line)) return;
-  set_sent_bound(line.value, true);
+  set_sent_bound(line.value, true, "SENT_AFTER");
 }
 
 void set_sent_before(const ini_line& line, field_ptr) {
   if (value_missing(line)) return;
-  set_sent_bound(line.value, false);
+  set_sent_bound(line.value, false, "SENT_BEFORE");
 }
 
 // Tested in this order; the first key that fits wins, so a key found anywhere can

@@ -177,9 +177,9 @@ void set_scanners(const long_value& v) { set_scanner_count(v.value); }
 
 void set_mbox(const long_value& v) { g_settings->mbox = v.on; }
 
-void set_sent_after(const long_value& v) { set_sent_bound(v.value, true); }
+void set_sent_after(const long_value& v) { set_sent_bound(v.value, true, "--SENT-AFTER"); }
 
-void set_sent_before(const long_value& v) { set_sent_bound(v.value, false); }
+void set_sent_before(const long_value& v) { set_sent_bound(v.value, false, "--SENT-BEFORE"); }
 
 void set_msgid(const long_value& v) { g_settings->msgid = v.on; }
 

@@ -31,6 +31,8 @@ char g_sort_key = 0;
 bool g_sort_descending = false;
 int64_t g_sent_after = 0;
 int64_t g_sent_before = 0;
+std::string g_sent_after_named;
+std::string g_sent_before_named;
 std::FILE* g_source_list_file = nullptr;
 
 void create_run_settings() {
@@ -63,5 +65,7 @@ void create_run_settings() {
   g_sort_descending = false;
   g_sent_after = 0;
   g_sent_before = 0;
+  g_sent_after_named.clear();
+  g_sent_before_named.clear();
   g_source_list_file = nullptr;
 }

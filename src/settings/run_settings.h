@@ -151,6 +151,10 @@ extern bool g_sort_descending;
 // after g_sent_after and before g_sent_before (each while its flag is set).
 extern int64_t g_sent_after;
 extern int64_t g_sent_before;
+// Each bound as it was given, "--SENT-AFTER=2024-01-01" or "SENT_AFTER=...", for
+// the message that refuses an after-bound at or past the before-bound.
+extern std::string g_sent_after_named;
+extern std::string g_sent_before_named;
 // The source list opened by --SOUR=, or null.
 extern std::FILE* g_source_list_file;
 

@@ -152,21 +152,35 @@ void set_age_bound(std::string value, bool older) {
   (older ? g_older_than_time : g_newer_than_time) = bound;
 }
 
-void set_sent_bound(std::string_view value, bool after) {
-  std::string narrow = narrow_text(value);
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  split_bound_date(narrow, year, month, day);
-  // A text of no known layout reads as month 0, which -g lets pass; a bound on
-  // the sent date has no such day to fall back on.
-  if (month < 1 || day < 1) {
-    say_setting_formatted("%d/%d/%d is not a valid date\n", month, day, year);
+void set_sent_bound(std::string_view value, bool after, std::string_view key) {
+  // White space around the date (a blank or CR an INI line keeps) is no part of it.
+  std::string_view date = value;
+  while (!date.empty() && is_ascii_space(date.front())) date.remove_prefix(1);
+  while (!date.empty() && is_ascii_space(date.back())) date.remove_suffix(1);
+  int64_t seconds = 0;
+  if (!read_date_bound(date, seconds)) {
+    say_setting("\nmailsift: ");
+    say_setting(value);
+    say_setting(" is not a date (yyyy-mm-dd, mm-dd-yyyy, optionally Thh:mm[:ss] and a zone)\n");
     end_start_up(k_exit_illegal_option);
   }
-  refuse_impossible_date(year, month, day);
   (after ? g_settings->sent_after_set : g_settings->sent_before_set) = 1;
-  (after ? g_sent_after : g_sent_before) = calendar_utc_seconds(year, month, day, 0, 0, 0);
+  (after ? g_sent_after : g_sent_before) = seconds;
+  std::string& named = after ? g_sent_after_named : g_sent_before_named;
+  named.assign(key);
+  named.push_back('=');
+  named.append(date);
+}
+
+void refuse_crossed_sent_bounds() {
+  if (!g_settings->sent_after_set || !g_settings->sent_before_set || g_sent_after < g_sent_before)
+    return;
+  say_setting("\nmailsift: ");
+  say_setting(g_sent_after_named);
+  say_setting(" is not before ");
+  say_setting(g_sent_before_named);
+  say_setting("\n");
+  end_start_up(k_exit_illegal_option);
 }
 
 void apply_age_value(std::string value, bool older) {

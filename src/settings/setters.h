@@ -37,10 +37,14 @@ void set_age_bound(std::string value, bool older);
 // even for a number of days.
 void apply_age_value(std::string value, bool older);
 
-// Sets the sent-date bound after (`after`) or before: 00:00:00 UTC of a date
-// written yyyy-mm-dd or mm-dd-yyyy. A date that does not exist is reported as -g
-// reports one and ends the run with reason 6, wherever it was written.
-void set_sent_bound(std::string_view value, bool after);
+// Sets the sent-date bound after (`after`) or before from `value`, given as the
+// setting `key` ("--SENT-AFTER", "SENT_AFTER", ...): read_date_bound's forms, white
+// space around them ignored. Any other value is reported and ends the run with
+// reason 6, wherever it was written.
+void set_sent_bound(std::string_view value, bool after, std::string_view key);
+// Ends the run with reason 6 when the after-bound is at or past the before-bound,
+// naming both as they were given: such a run could list nothing.
+void refuse_crossed_sent_bounds();
 
 // Where a new run-log name came from; each says so in its own words to a log that
 // is already open.

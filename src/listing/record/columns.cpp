@@ -14,7 +14,7 @@ std::string_view digest_text_of(const file_hashes& hashes, digest_kind kind) {
 bool sent_utc_text(const parsed_date& date, cell_room& out) {
   out.clear();
   int64_t seconds = 0;
-  if (!sent_time_utc(date.year, date.month, date.day, date.time_text.view(), seconds)) return false;
+  if (!sent_time_of(date.sent_text.view(), seconds)) return false;
   calendar_time utc = utc_calendar_of(seconds);
   append_number(out, utc.year, 4, '0');
   for (auto [separator, value] : {std::pair{'-', utc.month}, std::pair{'-', utc.day},

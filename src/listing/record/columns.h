@@ -63,8 +63,8 @@ struct field_column {
 // The text of the digest `kind` among the file's digests; empty when the digest
 // failed or was not asked for.
 std::string_view digest_text_of(const file_hashes& hashes, digest_kind kind);
-// The message's sent time in UTC, "yyyy-mm-ddThh:mm:ssZ", from the date parsed from
-// its Date line with the zone that follows the time; false when no date can be read.
+// The message's sent time in UTC, "yyyy-mm-ddThh:mm:ssZ", from its whole Date
+// header (parsed_date::sent_text); false when no date can be read there.
 bool sent_utc_text(const parsed_date& date, cell_room& out);
 
 // Cells of each kind.

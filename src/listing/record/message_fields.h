@@ -2,6 +2,7 @@
 // scan fills and every form of the record reads.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,12 +11,15 @@
 #include "INCLUDE_U/text.h"
 #include "listing/sources/message_line.h"
 
-// The date parsed from the first Date (or Sent) line of a file.
+// The date parsed from the first Date (or Sent) line of a file, and for the sent
+// time (asked for alone) that header's value with its folds joined; a value too
+// long for it is left empty, as one cut short could read as another time.
 struct parsed_date {
   int year = 0;
   int month = 0;
   int day = 0;
   bounded_text<19> time_text;
+  bounded_text<256> sent_text;
 };
 
 // The start value of Message Read: nothing said whether the message was read.
@@ -76,7 +80,10 @@ struct field_entry {
 template <typename visitor>
 void visit_entries(entries_view field, visitor visit) {
   auto body_of = [&](std::size_t from, std::size_t to, field_entry& entry) {
-    std::string_view body = field.text.substr(from, to - from);
+    // A fold joined to a field may have taken back the padding after a head.
+    from = from < field.text.size() ? from : field.text.size();
+    to = to < field.text.size() ? to : field.text.size();
+    std::string_view body = field.text.substr(from, to > from ? to - from : 0);
     std::size_t padding = body.ends_with("  ") ? 2 : 0;
     entry.text = body.substr(0, body.size() - padding);
     entry.padding = body.substr(body.size() - padding);
@@ -93,7 +100,8 @@ void visit_entries(entries_view field, visitor visit) {
     field_entry entry;
     entry.numbered = true;
     entry.number = place.number;
-    entry.head = field.text.substr(place.head, place.text - place.head);
+    entry.head = field.text.substr(std::min<std::size_t>(place.head, field.text.size()),
+                                   place.text - place.head);
     body_of(place.text, end, entry);
     visit(entry);
   }

@@ -48,7 +48,8 @@ void cut_entries(readable_entries& room, std::size_t capacity) {
 }  // namespace
 
 entries_view readable_entries_of(const entry_field& field, readable_form form,
-                                 std::string_view charset, readable_entries& room) {
+                                 std::string_view charset, readable_entries& room,
+                                 readable_work& decoding) {
   entries_view raw = view_of(field);
   if (form == readable_form::as_is || reads_as_it_is(raw.text, form)) return raw;
   room.text.clear();
@@ -64,7 +65,7 @@ entries_view readable_entries_of(const entry_field& field, readable_form form,
           {static_cast<uint16_t>(head), static_cast<uint16_t>(start), entry.number});
     }
     if (form == readable_form::decoded)
-      append_readable_text(room.text, entry.text, charset);
+      append_readable_text(room.text, entry.text, charset, decoding);
     else
       append_valid_utf8(room.text, entry.text);
     blank_line_ends(room.text, start);

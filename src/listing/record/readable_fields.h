@@ -10,6 +10,7 @@
 
 #include "listing/record/columns.h"
 #include "listing/record/message_fields.h"
+#include "listing/record/readable_text.h"
 
 // A field's text as the readable listing shows it, with where its entries stand.
 struct readable_entries {
@@ -21,9 +22,10 @@ struct readable_entries {
 // decoded by its encoded words and the message's `charset` (readable_form::decoded)
 // or only made valid UTF-8 (made_valid), heads and padding as they are, a line end
 // a space; cut between characters at the field's capacity. The field itself when
-// that changes nothing, else what `room` now holds.
+// that changes nothing, else what `room` now holds. `decoding` is the scan's.
 entries_view readable_entries_of(const entry_field& field, readable_form form,
-                                 std::string_view charset, readable_entries& room);
+                                 std::string_view charset, readable_entries& room,
+                                 readable_work& decoding);
 
 // `text` made valid UTF-8, a line end a space, cut between characters at `capacity`:
 // `text` itself when that changes nothing, else what `room` now holds.

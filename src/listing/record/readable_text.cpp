@@ -4,11 +4,12 @@
 #include <emmintrin.h>
 #endif
 
-#include <cstdint>
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
+#include "INCLUDE_U/stops.h"
 #include "INCLUDE_U/text.h"
 #include "platform/platform.h"
 
@@ -180,14 +181,18 @@ void append_clean_utf8(std::string& out, std::string_view text, cleaning how) {
 // know the charset. UTF-8 itself is checked here rather than by the system, so
 // that both platforms replace the same bytes.
 bool append_converted(std::string& out, std::string_view bytes, std::string_view charset,
-                      bool breaks_to_spaces) {
+                      bool breaks_to_spaces, readable_work& work) {
   if (is_utf8_name(charset)) {
     append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
     return true;
   }
-  thread_local std::string converted;
+  std::string& converted = work.converted;
   converted.clear();
-  if (!g_platform.convert_charset(charset, bytes, converted)) return false;
+  charset_conversion got = g_platform.convert_charset(work.converters, charset, bytes, converted);
+  // Not a fact about the text: taken for an unknown charset, it would change
+  // the record without a word.
+  if (got == charset_conversion::no_resources) answer_failed_allocation();
+  if (got != charset_conversion::converted) return false;
   // The backend's output is checked too: whatever a system gives, the listing holds
   // only valid UTF-8.
   append_clean_utf8(out, converted,
@@ -196,9 +201,10 @@ bool append_converted(std::string& out, std::string_view bytes, std::string_view
 }
 
 // Bytes that no named charset explains: valid UTF-8 stays, else windows-1252.
-void append_guessed(std::string& out, std::string_view bytes, bool breaks_to_spaces) {
+void append_guessed(std::string& out, std::string_view bytes, bool breaks_to_spaces,
+                    readable_work& work) {
   if (is_valid_utf8(bytes) ||
-      !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces)) {
+      !append_converted(out, bytes, k_fallback_charset, breaks_to_spaces, work)) {
     append_clean_utf8(out, bytes, {.breaks_to_spaces = breaks_to_spaces});
   }
 }
@@ -213,8 +219,9 @@ void decode_word(const encoded_word& word, std::string& out) {
 }
 
 // Appends bytes decoded from words of one charset.
-void append_word_bytes(std::string& out, std::string_view bytes, std::string_view charset) {
-  if (!append_converted(out, bytes, charset, true)) append_guessed(out, bytes, true);
+void append_word_bytes(std::string& out, std::string_view bytes, std::string_view charset,
+                       readable_work& work) {
+  if (!append_converted(out, bytes, charset, true, work)) append_guessed(out, bytes, true, work);
 }
 
 // Whether every byte of `text` outside its encoded words is valid UTF-8.
@@ -233,14 +240,15 @@ bool plain_text_is_utf8(std::string_view text) {
 }
 
 void append_plain(std::string& out, std::string_view plain, bool as_utf8,
-                  std::string_view charset) {
+                  std::string_view charset, readable_work& work) {
   if (plain.empty()) return;
   if (as_utf8) {
     append_clean_utf8(out, plain, {});
     return;
   }
-  if (!charset.empty() && append_converted(out, plain, charset, false)) return;
-  if (!append_converted(out, plain, k_fallback_charset, false)) append_clean_utf8(out, plain, {});
+  if (!charset.empty() && append_converted(out, plain, charset, false, work)) return;
+  if (!append_converted(out, plain, k_fallback_charset, false, work))
+    append_clean_utf8(out, plain, {});
 }
 
 // Whether the byte at `at` is a control character other than tab, DEL or above, or
@@ -266,11 +274,12 @@ bool is_all_white(std::string_view text) {
 
 }  // namespace
 
-void append_readable_text(std::string& out, std::string_view text, std::string_view charset) {
+void append_readable_text(std::string& out, std::string_view text, std::string_view charset,
+                          readable_work& work) {
   bool as_utf8 = plain_text_is_utf8(text);
   // Adjacent words of one charset are decoded together, as mail readers do: some
   // senders split a character's bytes between two words.
-  thread_local std::string pending;
+  std::string& pending = work.pending;
   pending.clear();
   std::string_view pending_charset;
   std::size_t from = 0;
@@ -280,16 +289,16 @@ void append_readable_text(std::string& out, std::string_view text, std::string_v
     // RFC 2047 6.2: white space between two adjacent encoded words is not shown.
     bool adjacent = !pending_charset.empty() && is_all_white(between);
     if (!adjacent || !ascii_iequal(pending_charset, word.charset)) {
-      if (!pending_charset.empty()) append_word_bytes(out, pending, pending_charset);
+      if (!pending_charset.empty()) append_word_bytes(out, pending, pending_charset, work);
       pending.clear();
     }
-    if (!adjacent) append_plain(out, between, as_utf8, charset);
+    if (!adjacent) append_plain(out, between, as_utf8, charset, work);
     decode_word(word, pending);
     pending_charset = word.charset;
     from = word.end;
   }
-  if (!pending_charset.empty()) append_word_bytes(out, pending, pending_charset);
-  append_plain(out, text.substr(from), as_utf8, charset);
+  if (!pending_charset.empty()) append_word_bytes(out, pending, pending_charset, work);
+  append_plain(out, text.substr(from), as_utf8, charset, work);
 }
 
 void append_valid_utf8(std::string& out, std::string_view text) {

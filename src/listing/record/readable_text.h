@@ -32,6 +32,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
+// What one scan's decoding works in between fields: the system's converters it
+// opened and its scratch text. It belongs to the scan, not to a thread, so that
+// what it takes is taken where the scan's other allocations are.
+struct readable_work {
+  charset_converters* converters = nullptr;
+  std::string converted;
+  std::string pending;
+
+  readable_work() = default;
+  readable_work(const readable_work&) = delete;
+  readable_work& operator=(const readable_work&) = delete;
+  ~readable_work() { g_platform.free_charset_converters(converters); }
+};
+
 // Appends `text` (the text of one entry of a field, as the scan kept its bytes) to
 // `out` as UTF-8 for a listing a person reads:
 //  - RFC 2047 encoded words =?charset?B|Q?payload?= (B and Q in any case, any charset
@@ -45,8 +61,11 @@
 //    unknown to the system) from windows-1252. What cannot be converted becomes U+FFFD.
 //  - the result is always valid UTF-8 (no overlong forms, no surrogates, nothing above
 //    U+10FFFF); a NUL never appears in it.
-// The choices for broken words are at the top of this header.
-void append_readable_text(std::string& out, std::string_view text, std::string_view charset);
+// The choices for broken words are at the top of this header. A conversion the
+// system cannot set up for want of memory or descriptors is a failed allocation:
+// the memory handler answers it, as it answers operator new.
+void append_readable_text(std::string& out, std::string_view text, std::string_view charset,
+                          readable_work& work);
 
 // Appends `text` with every byte that does not start or belong to a valid UTF-8
 // sequence replaced by U+FFFD (for file names and other text shown as it is). A NUL

@@ -63,7 +63,8 @@ entries_view shown_entries(record_writer& out, const scan_options& options,
                            const field_column& column, const record_cell& cell,
                            const message_fields& fields) {
   if (!options.utf) return view_of(*cell.entries);
-  return readable_entries_of(*cell.entries, column.readable, fields.charset.view(), out.readable);
+  return readable_entries_of(*cell.entries, column.readable, fields.charset.view(), out.readable,
+                             out.decoding);
 }
 
 std::string_view shown_text(record_writer& out, const scan_options& options,

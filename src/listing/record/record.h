@@ -40,6 +40,7 @@ struct record_writer {
   // Work room of the readable listing: a field, the name or a text made UTF-8.
   readable_entries readable;
   std::string readable_text;
+  readable_work decoding;
   // A JSON record, built whole before it goes out in one piece.
   std::string json;
 };

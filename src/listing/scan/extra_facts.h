@@ -1,6 +1,8 @@
 // What the readable listing asks of the scan beyond the rules: the first
 // Message-ID of the header block (its lines admitted by a mark filter of their
-// own) and the first charset a Content-Type line names.
+// own), the first charset a Content-Type line names, the first Date (or Sent)
+// header's whole value for the sent time, and the unfolding of the entries that
+// header lines start.
 #pragma once
 
 #include <cstdint>
@@ -22,3 +24,14 @@ void take_message_id(scan_state& scan, std::string_view text);
 // The charset of a Content-Type line, or of its folded continuation when the line
 // names none. `line` holds the line, so that the look at the next one keeps it.
 void take_charset(scan_state& scan, const message_line& line);
+// The first Date (or Sent) header's value for the sent time, its folded
+// continuation lines joined as RFC 5322 unfolds them (the line break removed, the
+// white space kept), when the options ask for the sent time; the folds are the
+// readable Date entry's too.
+void take_sent_text(scan_state& scan, const message_line& line);
+// The readable listing takes the header's folded continuation lines into the
+// entry just made in `field` (read_unfolded_line).
+void unfold_into(scan_state& scan, field_text& field);
+// Whether the line ends with an encoded word's "?=" (=?charset?encoding?text?=):
+// its '=' is no soft line break.
+bool ends_encoded_word(std::string_view text);

@@ -1,5 +1,6 @@
 #include "listing/scan/header_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -104,14 +105,17 @@ void take_address(scan_state& scan, message_line& line, entry_field& field, int&
   blank_after_colon(scan, line.text, after_colon, scan.options->delimiter);
   append_entry_head(field, counter, body);
   field.text.append(line.text.view());
-  fold_continuations(*scan.reader, field.text, *scan.continuation);
+  // The readable listing keeps the commas between folded addresses.
+  fold_continuations(*scan.reader, field.text, *scan.continuation, scan.unfold);
   field.text.append("  ");
+  // Short folds the address rule leaves (a line of white space) unfold as well.
+  unfold_into(scan, field.text);
 }
 
 void take_from(scan_state& scan, message_line& line) {
   field_text& text = line.text;
   blank_after_colon(scan, text, 5, scan.options->delimiter);
-  bool soft_break = text.back() == '=';
+  bool soft_break = text.back() == '=' && !(scan.unfold && ends_encoded_word(text.view()));
   if (soft_break || text.size() < 10) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
@@ -130,6 +134,7 @@ void take_from(scan_state& scan, message_line& line) {
   scan.fields->from.text.append(text.view());
   scan.fields->from.text.append("  ");
   scan.from_seen = true;
+  unfold_into(scan, scan.fields->from.text);
 }
 
 void take_to(scan_state& scan, message_line& line) {
@@ -150,9 +155,11 @@ void take_date(scan_state& scan, message_line& line) {
   std::size_t br = find_text(line.text.view(), "<BR>");
   if (br != std::string_view::npos) line.text.truncate(br);
   append_entry(scan.fields->date, scan.date_count, line.text.view());
+  if (br == std::string_view::npos) unfold_into(scan, scan.fields->date.text);
   if (!scan.date_parsed) {
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
+    take_sent_text(scan, line);
   }
 }
 
@@ -162,12 +169,14 @@ void take_sent(scan_state& scan, message_line& line) {
     append_entry(scan.fields->date, scan.date_count, line.text.view());
     parse_date_line(line.text.view(), scan.fields->date_time);
     scan.date_parsed = true;
+    take_sent_text(scan, line);
   }
 }
 
 void take_subject(scan_state& scan, message_line& line) {
   append_entry(scan.fields->subject, scan.subject_count, line.text.view());
   scan.header_phase = false;
+  unfold_into(scan, scan.fields->subject.text);
 }
 
 void take_mapi_read_flag(scan_state& scan, message_line& line) {
@@ -586,5 +595,7 @@ void scan_text(scan_state& scan, std::string_view text) {
   std::size_t rule = first_matching_rule(scan, text, facts, 0);
   if (rule == std::size(k_header_rules)) return;
   hold_line(*scan.line, text);
+  // A rule that takes a continuation line may read on: the fold ends there.
+  scan.unfolding = nullptr;
   k_header_rules[rule].action(scan, *scan.line);
 }

@@ -194,7 +194,8 @@ void parse_date_line(std::string_view line, parsed_date& date) {
   if (date.year < 1900) search_year_again(line, date);
 }
 
-void fold_continuations(line_reader& reader, field_text& field, message_line& work) {
+void fold_continuations(line_reader& reader, field_text& field, message_line& work,
+                        bool keep_commas) {
   // Most address lines have no continuation, and the next line's first byte,
   // when already read, tells so without reading that line.
   int next = next_byte(reader);
@@ -203,7 +204,7 @@ void fold_continuations(line_reader& reader, field_text& field, message_line& wo
   char first = stored_char(work, 0);
   if (is_ascii_space(first) || first == '>') {
     while (is_continuation(work)) {
-      if (field.back() == ',') field.drop_last();
+      if (!keep_commas && field.back() == ',') field.drop_last();
       if (work.text[0] == '\t') work.text[0] = ' ';
       field.append(work.text.view());
       // At the end of the file there is nothing to hand back.
@@ -211,4 +212,14 @@ void fold_continuations(line_reader& reader, field_text& field, message_line& wo
     }
   }
   step_back(reader, work);
+}
+
+void join_continuation(field_text& field, std::string_view text) {
+  if (field.view().ends_with("  ")) field.truncate(field.size() - 2);
+  std::size_t start = field.size();
+  field.append(text);
+  for (std::size_t i = start; i < field.size() && is_ascii_space(field[i]); ++i) {
+    if (field[i] == '\t') field[i] = ' ';
+  }
+  field.append("  ");
 }

@@ -37,5 +37,11 @@ struct scan_state {
   // the header block was searched for its end (file offsets; -1 while unknown).
   bool want_message_id = false;
   bool want_charset = false;
+  bool want_sent_time = false;  // the first Date (or Sent) header's whole value
   int64_t message_start = 0;  // the message's offset in its file
+  // The readable listing: an entry taken from a header line grows by the line's
+  // folded continuation lines, which the scan reads whole while `unfolding`
+  // names the field whose last entry they go on.
+  bool unfold = false;
+  field_text* unfolding = nullptr;
 };

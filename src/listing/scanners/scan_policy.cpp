@@ -50,8 +50,13 @@ bool reads_wait_for_storage(int reads_waited) { return reads_waited >= k_waits_t
 
 uint64_t hand_over_batch(bool reads_wait) { return reads_wait ? 1 : k_hand_over_batch; }
 
-int scanners_wanted(bool reads_wait, int asked_for, int cores) {
-  return reads_wait ? asked_for : std::min(asked_for, cores);
+int scanners_wanted(int reads_waited, int asked_for, int cores) {
+  int extra = asked_for - cores;
+  if (!reads_wait_for_storage(reads_waited) || extra <= 0) return std::min(asked_for, cores);
+  // 1 at the first count that waits, every step at the bound.
+  int level = std::min(reads_waited, k_most_waits_counted) - k_waits_to_wake_all + 1;
+  int steps = k_most_waits_counted - k_waits_to_wake_all + 1;
+  return cores + (extra * level + steps - 1) / steps;
 }
 
 int64_t descriptor_room(int64_t open_files_limit, int64_t directories_held) {

@@ -42,9 +42,13 @@ bool reads_wait_for_storage(int reads_waited);
 
 // Files the walk hands over at once.
 uint64_t hand_over_batch(bool reads_wait);
-// Scanners that should run: as many as there are cores while the cache serves the
-// reads (more would only take turns), every one asked for once reads wait.
-int scanners_wanted(bool reads_wait, int asked_for, int cores);
+// Scanners that should run, by the net count of reads that waited (count_read):
+// as many as there are cores while the cache serves the reads (more would only
+// take turns); once reads wait, one more for each few further waits, every one
+// asked for when the count is at its bound. A short spell of reads that only
+// waited for a busy processor thus starts a scanner or two, not all of them:
+// each started scanner keeps the pages its scans touched.
+int scanners_wanted(int reads_waited, int asked_for, int cores);
 
 // Message files the process may hold open for files on their way, beyond the
 // one the walk opens next: what the descriptor limit leaves once the standard

@@ -32,9 +32,21 @@ TEST(scan_policy, a_run_of_waits_turns_every_scanner_on_and_a_warm_cache_turns_t
   EXPECT_FALSE(reads_wait_for_storage(count));
   count = count_read(count, true);
   EXPECT_TRUE(reads_wait_for_storage(count));
-  EXPECT_EQ(scanners_wanted(true, 16, 2), 16);
   EXPECT_EQ(hand_over_batch(true), 1u);
+  // The scanners past the cores start as the waits go on, all of them at the bound.
+  struct wanted_case {
+    int reads_waited, asked_for, cores, wanted;
+  };
+  const wanted_case wanted_cases[] = {
+      {0, 16, 2, 2}, {7, 16, 2, 2}, {8, 16, 2, 3},  {12, 16, 2, 4},
+      {64, 16, 2, 16}, {64, 1, 2, 1}, {64, 4, 8, 4}, {8, 64, 2, 4},
+  };
+  for (const wanted_case& c : wanted_cases) {
+    EXPECT_EQ(scanners_wanted(c.reads_waited, c.asked_for, c.cores), c.wanted)
+        << c.reads_waited << " waits, " << c.asked_for << " asked, " << c.cores << " cores";
+  }
   for (int read = 0; read < 1000; ++read) count = count_read(count, true);
+  EXPECT_EQ(scanners_wanted(count, 16, 2), 16);
   // Counted up to a bound: a warmed cache is noticed within as many reads.
   int reads_to_notice = 0;
   while (reads_wait_for_storage(count)) {
@@ -42,8 +54,7 @@ TEST(scan_policy, a_run_of_waits_turns_every_scanner_on_and_a_warm_cache_turns_t
     ++reads_to_notice;
   }
   EXPECT_LE(reads_to_notice, 64);
-  EXPECT_EQ(scanners_wanted(false, 16, 2), 2);
-  EXPECT_EQ(scanners_wanted(false, 1, 2), 1);
+  EXPECT_EQ(scanners_wanted(count, 16, 2), 2);
   EXPECT_EQ(hand_over_batch(false), 8u);
 }
 

@@ -36,7 +36,10 @@ namespace {
 
 // A record buffer larger than this (a file with long fields) is given back once
 // written, so that the slots hold no more than ordinary records between them.
-constexpr std::size_t k_kept_record_capacity = 4 * 1024;
+// Each slot keeps the largest buffer it has needed up to this: over a long run
+// every slot meets a long record, so the bound is what all of them come to keep
+// (most records are under 1 KB; 512 slots of 4 KB were 2 MB).
+constexpr std::size_t k_kept_record_capacity = 1024;
 // Bytes of finished records that may wait for the writer: a file's record may
 // run to hundreds of kilobytes, and the slots must not hold hundreds of those.
 // Past it, scanners wait until the writer has written the head.
@@ -64,6 +67,7 @@ struct scan_pool {
   held_messages walk_messages;        // the walk's messages, out before the next file's
   stop_reason stop = stop_reason::go_on;  // the first stop a written record brought
   bool walk_saw_waits = false;   // whether reads waited at the last hand-over
+  int walk_saw_reads_waited = 0;  // the net count of waited reads then
   bool batch_has_large = false;  // among the files filled since
 
   // Under the lock.
@@ -269,7 +273,7 @@ bool start_scanner(scan_pool& p) {
 
 // The walk's thread, without the lock: the scanners the reads call for.
 void start_wanted_scanners(scan_pool& p) {
-  int wanted = scanners_wanted(p.walk_saw_waits, p.asked_for, p.cores);
+  int wanted = scanners_wanted(p.walk_saw_reads_waited, p.asked_for, p.cores);
   while (static_cast<int>(p.scanners.size()) < wanted && start_scanner(p)) {
   }
 }
@@ -313,6 +317,7 @@ void write_records_one_by_one(const std::string& records) {
   while (!rest.empty()) {
     std::string_view record = rest.substr(0, first_record_length(settled_scan_options(), rest));
     write_listing_text(g_out_file, record);
+    ++g_messages_listed;
     note_whole_record();
     rest.remove_prefix(record.size());
   }
@@ -439,6 +444,7 @@ std::condition_variable* hand_over(scan_pool& p) {
   wake_choice choice = scanner_to_wake(wake_view_of(p, p.batch_has_large));
   p.batch_has_large = false;
   p.walk_saw_waits = reads_wait_for_storage(p.reads_waited);
+  p.walk_saw_reads_waited = p.reads_waited;
   if (choice == wake_choice::small) return &p.work_ready;
   if (choice == wake_choice::wide) return &p.wide_ready;
   return nullptr;

@@ -16,8 +16,8 @@
 // default; one for a record that no start-up filled (0).
 int scanner_count();
 
-// Waits, writing the records that are done, until one more file may be opened
-// for reading: the files on their way hold their descriptors, and
+// Waits, writing the records that are done, until one more file (or directory)
+// may be opened: the files on their way hold their descriptors, and
 // `directories_held` (the walk's open directories) hold theirs. Returns the stop
 // of the records written meanwhile (go_on while there is none).
 stop_reason make_room_to_open(int64_t directories_held);

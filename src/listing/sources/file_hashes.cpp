@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "INCLUDE_U/messages.h"
+#include "INCLUDE_U/stops.h"
 
 namespace {
 
@@ -45,8 +46,12 @@ std::string_view hash_column_name(digest_kind kind) {
 void start_file_hashes(file_hashes& hashes, held_messages* messages) {
   for (std::size_t i = 0; i < hashes.count; ++i) {
     hashes.texts[i].clear();
-    hashes.failed[i] = !digest_start(hashes.states[i], hashes.kinds[i]);
-    if (hashes.failed[i]) say_unavailable(messages, hashes.kinds[i]);
+    digest_start_result started = digest_start(hashes.states[i], hashes.kinds[i]);
+    // A digest missing for want of memory is no fact about the system's
+    // cryptography: the run takes the road of a failed allocation.
+    if (started == digest_start_result::out_of_memory) answer_failed_allocation();
+    hashes.failed[i] = started != digest_start_result::started;
+    if (started == digest_start_result::unavailable) say_unavailable(messages, hashes.kinds[i]);
   }
 }
 

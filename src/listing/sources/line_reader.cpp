@@ -18,13 +18,12 @@ void copy_line(message_line& to, const message_line& from) {
   to.line_end = from.line_end;
 }
 
-// Reads on into the first chunk while it holds no LF, until it is full or the
-// file ends: the file's line end is judged on that chunk, and how the reads
-// happen to be cut must not change the judgement. Returns the chunk's size.
-std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
+}  // namespace
+
+std::size_t top_up_chunk(line_reader& reader, std::size_t size, bool to_first_lf) {
   std::size_t searched = 0;
   while (!reader.at_eof && size < reader.buffer.size() &&
-         !std::memchr(reader.buffer.data() + searched, '\n', size - searched)) {
+         !(to_first_lf && std::memchr(reader.buffer.data() + searched, '\n', size - searched))) {
     searched = size;
     int64_t wanted = static_cast<int64_t>(reader.buffer.size() - size);
     int64_t got = reader.source->read(reader, reader.buffer.data() + size, wanted);
@@ -42,28 +41,28 @@ std::size_t top_up_first_chunk(line_reader& reader, std::size_t size) {
   return size;
 }
 
-// A first chunk with CRs but no LF is an old Mac file: its lines end in a bare
-// CR. Any file with an LF there keeps LF line ends and its lone CRs as bytes.
 void judge_line_ends(line_reader& reader, std::size_t size) {
   reader.line_ends_known = true;
-  // A CR held back for the next chunk still lies just after the chunk.
-  std::size_t seen = size + (reader.held_cr ? 1 : 0);
   const char* bytes = reader.buffer.data();
   reader.cr_line_ends =
-      !std::memchr(bytes, '\n', seen) && std::memchr(bytes, '\r', seen) != nullptr;
+      !std::memchr(bytes, '\n', size) && std::memchr(bytes, '\r', size) != nullptr;
 }
 
-// In a file of CR line ends, each CR that does not start a CR LF becomes the LF
-// the rest of the reader looks for. A CR at the chunk's end is held back, so the
-// byte after every CR in [0, size) is known, or the file has ended.
-void turn_lone_crs_into_lfs(char* bytes, std::size_t size) {
-  for (char* cr = static_cast<char*>(std::memchr(bytes, '\r', size)); cr;) {
-    std::size_t at = static_cast<std::size_t>(cr - bytes);
-    if (at + 1 == size || bytes[at + 1] != '\n') *cr = '\n';
-    if (at + 1 >= size) break;
-    cr = static_cast<char*>(std::memchr(cr + 1, '\r', size - at - 1));
+void turn_lone_crs_into_lfs(char* bytes, std::size_t size, uint64_t* turned) {
+  if (turned) std::fill_n(turned, (size + 63) / 64, uint64_t{0});
+  for (std::size_t from = 0; from < size;) {
+    const void* cr = std::memchr(bytes + from, '\r', size - from);
+    if (!cr) break;
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - bytes);
+    if (at + 1 == size || bytes[at + 1] != '\n') {
+      bytes[at] = '\n';
+      if (turned) turned[at / 64] |= uint64_t{1} << (at % 64);
+    }
+    from = at + 1;
   }
 }
+
+namespace {
 
 // Reads the next chunk of the message from its source; false at its end.
 bool refill(line_reader& reader) {
@@ -170,57 +169,69 @@ int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted) {
   return got;
 }
 
-bool read_chunk(line_reader& reader, std::size_t kept) {
+std::size_t begin_chunk(line_reader& reader) {
   // The line last read may no longer be whole in the buffer.
   reader.rewind_pos = line_reader::k_no_rewind;
   // Whether the chunk holds a NUL is learnt with its marks, in the same pass.
   reader.marks.ready = false;
   reader.marks.has_nul = false;
+  reader.pos = 0;
+  if (!reader.held_cr) return 0;
+  reader.held_cr = false;
+  reader.buffer[0] = '\r';
+  return 1;
+}
+
+int64_t read_into_chunk(line_reader& reader, std::size_t kept) {
+  int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
+  int64_t got = 0;
+  if (!reader.at_eof) got = reader.source->read(reader, reader.buffer.data() + kept, wanted);
+  if (got <= 0) {
+    // A failing read ends the file like its end does; the caller names it.
+    if (got < 0) reader.read_failed = true;
+    reader.at_eof = true;
+    reader.end = reader.chunk_end = kept;
+    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(kept);
+    return got;
+  }
+  reader.bytes_read += got;
+  ++reader.chunks_read;
+  // A short read that brings the file to its known size is its end.
+  if (got < wanted && reader.expected_size >= 0 && reader.bytes_read >= reader.expected_size) {
+    reader.at_eof = true;
+  }
+  return got;
+}
+
+std::size_t hold_back_cr(line_reader& reader, std::size_t size) {
+  if (reader.at_eof || reader.buffer[size - 1] != '\r') return size;
+  reader.held_cr = true;
+  return size - 1;
+}
+
+bool read_chunk(line_reader& reader, std::size_t kept) {
   for (;;) {
-    if (kept == 0 && reader.held_cr) {
-      reader.buffer[0] = '\r';
-      kept = 1;
-    }
-    reader.pos = 0;
-    reader.held_cr = false;
-    int64_t wanted = static_cast<int64_t>(reader.buffer.size() - kept);
-    int64_t got = 0;
-    if (!reader.at_eof) got = reader.source->read(reader, reader.buffer.data() + kept, wanted);
+    if (kept == 0) kept = begin_chunk(reader);
+    int64_t got = read_into_chunk(reader, kept);
     if (got <= 0) {
-      // A failing read ends the file like its end does; the caller names it.
-      if (got < 0) reader.read_failed = true;
-      reader.at_eof = true;
-      reader.end = reader.chunk_end = kept;
-      reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(kept);
+      // A CR held back for an LF that never came ends the last line.
+      if (kept && reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), kept, nullptr);
       return kept > 0;
     }
-    reader.bytes_read += got;
-    ++reader.chunks_read;
-    // A short read that brings the file to its known size is its end.
-    if (got < wanted && reader.expected_size >= 0 && reader.bytes_read >= reader.expected_size) {
-      reader.at_eof = true;
-    }
     std::size_t size = kept + static_cast<std::size_t>(got);
-    if (!reader.line_ends_known) size = top_up_first_chunk(reader, size);
+    if (!reader.line_ends_known) {
+      size = top_up_chunk(reader, size, true);
+      judge_line_ends(reader, size);
+    }
     reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
     // Every byte read, as stored: before a held CR or a line end is changed.
     if (reader.hashes) add_to_file_hashes(*reader.hashes, reader.buffer.data() + kept, size - kept);
-    if (reader.buffer[size - 1] == '\r' && !reader.at_eof) {
-      reader.held_cr = true;
-      --size;
-    }
+    size = hold_back_cr(reader, size);
+    if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size, nullptr);
     reader.end = reader.chunk_end = size;
     if (size > 0) return true;
     kept = 0;
   }
-}
-
-void settle_line_ends(line_reader& reader) {
-  std::size_t size = reader.chunk_end;
-  if (!reader.line_ends_known) judge_line_ends(reader, size);
-  // A CR held back for an LF that never came ends the last line, as every lone
-  // CR of such a file does.
-  if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size);
 }
 
 void find_marks(line_reader& reader, const mark_filter& filter) {
@@ -253,11 +264,7 @@ const char* chunk_fault(const line_reader& reader) {
   return nullptr;
 }
 
-bool next_file_chunk(line_reader& reader) {
-  if (!read_chunk(reader, 0)) return false;
-  settle_line_ends(reader);
-  return true;
-}
+bool next_file_chunk(line_reader& reader) { return read_chunk(reader, 0); }
 
 void finish_file_hashes_of(line_reader& reader) {
   if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
@@ -285,6 +292,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.marks.ready = false;
   reader.expected_size = size;
   reader.bytes_read = 0;
+  reader.size_changed = false;
   reader.chunks_read = 0;
   reader.read_ns = 0;
   reader.rewind_pos = line_reader::k_no_rewind;
@@ -297,6 +305,7 @@ void attach_line_reader(line_reader& reader, read_handle file, int64_t size) {
   reader.chunk_end = 0;
   reader.chunk_offset = 0;
   reader.message_offset = 0;
+  reader.bytes_before_first_message = 0;
 }
 
 void attach_source(line_reader& reader, const message_source& source, void* state,
@@ -317,7 +326,11 @@ void close_line_reader(line_reader& reader) {
     reader.ahead_failure = stop_read_ahead(reader.ahead, reader.ahead_failure_reason);
     reader.ahead = nullptr;
   }
-  if (reader.file != k_no_file) g_platform.close_file(reader.file);
+  if (reader.file != k_no_file) {
+    reader.size_changed = reader.at_eof && !reader.read_failed && reader.expected_size >= 0 &&
+                          reader.bytes_read != reader.expected_size;
+    g_platform.close_file(reader.file);
+  }
   reader.file = k_no_file;
   reader.replay = false;
 }

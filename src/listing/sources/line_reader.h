@@ -2,7 +2,8 @@
 //
 // CR LF becomes LF as a text-mode read makes it, so records are the same on every
 // platform; a lone CR and Ctrl-Z are ordinary bytes, except in a file whose first
-// chunk holds CRs but no LF, whose lines end in a bare CR. One read delivers at most
+// chunk holds CRs but no LF, whose lines end in a bare CR (a mailbox of them splits
+// as any other, its offsets, sizes and digests those of the bytes as stored). One read delivers at most
 // k_field_capacity characters, its line end included, so a longer line arrives in
 // pieces. A line's text ends at its first NUL byte.
 //
@@ -48,6 +49,9 @@ struct line_reader {
   // it ends the file without one more read to learn so.
   int64_t expected_size = -1;
   int64_t bytes_read = 0;
+  // Set on close: the file was read to its end, and its end was not at the size
+  // it was known to hold (it changed while it was read).
+  bool size_changed = false;
   uint64_t chunks_read = 0;  // chunks of this file read so far
   // Whether the reads are timed, and the nanoseconds this file's reads took.
   bool time_reads = false;
@@ -74,6 +78,8 @@ struct line_reader {
   std::size_t chunk_end = 0;
   int64_t chunk_offset = 0;    // where the chunk starts in the file
   int64_t message_offset = 0;  // where the message read now starts (its separator)
+  // A mailbox's byte-order mark and empty lines before its first separator.
+  int64_t bytes_before_first_message = 0;
   // A large mailbox is read ahead on a thread of its own (null otherwise); what
   // its failed read met is kept here once it has stopped.
   read_ahead* ahead = nullptr;
@@ -122,14 +128,35 @@ bool next_file_chunk(line_reader& reader);
 void finish_file_hashes_of(line_reader& reader);
 bool no_next_message(line_reader& reader);
 // Reads the next chunk through the source's `read` behind the `kept` bytes that
-// already start the buffer (or the CR held back from the last chunk), feeds the
-// digests (when the reader has them) with the bytes as stored, and holds back a
-// CR at the chunk's end for its LF: a CR LF pair never spans two chunks. Sets
-// `end` and `chunk_end` to the chunk's size; false when the source has no more.
+// already start the buffer (or the CR held back from the last chunk), judges the
+// file's line ends on its first chunk, feeds the digests (when the reader has
+// them) with the bytes as stored, holds back a CR at the chunk's end for its LF
+// (a CR LF pair never spans two chunks), and turns a bare-CR file's CRs into the
+// LFs the rest of the reader looks for. Sets `end` and `chunk_end` to the chunk's
+// size; false when the source has no more. The plain file's next chunk.
 bool read_chunk(line_reader& reader, std::size_t kept);
-// Judges the file's line ends on its first chunk and turns a file's bare CRs into
-// the LFs the rest of the reader looks for.
-void settle_line_ends(line_reader& reader);
+// The steps of read_chunk, for a source that takes them in an order of its own.
+// Starts a chunk: the CR held back from the last one starts it; returns the
+// bytes it starts with.
+std::size_t begin_chunk(line_reader& reader);
+// One read behind `kept` bytes; at the end (0 or -1) the chunk is those bytes.
+int64_t read_into_chunk(line_reader& reader, std::size_t kept);
+// Reads on into the chunk of `size` bytes until it is full or the file ends, or
+// with `to_first_lf` only while it holds no LF: the file's line end is judged on
+// the first chunk, and a mailbox's separators on whole lines, and how the system
+// happens to cut its reads must change neither. Returns the chunk's size.
+std::size_t top_up_chunk(line_reader& reader, std::size_t size, bool to_first_lf);
+// A first chunk with CRs but no LF is an old Mac file: its lines end in a bare
+// CR. Any file with an LF there keeps LF line ends and its lone CRs as bytes.
+void judge_line_ends(line_reader& reader, std::size_t size);
+// Holds back a CR that ends the chunk's `size` bytes, unless the file has ended;
+// returns the size without it.
+std::size_t hold_back_cr(line_reader& reader, std::size_t size);
+// In a file of CR line ends, each CR in [0, size) that does not start a CR LF
+// becomes an LF; the byte after each is known, or the file has ended. With
+// `turned`, bit i notes that byte i was such a CR, so that digests can take the
+// CR as stored.
+void turn_lone_crs_into_lfs(char* bytes, std::size_t size, uint64_t* turned);
 // Why the chunk and the reader's positions break their rules, or null when they
 // keep them; checked after every chunk in a build with checks (make test-asan).
 const char* chunk_fault(const line_reader& reader);

@@ -86,48 +86,78 @@ std::size_t find_separator(line_reader& reader, const mailbox_cursor& cursor, st
   return reader.chunk_end;
 }
 
-// Whether the first chunk begins with a separator line.
-bool begins_with_separator(const line_reader& reader) { return separator_at(reader, 0); }
-
-// Holds the chunk's short last line for the next chunk (by lowering the chunk's
-// end), with a CR held back after it, and notes how the next chunk starts.
-void hold_last_line(line_reader& reader, mailbox_cursor& cursor) {
+// Whether the first chunk of a bare-CR file, `size` bytes, begins with a
+// separator line (which ends at the chunk's first CR).
+bool begins_with_cr_separator(const line_reader& reader, std::size_t size) {
   const char* bytes = reader.buffer.data();
-  std::size_t size = reader.chunk_end;
+  const void* cr = std::memchr(bytes, '\r', size);
+  return cr && is_separator_line(std::string_view(
+                   bytes, static_cast<std::size_t>(static_cast<const char*>(cr) - bytes)));
+}
+
+// Length of the UTF-8 byte-order mark and the empty lines that stand before the
+// first line of the first chunk's `size` bytes: a mailbox may begin with them.
+std::size_t leading_bytes(const char* bytes, std::size_t size) {
+  std::size_t at = size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+  for (;;) {
+    if (at < size && bytes[at] == '\n') {
+      at += 1;
+    } else if (at + 1 < size && bytes[at] == '\r' && bytes[at + 1] == '\n') {
+      at += 2;
+    } else {
+      return at;
+    }
+  }
+}
+
+// Whether the first chunk, `size` bytes as read, begins with a separator line,
+// after a byte-order mark and empty lines, which belong to no message.
+bool begins_with_separator(line_reader& reader, std::size_t size) {
+  reader.chunk_end = size;
+  if (reader.cr_line_ends) return begins_with_cr_separator(reader, size);
+  std::size_t lead = leading_bytes(reader.buffer.data(), size);
+  if (!separator_at(reader, lead)) return false;
+  reader.bytes_before_first_message = static_cast<int64_t>(lead);
+  return true;
+}
+
+// Holds the chunk's short last line for the next chunk (by lowering `size`), and
+// notes how the next chunk starts.
+void hold_last_line(line_reader& reader, mailbox_cursor& cursor, std::size_t& size) {
+  const char* bytes = reader.buffer.data();
   const char* lf = find_last(bytes, bytes, size, '\n');
   std::size_t start = lf ? static_cast<std::size_t>(lf - bytes) + 1 : 0;
-  std::size_t held_cr = reader.held_cr ? 1 : 0;
-  cursor.next_starts_line = lf && size - start + held_cr <= k_held_line_limit;
+  cursor.next_starts_line = lf && size - start <= k_held_line_limit;
   cursor.next_after_empty_line =
       cursor.next_starts_line && follows_empty_line(reader, cursor, start);
   if (!cursor.next_starts_line) return;
-  // The CR waits with its line, which the next chunk starts with.
-  cursor.held_tail = size - start + held_cr;
-  reader.held_cr = false;
-  reader.end = reader.chunk_end = start;
+  cursor.held_tail = size - start;
+  size = start;
+}
+
+// Adds the chunk's bytes [from, to) to the message's digests as stored: in a
+// bare-CR mailbox, each LF that was a CR goes in as that CR.
+void add_stored_bytes(const line_reader& reader, mailbox_cursor& cursor, std::size_t from,
+                      std::size_t to) {
+  const char* bytes = reader.buffer.data();
+  std::size_t start = from;
+  for (std::size_t word = from / 64; reader.cr_line_ends && word * 64 < to; ++word) {
+    for (uint64_t bits = cursor.turned_crs[word]; bits != 0; bits &= bits - 1) {
+      std::size_t cr = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (cr < from) continue;
+      if (cr >= to) break;
+      add_to_file_hashes(*cursor.hashes, bytes + start, cr - start);
+      add_to_file_hashes(*cursor.hashes, "\r", 1);
+      start = cr + 1;
+    }
+  }
+  add_to_file_hashes(*cursor.hashes, bytes + start, to - start);
 }
 
 // Adds the mailbox's bytes of the chunk up to `to` to the message's digests.
 void add_message_bytes(const line_reader& reader, mailbox_cursor& cursor, std::size_t to) {
-  if (cursor.hashes && to > cursor.hashed_to) {
-    add_to_file_hashes(*cursor.hashes, reader.buffer.data() + cursor.hashed_to,
-                       to - cursor.hashed_to);
-  }
+  if (cursor.hashes && to > cursor.hashed_to) add_stored_bytes(reader, cursor, cursor.hashed_to, to);
   cursor.hashed_to = to;
-}
-
-// The first chunk decides: a file that begins with a separator line is read as a
-// mailbox, any other as a plain file, whose digests take every byte as stored.
-void judge_first_chunk(line_reader& reader, mailbox_cursor& cursor) {
-  cursor.judged = true;
-  reader.mailbox = reader.chunk_end > 0 && begins_with_separator(reader);
-  if (reader.mailbox) return;
-  reader.hashes = cursor.hashes;
-  cursor.hashes = nullptr;
-  if (reader.hashes) {
-    add_to_file_hashes(*reader.hashes, reader.buffer.data(),
-                       reader.chunk_end + (reader.held_cr ? 1 : 0));
-  }
 }
 
 // Stops a build with checks where the cursor broke its rules.
@@ -143,43 +173,98 @@ void check_cursor(const line_reader& reader, const mailbox_cursor& cursor) {
 #endif
 }
 
+// The first chunk decides, once its line ends are judged: a file that begins with
+// a separator line (after a byte-order mark and empty lines) is read as a mailbox,
+// any other as a plain file, whose digests take every byte as stored.
+void judge_first_chunk(line_reader& reader, mailbox_cursor& cursor, std::size_t size) {
+  cursor.judged = true;
+  reader.mailbox = size > 0 && begins_with_separator(reader, size);
+  if (reader.mailbox) return;
+  reader.hashes = cursor.hashes;
+  cursor.hashes = nullptr;
+}
+
+// The first chunk of a file that is no mailbox, as read_chunk would have read it.
+bool finish_plain_first_chunk(line_reader& reader, std::size_t size) {
+  reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
+  if (reader.hashes) add_to_file_hashes(*reader.hashes, reader.buffer.data(), size);
+  size = hold_back_cr(reader, size);
+  if (reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), size, nullptr);
+  reader.end = reader.chunk_end = size;
+  return size > 0;
+}
+
 // The cursor's part of refill: the message's bytes of the chunk go to its digests
 // before the chunk goes, a short last line waits for the next chunk, and the
 // reads end at the next separator as at the end of a file.
 bool next_mailbox_chunk(line_reader& reader) {
   mailbox_cursor& cursor = cursor_of(reader);
-  if (!cursor.judged || !reader.mailbox) {
-    bool first = !cursor.judged;
-    if (!read_chunk(reader, 0)) {
-      cursor.judged = true;
-      return false;
-    }
-    if (first) judge_first_chunk(reader, cursor);
-    if (!reader.mailbox) {
-      settle_line_ends(reader);
-      return true;
-    }
-  } else {
+  if (cursor.judged && !reader.mailbox) return read_chunk(reader, 0);
+  if (reader.mailbox) {
     // A message ends before its chunk does: the reads end there, as at the end
     // of a file.
     if (reader.end < reader.chunk_end) return false;
     add_message_bytes(reader, cursor, reader.chunk_end);
-    std::size_t kept = cursor.held_tail;
-    if (kept) std::memmove(reader.buffer.data(), reader.buffer.data() + reader.chunk_end, kept);
-    cursor.held_tail = 0;
+  }
+  for (;;) {
+    std::size_t kept = begin_chunk(reader);
+    if (cursor.held_tail) {
+      std::memmove(reader.buffer.data(), reader.buffer.data() + reader.chunk_end, cursor.held_tail);
+      kept = cursor.held_tail;
+      cursor.held_tail = 0;
+    }
     cursor.starts_line = cursor.next_starts_line;
     cursor.after_empty_line = cursor.next_after_empty_line;
     cursor.hashed_to = 0;
-    if (!read_chunk(reader, kept)) return false;
+    uint64_t* turned = reader.mailbox ? cursor.turned_crs.data() : nullptr;
+    int64_t got = read_into_chunk(reader, kept);
+    if (got <= 0) {
+      if (!cursor.judged) judge_first_chunk(reader, cursor, 0);
+      // A CR held back for an LF that never came ends the last line, as do the
+      // CRs of a bare-CR mailbox's held last line.
+      if (kept && reader.cr_line_ends) turn_lone_crs_into_lfs(reader.buffer.data(), kept, turned);
+      if (reader.mailbox && kept > 0) {
+        reader.end = find_separator(reader, cursor, 0);
+        check_cursor(reader, cursor);
+        if (reader.end == 0) return false;
+      }
+      return kept > 0;
+    }
+    std::size_t size = kept + static_cast<std::size_t>(got);
+    if (!cursor.judged) {
+      size = top_up_chunk(reader, size, true);
+      judge_line_ends(reader, size);
+      judge_first_chunk(reader, cursor, size);
+      if (!reader.mailbox) return finish_plain_first_chunk(reader, size);
+    }
+    // A mailbox's chunks are read full, so that short reads from the system
+    // cannot hide a separator split across them.
+    size = top_up_chunk(reader, size, false);
+    reader.chunk_offset = reader.bytes_read - static_cast<int64_t>(size);
+    // A bare-CR mailbox's lines are found by their line ends before its last line
+    // is held; a CR at the chunk's end waits for the byte after it.
+    bool ends_in_cr = reader.buffer[size - 1] == '\r' && !reader.at_eof;
+    if (reader.cr_line_ends) {
+      turn_lone_crs_into_lfs(reader.buffer.data(), ends_in_cr ? size - 1 : size,
+                             cursor.turned_crs.data());
+    }
+    if (!reader.at_eof) hold_last_line(reader, cursor, size);
+    size = hold_back_cr(reader, size);
+    reader.end = reader.chunk_end = size;
+    if (size == 0) continue;
+    // The first chunk starts with the first message's own separator, after the
+    // bytes that belong to no message.
+    std::size_t first = 0;
+    if (reader.chunk_offset == 0) {
+      first = static_cast<std::size_t>(reader.bytes_before_first_message);
+      reader.pos = cursor.hashed_to = first;
+      reader.message_offset = reader.bytes_before_first_message;
+    }
+    reader.end =
+        find_separator(reader, cursor, reader.chunk_offset == 0 ? line_after(reader, first) : 0);
+    check_cursor(reader, cursor);
+    return reader.end > 0;
   }
-  if (!reader.at_eof) hold_last_line(reader, cursor);
-  settle_line_ends(reader);
-  if (reader.chunk_end == 0) return false;
-  // The first chunk starts with the first message's own separator.
-  reader.end =
-      find_separator(reader, cursor, reader.chunk_offset == 0 ? line_after(reader, 0) : 0);
-  check_cursor(reader, cursor);
-  return reader.end > 0;
 }
 
 void finish_mailbox_hashes(line_reader& reader) {
@@ -210,7 +295,14 @@ const message_source k_mailbox_source = {read_file_bytes, next_mailbox_chunk,
                                          finish_mailbox_hashes, next_mailbox_message};
 
 void attach_mailbox_cursor(line_reader& reader, mailbox_cursor& cursor, const mark_filter& filter) {
-  cursor = mailbox_cursor{};
+  // Set field by field: the marks of turned CRs are set as each chunk is read.
+  cursor.judged = false;
+  cursor.held_tail = 0;
+  cursor.next_starts_line = true;
+  cursor.next_after_empty_line = false;
+  cursor.starts_line = true;
+  cursor.after_empty_line = false;
+  cursor.hashed_to = 0;
   cursor.filter = &filter;
   // The digests wait for the first chunk's judgement: a mailbox's go by message.
   cursor.hashes = reader.hashes;

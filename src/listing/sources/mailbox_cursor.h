@@ -6,7 +6,9 @@
 // an empty line) is the cursor's to know.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "listing/sources/file_hashes.h"
 #include "listing/sources/line_reader.h"
@@ -18,7 +20,8 @@ struct mailbox_cursor {
   // The message's digests, fed with its bytes as it ends; null when none is wanted.
   file_hashes* hashes = nullptr;
   // The first chunk has been judged: the file is a mailbox when it begins with a
-  // separator line (reader.mailbox), else it is read as a plain file.
+  // separator line, after a byte-order mark and empty lines (reader.mailbox), else
+  // it is read as a plain file.
   bool judged = false;
   // The last line of a chunk, when short, is held for the next one, so that a
   // separator is always judged whole: its bytes after the chunk's end.
@@ -30,6 +33,9 @@ struct mailbox_cursor {
   bool after_empty_line = false;
   // The message's bytes before this position of the chunk are in its digests.
   std::size_t hashed_to = 0;
+  // A bare-CR mailbox only: bit i set when byte i of the chunk is an LF that was a
+  // CR as stored, so that the digests take the CR.
+  std::array<uint64_t, k_read_chunk / 64> turned_crs;
 };
 
 extern const message_source k_mailbox_source;

@@ -18,8 +18,8 @@ struct message_source {
   // its end, -1 when a read failed before any byte of this call.
   int64_t (*read)(line_reader& reader, char* into, int64_t wanted);
   // The hook from refill: reads the next chunk of the message into the reader
-  // (read_chunk, settle_line_ends) and says where the message ends in it; false
-  // when the message has no more bytes.
+  // (read_chunk, or its steps) and says where the message ends in it; false when
+  // the message has no more bytes.
   bool (*next_chunk)(line_reader& reader);
   // After a read met the end of the message: finishes its digests (empty when it
   // was not read whole).

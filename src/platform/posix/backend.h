@@ -160,6 +160,8 @@ int64_t posix_open_files_limit();
 bool posix_ansi_text_to_utf8(const std::string& bytes, std::string& out);
 
 // charsets.cpp
-bool posix_convert_charset(std::string_view charset, std::string_view bytes, std::string& out);
+charset_conversion posix_convert_charset(charset_converters*& converters, std::string_view charset,
+                                         std::string_view bytes, std::string& out);
+void posix_free_charset_converters(charset_converters*& converters);
 
 }  // namespace posix_backend

@@ -1,10 +1,21 @@
 // POSIX backend: charset conversion to UTF-8 by iconv.
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/charset_names.h"
 #include "platform/posix/backend.h"
+
+// iconv_open reads the system's converter modules, far too slow to repeat per
+// field: a caller keeps its last few converters, and the names the system does
+// not know, so that those are not asked for again either.
+struct charset_converters {
+  charset_answers<iconv_t, 6> kept;
+};
 
 namespace posix_backend {
 
@@ -13,38 +24,45 @@ namespace {
 // What iconv_open gives for a charset it does not know.
 const iconv_t k_no_converter = reinterpret_cast<iconv_t>(-1);
 
-// iconv_open reads the system's converter modules, far too slow to repeat per
-// field: each thread keeps its last few converters, and the names the system does
-// not know, so that those are not asked for again either.
-struct converter_cache {
-  charset_answers<iconv_t, 6> kept;
+// The room a charset's module needs to load, and more: the largest of glibc's is
+// under 500 KB.
+constexpr std::size_t k_module_room = 1 << 20;
 
-  converter_cache() = default;
-  converter_cache(const converter_cache&) = delete;
-  converter_cache& operator=(const converter_cache&) = delete;
-  ~converter_cache() {
-    for (int i = 0; i < 6; ++i) {
-      if (kept.used[i] && kept.answers[i] != k_no_converter) iconv_close(kept.answers[i]);
-    }
+// glibc's iconv_open says EINVAL also where it could not load the charset's
+// module for want of a descriptor or of memory: a name counts as unknown only
+// while the system has both to spare.
+bool resources_to_spare() {
+  int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (probe < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) return false;
+  if (probe >= 0) close(probe);
+  void* room = mmap(nullptr, k_module_room, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                    -1, 0);
+  if (room == MAP_FAILED) return false;
+  munmap(room, k_module_room);
+  return true;
+}
+
+// The converter from `name` (normalized) to UTF-8 into `converter`. A converter
+// that could not be made for want of resources is not kept: the name is asked
+// for again next time.
+charset_conversion converter_for(charset_converters& cache, const charset_name& name,
+                                 iconv_t& converter) {
+  if (iconv_t* kept = cache.kept.find(name)) {
+    converter = *kept;
+    return converter == k_no_converter ? charset_conversion::unknown
+                                       : charset_conversion::converted;
   }
-};
-
-thread_local converter_cache t_converters;
-
-// The converter from `name` (normalized) to UTF-8; k_no_converter when the system
-// has none.
-iconv_t converter_for(const charset_name& name) {
-  converter_cache& cache = t_converters;
-  if (iconv_t* kept = cache.kept.find(name)) return *kept;
   std::string_view agreed = agreed_charset_name(name.view());
   char terminated[charset_name::capacity + 1] = {};
   std::memcpy(terminated, agreed.data(), agreed.size());
-  iconv_t converter = iconv_open("UTF-8", terminated);
+  converter = iconv_open("UTF-8", terminated);
+  if (converter == k_no_converter && !(errno == EINVAL && resources_to_spare()))
+    return charset_conversion::no_resources;
   bool held = false;
   iconv_t& slot = cache.kept.oldest_for(name, held);
   if (held && slot != k_no_converter) iconv_close(slot);
   slot = converter;
-  return converter;
+  return converter == k_no_converter ? charset_conversion::unknown : charset_conversion::converted;
 }
 
 constexpr std::string_view k_replacement = "\xEF\xBF\xBD";
@@ -136,18 +154,31 @@ void convert_characters(iconv_t converter, std::string_view bytes, std::string& 
 
 }  // namespace
 
-bool posix_convert_charset(std::string_view charset, std::string_view bytes, std::string& out) {
+charset_conversion posix_convert_charset(charset_converters*& converters, std::string_view charset,
+                                         std::string_view bytes, std::string& out) {
   charset_name name;
-  if (!normalize_charset_name(charset, name)) return false;
-  iconv_t converter = converter_for(name);
-  if (converter == k_no_converter) return false;
+  if (!normalize_charset_name(charset, name)) return charset_conversion::unknown;
+  if (!converters) converters = new charset_converters;
+  iconv_t converter = k_no_converter;
+  charset_conversion found = converter_for(*converters, name, converter);
+  if (found != charset_conversion::converted) return found;
   std::size_t start = out.size();
   convert_with(converter, bytes, out);
   if (holds_private_use(std::string_view(out).substr(start))) {
     out.resize(start);
     convert_characters(converter, bytes, out);
   }
-  return true;
+  return charset_conversion::converted;
+}
+
+void posix_free_charset_converters(charset_converters*& converters) {
+  if (!converters) return;
+  for (int i = 0; i < 6; ++i) {
+    iconv_t kept = converters->kept.answers[i];
+    if (converters->kept.used[i] && kept != k_no_converter) iconv_close(kept);
+  }
+  delete converters;
+  converters = nullptr;
 }
 
 }  // namespace posix_backend

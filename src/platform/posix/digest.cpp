@@ -1,6 +1,7 @@
 // Digests through OpenSSL's EVP interface (libcrypto).
 #include "platform/digest.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 
@@ -24,14 +25,29 @@ const EVP_MD* algorithm_of(digest_kind kind) {
   return nullptr;
 }
 
+// Whether the library's last failures include an allocation that failed: the
+// library tells it apart from an algorithm it lacks only through its error queue.
+bool library_ran_out_of_memory() {
+  bool ran_out = false;
+  while (unsigned long error = ERR_get_error()) {
+    if (ERR_GET_REASON(error) == ERR_R_MALLOC_FAILURE) ran_out = true;
+  }
+  return ran_out;
+}
+
 }  // namespace
 
-bool digest_start(digest_state*& state, digest_kind kind) {
+digest_start_result digest_start(digest_state*& state, digest_kind kind) {
   if (!state) state = new (std::nothrow) digest_state;
-  if (!state) return false;
+  if (!state) return digest_start_result::out_of_memory;
+  ERR_clear_error();
   if (!state->context) state->context = EVP_MD_CTX_new();
+  if (!state->context) return digest_start_result::out_of_memory;
   const EVP_MD* algorithm = algorithm_of(kind);
-  return state->context && algorithm && EVP_DigestInit_ex(state->context, algorithm, nullptr) == 1;
+  if (algorithm && EVP_DigestInit_ex(state->context, algorithm, nullptr) == 1)
+    return digest_start_result::started;
+  return library_ran_out_of_memory() ? digest_start_result::out_of_memory
+                                     : digest_start_result::unavailable;
 }
 
 bool digest_add(digest_state* state, const void* bytes, std::size_t size) {

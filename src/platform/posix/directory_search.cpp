@@ -127,6 +127,7 @@ bool fill_name_entry(int at, const listed_name& listed, dir_entry& entry) {
       entry.attributes = listed.type == DT_DIR ? k_attr_directory : 0;
       entry.size = 0;
       entry.create_ticks = entry.access_ticks = entry.write_ticks = 0;
+      entry.identity_known = false;
       return true;
     case DT_LNK:
     case DT_UNKNOWN:

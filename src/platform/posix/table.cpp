@@ -61,6 +61,7 @@ const platform_table& native_platform() {
       .read_handle_identity = posix_read_handle_identity,
       .give_back_pages = posix_give_back_pages,
       .convert_charset = posix_convert_charset,
+      .free_charset_converters = posix_free_charset_converters,
   };
   return table;
 }

@@ -101,6 +101,8 @@ int64_t win_open_files_limit();
 bool win_ansi_text_to_utf8(const std::string& bytes, std::string& out);
 
 // charsets.cpp
-bool win_convert_charset(std::string_view charset, std::string_view bytes, std::string& out);
+charset_conversion win_convert_charset(charset_converters*& converters, std::string_view charset,
+                                       std::string_view bytes, std::string& out);
+void win_free_charset_converters(charset_converters*& converters);
 
 }  // namespace win32_backend

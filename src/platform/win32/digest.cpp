@@ -29,6 +29,14 @@ const wchar_t* algorithm_name(digest_kind kind) {
 
 bool succeeded(NTSTATUS status) { return status >= 0; }
 
+// STATUS_NO_MEMORY and STATUS_INSUFFICIENT_RESOURCES: the system could not
+// start the digest now, which says nothing of whether it has one.
+digest_start_result failure_of(NTSTATUS status) {
+  auto code = static_cast<unsigned long>(status);
+  return code == 0xC0000017UL || code == 0xC000009AUL ? digest_start_result::out_of_memory
+                                                     : digest_start_result::unavailable;
+}
+
 void drop_hash(digest_state& state) {
   if (state.hash) BCryptDestroyHash(state.hash);
   state.hash = nullptr;
@@ -36,9 +44,9 @@ void drop_hash(digest_state& state) {
 
 }  // namespace
 
-bool digest_start(digest_state*& state, digest_kind kind) {
+digest_start_result digest_start(digest_state*& state, digest_kind kind) {
   if (!state) state = new (std::nothrow) digest_state;
-  if (!state) return false;
+  if (!state) return digest_start_result::out_of_memory;
   drop_hash(*state);
   // The provider is opened for one kind: another kind needs its own.
   if (state->algorithm && state->kind != kind) {
@@ -46,17 +54,21 @@ bool digest_start(digest_state*& state, digest_kind kind) {
     state->algorithm = nullptr;
   }
   state->kind = kind;
-  if (!state->algorithm && !succeeded(BCryptOpenAlgorithmProvider(
-                               &state->algorithm, algorithm_name(kind), nullptr, 0))) {
-    state->algorithm = nullptr;
-    return false;
+  if (!state->algorithm) {
+    NTSTATUS opened =
+        BCryptOpenAlgorithmProvider(&state->algorithm, algorithm_name(kind), nullptr, 0);
+    if (!succeeded(opened)) {
+      state->algorithm = nullptr;
+      return failure_of(opened);
+    }
   }
   // The provider keeps the hash object itself (no buffer of ours).
-  if (!succeeded(BCryptCreateHash(state->algorithm, &state->hash, nullptr, 0, nullptr, 0, 0))) {
+  NTSTATUS created = BCryptCreateHash(state->algorithm, &state->hash, nullptr, 0, nullptr, 0, 0);
+  if (!succeeded(created)) {
     state->hash = nullptr;
-    return false;
+    return failure_of(created);
   }
-  return true;
+  return digest_start_result::started;
 }
 
 bool digest_add(digest_state* state, const void* bytes, std::size_t size) {

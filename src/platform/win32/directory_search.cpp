@@ -17,6 +17,8 @@ void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
   entry.create_ticks = ticks_of(data.ftCreationTime);
   entry.access_ticks = ticks_of(data.ftLastAccessTime);
   entry.write_ticks = ticks_of(data.ftLastWriteTime);
+  // A search gives no file index; the run asks for it only where it can decide.
+  entry.identity_known = false;
 }
 
 }  // namespace

@@ -61,6 +61,7 @@ const platform_table& native_platform() {
       .read_handle_identity = win_read_handle_identity,
       .give_back_pages = win_give_back_pages,
       .convert_charset = win_convert_charset,
+      .free_charset_converters = win_free_charset_converters,
   };
   return table;
 }

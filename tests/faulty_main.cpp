@@ -5,6 +5,8 @@
 //   alloc=walk:N:MIN      the same on the walk's thread, from its Nth hand-over
 //   alloc=start:N         the allocation of the Nth scanner thread's start fails
 //   slow_reads=MS         every read of a message file takes MS milliseconds more
+//   interrupt_after=N     the Nth look at the interrupt flag and every later one
+//                         find it set, as if an interrupt had come just then
 //   charsets=N            from the Nth charset conversion on, the system finds no
 //                         memory or descriptors to set one up
 //   crypto_memory         every allocation of the digest library fails (POSIX)
@@ -69,6 +71,14 @@ void write_report() {
     std::fprintf(report, "starts=%ld\n", g_starts_asked.load());
     std::fclose(report);
   }
+}
+
+std::atomic<long> g_interrupt_countdown{0};
+bool (*g_real_interrupt_requested)() = nullptr;
+
+bool interrupt_after_countdown() {
+  if (g_interrupt_countdown.fetch_sub(1) <= 1) return true;
+  return g_real_interrupt_requested();
 }
 
 charset_conversion (*g_real_convert_charset)(charset_converters*&, std::string_view,
@@ -163,6 +173,12 @@ void read_faults() {
     g_read_delay_ms = delay;
     g_real_read_bytes = g_platform.read_bytes;
     g_platform.read_bytes = slow_read_bytes;
+    return;
+  }
+  if (std::sscanf(faults.c_str(), "interrupt_after=%ld", &count) == 1) {
+    g_interrupt_countdown = count;
+    g_real_interrupt_requested = g_platform.interrupt_requested;
+    g_platform.interrupt_requested = interrupt_after_countdown;
     return;
   }
   long size_change = 0;

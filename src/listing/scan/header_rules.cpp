@@ -162,10 +162,7 @@ void take_mapi_read_flag(scan_state& scan, message_line& line) {
 void take_mozilla_read_flag(scan_state& scan, message_line& line) {
   std::string_view text = line.text.view();
   int status = leading_int(text.substr(text.find(':') + 1));
-  entry_field& read = scan.fields->message_read;
-  clear_entries(read);
-  append_entry_head(read, scan.read_count, false);
-  read.text.append(status % 2 != 0 ? " YES " : " NO/Unknown ");
+  take_read_answer(scan, status % 2 != 0);
 }
 
 void append_attachment(scan_state& scan, int& counter, std::string_view text) {
@@ -578,4 +575,23 @@ void scan_text(scan_state& scan, std::string_view text) {
   // A rule that takes a continuation line may read on: the fold ends there.
   scan.unfolding = nullptr;
   k_header_rules[rule].action(scan, *scan.line);
+}
+
+void take_read_answer(scan_state& scan, bool read) {
+  entry_field& flag = scan.fields->message_read;
+  clear_entries(flag);
+  append_entry_head(flag, scan.read_count, false);
+  flag.text.append(read ? " YES " : " NO/Unknown ");
+}
+
+void take_attachment_name(scan_state& scan, std::string_view name) {
+  // As a Content-Disposition line names it, so the entry is the one such a line gives.
+  bounded_text<k_field_capacity> text;
+  text.append("filename=\"");
+  for (char c : name) {
+    // The name is one entry of one record: a line end or tab inside it is a space.
+    if (!text.push_back(c == '\n' || c == '\r' || c == '\t' ? ' ' : c)) break;
+  }
+  text.push_back('"');
+  append_attachment(scan, scan.attachment_count, text.view());
 }

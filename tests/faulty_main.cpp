@@ -5,6 +5,8 @@
 //   alloc=walk:N:MIN      the same on the walk's thread, from its Nth hand-over
 //   alloc=start:N         the allocation of the Nth scanner thread's start fails
 //   slow_reads=MS         every read of a message file takes MS milliseconds more
+//   interrupt_after=N     the Nth look at the interrupt flag and every later one
+//                         find it set, as if an interrupt had come just then
 // With MAILSIFT_FAULT_REPORT naming a file, the number of scanner starts asked for
 // is written there at exit ("starts=N").
 // A failed allocation goes through the memory handler exactly as one the system
@@ -63,6 +65,14 @@ void write_report() {
   }
 }
 
+std::atomic<long> g_interrupt_countdown{0};
+bool (*g_real_interrupt_requested)() = nullptr;
+
+bool interrupt_after_countdown() {
+  if (g_interrupt_countdown.fetch_sub(1) <= 1) return true;
+  return g_real_interrupt_requested();
+}
+
 int64_t slow_read_bytes(read_handle file, void* buffer, int64_t size) {
   std::this_thread::sleep_for(std::chrono::milliseconds(g_read_delay_ms));
   return g_real_read_bytes(file, buffer, size);
@@ -119,6 +129,12 @@ void read_faults() {
     g_read_delay_ms = delay;
     g_real_read_bytes = g_platform.read_bytes;
     g_platform.read_bytes = slow_read_bytes;
+    return;
+  }
+  if (std::sscanf(faults.c_str(), "interrupt_after=%ld", &count) == 1) {
+    g_interrupt_countdown = count;
+    g_real_interrupt_requested = g_platform.interrupt_requested;
+    g_platform.interrupt_requested = interrupt_after_countdown;
     return;
   }
   if (std::sscanf(faults.c_str(), "alloc=%15[a-z]:%ld:%lu", where, &count, &min_bytes) < 2) {

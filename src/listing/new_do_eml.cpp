@@ -15,8 +15,6 @@
 #include "listing/scan/extra_facts.h"
 #include "listing/settled_options.h"
 
-namespace {
-
 // "\n" name "   " size with comma groups, right-aligned in 11, " Bytes".
 void write_progress_line(message_scan& scan, std::string_view name, int64_t size) {
   std::string_view digits = format_thousands64(size);
@@ -41,25 +39,30 @@ void write_progress_line(message_scan& scan, std::string_view name, int64_t size
   write_message(scan.messages, tail.view());
 }
 
+namespace {
+
 // The marks the scan looks for, the same for every file of the run: a mailbox's
 // messages share their chunks' marks, found as each chunk is read.
 const mark_filter& scan_mark_filter(const scan_options& options) {
   return options.message_id ? header_mark_filter_with_message_ids() : header_mark_filter();
 }
 
-// The hash columns the scan's options ask for: MD5, SHA-1, SHA-256.
+}  // namespace
+
 void choose_scan_hashes(message_scan& scan) {
   const scan_options& options = scan.options;
   choose_hash_columns(scan.hashes, options.md5, options.sha1, options.sha256);
 }
 
-// Reads the attached file (or the mailbox's message) to its end against the
-// header rules into `fields`.
-scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
-  line_reader& reader = ms.reader;
-  scan_state scan{&reader,        &fields,          &ms.line,   &ms.second_line,
+scan_state start_scan_state(message_scan& ms, message_fields& fields) {
+  scan_state scan{&ms.reader,     &fields,          &ms.line,   &ms.second_line,
                   &ms.look_ahead, &ms.continuation, &ms.options};
-  want_extra_facts(scan, reader.message_offset);
+  want_extra_facts(scan, ms.reader.message_offset);
+  return scan;
+}
+
+scan_result read_scan_lines(message_scan& ms, scan_state& scan) {
+  line_reader& reader = ms.reader;
   const mark_filter& filter = scan_mark_filter(ms.options);
   scan_result result = scan_result::done;
   std::string_view text;
@@ -81,6 +84,15 @@ scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
   return result;
 }
 
+namespace {
+
+// Reads the attached file (or the mailbox's message) to its end against the
+// header rules into `fields`.
+scan_result read_attached_lines(message_scan& ms, message_fields& fields) {
+  scan_state scan = start_scan_state(ms, fields);
+  return read_scan_lines(ms, scan);
+}
+
 // Reads the attached file to its end against the header rules into `fields`,
 // then closes it.
 scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
@@ -91,8 +103,8 @@ scan_result read_attached_fields(message_scan& ms, message_fields& fields) {
   return result;
 }
 
-// Whether the sent date lets the message be listed; one without a date that can
-// be read is left out and counted in `undated`.
+}  // namespace
+
 bool sent_date_selects(const scan_options& options, const parsed_date& date, int64_t& undated) {
   if (!options.sent_after_set && !options.sent_before_set) return true;
   int64_t sent = 0;
@@ -104,6 +116,8 @@ bool sent_date_selects(const scan_options& options, const parsed_date& date, int
   if (options.sent_before_set && sent >= options.sent_before) return false;
   return true;
 }
+
+namespace {
 
 // scan_into_record for lists_by_message: each message of a mailbox, or the file
 // as one message, is read as a file of its own and gets its record when its sent
@@ -145,15 +159,13 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   return result;
 }
 
-// The scan of the walk's files and of the callers that bring none; kept for the
-// whole run so that no file and no line allocates.
+}  // namespace
+
 message_scan& run_scan() {
   static message_scan scan;
   scan.options = settled_scan_options();
   return scan;
 }
-
-}  // namespace
 
 
 scan_result read_message_fields(const std::string& path, message_fields& fields) {

@@ -16,6 +16,7 @@
 #include "listing/sources/mailbox_cursor.h"
 #include "listing/record/record.h"
 #include "listing/record/scan_options.h"
+#include "listing/scan/scan_state.h"
 
 using progress_text = bounded_text<4096>;
 
@@ -87,3 +88,25 @@ stop_reason scan_opened_message(message_scan& scan, const std::string& path, rea
 // `fields` (which start from reset_message_fields). not_opened when the file
 // cannot be opened; interrupted when an interrupt arrived during the read.
 scan_result read_message_fields(const std::string& path, message_fields& fields);
+
+// The scan of the walk's files and of the callers that bring none; kept for the
+// whole run so that no file and no line allocates.
+message_scan& run_scan();
+
+// The parts of a scan, for a source of messages other than a file (an Outlook
+// data file's).
+
+// "\n" name "   " size, right-aligned in 11 with comma groups, " Bytes": the
+// progress line of one file, through the scan's messages.
+void write_progress_line(message_scan& scan, std::string_view name, int64_t size);
+// The hash columns the scan's options ask for: MD5, SHA-1, SHA-256.
+void choose_scan_hashes(message_scan& scan);
+// The state of one message's scan into `fields`, over the source attached to
+// the scan's reader.
+scan_state start_scan_state(message_scan& ms, message_fields& fields);
+// Reads the attached source to its end against the header rules; interrupted
+// when an interrupt arrived meanwhile.
+scan_result read_scan_lines(message_scan& ms, scan_state& scan);
+// Whether the sent date lets the message be listed; one without a date that can
+// be read is left out and counted in `undated`.
+bool sent_date_selects(const scan_options& options, const parsed_date& date, int64_t& undated);

@@ -16,6 +16,8 @@ void settle_scan_options() {
   const run_settings& settings = *g_settings;
   scan_options& options = s_settled_options;
   options.mailbox = settings.mbox != 0;
+  options.outlook = settings.pst != 0;
+  options.outlook_recover = settings.pst != 0 && settings.pst_recover != 0;
   options.message_id = settings.msgid != 0;
   options.sent_utc = settings.sent_utc != 0;
   options.sent_after_set = settings.sent_after_set != 0;

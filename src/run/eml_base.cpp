@@ -12,6 +12,7 @@
 #include "discovery/select_file.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
+#include "listing/outlook_listing.h"
 #include "listing/settled_options.h"
 #include "listing/scanners/scanners.h"
 #include "platform/platform.h"
@@ -140,6 +141,7 @@ void write_undated_line_alone() {
 
 void write_screen_summary(int64_t elapsed) {
   write_text(stderr, directory_count_text(g_walk.dir_count, g_file_count));
+  write_text(stderr, outlook_count_text());
   write_text(stderr, unreadable_count_text(g_unreadable_count));
   write_text(stderr, undated_count_text(g_undated_count));
   std::fputs("  Elapsed: ", stderr);

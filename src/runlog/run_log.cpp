@@ -13,6 +13,7 @@
 #include "INCLUDE_U/unreadable.h"
 #include "discovery/walk.h"
 #include "listing/eml_program.h"
+#include "listing/outlook_listing.h"
 #include "platform/platform.h"
 #include "runlog/last_access.h"
 #include "settings/path_lists.h"
@@ -250,6 +251,7 @@ void write_run_log_trailer(int reason) {
     std::fprintf(g_acct_file, "\n Abnormal termination. Reason: %s", text ? text : "");
   }
   write_text(g_acct_file, directory_count_text(g_walk.dir_count, g_file_count));
+  write_text(g_acct_file, outlook_count_text());
   write_text(g_acct_file, unreadable_count_text(g_unreadable_count));
   write_text(g_acct_file, undated_count_text(g_undated_count));
   std::fprintf(g_acct_file, "\n\n  Finished: %.24s\n", ctime_text(g_end_time).c_str());

@@ -410,6 +410,9 @@ constexpr ini_key k_ini_keys[] = {
     {"MSGID", false, plain_switch, &run_settings::msgid},
     {"SENT_UTC", false, plain_switch, &run_settings::sent_utc},
     {"JSON", false, plain_switch, &run_settings::json},
+    // The longer key first: "PST" starts it.
+    {"PST_RECOVER", false, plain_switch, &run_settings::pst_recover},
+    {"PST", false, plain_switch, &run_settings::pst},
 };
 
 bool key_fits(const ini_key& key, const std::string& text) {

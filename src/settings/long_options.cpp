@@ -187,6 +187,10 @@ void set_sent_utc(const long_value& v) { g_settings->sent_utc = v.on; }
 
 void set_json(const long_value& v) { g_settings->json = v.on; }
 
+void set_pst(const long_value& v) { g_settings->pst = v.on; }
+
+void set_pst_recover(const long_value& v) { g_settings->pst_recover = v.on; }
+
 // A list file that cannot be read ends the process before anything is listed.
 void open_source_list(const long_value& v) {
   if (v.value.empty()) return;
@@ -273,6 +277,9 @@ constexpr long_rule k_long_rules[] = {
     {"SENT-UTC", match_kind::prefix, value_kind::on_off, set_sent_utc},
     {"MSGID", match_kind::prefix, value_kind::on_off, set_msgid},
     {"JSON", match_kind::prefix, value_kind::on_off, set_json},
+    // The longer keyword first: "PST" is a prefix of it.
+    {"PST-RECOVER", match_kind::prefix, value_kind::on_off, set_pst_recover},
+    {"PST", match_kind::prefix, value_kind::on_off, set_pst},
 };
 
 bool matches(const long_rule& rule, std::string_view option) {

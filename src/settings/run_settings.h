@@ -80,6 +80,8 @@ struct run_settings {
   int32_t msgid;              // the Message-ID column
   int32_t sent_utc;           // the Sent (UTC) column
   int32_t json;               // JSON Lines instead of the header line and delimited records
+  int32_t pst;                // an Outlook data file is listed one record per message
+  int32_t pst_recover;        // with pst: the items libpff recovers are listed too
   int32_t counting_pass;      // count files and bytes first (set by settle_settings)
 };
 

@@ -130,16 +130,22 @@ inline constexpr field_column k_field_columns[] = {
      entries_cell<&message_fields::attachment_info>, readable_form::decoded},
     {"Recent IP", "recent_ip", nullptr, entries_cell<&message_fields::recent_ip>,
      readable_form::made_valid},
-    {"Message", "message", [](const scan_options& options) { return options.mailbox; },
+    {"Message", "message", has_message_columns,
      [](const record_facts& facts, cell_room&) -> record_cell {
        return number_cell_of(facts.place->number);
      },
      readable_form::as_is},
-    {"Offset", "offset", [](const scan_options& options) { return options.mailbox; },
+    {"Offset", "offset", has_message_columns,
      [](const record_facts& facts, cell_room&) -> record_cell {
        return number_cell_of(facts.place->offset);
      },
      readable_form::as_is},
+    // UTF-8 as libpff gives it, in every form of the listing.
+    {"Folder", "folder", [](const scan_options& options) { return options.outlook; },
+     [](const record_facts& facts, cell_room&) -> record_cell {
+       return text_cell_of(facts.place->folder);
+     },
+     readable_form::made_valid},
     {"Message-ID", "message_id", [](const scan_options& options) { return options.message_id; },
      [](const record_facts& facts, cell_room&) -> record_cell {
        const auto& id = facts.fields->message_id;

@@ -134,8 +134,11 @@ struct message_fields {
 void reset_message_fields(message_fields& fields);
 
 // Where a record's message stands in its file: the Message and Offset columns of
-// a run that lists mailboxes (1 and 0 for a file that is no mailbox).
+// a run that lists mailboxes (1 and 0 for a file that is no mailbox), and the
+// Folder column of a run that lists Outlook data files (empty for other files).
+// An Outlook message's offset is its item identifier.
 struct message_place {
   int64_t number = 1;
   int64_t offset = 0;
+  std::string_view folder;
 };

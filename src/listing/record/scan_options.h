@@ -15,6 +15,11 @@ struct scan_options {
   // --MBOX: a file that starts with a separator line gives one record per
   // message, with the Message and Offset columns.
   bool mailbox = false;
+  // --PST: an Outlook data file gives one record per message, and every record
+  // has the Message, Offset and Folder columns; --PST-RECOVER: the items libpff
+  // recovers are listed after the rest.
+  bool outlook = false;
+  bool outlook_recover = false;
   // --MSGID: the Message-ID column, and the lines it comes from looked for.
   bool message_id = false;
   // --SENT-UTC: the Sent (UTC) column.
@@ -45,6 +50,12 @@ struct scan_options {
 
 // Whether a file may give several records, or none: mailboxes are split, or the
 // sent date selects messages. Each record is then marked whole as it is written.
+// Whether records have the Message and Offset columns: a mailbox's messages, an
+// Outlook data file's.
+inline bool has_message_columns(const scan_options& options) {
+  return options.mailbox || options.outlook;
+}
+
 inline bool lists_by_message(const scan_options& options) {
   return options.mailbox || options.sent_after_set || options.sent_before_set;
 }

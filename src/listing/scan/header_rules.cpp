@@ -13,6 +13,37 @@
 
 namespace {
 
+void append_attachment(scan_state& scan, int& counter, std::string_view text) {
+  entry_field& info = scan.fields->attachment_info;
+  append_entry_head(info, counter, false);
+  info.text.append("Attachment info: ");
+  info.text.append(text);
+  info.text.append("  ");
+}
+
+}  // namespace
+
+void take_read_answer(scan_state& scan, bool read) {
+  entry_field& flag = scan.fields->message_read;
+  clear_entries(flag);
+  append_entry_head(flag, scan.read_count, false);
+  flag.text.append(read ? " YES " : " NO/Unknown ");
+}
+
+void take_attachment_name(scan_state& scan, std::string_view name) {
+  // As a Content-Disposition line names it, so the entry is the one such a line gives.
+  bounded_text<k_field_capacity> text;
+  text.append("filename=\"");
+  for (char c : name) {
+    // The name is one entry of one record: a line end or tab inside it is a space.
+    if (!text.push_back(c == '\n' || c == '\r' || c == '\t' ? ' ' : c)) break;
+  }
+  text.push_back('"');
+  append_attachment(scan, scan.attachment_count, text.view());
+}
+
+namespace {
+
 using rule_action = void (*)(scan_state& scan, message_line& line);
 
 enum class rule_test { starts_any_case, starts_exact, contains, armed_content_type };
@@ -153,18 +184,7 @@ void take_mapi_read_flag(scan_state& scan, message_line& line) {
 void take_mozilla_read_flag(scan_state& scan, message_line& line) {
   std::string_view text = line.text.view();
   int status = leading_int(text.substr(text.find(':') + 1));
-  entry_field& read = scan.fields->message_read;
-  clear_entries(read);
-  append_entry_head(read, scan.read_count, false);
-  read.text.append(status % 2 != 0 ? " YES " : " NO/Unknown ");
-}
-
-void append_attachment(scan_state& scan, int& counter, std::string_view text) {
-  entry_field& info = scan.fields->attachment_info;
-  append_entry_head(info, counter, false);
-  info.text.append("Attachment info: ");
-  info.text.append(text);
-  info.text.append("  ");
+  take_read_answer(scan, status % 2 != 0);
 }
 
 void take_attachment_marker(scan_state& scan, message_line& line) {

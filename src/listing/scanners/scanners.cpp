@@ -25,6 +25,7 @@
 #include "listing/eml_program.h"
 #include "listing/sources/file_hashes.h"
 #include "listing/new_do_eml.h"
+#include "listing/outlook_listing.h"
 #include "listing/scanners/scan_policy.h"
 #include "listing/scanners/scan_ring.h"
 #include "listing/settled_options.h"
@@ -484,18 +485,21 @@ bool room_for_file(scan_pool& p, uint64_t limit, read_handle file) {
   return false;
 }
 
-// A large file that may be a mailbox is read on the walk's thread, once every
-// file before it is written: its records go straight to the listing, however
-// many, where a slot would hold them all at once.
-stop_reason read_mailbox_on_walk_thread(scan_pool& p, const std::string& path, read_handle file,
-                                        int64_t size, const file_dates& dates, bool counted) {
+// A large file that may be a mailbox, and an Outlook data file (libpff stays on
+// one thread), are read on the walk's thread, once every file before it is
+// written: its records go straight to the listing, however many, where a slot
+// would hold them all at once.
+stop_reason read_on_walk_thread(scan_pool& p, const std::string& path, read_handle file,
+                                int64_t size, const file_dates& dates, bool counted,
+                                bool outlook) {
   if (!room_for_file(p, 1, file)) return p.stop;
   // The walk's messages since the last file come first, as with one scanner.
   hold_messages(nullptr);
   release_held_messages(p.walk_messages);
   if (counted) ++g_file_count;
   p.walk_scan->record.held = nullptr;
-  p.stop = scan_opened_message(*p.walk_scan, path, file, size, dates);
+  p.stop = outlook ? list_outlook_file(*p.walk_scan, path, file, size, dates)
+                   : scan_opened_message(*p.walk_scan, path, file, size, dates);
   if (p.stop != stop_reason::go_on) p.abandoned.store(true);
   hold_messages(&p.walk_messages);
   return p.stop;
@@ -528,13 +532,16 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   int count = scanner_count();
   scan_pool& p = pool();
   if (count > 1 && !p.started) start_scanners(p, count);
+  const scan_options& options = settled_scan_options();
+  bool outlook = options.outlook && file != k_no_file && is_outlook_file(path);
   // One scanner, or the system had no thread to spare: read on the walk's thread.
   if (p.scanners.empty()) {
     if (counted) ++g_file_count;
+    if (outlook) return list_outlook_file(run_scan(), path, file, size, dates);
     return scan_opened_message(path, file, size, dates);
   }
-  if (settled_scan_options().mailbox && size > k_large_file) {
-    return read_mailbox_on_walk_thread(p, path, file, size, dates, counted);
+  if (outlook || (options.mailbox && size > k_large_file)) {
+    return read_on_walk_thread(p, path, file, size, dates, counted, outlook);
   }
   // As many files on their way as may be: room comes from writing those at the head.
   if (!room_for_file(p, on_their_way_now(p), file)) return p.stop;

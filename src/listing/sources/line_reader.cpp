@@ -77,19 +77,6 @@ bool refill(line_reader& reader) {
   return more;
 }
 
-// The plain file's chunks: the whole of each is the message's.
-bool next_file_chunk(line_reader& reader) {
-  if (!read_chunk(reader, 0)) return false;
-  settle_line_ends(reader);
-  return true;
-}
-
-void finish_file_hashes_of(line_reader& reader) {
-  if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
-}
-
-bool no_next_message(line_reader&) { return false; }
-
 // A line's text ends at its first NUL, as it does for C string routines.
 void cut_at_nul(message_line& line) {
   const void* nul = std::memchr(line.text.data(), '\0', line.text.length);
@@ -265,6 +252,18 @@ const char* chunk_fault(const line_reader& reader) {
   }
   return nullptr;
 }
+
+bool next_file_chunk(line_reader& reader) {
+  if (!read_chunk(reader, 0)) return false;
+  settle_line_ends(reader);
+  return true;
+}
+
+void finish_file_hashes_of(line_reader& reader) {
+  if (reader.hashes) finish_file_hashes(*reader.hashes, read_to_end(reader));
+}
+
+bool no_next_message(line_reader&) { return false; }
 
 const message_source k_file_source = {read_file_bytes, next_file_chunk, finish_file_hashes_of,
                                        no_next_message};

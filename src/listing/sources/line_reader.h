@@ -115,6 +115,12 @@ inline bool next_message(line_reader& reader) { return reader.source->next_messa
 // The file's next bytes through the platform's reads (or the read-ahead), timed
 // when the reader's owner asks: the plain file's `read`.
 int64_t read_file_bytes(line_reader& reader, char* into, int64_t wanted);
+// The plain file's other routines, which a source of one message shares: its
+// chunks are the message's whole, its digests finish at its end, and no message
+// follows it.
+bool next_file_chunk(line_reader& reader);
+void finish_file_hashes_of(line_reader& reader);
+bool no_next_message(line_reader& reader);
 // Reads the next chunk through the source's `read` behind the `kept` bytes that
 // already start the buffer (or the CR held back from the last chunk), feeds the
 // digests (when the reader has them) with the bytes as stored, and holds back a

@@ -309,7 +309,11 @@ bool read_item(libpff_item_t* item, const std::string& folder, outlook_item& out
   out.is_message = is_message_type(type);
   if (!out.is_message) return true;
   out.size = set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_SIZE, 0);
-  out.read = (set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_FLAGS, 0) & LIBPFF_MESSAGE_FLAG_READ) != 0;
+  // A flags value no file stores tells a message without flags apart.
+  constexpr uint32_t k_no_flags = 0xffffffff;
+  uint32_t flags = set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_FLAGS, k_no_flags);
+  out.has_read_flag = flags != k_no_flags;
+  out.read = out.has_read_flag && (flags & LIBPFF_MESSAGE_FLAG_READ) != 0;
   out.transport_headers = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS,
                                          k_outlook_headers_limit, out.truncated);
   out.sender_name = first_message_string(

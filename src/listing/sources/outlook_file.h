@@ -42,6 +42,7 @@ struct outlook_item {
   std::string subject;
   std::string message_id;
   std::string body;          // the plain-text body, LF line ends
+  bool has_read_flag = false;  // the message records its flags
   bool read = false;         // the message flags' read bit
   std::vector<std::string> attachments;  // long file name, else short, else display name
   bool truncated = false;    // a string, the body or a table was cut at its bound

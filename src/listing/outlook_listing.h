@@ -1,0 +1,36 @@
+// The listing of an Outlook data file (--PST): one record per message, folder
+// by folder, each message's lines read by the same header scan as a file's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "INCLUDE_U/dates.h"
+#include "INCLUDE_U/stops.h"
+#include "platform/platform.h"
+
+struct message_scan;
+
+// What the run's Outlook data files gave, for the summary and the run log.
+struct outlook_counts {
+  int64_t files = 0;         // files read as Outlook data files
+  int64_t messages = 0;      // messages listed from them
+  int64_t not_messages = 0;  // items left out as not messages
+  int64_t unreadable = 0;    // messages and folders that could not be read
+};
+extern outlook_counts g_outlook_counts;
+
+// Whether the file at `path` starts with the Outlook data file signature "!BDN".
+// On the walk's thread.
+bool is_outlook_file(const std::string& path);
+
+// Lists the Outlook data file at `path` (which the walk opened as `file`) with
+// `scan`, on the walk's thread, its records straight to the listing and each
+// marked whole. A file libpff cannot open is named and listed as any other file.
+stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_handle file,
+                              int64_t size, const file_dates& dates);
+
+// The summary's and the run log's lines, as
+// "  1 Outlook data file read: 13 messages listed, 4 items that are not messages
+// left out\n"; empty when no file was read as one, so other runs look as always.
+std::string outlook_count_text();

@@ -104,6 +104,9 @@ def pst_benchmark(args, mailsift, readall, source):
     def listing(key):
         return os.path.join(args.work, f"listing-{key}.txt")
 
+    def errors(key):  # what a failed run said, named when it fails
+        return os.path.join(args.work, f"errors-{key}.txt")
+
     def mailsift_run(key, extra=""):
         return f"{q(mailsift)} -.ini -p {q(dest)} -o {q(listing(key))}{extra}{own} 2> /dev/null"
 
@@ -113,10 +116,10 @@ def pst_benchmark(args, mailsift, readall, source):
         ("p0", "mailsift -o", mailsift_run("p0")),
         ("p1", "mailsift --PST", mailsift_run("p1", " --PST")),
         ("p2", "--PST --SCANNERS=1", mailsift_run("p2", " --PST --SCANNERS=1")),
-        ("rp", "readpst -r", f"sh {q(script)} {q(converted['rp'])} 2> /dev/null"),
+        ("rp", "readpst -r", f"sh {q(script)} {q(converted['rp'])} 2> {q(errors('rp'))}"),
         ("rm", "readpst + --MBOX",
-         f"sh {q(script)} {q(converted['rm'])} 2> /dev/null && {q(mailsift)} -.ini "
-         f"-p {q(converted['rm'])} -o {q(listing('rm'))} --MBOX{own} 2> /dev/null"),
+         f"sh {q(script)} {q(converted['rm'])} 2> {q(errors('rm'))} && {q(mailsift)} -.ini "
+         f"-p {q(converted['rm'])} -o {q(listing('rm'))} --MBOX{own} 2>> {q(errors('rm'))}"),
     ]
     # Each conversion starts from nothing, as a reviewer's would; the removal of the
     # last one is not timed.

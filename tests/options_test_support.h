@@ -86,6 +86,8 @@ inline constexpr record_field k_record_fields[] = {
     {"msgid", &run_settings::msgid},
     {"sent_utc", &run_settings::sent_utc},
     {"json", &run_settings::json},
+    {"pst", &run_settings::pst},
+    {"pst_recover", &run_settings::pst_recover},
 };
 
 struct global_field {

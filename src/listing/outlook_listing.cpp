@@ -68,22 +68,8 @@ void add_store_facts(scan_state& state, const outlook_item& item) {
 
 void write_message_record(outlook_listing& listing, const outlook_item& item) {
   message_scan& scan = listing.scan;
-  line_reader& reader = scan.reader;
-  message_bytes(item, listing.bytes);
-  memory_message message{listing.bytes};
-  attach_memory_message(reader, message);
-  if (scan.hashes.count != 0) {
-    start_file_hashes(scan.hashes, scan.messages);
-    reader.hashes = &scan.hashes;
-  }
-  reset_message_fields(scan.fields);
-  scan_state state = start_scan_state(scan, scan.fields);
-  listing.result = read_scan_lines(scan, state);
-  finish_message_hashes(reader);
-  close_line_reader(reader);
-  reader.hashes = nullptr;
+  listing.result = scan_outlook_message(scan, item, listing.bytes);
   if (listing.result != scan_result::done) return;
-  add_store_facts(state, item);
   if (sent_date_selects(scan.options, scan.fields.date_time, scan.undated)) {
     shown_folder(item.folder, listing.folder);
     message_place place{listing.number, item.identifier, listing.folder};
@@ -163,6 +149,26 @@ std::string count_of(int64_t count, const char* one, const char* many) {
 }
 
 }  // namespace
+
+scan_result scan_outlook_message(message_scan& scan, const outlook_item& item,
+                                 std::string& bytes) {
+  line_reader& reader = scan.reader;
+  message_bytes(item, bytes);
+  memory_message message{bytes};
+  attach_memory_message(reader, message);
+  if (scan.hashes.count != 0) {
+    start_file_hashes(scan.hashes, scan.messages);
+    reader.hashes = &scan.hashes;
+  }
+  reset_message_fields(scan.fields);
+  scan_state state = start_scan_state(scan, scan.fields);
+  scan_result result = read_scan_lines(scan, state);
+  finish_message_hashes(reader);
+  close_line_reader(reader);
+  reader.hashes = nullptr;
+  if (result == scan_result::done) add_store_facts(state, item);
+  return result;
+}
 
 bool is_outlook_file(const std::string& path) {
   char start[sizeof k_outlook_signature] = {};

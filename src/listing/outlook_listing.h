@@ -10,6 +10,8 @@
 #include "platform/platform.h"
 
 struct message_scan;
+struct outlook_item;
+enum class scan_result;
 
 // What the run's Outlook data files gave, for the summary and the run log.
 struct outlook_counts {
@@ -29,6 +31,14 @@ bool is_outlook_file(const std::string& path);
 // marked whole. A file libpff cannot open is named and listed as any other file.
 stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_handle file,
                               int64_t size, const file_dates& dates);
+
+// Reads one message of an Outlook data file into scan.fields (and its digests),
+// through the header scan, with `bytes` as the room its lines are made in: the
+// internet headers, an empty line and the plain-text body, or the header block
+// built from its properties. Then the store's own facts: its read flag, its
+// attachments, and its text taken as the UTF-8 it is.
+scan_result scan_outlook_message(message_scan& scan, const outlook_item& item,
+                                 std::string& bytes);
 
 // The summary's and the run log's lines, as
 // "  1 Outlook data file read: 13 messages listed, 4 items that are not messages

@@ -320,6 +320,10 @@ void show_plain_help() {
   out +=
       "--MBOX: a mailbox file gives one record per message, with the Message and\n"
       "      Offset columns (byte offset of its \"From \" line).       [MBOX=[ON|OFF]]\n"
+      "--PST: an Outlook data file (PST, OST) gives one record per message, with the\n"
+      "      Message, Offset (item id) and Folder columns.             [PST=[ON|OFF]]\n"
+      "--PST-RECOVER: with --PST, deleted items libpff can recover are listed too,\n"
+      "      Folder \"(recovered)\".                             [PST_RECOVER=[ON|OFF]]\n"
       "--SENT-AFTER=date, --SENT-BEFORE=date: only messages sent on or after / before\n"
       "      the date (yyyy-mm-dd or mm-dd-yyyy, 00:00 UTC) [SENT_AFTER=, SENT_BEFORE=]\n"
       "--UTF: the listing is UTF-8: encoded words decoded, other text converted from\n"

@@ -160,7 +160,8 @@ TEST(ini_keys, mailboxes_and_sent_dates_are_reached_by_their_own_keys) {
   // No key before these starts their lines (the end-to-end INI test covers the
   // keys found anywhere).
   for (std::string_view line : {"MBOX=ON", "SENT_AFTER=2024-01-02", "SENT_BEFORE=01-02-2024",
-                                "UTF=ON", "MSGID=ON", "SENT_UTC=ON", "JSON=ON"}) {
+                                "UTF=ON", "MSGID=ON", "SENT_UTC=ON", "JSON=ON", "PST_RECOVER=ON",
+                                "PST=ON"}) {
     for (std::string_view key : ini_key_names()) {
       if (line.substr(0, line.find('=')) == key) break;
       EXPECT_FALSE(line.starts_with(key)) << key;
@@ -181,6 +182,9 @@ TEST(ini_keys, mailboxes_and_sent_dates_are_reached_by_their_own_keys) {
       {"MSGID=YES", &run_settings::msgid, 1},   {"MSGID=NO", &run_settings::msgid, 0},
       {"SENT_UTC=ON", &run_settings::sent_utc, 1},
       {"JSON=ON", &run_settings::json, 1},      {"JSON=OFF", &run_settings::json, 0},
+      {"PST=ON", &run_settings::pst, 1},        {"PST=OFF", &run_settings::pst, 0},
+      {"PST_RECOVER=ON", &run_settings::pst_recover, 1},
+      {"PST_RECOVER=ON", &run_settings::pst, 0},
   };
   for (const auto& c : cases) {
     start_settings();

@@ -54,7 +54,7 @@ TEST(long_options, scanners_is_reached_by_its_own_keyword) {
 TEST(long_options, mailboxes_sent_dates_and_readable_listings) {
   // Keywords are tried in order, by prefix: none before them may take these.
   for (std::string_view option : {"MBOX", "SENT-AFTER=2024-01-02", "SENT-BEFORE=2024-01-02",
-                                  "SENT-UTC", "MSGID", "JSON", "UTF"}) {
+                                  "SENT-UTC", "MSGID", "JSON", "UTF", "PST-RECOVER", "PST"}) {
     for (std::string_view keyword : long_option_keywords()) {
       if (!option.starts_with(keyword)) {
         EXPECT_FALSE(ascii_istarts_with(option, keyword)) << keyword;
@@ -78,6 +78,10 @@ TEST(long_options, mailboxes_sent_dates_and_readable_listings) {
       {{"--Sent-Utc=ON", "--SENT-UTC=OFF"}, {{"sent_utc", 0}}},
       {{"--JSON"}, {{"json", 1}}},
       {{"--json=off"}, {{"json", 0}, {"utf", 0}}},
+      {{"--PST"}, {{"pst", 1}, {"pst_recover", 0}}},
+      {{"--pst", "--PST=OFF"}, {{"pst", 0}}},
+      {{"--PST-RECOVER"}, {{"pst_recover", 1}, {"pst", 0}}},
+      {{"--PST-RECOVER=ON", "--pst-recover=off"}, {{"pst_recover", 0}}},
   });
 }
 

@@ -122,7 +122,7 @@ TEST(listing_record, each_row_of_the_column_table_is_one_column_of_both_writers)
   for (bool all : {false, true}) {
     SCOPED_TRACE(all ? "every optional column" : "no optional column");
     scan_options options;
-    options.mailbox = options.message_id = options.sent_utc = all;
+    options.mailbox = options.outlook = options.message_id = options.sent_utc = all;
     options.md5 = options.sha1 = options.sha256 = all;
     std::string header = "Filename|Size|File-(MOD)Date";
     std::string members = "file size modified";

@@ -1,12 +1,12 @@
 // Where the line reader takes a message's bytes from: one small table of routines
 // per kind of source, so that the scan reads the lines of every message alike and
-// knows nothing of where they came from. Two kinds today: the plain file
-// (k_file_source, one message) and the mailbox message (k_mailbox_source in
-// mailbox_cursor.h, a cursor over the file's chunks). A source that makes its
-// bytes in memory (a header block and a body built from another store's records)
-// gives its own `read` and takes the plain file's other routines: the reader then
-// splits its bytes into lines, judges their ends and feeds the digests as it does
-// a file's.
+// knows nothing of where they came from. Three kinds today: the plain file
+// (k_file_source, one message), the mailbox message (k_mailbox_source in
+// mailbox_cursor.h, a cursor over the file's chunks) and the message made in
+// memory (k_memory_source in memory_source.h: an Outlook message's headers and
+// body). A source that makes its bytes in memory gives its own `read` and takes
+// the plain file's other routines: the reader then splits its bytes into lines,
+// judges their ends and feeds the digests as it does a file's.
 #pragma once
 
 #include <cstdint>

@@ -62,7 +62,14 @@ def why_no_pst_rows(source, files, mailsift, work):
     return None
 
 
-def prepare_collection(args, files):
+def prepare_collection(args, mailsift, source, rows):
+    """The collection's folder, its number of sets and its files; None, after a
+    line naming `rows` and why, when they cannot run here."""
+    files = outlook_files(source)
+    why_not = why_no_pst_rows(source, files, mailsift, args.work)
+    if why_not:
+        print(f"{rows} skipped: {why_not}")
+        return None
     dest = os.path.join(args.work, f"pst-{args.pst_mb}mb")
     sets = build_copies(files, dest, args.pst_mb)
     copies = sorted(os.path.join(dirpath, name) for dirpath, _, names in os.walk(dest)
@@ -87,15 +94,13 @@ def records_in(listing):
 
 
 def pst_benchmark(args, mailsift, readall, source):
-    files = outlook_files(source)
-    why_not = why_no_pst_rows(source, files, mailsift, args.work)
-    if why_not:
-        print(f"PST rows skipped: {why_not}")
+    collection = prepare_collection(args, mailsift, source, "PST rows")
+    if not collection:
         return
-    dest, sets, copies = prepare_collection(args, files)
+    dest, sets, copies = collection
     count, size = tree_size(dest)
-    print(f"Outlook files: {dest}: {sets} copies of the {len(files)} files of {source}, "
-          f"{count} files, {size / 1e6:.1f} MB")
+    print(f"Outlook files: {dest}: {sets} copies of the {count // sets} files of {source}, "
+          f"{size / 1e6:.1f} MB")
     q = shlex.quote
     own = mailsift_options(args)
     script = os.path.join(args.work, "pst-convert.sh")
@@ -158,12 +163,10 @@ def print_pst_targets(title, samples):
 
 
 def pst_memory(args, mailsift, source):
-    files = outlook_files(source)
-    why_not = why_no_pst_rows(source, files, mailsift, args.work)
-    if why_not:
-        print(f"PST memory rows skipped: {why_not}")
+    collection = prepare_collection(args, mailsift, source, "PST memory rows")
+    if not collection:
         return
-    dest, _, copies = prepare_collection(args, files)
+    dest, _, copies = collection
     largest = max(copies, key=lambda path: (os.path.getsize(path), path))
     folder, name = os.path.split(largest)
     q = shlex.quote

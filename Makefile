@@ -121,15 +121,17 @@ fuzz-smoke: fuzz
 # Scale benchmark: a full run against one process that only reads the same bytes,
 # grep and rg, on a warm page cache and, run as root, a cold one (dropped before
 # each timed run). BENCH_MAILSIFT_ARGS adds options to the full runs.
-# The benchmarks need python3, GNU time, Google Benchmark and rg (ripgrep) as a
-# threaded reference.
-BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev libpff-dev libbfio-dev pkg-config ripgrep
-# Then the header scan alone (bench-scan).
+# The benchmarks need python3, GNU time, Google Benchmark, rg (ripgrep) as a
+# threaded reference and readpst (pst-utils), which the Outlook row compares with.
+BENCH_PACKAGES = python3 time libbenchmark-dev libssl-dev libpff-dev libbfio-dev pkg-config ripgrep \
+  pst-utils
+# Then the mailbox row, the Outlook row (bench-pst) and the header scan alone (bench-scan).
 bench:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py
 	python3 bench/run_bench.py --scale
 	python3 bench/run_bench.py --mbox
+	python3 bench/run_bench.py --pst
 	$(MAKE) bench-scan
 
 clean:
@@ -138,7 +140,7 @@ clean:
 # The header scan alone, on messages in memory (Google Benchmark); the corpus
 # benchmark reads every message of BENCH_CORPUS.
 BENCH_CORPUS ?= $(firstword $(wildcard ../shared/corpus) samples)
-.PHONY: bench-scan bench-memory bench-mbox bench-scale
+.PHONY: bench-scan bench-memory bench-mbox bench-scale bench-pst
 bench-scan:
 	tools/need-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench-scan -DCMAKE_BUILD_TYPE=Release -DMAILSIFT_TESTS=OFF -DMAILSIFT_BENCH=ON
@@ -151,7 +153,8 @@ bench-scale:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --scale
 
-# Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default).
+# Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default),
+# then of --PST on the largest shared Outlook file and on the Outlook collection.
 bench-memory:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --memory
@@ -161,3 +164,11 @@ bench-memory:
 bench-mbox:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --mbox
+
+# Copies of the shared PST and OST files (BENCH_PST_MB, 200 by default) listed with
+# --PST against readpst -r on each file followed by --MBOX on its output, and
+# readpst alone, warm and (as root) cold. Skipped, with a line saying why, without
+# ../shared/pst, readpst or a build that has --PST.
+bench-pst:
+	tools/need-packages $(BENCH_PACKAGES)
+	python3 bench/run_bench.py --pst

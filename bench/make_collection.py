@@ -4,6 +4,8 @@
 Files are copied (not linked), each under a distinct name, into fanout x fanout
 nested directories (100 by default; --fanout 1 puts every file in one directory),
 so the run reads as many distinct bytes as a real collection would.
+build_copies makes a collection of whole files the same way (Outlook data files,
+which cannot be grown by repeating their parts without a writer of the format).
 """
 import argparse
 import os
@@ -44,6 +46,31 @@ def build(source, dest, count, fanout=10):
         shutil.copyfile(src, os.path.join(leaf, f"m{i:07d}_{base}"))
     with open(marker, "w") as f:
         f.write(signature)
+
+
+def build_copies(files, dest, megabytes):
+    """Whole copies of the given files, a set to a directory (copy000/, copy001/,
+    ...), as many sets as make at least `megabytes` MB. Returns the number of sets;
+    kept between runs when the files and the size are the same."""
+    if not files:
+        sys.exit("no files to copy")
+    marker = os.path.normpath(dest) + ".signature"
+    signature = " ".join(f"{os.path.abspath(f)}:{os.path.getsize(f)}" for f in files)
+    signature += f" {megabytes}\n"
+    set_size = sum(os.path.getsize(f) for f in files)
+    sets = max(1, -(-megabytes * 1024 * 1024 // set_size))
+    if os.path.exists(marker) and open(marker).read() == signature:
+        return sets
+    if os.path.exists(dest):
+        shutil.rmtree(dest)
+    for n in range(sets):
+        folder = os.path.join(dest, f"copy{n:03d}")
+        os.makedirs(folder)
+        for f in files:
+            shutil.copyfile(f, os.path.join(folder, os.path.basename(f)))
+    with open(marker, "w") as f:
+        f.write(signature)
+    return sets
 
 
 def main():

@@ -58,7 +58,10 @@ then the peak memory of (c) on BENCH_WIDE_FILES files in directories of
 BENCH_WIDE_NAMES names each (400,000 in four of 100,000).
 --memory measures peak resident memory on one large generated mbox instead
 (--big-mb megabytes, 2048 by default), on the collection, and on 4,000 generated
-messages whose headers fill every field.
+messages whose headers fill every field, then the Outlook rows' peak memory.
+--pst times Outlook data files instead (bench/pst_bench.py): --PST on copies of
+the shared PST and OST files (--pst-mb megabytes, 200 by default) against readpst
+followed by --MBOX; with --memory, only their peak memory.
 """
 import argparse
 import os
@@ -397,9 +400,10 @@ def print_scale_table(title, commands, samples, files, size):
               f"{size / 1e6 / m:8.0f}{spread:9.2f}")
 
 
-def timed_rounds(commands, rounds, before_each):
+def timed_rounds(commands, rounds, before_each, prepare=None):
     """Runs every command once per round; returns {key: [(seconds, user, system)]}.
-    `before_each`, when given, runs untimed before each timed run."""
+    `before_each`, when given, runs untimed before each timed run; so does the
+    shell command `prepare[key]`, before it, where there is one."""
     samples = {key: [] for key, _, _ in commands}
     for round_number in range(rounds):
         # Each round runs the commands in another order, so that no command
@@ -411,6 +415,8 @@ def timed_rounds(commands, rounds, before_each):
         order = list(commands)
         random.Random(round_number).shuffle(order)
         for key, _, cmd in order:
+            if prepare and key in prepare:
+                subprocess.run(["/bin/sh", "-c", prepare[key]], check=True)
             if before_each:
                 before_each()
             samples[key].append(timed(cmd))
@@ -544,6 +550,10 @@ def main():
     parser.add_argument("--wide-names", type=int,
                         default=int(os.environ.get("BENCH_WIDE_NAMES", 100000)))
     parser.add_argument("--big-mb", type=int, default=int(os.environ.get("BENCH_BIG_MB", 2048)))
+    parser.add_argument("--pst", action="store_true")
+    parser.add_argument("--pst-mb", type=int, default=int(os.environ.get("BENCH_PST_MB", 200)))
+    parser.add_argument("--pst-source", default=os.environ.get(
+        "BENCH_PST_SOURCE", os.path.normpath(os.path.join(ROOT, "..", "shared", "pst"))))
     args = parser.parse_args()
 
     source = args.source
@@ -554,6 +564,13 @@ def main():
     mailsift, readall, syswork = build(build_dir)
 
     os.makedirs(args.work, exist_ok=True)
+    import pst_bench  # it uses this file's helpers
+    if args.pst:
+        if args.memory:
+            pst_bench.pst_memory(args, mailsift, args.pst_source)
+        else:
+            pst_bench.pst_benchmark(args, mailsift, readall, args.pst_source)
+        return
     print(f"messages from {source}")
     if args.scale:
         scale_row(args, mailsift, readall, source)
@@ -563,6 +580,7 @@ def main():
         mbox_benchmark(args, mailsift, readall, source)
     elif args.memory:
         memory_benchmark(args, mailsift, source, tree)
+        pst_bench.pst_memory(args, mailsift, args.pst_source)
     else:
         scale_benchmark(args, mailsift, readall, syswork, tree)
 

@@ -1,0 +1,190 @@
+"""The Outlook data file rows of the benchmark (run_bench.py --pst, --memory).
+
+No tool here writes PST files, and a PST cannot be grown by repeating its blocks:
+its indexes name every block by its place. So the collection is whole copies of
+the shared PST and OST files, a set to a directory, up to --pst-mb megabytes
+(BENCH_PST_MB, 200 by default), in rounds of
+  (pa) readall DIR                      the read floor
+  (p0) mailsift -p DIR -o OUT           each file as one record, as without --PST
+  (p1) mailsift -p DIR -o OUT --PST     one record per message
+  (p2) the same with --SCANNERS=1       every file on the walk's thread
+  (rp) readpst -r -o DIR/N FILE         for each file, one after another: the
+                                        conversion alone
+  (rm) (rp), then mailsift -p DIR --MBOX on its output: the way a reviewer lists
+                                        Outlook files without --PST
+warm and, as root, cold. --memory gives the peak resident memory of --PST over
+the largest file and over the whole collection, and of readpst on that file.
+
+The rows are skipped, with a line saying why, where ../shared/pst or readpst is
+missing or the built mailsift has no --PST.
+"""
+import os
+import shlex
+import shutil
+import subprocess
+
+from make_collection import build_copies
+from run_bench import (cold_cache_unavailable, drop_page_cache, mailsift_options, median_of,
+                       peak_rss_kb, print_table, timed, timed_rounds, tree_size)
+
+OUTLOOK_SUFFIXES = (".pst", ".ost")
+
+
+def outlook_files(source):
+    if not os.path.isdir(source):
+        return []
+    return sorted(os.path.join(source, name) for name in os.listdir(source)
+                  if name.lower().endswith(OUTLOOK_SUFFIXES)
+                  and os.path.isfile(os.path.join(source, name)))
+
+
+def lists_outlook_messages(mailsift, sample, work):
+    """Whether this build of mailsift knows --PST: its header line then names the
+    Folder column."""
+    out = os.path.join(work, "pst-probe.txt")
+    folder, name = os.path.split(sample)
+    subprocess.run([mailsift, "-.ini", "-p", folder, "-f", name, "-r", "--PST", "-o", out],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not os.path.exists(out):
+        return False
+    with open(out, encoding="utf-8", errors="replace") as f:
+        return "Folder" in f.readline().rstrip("\n").split("|")
+
+
+def why_no_pst_rows(source, files, mailsift, work):
+    """Why the rows cannot run here; None when they can."""
+    if not files:
+        return f"no PST or OST files at {source}"
+    if shutil.which("readpst") is None:
+        return "readpst is not installed (Debian package pst-utils)"
+    if not lists_outlook_messages(mailsift, files[0], work):
+        return "the built mailsift has no --PST (its listing names no Folder column)"
+    return None
+
+
+def prepare_collection(args, mailsift, source, rows):
+    """The collection's folder, its number of sets and its files; None, after a
+    line naming `rows` and why, when they cannot run here."""
+    files = outlook_files(source)
+    why_not = why_no_pst_rows(source, files, mailsift, args.work)
+    if why_not:
+        print(f"{rows} skipped: {why_not}")
+        return None
+    dest = os.path.join(args.work, f"pst-{args.pst_mb}mb")
+    sets = build_copies(files, dest, args.pst_mb)
+    copies = sorted(os.path.join(dirpath, name) for dirpath, _, names in os.walk(dest)
+                    for name in names)
+    return dest, sets, copies
+
+
+def conversion_script(path, copies):
+    """A shell script that converts every copy with readpst into a directory of its
+    own below $1, one after another, as a reviewer's loop would."""
+    q = shlex.quote
+    with open(path, "w") as f:
+        f.write("set -e\n")
+        for n, copy in enumerate(copies):
+            f.write(f'mkdir -p "$1/{n:04d}" && readpst -q -r -o "$1/{n:04d}" {q(copy)} > /dev/null\n')
+
+
+def records_in(listing):
+    """Records of a delimited listing: each begins with a line end."""
+    with open(listing, "rb") as f:
+        return f.read().count(b"\n")
+
+
+def pst_benchmark(args, mailsift, readall, source):
+    collection = prepare_collection(args, mailsift, source, "PST rows")
+    if not collection:
+        return
+    dest, sets, copies = collection
+    count, size = tree_size(dest)
+    print(f"Outlook files: {dest}: {sets} copies of the {count // sets} files of {source}, "
+          f"{size / 1e6:.1f} MB")
+    q = shlex.quote
+    own = mailsift_options(args)
+    script = os.path.join(args.work, "pst-convert.sh")
+    conversion_script(script, copies)
+
+    def listing(key):
+        return os.path.join(args.work, f"listing-{key}.txt")
+
+    def errors(key):  # what a failed run said, named when it fails
+        return os.path.join(args.work, f"errors-{key}.txt")
+
+    def mailsift_run(key, extra=""):
+        return f"{q(mailsift)} -.ini -p {q(dest)} -o {q(listing(key))}{extra}{own} 2> /dev/null"
+
+    converted = {key: os.path.join(args.work, f"readpst-{key}") for key in ("rp", "rm")}
+    commands = [
+        ("pa", "readall", f"{q(readall)} {q(dest)} > /dev/null"),
+        ("p0", "mailsift -o", mailsift_run("p0")),
+        ("p1", "mailsift --PST", mailsift_run("p1", " --PST")),
+        ("p2", "--PST --SCANNERS=1", mailsift_run("p2", " --PST --SCANNERS=1")),
+        ("rp", "readpst -r", f"sh {q(script)} {q(converted['rp'])} 2> {q(errors('rp'))}"),
+        ("rm", "readpst + --MBOX",
+         f"sh {q(script)} {q(converted['rm'])} 2> {q(errors('rm'))} && {q(mailsift)} -.ini "
+         f"-p {q(converted['rm'])} -o {q(listing('rm'))} --MBOX{own} 2>> {q(errors('rm'))}"),
+    ]
+    # Each conversion starts from nothing, as a reviewer's would; the removal of the
+    # last one is not timed.
+    prepare = {key: f"rm -rf {q(folder)}" for key, folder in converted.items()}
+    for _ in range(2):  # warm the page cache
+        timed(commands[0][2])
+    warm = timed_rounds(commands, args.repeat, before_each=None, prepare=prepare)
+    print_table("Outlook files, warm cache", commands, warm, count, size, "pa")
+    print(f"records: --PST {records_in(listing('p1'))}, readpst + --MBOX "
+          f"{records_in(listing('rm'))} (every mbox readpst writes, with its calendar and "
+          f"contact files)")
+    print_pst_targets("warm", warm)
+    why_not_cold = cold_cache_unavailable(args)
+    if why_not_cold:
+        print(f"cold rounds skipped: {why_not_cold}")
+        return
+    cold = timed_rounds(commands, args.cold_repeat, before_each=drop_page_cache, prepare=prepare)
+    print_table("Outlook files, cold cache (page cache dropped before each run)", commands, cold,
+                count, size, "pa")
+    print_pst_targets("cold", cold)
+
+
+def cpu_seconds(samples, key):
+    return median_of(samples, key, 1) + median_of(samples, key, 2)
+
+
+def print_pst_targets(title, samples):
+    p1 = median_of(samples, "p1")
+    print(f"targets, {title}: (p1)/(rm) = {p1 / median_of(samples, 'rm'):.3f} (<= 0.5); "
+          f"(p1)/(rp) = {p1 / median_of(samples, 'rp'):.3f} (readpst alone); "
+          f"(p2)/(rm) = {median_of(samples, 'p2') / median_of(samples, 'rm'):.3f} (one scanner)")
+    # On a shared machine the processor time is the steadier figure.
+    print(f"processor time (user + system), {title}: (p1)/(rm) = "
+          f"{cpu_seconds(samples, 'p1') / cpu_seconds(samples, 'rm'):.3f}; (p1)/(rp) = "
+          f"{cpu_seconds(samples, 'p1') / cpu_seconds(samples, 'rp'):.3f}")
+
+
+def pst_memory(args, mailsift, source):
+    collection = prepare_collection(args, mailsift, source, "PST memory rows")
+    if not collection:
+        return
+    dest, _, copies = collection
+    largest = max(copies, key=lambda path: (os.path.getsize(path), path))
+    folder, name = os.path.split(largest)
+    q = shlex.quote
+    own = mailsift_options(args)
+    out = os.path.join(args.work, "listing-pst-memory.txt")
+    converted = os.path.join(args.work, "readpst-memory")
+    shutil.rmtree(converted, ignore_errors=True)
+    os.makedirs(converted)
+    rows = (
+        (f"--PST, the largest file ({name}, {os.path.getsize(largest) / 1e6:.1f} MB)",
+         f"{q(mailsift)} -.ini -p {q(folder)} -f {q(name)} -r -o {q(out)} --PST{own} 2> /dev/null"),
+        (f"--PST, the whole collection ({len(copies)} files)",
+         f"{q(mailsift)} -.ini -p {q(dest)} -o {q(out)} --PST{own} 2> /dev/null"),
+        (f"readpst -r, the largest file",
+         f"readpst -q -r -o {q(converted)} {q(largest)} > /dev/null 2>&1"),
+    )
+    for title, cmd in rows:
+        rss = peak_rss_kb(cmd)
+        print(f"{title}: peak resident memory {rss} KB ({rss / 1024:.1f} MB)")
+    print("target: at most 64 MB for a 1 GB PST; the largest file here is the one above "
+          "(no tool here writes a larger one)")

@@ -37,6 +37,8 @@ void flush_record(record_writer& out) {
 }
 
 void put_text(record_writer& out, std::string_view text) {
+  // An empty cell (the Folder of a file) may have no bytes behind it at all.
+  if (text.empty()) return;
   bounded_text<4096>& pending = out.pending;
   if (text.size() > pending.capacity - pending.size()) flush_record(out);
   if (text.size() > pending.capacity) {

@@ -36,6 +36,18 @@ void note_failure(DWORD error);
 
 // A FILETIME as one count of ticks.
 file_ticks ticks_of(const FILETIME& ft);
+
+// The attributes, size and times a search's find data and a handle's information
+// both carry, under the same member names.
+template <typename Info>
+void take_file_facts(const Info& info, dir_entry& entry) {
+  entry.attributes = info.dwFileAttributes;
+  entry.size =
+      static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  entry.create_ticks = ticks_of(info.ftCreationTime);
+  entry.access_ticks = ticks_of(info.ftLastAccessTime);
+  entry.write_ticks = ticks_of(info.ftLastWriteTime);
+}
 // The facts of an open file as a directory search gives them (but the name), and
 // its identity, which a search does not give: one question to the handle.
 bool facts_of_handle(HANDLE h, dir_entry& entry);

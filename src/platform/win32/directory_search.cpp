@@ -7,12 +7,7 @@ namespace {
 
 void fill_entry(const WIN32_FIND_DATAW& data, dir_entry& entry) {
   entry.name = narrow(data.cFileName);
-  entry.attributes = data.dwFileAttributes;
-  entry.size =
-      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-  entry.create_ticks = ticks_of(data.ftCreationTime);
-  entry.access_ticks = ticks_of(data.ftLastAccessTime);
-  entry.write_ticks = ticks_of(data.ftLastWriteTime);
+  take_file_facts(data, entry);
   // A search gives no file index.
   entry.identity_known = false;
 }

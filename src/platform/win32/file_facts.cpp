@@ -34,12 +34,7 @@ file_ticks ticks_of(const FILETIME& ft) {
 bool facts_of_handle(HANDLE h, dir_entry& entry) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
-  entry.attributes = info.dwFileAttributes;
-  entry.size =
-      static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-  entry.create_ticks = ticks_of(info.ftCreationTime);
-  entry.access_ticks = ticks_of(info.ftLastAccessTime);
-  entry.write_ticks = ticks_of(info.ftLastWriteTime);
+  take_file_facts(info, entry);
   identity_from(info, entry.identity);
   entry.identity_known = true;
   return true;

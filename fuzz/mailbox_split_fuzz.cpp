@@ -1,10 +1,12 @@
 // The line reader's mailbox splitting against a plain byte-by-byte split of the
-// same rule: a message starts at the file's first line when that is a separator,
-// and at every later separator line that follows an empty line. Separators, body
-// lines that look like them, line ends of every form and a filler that moves them
-// around the reader's 64 KB chunk edges come from the input, and so do the sizes
-// of the reads. Each message's offset, size, digest and (read line by line) text
-// must be the reference's. A difference stops the fuzzer.
+// same rule: a message starts at the file's first line when that is a separator
+// (after a byte-order mark and empty lines), and at every later separator line
+// that follows an empty line. Separators, body lines that look like them, line
+// ends of every form and a filler that moves them around the reader's 64 KB
+// chunk edges come from the input, and so do the sizes of the reads. Each
+// message's offset, size, digest and (read line by line) text must be the
+// reference's. A difference stops the fuzzer.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,12 +40,15 @@ struct stored_line {
   bool line_end = false;
 };
 
-// Lines end in LF or CR LF; in a file whose first 64 KB hold CRs but no LF, a
-// lone CR ends one too.
-std::vector<stored_line> stored_lines(std::string_view bytes) {
+// Whether the file's first 64 KB hold CRs but no LF: then a lone CR ends a line.
+bool has_cr_line_ends(std::string_view bytes) {
   std::string_view first = bytes.substr(0, k_read_chunk);
-  bool cr_ends =
-      first.find('\n') == std::string_view::npos && first.find('\r') != std::string_view::npos;
+  return first.find('\n') == std::string_view::npos && first.find('\r') != std::string_view::npos;
+}
+
+// Lines end in LF or CR LF, and in a bare-CR file in a lone CR.
+std::vector<stored_line> stored_lines(std::string_view bytes) {
+  bool cr_ends = has_cr_line_ends(bytes);
   std::vector<stored_line> lines;
   std::size_t start = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -61,14 +66,39 @@ std::vector<stored_line> stored_lines(std::string_view bytes) {
   return lines;
 }
 
+// In a file whose lines end in LF or CR LF, a byte-order mark and empty lines
+// may stand before a mailbox's first separator; they belong to no message.
+std::size_t lead_length(std::string_view bytes) {
+  if (has_cr_line_ends(bytes)) return 0;
+  std::size_t at = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  for (;;) {
+    if (bytes.substr(at, 1) == "\n") {
+      at += 1;
+    } else if (bytes.substr(at, 2) == "\r\n") {
+      at += 2;
+    } else {
+      return at;
+    }
+  }
+}
+
 std::vector<reference_message> reference_split(std::string_view bytes) {
   std::vector<stored_line> lines = stored_lines(bytes);
   auto text_of = [&](const stored_line& l) { return bytes.substr(l.start, l.text_end - l.start); };
+  std::size_t lead = lead_length(bytes);
+  std::size_t first = 0;
+  while (first < lines.size() && lines[first].next <= lead) ++first;
+  // A byte-order mark stands on the first line, before its text.
+  stored_line head = first < lines.size() ? lines[first] : stored_line{};
+  head.start = std::max(head.start, lead);
+  bool mailbox = first < lines.size() && is_separator_line(text_of(head));
+  if (mailbox) lines[first] = head;
+  if (!mailbox) first = 0;
   std::vector<reference_message> messages(1);
-  bool mailbox = !lines.empty() && is_separator_line(text_of(lines[0]));
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  messages[0].offset = lines.empty() ? 0 : lines[first].start;
+  for (std::size_t i = first; i < lines.size(); ++i) {
     bool after_empty = i > 0 && lines[i - 1].text_end == lines[i - 1].start;
-    if (mailbox && i > 0 && after_empty && is_separator_line(text_of(lines[i]))) {
+    if (mailbox && i > first && after_empty && is_separator_line(text_of(lines[i]))) {
       messages.push_back({lines[i].start, 0, ""});
     }
     messages.back().text.append(text_of(lines[i]));

@@ -546,8 +546,15 @@ TEST(line_reader, a_mailbox_splits_at_every_separator_wherever_it_lies) {
   temp_tree tree;
   const mark_filter filter = test_filter();
   scoped_short_reads reads(1);
-  for (const std::string line_end : {"\n", "\r\n"}) {
-    std::string content = mailbox_of_every_place(line_end);
+  // Empty lines before the first separator belong to no message, however short
+  // the reads that bring them.
+  struct layout {
+    std::string lead;
+    std::string line_end;
+  };
+  for (const layout& l : {layout{"", "\n"}, {"", "\r\n"}, {"\n\r\n", "\n"}, {"\n\r\n", "\r\n"}}) {
+    const std::string& line_end = l.line_end;
+    std::string content = l.lead + mailbox_of_every_place(line_end);
     std::vector<mailbox_message> want = split_by_rule(content, filter);
     // The content does what it is for: separators at every place of a block,
     // over several chunks.
@@ -556,10 +563,11 @@ TEST(line_reader, a_mailbox_splits_at_every_separator_wherever_it_lies) {
     ASSERT_EQ(places.size(), k_mark_block);
     ASSERT_GT(content.size(), 3 * k_read_chunk);
     tree.write("mail.mbox", content);
-    for (int64_t limit : {int64_t{1} << 30, int64_t{4093}, int64_t{100}}) {
+    for (int64_t limit : {int64_t{1} << 30, int64_t{4093}, int64_t{100}, int64_t{7}}) {
       reads.set_limit(limit);
       EXPECT_EQ(split_by_reader(tree.path("mail.mbox"), filter), want)
-          << "read limit " << limit << ", line end " << line_end.size();
+          << "read limit " << limit << ", line end " << line_end.size() << ", lead "
+          << l.lead.size();
     }
   }
 }

@@ -232,7 +232,9 @@ bool next_mailbox_chunk(line_reader& reader) {
     }
     std::size_t size = kept + static_cast<std::size_t>(got);
     if (!cursor.judged) {
-      size = top_up_chunk(reader, size, true);
+      // Read full before it is judged: the first separator line may stand after
+      // empty lines, past the first LF that short reads would stop at.
+      size = top_up_chunk(reader, size, false);
       judge_line_ends(reader, size);
       judge_first_chunk(reader, cursor, size);
       if (!reader.mailbox) return finish_plain_first_chunk(reader, size);

@@ -180,7 +180,7 @@ TEST(readable_listing, message_id_and_sent_utc_columns) {
 }
 
 // Comments around the identifier are no part of it: a duplicate must not hide
-// behind one.
+// behind one, nor behind white space before the header's colon.
 TEST(readable_listing, the_message_id_column_leaves_comments_out) {
   const std::pair<const char*, const char*> cases[] = {
       {"Message-ID: <g@h> (comment)\n", "<g@h>"},
@@ -189,6 +189,12 @@ TEST(readable_listing, the_message_id_column_leaves_comments_out) {
       {"Message-ID: <\"a(b)\\\"c\"@h>\n", "<\"a(b)\\\"c\"@h>"},
       {"Message-ID: <g(x)@h>\n", "<g(x)@h>"},
       {"Message-ID: (never closed <g@h>\n", ""},
+      {"Message-ID : <g@h>\n", "<g@h>"},
+      {"X-Note: n\nmessage-id\t \t: <g@h>\n", "<g@h>"},
+      // After a short From line, which takes the line into its own column.
+      {"From: Bob\nMessage-ID : <g@h>\n", "<g@h>"},
+      {"Message-IDs: <g@h>\n", ""},
+      {"X-Note: n\n\nMessage-ID : <body@h>\n", ""},
   };
   for (const auto& [header, expected] : cases) {
     temp_tree tree;

@@ -39,16 +39,6 @@ void write_progress_line(message_scan& scan, std::string_view name, int64_t size
   write_message(scan.messages, tail.view());
 }
 
-namespace {
-
-// The marks the scan looks for, the same for every file of the run: a mailbox's
-// messages share their chunks' marks, found as each chunk is read.
-const mark_filter& scan_mark_filter(const scan_options& options) {
-  return options.message_id ? header_mark_filter_with_message_ids() : header_mark_filter();
-}
-
-}  // namespace
-
 void choose_scan_hashes(message_scan& scan) {
   const scan_options& options = scan.options;
   choose_hash_columns(scan.hashes, options.md5, options.sha1, options.sha256);
@@ -75,18 +65,28 @@ bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view&
   return true;
 }
 
+// While a Message-ID is looked for: reads the next line of the header block
+// whole, since the header's name may stand before white space and then its
+// colon, where no mark is noted. The block ends at the first empty line.
+marked_read read_header_line(scan_state& scan, message_line& spare, std::string_view& text) {
+  if (!read_line(*scan.reader, spare)) return marked_read::end;
+  text = spare.text.view();
+  if (text.empty() && spare.line_end) scan.want_message_id = false;
+  return marked_read::line;
+}
+
 }  // namespace
 
 scan_state start_scan_state(message_scan& ms, message_fields& fields) {
   scan_state scan{&ms.reader,     &fields,          &ms.line,   &ms.second_line,
                   &ms.look_ahead, &ms.continuation, &ms.options};
-  want_extra_facts(scan, ms.reader.message_offset);
+  want_extra_facts(scan);
   return scan;
 }
 
 scan_result read_scan_lines(message_scan& ms, scan_state& scan) {
   line_reader& reader = ms.reader;
-  const mark_filter& filter = scan_mark_filter(ms.options);
+  const mark_filter& filter = header_mark_filter();
   scan_result result = scan_result::done;
   std::string_view text;
   // Interrupts are looked at once per chunk after the first, so a long file
@@ -97,7 +97,8 @@ scan_result read_scan_lines(message_scan& ms, scan_state& scan) {
     // entry unfolds, the next line is read whole.
     marked_read got = scan.unfolding && read_unfolded_line(scan, ms.line, text)
                           ? marked_read::line
-                          : read_marked_line(reader, filter, ms.line, text);
+                      : scan.want_message_id ? read_header_line(scan, ms.line, text)
+                                             : read_marked_line(reader, filter, ms.line, text);
     if (got == marked_read::end) break;
     if (reader.chunks_read > chunks_checked) {
       chunks_checked = reader.chunks_read;
@@ -173,7 +174,7 @@ scan_result scan_into_records(message_scan& scan, std::string_view name, read_ha
   if (options.mailbox && size >= k_read_ahead_size) read_line_reader_ahead(reader);
   choose_scan_hashes(scan);
   if (scan.hashes.count != 0) reader.hashes = &scan.hashes;
-  if (options.mailbox) attach_mailbox_cursor(reader, scan.cursor, scan_mark_filter(options));
+  if (options.mailbox) attach_mailbox_cursor(reader, scan.cursor, header_mark_filter());
   message_place place;
   scan_result result = scan_result::done;
   for (;; ++place.number) {

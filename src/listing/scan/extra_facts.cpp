@@ -4,73 +4,13 @@
 #include "listing/scan/extra_facts.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 
 #include "INCLUDE_U/text.h"
 #include "listing/record/readable_text.h"
 #include "listing/scan/header_values.h"
-#include "listing/sources/byte_search.h"
 
 namespace {
-
-// Whether an empty line (LF, or CR LF) starts at `at` of the chunk.
-bool empty_line_at(const line_reader& reader, std::size_t at) {
-  const char* bytes = reader.buffer.data();
-  if (at >= reader.chunk_end) return false;
-  return bytes[at] == '\n' || (bytes[at] == '\r' && at + 1 < reader.chunk_end && bytes[at + 1] == '\n');
-}
-
-// Offset of the first line end that a line end (LF, or CR LF) follows at once,
-// the end of a line before an empty one; npos when there is none. A header block
-// is searched 64 bytes at a time: most of its bytes are no line end.
-std::size_t find_empty_line(std::string_view text) {
-  auto ends_pair = [&](std::size_t at) {
-    return text[at] == '\n' && at + 1 < text.size() &&
-           (text[at + 1] == '\n' || (text[at + 1] == '\r' && at + 2 < text.size() &&
-                                     text[at + 2] == '\n'));
-  };
-  std::size_t i = 0;
-#ifdef __SSE2__
-  // The byte after each block is looked at with it.
-  for (; i + k_mark_block < text.size(); i += k_mark_block) {
-    const char* block = text.data() + i;
-    uint64_t candidates = byte_bits64(block, '\n') &
-                          (byte_bits64(block + 1, '\n') | byte_bits64(block + 1, '\r'));
-    for (; candidates != 0; candidates &= candidates - 1) {
-      std::size_t at = i + static_cast<std::size_t>(std::countr_zero(candidates));
-      if (ends_pair(at)) return at;
-    }
-  }
-#endif
-  for (; i < text.size(); ++i) {
-    if (ends_pair(i)) return i;
-  }
-  return std::string_view::npos;
-}
-
-// Whether the line `text` (read just now) stands before the first empty line of
-// its message, which ends the header block. Only what the chunk holds is
-// searched: a header longer than a chunk counts as header where the chunk does not
-// reach back. Asked once per message, for its first Message-ID line.
-bool in_header_block(const scan_state& scan, std::string_view text) {
-  const line_reader& reader = *scan.reader;
-  std::size_t stop = 0;
-  if (lies_in_chunk(reader, text)) {
-    stop = static_cast<std::size_t>(text.data() - reader.buffer.data());
-  } else if (reader.pos > text.size()) {
-    stop = reader.pos - text.size() - 1;
-  }
-  std::size_t at = 0;
-  // A mailbox's first message may start after bytes that belong to none.
-  int64_t message_start = std::max(scan.message_start, reader.message_offset);
-  if (message_start >= reader.chunk_offset) {
-    at = static_cast<std::size_t>(message_start - reader.chunk_offset);
-    if (at < stop && empty_line_at(reader, at)) return false;
-  }
-  std::string_view searched(reader.buffer.data() + at, stop > at ? stop - at : 0);
-  return find_empty_line(searched) == std::string_view::npos;
-}
 
 // Where a Message-ID's value stands as it is read, line by line: comments are
 // text in parentheses outside the angle brackets and quotes (they nest, and a
@@ -110,15 +50,21 @@ void append_message_id_part(message_id_place& at, std::string_view part, text& i
 
 }  // namespace
 
+std::size_t message_id_colon(std::string_view text) {
+  if (!ascii_istarts_with(text, k_message_id_name)) return std::string_view::npos;
+  std::size_t at = k_message_id_name.size();
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  return at < text.size() && text[at] == ':' ? at : std::string_view::npos;
+}
+
 // The Message-ID's value with its folded continuation lines, without white
 // space and comments.
-void take_message_id(scan_state& scan, std::string_view text) {
+void take_message_id(scan_state& scan, std::string_view value) {
   scan.want_message_id = false;
-  if (!in_header_block(scan, text)) return;
   auto& id = scan.fields->message_id;
   message_id_place at;
   auto append_part = [&](std::string_view part) { append_message_id_part(at, part, id); };
-  append_part(text.substr(k_message_id_name.size()));
+  append_part(value);
   for_each_fold(*scan.reader, *scan.look_ahead, append_part);
 }
 
@@ -142,13 +88,12 @@ void take_charset(scan_state& scan, const message_line& line) {
   step_back(*scan.reader, next);
 }
 
-void want_extra_facts(scan_state& scan, int64_t message_start) {
+void want_extra_facts(scan_state& scan) {
   scan.want_message_id = scan.options->message_id;
   scan.want_charset = scan.options->utf;
   const scan_options& options = *scan.options;
   scan.want_sent_time = options.sent_utc || options.sent_after_set || options.sent_before_set;
   scan.unfold = scan.want_charset;
-  scan.message_start = message_start;
 }
 
 // Whether the line ends with an encoded word's "?=" (=?charset?encoding?text?=):

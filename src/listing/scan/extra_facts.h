@@ -1,6 +1,6 @@
 // What the readable listing asks of the scan beyond the rules: the first
-// Message-ID of the header block (its lines admitted by a mark filter of their
-// own), the first charset a Content-Type line names, the first Date (or Sent)
+// Message-ID of the header block (read line by line while it is looked for), the
+// first charset a Content-Type line names, the first Date (or Sent)
 // header's whole value for the sent time, and the unfolding of the entries that
 // header lines start.
 #pragma once
@@ -11,16 +11,19 @@
 #include "listing/scan/scan_state.h"
 
 // The readable listing's extra facts come from lines that begin with these.
-inline constexpr std::string_view k_message_id_name = "Message-ID:";
+inline constexpr std::string_view k_message_id_name = "Message-ID";
 inline constexpr std::string_view k_content_type_name = "Content-Type:";
 
 // Which of the extra facts the scan's options ask for; the scan of each message
-// starts with them. `message_start` is the message's offset in its file.
-void want_extra_facts(scan_state& scan, int64_t message_start);
-// The Message-ID's value of the line `text` (read just now) with its folded
-// continuation lines, all white space removed, when the line stands in the header
-// block; looked for no more either way.
-void take_message_id(scan_state& scan, std::string_view text);
+// starts with them.
+void want_extra_facts(scan_state& scan);
+// Where the colon of a Message-ID header line stands (white space may come
+// between the name and it), or npos for any other line.
+std::size_t message_id_colon(std::string_view text);
+// The Message-ID's `value` (what follows the colon of the line read just now)
+// with its folded continuation lines, without white space and comments; looked
+// for no more.
+void take_message_id(scan_state& scan, std::string_view value);
 // The charset of a Content-Type line, or of its folded continuation when the line
 // names none. `line` holds the line, so that the look at the next one keeps it.
 void take_charset(scan_state& scan, const message_line& line);

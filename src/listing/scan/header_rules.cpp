@@ -94,8 +94,12 @@ void take_from(scan_state& scan, message_line& line) {
       if (!soft_break && begins_header((*scan.second_line).text.view())) {
         step_back(*scan.reader, (*scan.second_line));
       } else {
-        text.append((*scan.second_line).text.view());
+        std::string_view next = (*scan.second_line).text.view();
+        text.append(next);
         replace_tabs(text);
+        // A Message-ID line with white space before its colon is taken as well.
+        std::size_t colon = scan.want_message_id ? message_id_colon(next) : std::string_view::npos;
+        if (colon != std::string_view::npos) take_message_id(scan, next.substr(colon + 1));
       }
     }
   }
@@ -532,24 +536,12 @@ void hold_line(message_line& line, std::string_view text) {
 
 const mark_filter& header_mark_filter() { return k_mark_filter; }
 
-namespace {
-
-constexpr mark_filter collect_filter_with_message_ids() {
-  mark_filter out = k_mark_filter;
-  out.admit(':', 'I', 'D');
-  return out;
-}
-constexpr mark_filter k_mark_filter_with_message_ids = collect_filter_with_message_ids();
-
-}  // namespace
-
-const mark_filter& header_mark_filter_with_message_ids() { return k_mark_filter_with_message_ids; }
-
 void scan_text(scan_state& scan, std::string_view text) {
   if ((scan.want_message_id || scan.want_charset) && !text.empty() &&
       (text[0] == 'M' || text[0] == 'm' || text[0] == 'C' || text[0] == 'c')) {
-    if (scan.want_message_id && ascii_istarts_with(text, k_message_id_name)) {
-      take_message_id(scan, text);
+    std::size_t colon = scan.want_message_id ? message_id_colon(text) : std::string_view::npos;
+    if (colon != std::string_view::npos) {
+      take_message_id(scan, text.substr(colon + 1));
       return;
     }
     if (scan.want_charset && ascii_istarts_with(text, k_content_type_name)) {

@@ -10,8 +10,6 @@
 // The marks worth a look for the rule table: the line reader passes over lines
 // without one.
 const mark_filter& header_mark_filter();
-// The same, also admitting the Message-ID lines, for a scan that wants them.
-const mark_filter& header_mark_filter_with_message_ids();
 // Tests one line against the rules. `text` lies in the reader's buffer or in the
 // scan's line; it is copied into that line only when a rule takes it, since the
 // rules change the line and read further lines.

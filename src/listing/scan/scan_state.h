@@ -33,12 +33,11 @@ struct scan_state {
   bool to_seen = false;
   bool date_parsed = false;
   bool content_type_armed = false;
-  // The readable listing's extra facts: what is still looked for, and how far
-  // the header block was searched for its end (file offsets; -1 while unknown).
+  // The readable listing's extra facts still looked for; a Message-ID only until
+  // the header block's end.
   bool want_message_id = false;
   bool want_charset = false;
   bool want_sent_time = false;  // the first Date (or Sent) header's whole value
-  int64_t message_start = 0;  // the message's offset in its file
   // The readable listing: an entry taken from a header line grows by the line's
   // folded continuation lines, which the scan reads whole while `unfolding`
   // names the field whose last entry they go on.

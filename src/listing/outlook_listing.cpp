@@ -92,6 +92,20 @@ void write_progress_once(outlook_listing& listing) {
   write_progress_line(listing.scan, listing.name, listing.size);
 }
 
+// A message larger than the reader's bounds is listed from what they let be read,
+// and said to be.
+void report_cut_message(outlook_listing& listing) {
+  held_messages* held = listing.scan.messages;
+  write_message(held, "\nmailsift: message ");
+  write_message(held, std::to_string(listing.number));
+  write_message(held, " of ");
+  write_untrusted_message(held, display_name(listing.path));
+  write_message(held,
+                " is larger than a message is read (64 KB a text, 1 MB of headers, 16 MB of "
+                "body, 4,096 recipients or attachments): its record holds what was read");
+  ++g_outlook_counts.cut;
+}
+
 bool take_item(void* context, const outlook_item& item) {
   auto& listing = *static_cast<outlook_listing*>(context);
   write_progress_once(listing);
@@ -99,6 +113,7 @@ bool take_item(void* context, const outlook_item& item) {
     ++g_outlook_counts.not_messages;
   } else {
     ++listing.number;
+    if (item.truncated) report_cut_message(listing);
     write_message_record(listing, item);
   }
   // An interrupt ends the file after a whole record, as a mailbox's does.
@@ -221,6 +236,10 @@ std::string outlook_count_text() {
     text += ", ";
     text += count_of(c.unreadable, "message or folder could not be read",
                      "messages or folders could not be read");
+  }
+  if (c.cut != 0) {
+    text += ", ";
+    text += count_of(c.cut, "message larger than is read", "messages larger than is read");
   }
   text += '\n';
   return text;

@@ -19,6 +19,7 @@ struct outlook_counts {
   int64_t messages = 0;      // messages listed from them
   int64_t not_messages = 0;  // items left out as not messages
   int64_t unreadable = 0;    // messages and folders that could not be read
+  int64_t cut = 0;           // messages listed from what their bounds let be read
 };
 extern outlook_counts g_outlook_counts;
 

@@ -5,7 +5,9 @@
 
 #include <libpff.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <string_view>
 #include <vector>
 
 
@@ -22,6 +24,8 @@ constexpr uint32_t k_sender_smtp_address = 0x5d01;
 constexpr uint32_t k_sent_representing_smtp_address = 0x5d02;
 constexpr uint32_t k_smtp_address = 0x39fe;
 constexpr uint32_t k_internet_message_id = 0x1035;
+constexpr uint32_t k_message_class = 0x001a;
+constexpr uint32_t k_row_identifier = 0x67f2;  // a contents table row's item identifier
 
 // The innermost message of libpff's error (the cause; the outer ones name only the
 // calls that passed it up), freed here.
@@ -81,11 +85,17 @@ void cut_at(std::string& text, std::size_t limit, bool& truncated) {
   truncated = true;
 }
 
+// How much of a text is read: cut at `limit`, and left out above `ceiling`.
+struct text_bound {
+  std::size_t limit = 0;
+  std::size_t ceiling = 0;
+};
+
 // A string read into a buffer of the size libpff gives (end of string included).
 // One routine serves the message, recipient and attachment strings, whose calls
 // differ only in their arguments.
 template <typename size_call, typename text_call>
-std::string read_utf8(size_call get_size, text_call get_text, std::size_t limit, bool& truncated) {
+std::string read_utf8(size_call get_size, text_call get_text, text_bound bound, bool& truncated) {
   libpff_error_t* error = nullptr;
   size_t size = 0;
   if (get_size(&size, &error) != 1 || size <= 1) {
@@ -94,7 +104,7 @@ std::string read_utf8(size_call get_size, text_call get_text, std::size_t limit,
   }
   // libpff refuses a buffer smaller than its text, so a text over the bound is read
   // whole only up to a hard ceiling and cut after.
-  if (size > k_outlook_body_limit + 1) {
+  if (size > bound.ceiling + 1) {
     truncated = true;
     return {};
   }
@@ -106,11 +116,11 @@ std::string read_utf8(size_call get_size, text_call get_text, std::size_t limit,
   std::size_t length = 0;
   while (length < size && buffer[length] != 0) ++length;
   std::string text = with_lf_line_ends(buffer.data(), length);
-  cut_at(text, limit, truncated);
+  cut_at(text, bound.limit, truncated);
   return text;
 }
 
-std::string message_string(libpff_item_t* message, uint32_t type, std::size_t limit,
+std::string message_string(libpff_item_t* message, uint32_t type, text_bound bound,
                            bool& truncated) {
   return read_utf8(
       [&](size_t* size, libpff_error_t** error) {
@@ -119,7 +129,7 @@ std::string message_string(libpff_item_t* message, uint32_t type, std::size_t li
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_message_get_entry_value_utf8_string(message, type, text, size, error);
       },
-      limit, truncated);
+      bound, truncated);
 }
 
 // The entry of one type in one record set (a recipient, an attachment, the
@@ -153,7 +163,8 @@ struct held_entry {
 
 // A string of one record set. libpff converts an 8-bit string by the code page
 // set for the library (windows-1252 unless set), not the message's.
-std::string set_string(libpff_item_t* item, int set, uint32_t type, bool& truncated) {
+std::string set_string(libpff_item_t* item, int set, uint32_t type, text_bound bound,
+                       bool& truncated) {
   held_entry held(item, set, type);
   if (!held.entry) return {};
   return read_utf8(
@@ -163,7 +174,7 @@ std::string set_string(libpff_item_t* item, int set, uint32_t type, bool& trunca
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_record_entry_get_data_as_utf8_string(held.entry, text, size, error);
       },
-      k_outlook_string_limit, truncated);
+      bound, truncated);
 }
 
 // A 32-bit number of one record set; `fallback` when there is none.
@@ -178,9 +189,9 @@ uint32_t set_number(libpff_item_t* item, int set, uint32_t type, uint32_t fallba
 }
 
 std::string first_message_string(libpff_item_t* message, std::initializer_list<uint32_t> types,
-                                 bool& truncated) {
+                                 text_bound bound, bool& truncated) {
   for (uint32_t type : types) {
-    std::string text = message_string(message, type, k_outlook_string_limit, truncated);
+    std::string text = message_string(message, type, bound, truncated);
     if (!text.empty()) return text;
   }
   return {};
@@ -207,7 +218,7 @@ bool is_message_type(uint8_t type) {
   }
 }
 
-void read_recipients(libpff_item_t* message, outlook_item& out) {
+void read_recipients(libpff_item_t* message, const outlook_bounds& bounds, outlook_item& out) {
   held_item recipients;
   libpff_error_t* error = nullptr;
   if (libpff_message_get_recipients(message, &recipients.item, &error) != 1) {
@@ -220,7 +231,7 @@ void read_recipients(libpff_item_t* message, outlook_item& out) {
     return;
   }
   for (int set = 0; set < count; ++set) {
-    if (out.recipients.size() >= k_outlook_table_limit) {
+    if (out.recipients.size() >= bounds.table) {
       out.truncated = true;
       break;
     }
@@ -229,15 +240,19 @@ void read_recipients(libpff_item_t* message, outlook_item& out) {
     if (type < LIBPFF_RECIPIENT_TYPE_TO || type > LIBPFF_RECIPIENT_TYPE_BCC) continue;
     outlook_recipient r;
     r.type = static_cast<outlook_recipient_type>(type);
-    r.name = set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_DISPLAY_NAME, out.truncated);
-    r.address = set_string(recipients.item, set, k_smtp_address, out.truncated);
-    if (r.address.empty())
-      r.address = set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_EMAIL_ADDRESS, out.truncated);
+    text_bound bound{bounds.string, bounds.body};
+    r.name = set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_DISPLAY_NAME, bound, out.truncated);
+    r.address = set_string(recipients.item, set, k_smtp_address, bound, out.truncated);
+    if (r.address.empty()) {
+      r.address =
+          set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_EMAIL_ADDRESS, bound, out.truncated);
+    }
     out.recipients.push_back(std::move(r));
   }
 }
 
-void read_attachment_names(libpff_item_t* message, outlook_item& out) {
+void read_attachment_names(libpff_item_t* message, const outlook_bounds& bounds,
+                           outlook_item& out) {
   libpff_error_t* error = nullptr;
   int count = 0;
   if (libpff_message_get_number_of_attachments(message, &count, &error) != 1) {
@@ -245,7 +260,7 @@ void read_attachment_names(libpff_item_t* message, outlook_item& out) {
     return;
   }
   for (int index = 0; index < count; ++index) {
-    if (out.attachments.size() >= k_outlook_table_limit) {
+    if (out.attachments.size() >= bounds.table) {
       out.truncated = true;
       break;
     }
@@ -258,7 +273,7 @@ void read_attachment_names(libpff_item_t* message, outlook_item& out) {
     std::string name;
     for (uint32_t type : {LIBPFF_ENTRY_TYPE_ATTACHMENT_FILENAME_LONG,
                           LIBPFF_ENTRY_TYPE_ATTACHMENT_FILENAME_SHORT, LIBPFF_ENTRY_TYPE_DISPLAY_NAME}) {
-      name = set_string(attachment.item, 0, type, out.truncated);
+      name = set_string(attachment.item, 0, type, {bounds.string, bounds.body}, out.truncated);
       if (!name.empty()) break;
     }
     out.attachments.push_back(std::move(name));
@@ -280,7 +295,7 @@ void read_date(libpff_item_t* message, outlook_item& out) {
   }
 }
 
-void read_body(libpff_item_t* message, outlook_item& out) {
+void read_body(libpff_item_t* message, const outlook_bounds& bounds, outlook_item& out) {
   out.body = read_utf8(
       [&](size_t* size, libpff_error_t** error) {
         return libpff_message_get_plain_text_body_size(message, size, error);
@@ -288,13 +303,13 @@ void read_body(libpff_item_t* message, outlook_item& out) {
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_message_get_plain_text_body(message, text, size, error);
       },
-      k_outlook_body_limit, out.truncated);
+      {bounds.body, bounds.body}, out.truncated);
 }
 
 // Every fact of one item. False, with the reason, when libpff cannot give even its
 // identifier and type; a missing property is only an empty field.
-bool read_item(libpff_item_t* item, const std::string& folder, outlook_item& out,
-               std::string& reason) {
+bool read_item(libpff_item_t* item, const std::string& folder, const outlook_bounds& bounds,
+               outlook_item& out, std::string& reason) {
   libpff_error_t* error = nullptr;
   out.folder = folder;
   if (libpff_item_get_identifier(item, &out.identifier, &error) != 1) {
@@ -314,31 +329,32 @@ bool read_item(libpff_item_t* item, const std::string& folder, outlook_item& out
   uint32_t flags = set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_FLAGS, k_no_flags);
   out.has_read_flag = flags != k_no_flags;
   out.read = out.has_read_flag && (flags & LIBPFF_MESSAGE_FLAG_READ) != 0;
+  text_bound string{bounds.string, bounds.body};
   out.transport_headers = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS,
-                                         k_outlook_headers_limit, out.truncated);
+                                         {bounds.headers, bounds.body}, out.truncated);
   out.sender_name = first_message_string(
       item, {LIBPFF_ENTRY_TYPE_MESSAGE_SENDER_NAME, LIBPFF_ENTRY_TYPE_MESSAGE_SENT_REPRESENTING_NAME},
-      out.truncated);
+      string, out.truncated);
   out.sender_address = first_message_string(
       item,
       {k_sender_smtp_address, LIBPFF_ENTRY_TYPE_MESSAGE_SENDER_EMAIL_ADDRESS,
        k_sent_representing_smtp_address, LIBPFF_ENTRY_TYPE_MESSAGE_SENT_REPRESENTING_EMAIL_ADDRESS},
-      out.truncated);
-  out.subject = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_SUBJECT, k_outlook_string_limit,
-                               out.truncated);
+      string, out.truncated);
+  out.subject = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_SUBJECT, string, out.truncated);
   // A stored subject may open with 0x01 and a character that gives the length of
   // its prefix ("RE: "); the subject itself follows them whole.
   if (out.subject.size() >= 2 && out.subject[0] == '\x01') out.subject.erase(0, 2);
-  out.message_id = message_string(item, k_internet_message_id, k_outlook_string_limit, out.truncated);
-  read_recipients(item, out);
+  out.message_id = message_string(item, k_internet_message_id, string, out.truncated);
+  read_recipients(item, bounds, out);
   read_date(item, out);
-  read_body(item, out);
-  read_attachment_names(item, out);
+  read_body(item, bounds, out);
+  read_attachment_names(item, bounds, out);
   return true;
 }
 
 struct walk_state {
   const outlook_visitor& visitor;
+  const outlook_bounds& bounds;
   outlook_walk_result& result;
 };
 
@@ -354,11 +370,65 @@ void report_failure(walk_state& state, bool is_folder, const std::string& folder
   state.visitor.failure(state.visitor.context, f);
 }
 
-// Hands one item over; false when the visitor ends the walk.
-bool hand_over(walk_state& state, libpff_item_t* item, const std::string& folder, int index) {
+// The message classes that libpff reads as a calendar entry, contact, list, task,
+// sticky note, journal entry or post, by their whole names (as libpff compares
+// them): items that are no message.
+bool is_not_message_class(std::string_view name) {
+  static constexpr std::string_view k_classes[] = {
+      "IPM.Appointment", "IPM.Contact",      "IPM.Activity", "IPM.DistList", "IPM.StickyNote",
+      "IPM.Task",        "IPM.Post",         "IPM.Post.RSS",
+      "IPM.OLE.CLASS.{00061055-0000-0000-C000-000000000046}"};
+  return std::find(std::begin(k_classes), std::end(k_classes), name) != std::end(k_classes);
+}
+
+// The identifiers of a folder's items that its contents table names by a class
+// of no message, sorted. Reading an item's properties takes most of a file's time
+// (libpff looks each one up in a list of the file's named properties), and calendar
+// entries often outnumber mail: these are passed over unread. Empty when the
+// table cannot be read; each item is then read.
+std::vector<uint32_t> not_message_identifiers(libpff_item_t* folder, const outlook_bounds& bounds) {
+  std::vector<uint32_t> identifiers;
+  held_item table;
+  libpff_error_t* error = nullptr;
+  int rows = 0;
+  if (libpff_folder_get_sub_messages(folder, &table.item, &error) != 1 ||
+      libpff_item_get_number_of_record_sets(table.item, &rows, &error) != 1) {
+    drop_error(error);
+    return identifiers;
+  }
+  for (int row = 0; row < rows; ++row) {
+    bool truncated = false;
+    std::string name = set_string(table.item, row, k_message_class, {bounds.string, bounds.string},
+                                  truncated);
+    uint32_t identifier = set_number(table.item, row, k_row_identifier, 0);
+    if (identifier != 0 && is_not_message_class(name)) identifiers.push_back(identifier);
+  }
+  std::sort(identifiers.begin(), identifiers.end());
+  return identifiers;
+}
+
+// Whether the contents table named the item as no message; its identifier in
+// `identifier` then.
+bool named_not_message(libpff_item_t* item, const std::vector<uint32_t>& not_messages,
+                       uint32_t& identifier) {
+  if (not_messages.empty()) return false;
+  libpff_error_t* error = nullptr;
+  if (libpff_item_get_identifier(item, &identifier, &error) != 1) {
+    drop_error(error);
+    return false;
+  }
+  return std::binary_search(not_messages.begin(), not_messages.end(), identifier);
+}
+
+// Hands one item over, read unless the contents table named it as no message
+// (`not_messages`); false when the visitor ends the walk.
+bool hand_over(walk_state& state, libpff_item_t* item, const std::string& folder, int index,
+               const std::vector<uint32_t>& not_messages) {
   outlook_item out;
   std::string reason;
-  if (!read_item(item, folder, out, reason)) {
+  if (named_not_message(item, not_messages, out.identifier)) {
+    out.folder = folder;
+  } else if (!read_item(item, folder, state.bounds, out, reason)) {
     report_failure(state, false, folder, index, std::move(reason));
     return true;
   }
@@ -370,7 +440,7 @@ bool hand_over(walk_state& state, libpff_item_t* item, const std::string& folder
   return true;
 }
 
-std::string folder_name(libpff_item_t* folder) {
+std::string folder_name(libpff_item_t* folder, const outlook_bounds& bounds) {
   bool truncated = false;
   return read_utf8(
       [&](size_t* size, libpff_error_t** error) {
@@ -379,7 +449,7 @@ std::string folder_name(libpff_item_t* folder) {
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_folder_get_utf8_name(folder, text, size, error);
       },
-      k_outlook_string_limit, truncated);
+      {bounds.string, bounds.body}, truncated);
 }
 
 std::string joined(const std::string& path, const std::string& name) {
@@ -395,13 +465,15 @@ bool walk_folder(walk_state& state, libpff_item_t* folder, const std::string& pa
     report_failure(state, true, path, 0, take_reason(error));
     messages = 0;
   }
+  std::vector<uint32_t> not_messages;
+  if (messages > 0) not_messages = not_message_identifiers(folder, state.bounds);
   for (int index = 0; index < messages; ++index) {
     held_item message;
     if (libpff_folder_get_sub_message(folder, index, &message.item, &error) != 1) {
       report_failure(state, false, path, index, take_reason(error));
       continue;
     }
-    if (!hand_over(state, message.item, path, index)) return false;
+    if (!hand_over(state, message.item, path, index, not_messages)) return false;
   }
   int folders = 0;
   if (libpff_folder_get_number_of_sub_folders(folder, &folders, &error) != 1) {
@@ -414,7 +486,7 @@ bool walk_folder(walk_state& state, libpff_item_t* folder, const std::string& pa
       report_failure(state, true, path, index, take_reason(error));
       continue;
     }
-    std::string sub_path = joined(path, folder_name(sub_folder.item));
+    std::string sub_path = joined(path, folder_name(sub_folder.item, state.bounds));
     if (depth + 1 >= k_outlook_depth_limit) {
       report_failure(state, true, sub_path, index, "folders nested too deep");
       continue;
@@ -443,7 +515,7 @@ void walk_recovered(walk_state& state, libpff_file_t* file) {
       report_failure(state, false, folder, index, take_reason(error));
       continue;
     }
-    if (!hand_over(state, item.item, folder, index)) return;
+    if (!hand_over(state, item.item, folder, index, {})) return;
   }
 }
 
@@ -482,7 +554,8 @@ std::string outlook_path_part(const std::string& name) {
 }
 
 outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
-                                      const outlook_visitor& visitor) {
+                                      const outlook_visitor& visitor,
+                                      const outlook_bounds& bounds) {
   outlook_walk_result result;
   libpff_error_t* error = nullptr;
   libpff_file_t* file = nullptr;
@@ -494,7 +567,7 @@ outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
     result.reason = take_reason(error);
   } else {
     result.opened = true;
-    walk_state state{visitor, result};
+    walk_state state{visitor, bounds, result};
     walk_open_file(state, file, recover);
     libpff_file_close(file, &error);
     drop_error(error);

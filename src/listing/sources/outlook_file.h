@@ -27,7 +27,7 @@ struct outlook_recipient {
 };
 
 // One item of a folder, as the file stores it. Strings are UTF-8; each is cut
-// at its bound (k_outlook_string_limit, the body and the headers at theirs).
+// at its bound (outlook_bounds).
 struct outlook_item {
   std::string folder;        // names below the root folder joined by '/', a '/' in a name doubled
   uint32_t identifier = 0;   // the item identifier libpff and other PST tools name it by
@@ -45,14 +45,19 @@ struct outlook_item {
   bool has_read_flag = false;  // the message records its flags
   bool read = false;         // the message flags' read bit
   std::vector<std::string> attachments;  // long file name, else short, else display name
-  bool truncated = false;    // a string, the body or a table was cut at its bound
+  bool truncated = false;    // a string or table was cut at its bound, or a text over
+                             // the body's bound left out
 };
 
 // Bounds of one item: no file makes the reader hold more than these per item.
-inline constexpr std::size_t k_outlook_string_limit = 64 * 1024;
-inline constexpr std::size_t k_outlook_headers_limit = 1024 * 1024;
-inline constexpr std::size_t k_outlook_body_limit = 16 * 1024 * 1024;
-inline constexpr std::size_t k_outlook_table_limit = 4096;  // recipients, attachments
+// A text longer than the body's bound is left out whole: libpff reads a text only
+// into a buffer that holds all of it.
+struct outlook_bounds {
+  std::size_t string = 64 * 1024;
+  std::size_t headers = 1024 * 1024;
+  std::size_t body = 16 * 1024 * 1024;
+  std::size_t table = 4096;  // recipients, attachments
+};
 // The folder depth the walk goes down to; deeper folders are reported as failures.
 inline constexpr int k_outlook_depth_limit = 64;
 
@@ -89,7 +94,8 @@ std::string outlook_path_part(const std::string& name);
 // libpff recovers from deleted and orphan data (folder "(recovered)"), and
 // closes it. No visitor call is made when the file cannot be opened.
 outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
-                                      const outlook_visitor& visitor);
+                                      const outlook_visitor& visitor,
+                                      const outlook_bounds& bounds = {});
 
 // Seconds since 1970 of a FILETIME (100 ns ticks since 1601, UTC).
 int64_t outlook_filetime_seconds(uint64_t filetime);

@@ -27,7 +27,7 @@ struct collected {
   std::vector<std::string> reasons;
 };
 
-collected collect(const std::string& path, bool recover) {
+collected collect(const std::string& path, bool recover, const outlook_bounds& bounds = {}) {
   collected c;
   outlook_visitor visitor;
   visitor.context = &c;
@@ -38,7 +38,7 @@ collected collect(const std::string& path, bool recover) {
   visitor.failure = [](void* context, const outlook_failure& failure) {
     static_cast<collected*>(context)->reasons.push_back(failure.reason);
   };
-  c.result = walk_outlook_file(path, recover, visitor);
+  c.result = walk_outlook_file(path, recover, visitor, bounds);
   return c;
 }
 
@@ -180,6 +180,38 @@ TEST(outlook_file, recovered_items_follow_the_rest) {
   EXPECT_EQ(walk.items[0].folder, "Top of Outlook data file/Sample1");
   for (std::size_t i = 1; i < walk.items.size(); ++i) EXPECT_EQ(walk.items[i].folder, "(recovered)");
 }
+// An item is never held past its bounds, and an item cut at one says so; the
+// default bounds cut none of the shared files' messages.
+TEST(outlook_file, an_item_over_its_bounds_is_cut_and_marked) {
+  if (!g_platform.is_directory(shared_pst(""))) GTEST_SKIP() << "no Outlook files at " << shared_pst("");
+  const std::string file = shared_pst("test-account.ost");
+  collected whole = collect(file, false);
+  struct bound_case {
+    const char* name;
+    outlook_bounds bounds;
+  } cases[] = {
+      {"strings", {8, 1024 * 1024, 16 * 1024 * 1024, 4096}},
+      {"headers", {64 * 1024, 16, 16 * 1024 * 1024, 4096}},
+      {"body left out", {64 * 1024, 1024 * 1024, 4, 4096}},
+      {"tables", {64 * 1024, 1024 * 1024, 16 * 1024 * 1024, 0}},
+  };
+  for (const bound_case& c : cases) {
+    collected cut = collect(file, false, c.bounds);
+    ASSERT_EQ(cut.items.size(), whole.items.size()) << c.name;
+    int marked = 0;
+    for (std::size_t i = 0; i < cut.items.size(); ++i) {
+      const outlook_item& item = cut.items[i];
+      EXPECT_FALSE(whole.items[i].truncated) << i;
+      EXPECT_LE(item.subject.size(), c.bounds.string) << c.name;
+      EXPECT_LE(item.transport_headers.size(), c.bounds.headers) << c.name;
+      EXPECT_LE(item.body.size(), c.bounds.body) << c.name;
+      EXPECT_LE(item.recipients.size() + item.attachments.size(), 2 * c.bounds.table) << c.name;
+      marked += item.truncated;
+    }
+    EXPECT_GT(marked, 0) << c.name;
+  }
+}
+
 // Damaged copies of a shared file, built here: every one ends with a named reason
 // (the file refused, or the walk's failures named) and neither crashes nor hangs.
 TEST(outlook_file, damaged_copies_end_with_a_named_reason) {

@@ -10,12 +10,7 @@
 #include <string_view>
 #include <vector>
 
-
-#ifdef _WIN32
-// libpff's narrow open takes the system code page on Windows; the wide one takes
-// any name.
-#include "platform/wide.h"
-#endif
+#include "platform/outlook_open.h"
 
 namespace {
 
@@ -519,16 +514,6 @@ void walk_recovered(walk_state& state, libpff_file_t* file) {
   }
 }
 
-int open_file(libpff_file_t* file, const std::string& path, libpff_error_t** error) {
-#ifdef _WIN32
-  std::u16string wide = utf8_to_utf16(path);
-  return libpff_file_open_wide(file, reinterpret_cast<const wchar_t*>(wide.c_str()),
-                               LIBPFF_OPEN_READ, error);
-#else
-  return libpff_file_open(file, path.c_str(), LIBPFF_OPEN_READ, error);
-#endif
-}
-
 void walk_open_file(walk_state& state, libpff_file_t* file, bool recover) {
   libpff_error_t* error = nullptr;
   held_item root;
@@ -563,7 +548,7 @@ outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
     result.reason = take_reason(error);
     return result;
   }
-  if (open_file(file, path, &error) != 1) {
+  if (open_outlook_file(file, path, &error) != 1) {
     result.reason = take_reason(error);
   } else {
     result.opened = true;

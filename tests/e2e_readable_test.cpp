@@ -195,6 +195,8 @@ TEST(readable_listing, the_message_id_column_leaves_comments_out) {
       {"From: Bob\nMessage-ID : <g@h>\n", "<g@h>"},
       {"Message-IDs: <g@h>\n", ""},
       {"X-Note: n\n\nMessage-ID : <body@h>\n", ""},
+      // The short From line takes the empty line that ends the header.
+      {"From: Bob\n\nMessage-ID: <body@h>\n", ""},
   };
   for (const auto& [header, expected] : cases) {
     temp_tree tree;

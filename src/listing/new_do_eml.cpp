@@ -67,11 +67,10 @@ bool read_unfolded_line(scan_state& scan, message_line& spare, std::string_view&
 
 // While a Message-ID is looked for: reads the next line of the header block
 // whole, since the header's name may stand before white space and then its
-// colon, where no mark is noted. The block ends at the first empty line.
-marked_read read_header_line(scan_state& scan, message_line& spare, std::string_view& text) {
-  if (!read_line(*scan.reader, spare)) return marked_read::end;
+// colon, where no mark is noted.
+marked_read read_header_line(line_reader& reader, message_line& spare, std::string_view& text) {
+  if (!read_line(reader, spare)) return marked_read::end;
   text = spare.text.view();
-  if (text.empty() && spare.line_end) scan.want_message_id = false;
   return marked_read::line;
 }
 
@@ -97,7 +96,7 @@ scan_result read_scan_lines(message_scan& ms, scan_state& scan) {
     // entry unfolds, the next line is read whole.
     marked_read got = scan.unfolding && read_unfolded_line(scan, ms.line, text)
                           ? marked_read::line
-                      : scan.want_message_id ? read_header_line(scan, ms.line, text)
+                      : scan.want_message_id ? read_header_line(reader, ms.line, text)
                                              : read_marked_line(reader, filter, ms.line, text);
     if (got == marked_read::end) break;
     if (reader.chunks_read > chunks_checked) {
@@ -107,7 +106,9 @@ scan_result read_scan_lines(message_scan& ms, scan_state& scan) {
         break;
       }
     }
-    if (got == marked_read::line) scan_text(scan, text);
+    if (got != marked_read::line) continue;
+    note_header_end(scan, ms.line);
+    scan_text(scan, text);
   }
   return result;
 }

@@ -50,6 +50,10 @@ void append_message_id_part(message_id_place& at, std::string_view part, text& i
 
 }  // namespace
 
+void note_header_end(scan_state& scan, const message_line& line) {
+  if (scan.want_message_id && line.text.size() == 0 && line.line_end) scan.want_message_id = false;
+}
+
 std::size_t message_id_colon(std::string_view text) {
   if (!ascii_istarts_with(text, k_message_id_name)) return std::string_view::npos;
   std::size_t at = k_message_id_name.size();

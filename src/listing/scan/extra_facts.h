@@ -17,6 +17,10 @@ inline constexpr std::string_view k_content_type_name = "Content-Type:";
 // Which of the extra facts the scan's options ask for; the scan of each message
 // starts with them.
 void want_extra_facts(scan_state& scan);
+// A Message-ID is looked for in the header block alone: called for every line
+// read while one is (read whole), by whichever routine read it, so that the
+// empty line that ends the block ends the search.
+void note_header_end(scan_state& scan, const message_line& line);
 // Where the colon of a Message-ID header line stands (white space may come
 // between the name and it), or npos for any other line.
 std::size_t message_id_colon(std::string_view text);

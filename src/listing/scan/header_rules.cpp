@@ -89,6 +89,7 @@ void take_from(scan_state& scan, message_line& line) {
     // Only the "=" of a soft line break goes: a short line keeps its sender.
     if (soft_break) text.drop_last();
     if (read_line(*scan.reader, (*scan.second_line))) {
+      note_header_end(scan, *scan.second_line);
       // A short line's address may go on in the next line, but a header there is
       // a line of its own, read again by the main loop.
       if (!soft_break && begins_header((*scan.second_line).text.view())) {
@@ -185,6 +186,7 @@ void take_attachment_marker(scan_state& scan, message_line& line) {
 void take_forwarded_message(scan_state& scan, message_line& line) {
   // The attachment's name is on the next line, which no rule sees.
   if (!read_line(*scan.reader, line)) return;
+  note_header_end(scan, line);
   replace_tabs(line.text);
   append_attachment(scan, scan.attachment_count, kept_text(line.text.view(), "name="));
 }
@@ -199,6 +201,7 @@ void take_content_type_name(scan_state& scan, message_line& line) {
     return;
   }
   if (!read_line(*scan.reader, line)) return;
+  note_header_end(scan, line);
   if (find_text(line.text.view(), "name=") == std::string_view::npos) {
     // A continuation without a name may still be a Recent IP line.
     apply_header_rules(scan, line, rule_name::received_from);

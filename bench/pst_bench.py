@@ -79,12 +79,17 @@ def prepare_collection(args, mailsift, source, rows):
 
 def conversion_script(path, copies):
     """A shell script that converts every copy with readpst into a directory of its
-    own below $1, one after another, as a reviewer's loop would."""
+    own below $1, one after another, as a reviewer's loop would. readpst 0.6.76
+    now and then ends with status 11 on a file it converts on every other run (one
+    of its worker processes dies): such a file is converted again, from nothing,
+    and standard error says so; the time of both runs counts."""
     q = shlex.quote
     with open(path, "w") as f:
         f.write("set -e\n")
+        f.write('convert() { rm -rf "$1" && mkdir -p "$1" && readpst -q -r -o "$1" "$2" > /dev/null; }\n')
         for n, copy in enumerate(copies):
-            f.write(f'mkdir -p "$1/{n:04d}" && readpst -q -r -o "$1/{n:04d}" {q(copy)} > /dev/null\n')
+            f.write(f'convert "$1/{n:04d}" {q(copy)} || {{ echo "readpst failed on {copy}'
+                    f' (status $?): converted again" >&2; convert "$1/{n:04d}" {q(copy)}; }}\n')
 
 
 def records_in(listing):

@@ -160,6 +160,17 @@ void note_whole_record() {
   ++s_record_end_count;
 }
 
+void write_records_one_by_one(std::string_view records) {
+  std::string_view rest = records;
+  while (!rest.empty()) {
+    std::string_view record = rest.substr(0, first_record_length(settled_scan_options(), rest));
+    write_listing_text(g_out_file, record);
+    ++g_messages_listed;
+    note_whole_record();
+    rest.remove_prefix(record.size());
+  }
+}
+
 void cut_listing_to_whole_records() {
   dir_entry stored;
   if (!g_settings || !g_settings->output_mode || s_record_end_count == 0) return;

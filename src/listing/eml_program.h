@@ -42,6 +42,10 @@ void write_listing_text(std::FILE* stream, std::string_view text);
 bool listing_starts_output_file();
 // Marks the end of a whole record (or of the column header line) in the output file.
 void note_whole_record();
+// Writes records made apart from the listing (a scanner's) one by one, each
+// counted as a message listed and marked whole: a file may hold several (a
+// mailbox, an Outlook data file) or none (left out by its sent date).
+void write_records_one_by_one(std::string_view records);
 // After a failed write to the closed output file: cuts it back to the end of its
 // last whole record, makes the file count the number of files it lists, and says
 // how many records it holds. Does nothing for a listing on standard output.

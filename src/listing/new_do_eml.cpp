@@ -294,7 +294,11 @@ stop_reason stop_after_record(scan_result result) {
 
 stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
                                 int64_t size, const file_dates& dates) {
-  scan_result result = scan_into_record(scan, path, file, size, dates);
+  return finish_message_record(scan, path, scan_into_record(scan, path, file, size, dates));
+}
+
+stop_reason finish_message_record(message_scan& scan, const std::string& path,
+                                  scan_result result) {
   if (!lists_by_message(scan.options)) note_whole_record();
   g_undated_count += scan.undated;
   report_cut_read(scan, path);

@@ -84,6 +84,10 @@ stop_reason scan_opened_message(const std::string& path, read_handle file, int64
 // The same with the scan's own state; the two above use the run's one scan.
 stop_reason scan_opened_message(message_scan& scan, const std::string& path, read_handle file,
                                 int64_t size, const file_dates& dates);
+// The rest of scan_opened_message after scan_into_record gave `result`: the record
+// marked whole, its undated messages counted, a cut read named.
+stop_reason finish_message_record(message_scan& scan, const std::string& path,
+                                  scan_result result);
 
 // Reads the message file at `path` line by line against the header rules into
 // `fields` (which start from reset_message_fields). not_opened when the file

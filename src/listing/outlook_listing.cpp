@@ -1,5 +1,6 @@
 #include "listing/outlook_listing.h"
 
+#include <atomic>
 #include <cstring>
 #include <string_view>
 
@@ -25,6 +26,7 @@ struct outlook_listing {
   const std::string& path;
   std::string_view name;
   const file_dates& dates;
+  outlook_counts& counts;
   int64_t size = 0;    // the file's, for its progress line
   int64_t number = 0;  // the message number the last message took
   bool progress_written = false;
@@ -76,10 +78,13 @@ void write_message_record(outlook_listing& listing, const outlook_item& item) {
     write_record_prefix(scan.record, g_out_file, scan.options, listing.name,
                         static_cast<int64_t>(item.size), listing.dates);
     write_record_end(scan.record, g_out_file, scan.options, {&scan.fields, &place, &scan.hashes});
-    // Counted before the mark: a listing cut back to it counts what it holds.
-    ++g_messages_listed;
-    ++g_outlook_counts.messages;
-    note_whole_record();
+    ++listing.counts.messages;
+    // Straight to the listing, counted before the mark: a listing cut back to it
+    // counts what it holds. Records held for the writer are counted as written.
+    if (!scan.record.held) {
+      ++g_messages_listed;
+      note_whole_record();
+    }
   }
   scan.fields.date_time = parsed_date{};
 }
@@ -103,24 +108,29 @@ void report_cut_message(outlook_listing& listing) {
   write_message(held,
                 " is larger than a message is read (64 KB a text, 1 MB of headers, 16 MB of "
                 "body, 4,096 recipients or attachments): its record holds what was read");
-  ++g_outlook_counts.cut;
+  ++listing.counts.cut;
 }
 
 bool take_item(void* context, const outlook_item& item) {
   auto& listing = *static_cast<outlook_listing*>(context);
   write_progress_once(listing);
   if (!item.is_message) {
-    ++g_outlook_counts.not_messages;
+    ++listing.counts.not_messages;
   } else {
     ++listing.number;
     if (item.truncated) report_cut_message(listing);
     write_message_record(listing, item);
   }
-  // An interrupt ends the file after a whole record, as a mailbox's does.
-  if (listing.result == scan_result::done && interrupt_pending()) {
+  // An interrupt ends the file after a whole record, as a mailbox's does; so does
+  // a run being abandoned while a scanner reads it.
+  const std::atomic<bool>* abandoned = listing.scan.abandoned;
+  if (listing.result == scan_result::done &&
+      (interrupt_pending() || (abandoned && abandoned->load(std::memory_order_relaxed)))) {
     listing.result = scan_result::interrupted;
   }
-  return listing.result == scan_result::done && !listing_write_failed();
+  // Written straight to the listing, a failed write ends the file here.
+  return listing.result == scan_result::done &&
+         (listing.scan.record.held || !listing_write_failed());
 }
 
 void report_unreadable_part(outlook_listing& listing, std::string_view part,
@@ -133,7 +143,7 @@ void report_unreadable_part(outlook_listing& listing, std::string_view part,
   write_untrusted_message(held, what);
   write_message(held, ": ");
   write_untrusted_message(held, reason);
-  ++g_outlook_counts.unreadable;
+  ++listing.counts.unreadable;
 }
 
 void take_failure(void* context, const outlook_failure& failure) {
@@ -151,11 +161,11 @@ void take_failure(void* context, const outlook_failure& failure) {
   report_unreadable_part(listing, part, failure.reason);
 }
 
-void report_not_outlook(const std::string& path, std::string_view reason) {
-  write_message(nullptr, "\nmailsift: cannot read ");
-  write_untrusted_message(nullptr, display_name(path));
-  write_message(nullptr, " as an Outlook data file: ");
-  write_untrusted_message(nullptr, reason);
+void report_not_outlook(held_messages* held, const std::string& path, std::string_view reason) {
+  write_message(held, "\nmailsift: cannot read ");
+  write_untrusted_message(held, display_name(path));
+  write_message(held, " as an Outlook data file: ");
+  write_untrusted_message(held, reason);
 }
 
 std::string count_of(int64_t count, const char* one, const char* many) {
@@ -194,12 +204,13 @@ bool is_outlook_file(const std::string& path) {
          std::memcmp(start, k_outlook_signature, sizeof start) == 0;
 }
 
-stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_handle file,
-                              int64_t size, const file_dates& dates) {
+scan_result list_outlook_records(message_scan& scan, const std::string& path, read_handle file,
+                                 int64_t size, const file_dates& dates, outlook_counts& counts,
+                                 bool& by_message) {
   scan.undated = 0;
   scan.record.sink = write_listing_text;
   choose_scan_hashes(scan);
-  outlook_listing listing{scan, path, display_name(path), dates, size, 0, false,
+  outlook_listing listing{scan, path, display_name(path), dates, counts, size, 0, false,
                           scan_result::done, {}, {}};
   outlook_visitor visitor{take_item, take_failure, &listing};
   bool opened = false;
@@ -210,15 +221,34 @@ stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_
     opened = walked.opened;
     reason = walked.reason;
   }
+  by_message = opened;
   if (!opened) {
-    report_not_outlook(path, reason);
-    return scan_opened_message(scan, path, file, size, dates);
+    report_not_outlook(scan.messages, path, reason);
+    return scan_into_record(scan, path, file, size, dates);
   }
   if (file != k_no_file) g_platform.close_file(file);
   write_progress_once(listing);
-  ++g_outlook_counts.files;
+  ++counts.files;
+  return listing.result;
+}
+
+stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_handle file,
+                              int64_t size, const file_dates& dates) {
+  outlook_counts counts;
+  bool by_message = false;
+  scan_result result = list_outlook_records(scan, path, file, size, dates, counts, by_message);
+  add_outlook_counts(g_outlook_counts, counts);
+  if (!by_message) return finish_message_record(scan, path, result);
   g_undated_count += scan.undated;
-  return stop_after_record(listing.result);
+  return stop_after_record(result);
+}
+
+void add_outlook_counts(outlook_counts& into, const outlook_counts& counts) {
+  into.files += counts.files;
+  into.messages += counts.messages;
+  into.not_messages += counts.not_messages;
+  into.unreadable += counts.unreadable;
+  into.cut += counts.cut;
 }
 
 std::string outlook_count_text() {

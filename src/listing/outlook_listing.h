@@ -27,11 +27,20 @@ extern outlook_counts g_outlook_counts;
 // On the walk's thread.
 bool is_outlook_file(const std::string& path);
 
-// Lists the Outlook data file at `path` (which the walk opened as `file`) with
-// `scan`, on the walk's thread, its records straight to the listing and each
-// marked whole. A file libpff cannot open is named and listed as any other file.
+// The records of the Outlook data file at `path` (which the walk opened as
+// `file`), one per message, made with `scan` on the thread that calls: into
+// scan.record's held text (a scanner's slot), else straight to the listing, each
+// marked whole. What the file gave is added to `counts`; `by_message` says
+// whether libpff opened it. A file libpff cannot open is named and gets the one
+// record of any other file.
+scan_result list_outlook_records(message_scan& scan, const std::string& path, read_handle file,
+                                 int64_t size, const file_dates& dates, outlook_counts& counts,
+                                 bool& by_message);
+// list_outlook_records on the walk's thread, straight to the listing, counted in
+// the run's counts.
 stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_handle file,
                               int64_t size, const file_dates& dates);
+void add_outlook_counts(outlook_counts& into, const outlook_counts& counts);
 
 // Reads one message of an Outlook data file into scan.fields (and its digests),
 // through the header scan, with `bytes` as the room its lines are made in: the

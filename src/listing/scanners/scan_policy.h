@@ -21,6 +21,14 @@ inline constexpr uint64_t k_most_slots = 512;
 // small however wide the collection's headers.
 inline constexpr int k_wide_scanners = 4;
 
+// An Outlook data file up to this size is read by a scanner of large files, one
+// scanner from start to end, as libpff wants; its records wait in the slot until
+// the files before it are written. Records are a small part of such a file (a few
+// hundred bytes for a message it stores in kilobytes), and libpff's caches for an
+// open file grow with the file: the few read side by side stay within tens of
+// megabytes. A larger one is read on the walk's thread, straight to the listing.
+inline constexpr int64_t k_outlook_slot_size = 32 * 1024 * 1024;
+
 // Scanners that keep the pages their scans touched: those started after them
 // give back what a wide record's scan touched (a scan is most of a megabyte
 // when its fields are full), so that memory stays bounded for any number of scanners.

@@ -31,6 +31,7 @@
 #include "INCLUDE_U/dates.h"
 #include "INCLUDE_U/messages.h"
 #include "listing/new_do_eml.h"
+#include "listing/outlook_listing.h"
 #include "platform/platform.h"
 
 // One file on its way. The walk fills it, one scanner reads it, the writer
@@ -42,12 +43,15 @@ struct scan_slot {
   int64_t size = 0;
   file_dates dates;
   bool counted = false;
+  bool outlook = false;  // an Outlook data file, to be read through libpff
   bool taken = false;    // a scanner has it (under the lock)
   bool done = false;     // the scanner has finished with it (under the lock)
   bool skipped = false;  // the run was being abandoned: it was not read
   bool waited = false;   // its reads took longer than the page cache would need
   scan_result result = scan_result::done;
   std::string record;    // the record (a mailbox's records) as the listing gets it
+  bool by_message = false;  // the records are an Outlook file's, one per message
+  outlook_counts outlook_gave;  // what the Outlook file gave, counted once written
   int64_t undated = 0;   // messages left out for want of a sent date
   held_messages before;  // the walk's messages since the last file, the progress line
   held_messages after;   // the failed read

@@ -35,10 +35,8 @@ scanner_fault_points g_scanner_fault_points;
 namespace {
 
 // A record buffer larger than this (a file with long fields) is given back once
-// written, so that the slots hold no more than ordinary records between them.
-// Each slot keeps the largest buffer it has needed up to this: over a long run
-// every slot meets a long record, so the bound is what all of them come to keep
-// (most records are under 1 KB; 512 slots of 4 KB were 2 MB).
+// written: over a long run every slot meets a long record, so the bound is what
+// all of them come to keep (most records are under 1 KB; 512 slots of 4 KB were 2 MB).
 constexpr std::size_t k_kept_record_capacity = 1024;
 // Bytes of finished records that may wait for the writer: a file's record may
 // run to hundreds of kilobytes, and the slots must not hold hundreds of those.
@@ -133,7 +131,10 @@ void close_if_open(read_handle file) {
 scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
   local_allocation_failures local;
   try {
-    scan_result result = scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
+    scan_result result =
+        slot.outlook ? list_outlook_records(scan, slot.path, slot.file, slot.size, slot.dates,
+                                            slot.outlook_gave, slot.by_message)
+                     : scan_into_record(scan, slot.path, slot.file, slot.size, slot.dates);
     slot.undated = scan.undated;
     scan.messages = &slot.after;
     report_cut_read(scan, slot.path);
@@ -150,6 +151,8 @@ scan_result scan_slot_file(message_scan& scan, scan_slot& slot) {
 void read_slot(scan_pool& p, std::unique_ptr<message_scan>& scan, scan_slot& slot) {
   slot.record.clear();
   slot.undated = 0;
+  slot.by_message = false;
+  slot.outlook_gave = outlook_counts{};
   // Not read: the run is being abandoned, or memory ran out for the scan.
   slot.skipped = p.abandoned.load();
   if (!slot.skipped && !scan) scan = make_scan(p);
@@ -310,19 +313,6 @@ void start_scanners(scan_pool& p, int count) {
   if (!p.scanners.empty()) hold_messages(&p.walk_messages);
 }
 
-// Writes a slot's records one by one, each marked whole: a file may hold
-// several (a mailbox) or none (left out by its sent date).
-void write_records_one_by_one(const std::string& records) {
-  std::string_view rest = records;
-  while (!rest.empty()) {
-    std::string_view record = rest.substr(0, first_record_length(settled_scan_options(), rest));
-    write_listing_text(g_out_file, record);
-    ++g_messages_listed;
-    note_whole_record();
-    rest.remove_prefix(record.size());
-  }
-}
-
 // The file counts and is listed, as it would have been at once; after a stop it
 // is dropped with its messages, as a run that stopped never met it.
 void write_slot(scan_pool& p, scan_slot& slot) {
@@ -341,7 +331,8 @@ void write_slot(scan_pool& p, scan_slot& slot) {
     drop_held_messages(slot.after);
   } else {
     if (slot.counted) ++g_file_count;
-    if (lists_by_message(settled_scan_options())) {
+    add_outlook_counts(g_outlook_counts, slot.outlook_gave);
+    if (slot.by_message || lists_by_message(settled_scan_options())) {
       write_records_one_by_one(slot.record);
       g_undated_count += slot.undated;
     } else {
@@ -491,10 +482,9 @@ bool room_for_file(scan_pool& p, uint64_t limit, read_handle file) {
   return false;
 }
 
-// A large file that may be a mailbox, and an Outlook data file (libpff stays on
-// one thread), are read on the walk's thread, once every file before it is
-// written: its records go straight to the listing, however many, where a slot
-// would hold them all at once.
+// A large file that may be a mailbox, and a large Outlook data file, are read on
+// the walk's thread once every file before it is written: its records go straight
+// to the listing, however many, where a slot would hold them all.
 stop_reason read_on_walk_thread(scan_pool& p, const std::string& path, read_handle file,
                                 int64_t size, const file_dates& dates, bool counted,
                                 bool outlook) {
@@ -546,7 +536,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
     if (outlook) return list_outlook_file(run_scan(), path, file, size, dates);
     return scan_opened_message(path, file, size, dates);
   }
-  if (outlook || (options.mailbox && size > k_large_file)) {
+  if ((outlook && size > k_outlook_slot_size) || (options.mailbox && size > k_large_file)) {
     return read_on_walk_thread(p, path, file, size, dates, counted, outlook);
   }
   // As many files on their way as may be: room comes from writing those at the head.
@@ -559,6 +549,7 @@ stop_reason list_selected_file(const std::string& path, read_handle file, int64_
   slot.size = size;
   slot.dates = dates;
   slot.counted = counted;
+  slot.outlook = outlook;
   commit_slot(p.ring);
   p.batch_has_large |= is_large(slot);
   if (p.ring.filled - p.ring.handed >= hand_over_batch(p.walk_saw_waits)) {

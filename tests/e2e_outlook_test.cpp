@@ -67,16 +67,6 @@ run_result list_pst(const temp_tree& tree, const std::string& dir, const std::st
   return run_mailsift(args);
 }
 
-std::string copy_of(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  std::string bytes;
-  if (!f) return bytes;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-  std::fclose(f);
-  return bytes;
-}
-
 }  // namespace
 
 // Counts per folder as readpst -D gives them (it leaves Deleted Items out without
@@ -170,8 +160,8 @@ TEST(outlook_e2e, read_flag_attachments_folder_and_identifier_come_from_the_stor
 // cannot open is one record of the file, after the line that says why.
 TEST(outlook_e2e, damaged_copies_end_in_whole_records_and_a_named_reason) {
   SKIP_WITHOUT_SHARED_PST();
-  const std::string pst = copy_of(shared_pst_dir() + "/sample1.pst");
-  const std::string ost = copy_of(shared_pst_dir() + "/test-account.ost");
+  const std::string pst = file_bytes(shared_pst_dir() + "/sample1.pst");
+  const std::string ost = file_bytes(shared_pst_dir() + "/test-account.ost");
   ASSERT_GT(pst.size(), 200000u);
   ASSERT_GT(ost.size(), 8000000u);
   auto zeroed = [](std::string bytes, std::size_t from, std::size_t count) {
@@ -227,7 +217,7 @@ TEST(outlook_e2e, damaged_copies_end_in_whole_records_and_a_named_reason) {
 TEST(outlook_e2e, combines_with_mailboxes_readable_listing_and_sent_dates) {
   SKIP_WITHOUT_SHARED_PST();
   temp_tree tree;
-  tree.write("m/a.pst", copy_of(shared_pst_dir() + "/sample1.pst"));
+  tree.write("m/a.pst", file_bytes(shared_pst_dir() + "/sample1.pst"));
   tree.write("m/b.mbox",
              "From a@example.org Mon Jan  1 00:00:00 2001\nSubject: one\n\n"
              "From b@example.org Mon Jan  1 00:00:00 2001\nSubject: two\n\n");
@@ -275,7 +265,7 @@ TEST(outlook_e2e, combines_with_mailboxes_readable_listing_and_sent_dates) {
 TEST(outlook_e2e, without_the_setting_an_outlook_file_is_one_record_as_before) {
   SKIP_WITHOUT_SHARED_PST();
   temp_tree tree;
-  tree.write("m/a.pst", copy_of(shared_pst_dir() + "/sample1.pst"));
+  tree.write("m/a.pst", file_bytes(shared_pst_dir() + "/sample1.pst"));
   run_result plain = run_mailsift({"-p", tree.path("m"), "-o", tree.path("plain.txt")});
   run_result off = run_mailsift({"-p", tree.path("m"), "--PST=OFF", "-o", tree.path("off.txt")});
   ASSERT_EQ(plain.status, 0);
@@ -298,11 +288,11 @@ TEST(outlook_e2e, without_the_setting_an_outlook_file_is_one_record_as_before) {
 TEST(outlook_e2e, one_scanner_and_sixteen_list_the_same_bytes) {
   SKIP_WITHOUT_SHARED_PST();
   temp_tree tree;
-  const std::string ost = copy_of(shared_pst_dir() + "/test-account.ost");
+  const std::string ost = file_bytes(shared_pst_dir() + "/test-account.ost");
   for (int copy = 0; copy < 3; ++copy) {
     std::string dir = "m/" + std::to_string(copy) + "/";
     for (const char* name : {"sample1.pst", "sample2.pst", "test_ansi.pst"})
-      tree.write(dir + name, copy_of(shared_pst_dir() + "/" + name));
+      tree.write(dir + name, file_bytes(shared_pst_dir() + "/" + name));
     tree.write(dir + "test-account.ost", ost);
     for (int i = 0; i < 20; ++i)
       tree.write(dir + "n" + std::to_string(i) + ".eml", "Subject: s" + std::to_string(i) + "\n\n");

@@ -137,6 +137,27 @@ TEST(scanner_faults, memory_running_out_on_any_thread_ends_as_one_scanner_would)
   }
 }
 
+// A scanner that reads an Outlook data file meets the same rule: the files before
+// it are listed whole, then the run ends for want of memory.
+TEST(scanner_faults, memory_running_out_while_a_scanner_reads_an_outlook_file) {
+  const std::string shared = source_path("../shared/pst");
+  if (!g_platform.is_directory(shared)) GTEST_SKIP() << "no Outlook data files at " << shared;
+  temp_tree tree;
+  for (const char* name : {"test-account.ost", "sample1.pst", "test-account-pdf.ost"}) {
+    tree.write(std::string("m/") + name, file_bytes(shared + "/" + name));
+    tree.write(std::string("m/") + name + ".eml", "Subject: beside it\n\n");
+  }
+  outputs one = run_over(tree, {tree.path("m")}, 1, {}, {"--PST"});
+  ASSERT_EQ(one.result.status, 0) << one.result.err.substr(0, 2000);
+  run_options options;
+  options.program = faulty_binary();
+  options.env = {{"MAILSIFT_FAULTS", "alloc=scanner:1:0"}};
+  outputs many = run_over(tree, {tree.path("m")}, 16, options, {"--PST"});
+  EXPECT_EQ(many.result.status, 7) << many.result.err.substr(0, 2000);
+  expect_whole_record_prefix(many, one, "MEMORY ERROR");
+  EXPECT_EQ(count_of(many.result.err, "\nError obtaining memory\n"), 1u);
+}
+
 // Memory or descriptors that run out for a charset's converter or a digest say
 // nothing about the message: the run ends as when an allocation fails (the
 // table above), not with text taken in the wrong charset or an empty digest

@@ -79,6 +79,16 @@ std::vector<std::string> sorted(std::vector<std::string> lines) {
   return lines;
 }
 
+std::string file_bytes(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::string bytes;
+  if (!f) return bytes;
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+  std::fclose(f);
+  return bytes;
+}
+
 std::string normalise_line_ends(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -125,6 +125,8 @@ spawned_program start_mailsift_on_terminal(const std::vector<std::string>& args,
 void send_signal(const spawned_program& program, int signal_number);
 
 std::string normalise_line_ends(std::string_view text);
+// The bytes of the file at `path` (outside any temp_tree); empty when it cannot be read.
+std::string file_bytes(const std::string& path);
 // The words of a command line as one text, for the messages of a failing test.
 std::string describe(const std::vector<std::string>& words);
 // The lines or names in sorted order, to compare sets whose order does not matter.

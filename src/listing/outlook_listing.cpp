@@ -204,7 +204,7 @@ bool is_outlook_file(const std::string& path) {
          std::memcmp(start, k_outlook_signature, sizeof start) == 0;
 }
 
-scan_result list_outlook_records(message_scan& scan, const std::string& path, read_handle file,
+scan_result list_outlook_records(message_scan& scan, const std::string& path, read_handle& file,
                                  int64_t size, const file_dates& dates, outlook_counts& counts,
                                  bool& by_message) {
   scan.undated = 0;
@@ -227,6 +227,7 @@ scan_result list_outlook_records(message_scan& scan, const std::string& path, re
     return scan_into_record(scan, path, file, size, dates);
   }
   if (file != k_no_file) g_platform.close_file(file);
+  file = k_no_file;
   write_progress_once(listing);
   ++counts.files;
   return listing.result;
@@ -236,7 +237,8 @@ stop_reason list_outlook_file(message_scan& scan, const std::string& path, read_
                               int64_t size, const file_dates& dates) {
   outlook_counts counts;
   bool by_message = false;
-  scan_result result = list_outlook_records(scan, path, file, size, dates, counts, by_message);
+  read_handle opened = file;
+  scan_result result = list_outlook_records(scan, path, opened, size, dates, counts, by_message);
   add_outlook_counts(g_outlook_counts, counts);
   if (!by_message) return finish_message_record(scan, path, result);
   g_undated_count += scan.undated;

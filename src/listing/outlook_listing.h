@@ -32,8 +32,9 @@ bool is_outlook_file(const std::string& path);
 // scan.record's held text (a scanner's slot), else straight to the listing, each
 // marked whole. What the file gave is added to `counts`; `by_message` says
 // whether libpff opened it. A file libpff cannot open is named and gets the one
-// record of any other file.
-scan_result list_outlook_records(message_scan& scan, const std::string& path, read_handle file,
+// record of any other file. `file` is k_no_file once closed here, so that a
+// failed allocation after it closes nothing twice.
+scan_result list_outlook_records(message_scan& scan, const std::string& path, read_handle& file,
                                  int64_t size, const file_dates& dates, outlook_counts& counts,
                                  bool& by_message);
 // list_outlook_records on the walk's thread, straight to the listing, counted in

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -15,11 +13,6 @@
 namespace {
 
 std::string shared_pst(const std::string& name) { return source_path("../shared/pst/" + name); }
-
-std::string read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct collected {
   outlook_walk_result result;
@@ -71,7 +64,7 @@ bool readpst_facts(const std::string& file, const temp_tree& tree, std::map<std:
   if (std::system(command.c_str()) != 0) return false;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
     if (!entry.is_regular_file() || entry.path().filename() != "mbox") continue;
-    std::string text = read_whole(entry.path().string());
+    std::string text = file_bytes(entry.path().string());
     std::string folder = entry.path().parent_path().filename().string();
     int messages = 0;
     for (std::size_t at = 0; (at = text.find("From ", at)) != std::string::npos; at += 5)
@@ -218,7 +211,7 @@ TEST(outlook_file, damaged_copies_end_with_a_named_reason) {
   std::string original_path = shared_pst("sample1.pst");
   if (!g_platform.path_exists(original_path)) GTEST_SKIP() << "no Outlook files at " << original_path;
   temp_tree tree;
-  const std::string original = read_whole(original_path);
+  const std::string original = file_bytes(original_path);
   const std::size_t size = original.size();
   struct damaged {
     std::string name;

@@ -56,6 +56,23 @@ struct held_item {
   }
 };
 
+// Closes and frees the libpff file when it leaves its scope, also when a failed
+// allocation of the visitor's ends the walk: the run then ends without it.
+struct held_file {
+  libpff_file_t* file = nullptr;
+  bool opened = false;
+  held_file() = default;
+  held_file(const held_file&) = delete;
+  held_file& operator=(const held_file&) = delete;
+  ~held_file() {
+    libpff_error_t* error = nullptr;
+    if (opened) libpff_file_close(file, &error);
+    drop_error(error);
+    if (file) libpff_file_free(&file, &error);
+    drop_error(error);
+  }
+};
+
 // CR LF and lone CR as LF.
 std::string with_lf_line_ends(const uint8_t* bytes, std::size_t length) {
   std::string text;
@@ -543,22 +560,19 @@ outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
                                       const outlook_bounds& bounds) {
   outlook_walk_result result;
   libpff_error_t* error = nullptr;
-  libpff_file_t* file = nullptr;
-  if (libpff_file_initialize(&file, &error) != 1) {
+  held_file held;
+  if (libpff_file_initialize(&held.file, &error) != 1) {
+    held.file = nullptr;
     result.reason = take_reason(error);
     return result;
   }
-  if (open_outlook_file(file, path, &error) != 1) {
+  if (open_outlook_file(held.file, path, &error) != 1) {
     result.reason = take_reason(error);
-  } else {
-    result.opened = true;
-    walk_state state{visitor, bounds, result};
-    walk_open_file(state, file, recover);
-    libpff_file_close(file, &error);
-    drop_error(error);
+    return result;
   }
-  libpff_file_free(&file, &error);
-  drop_error(error);
+  held.opened = result.opened = true;
+  walk_state state{visitor, bounds, result};
+  walk_open_file(state, held.file, recover);
   return result;
 }
 

@@ -80,6 +80,14 @@ void expect_whole_record_prefix(const outputs& cut, const outputs& full, const c
   EXPECT_NE(cut.log.find("Finished:"), std::string::npos) << "no trailer in the run log";
 }
 
+// The run ended for want of memory as one scanner would: status 7, whole records
+// of the full listing, the reason and its one line.
+void expect_memory_ran_out(const outputs& cut, const outputs& full) {
+  EXPECT_EQ(cut.result.status, 7) << cut.result.err.substr(0, 2000);
+  expect_whole_record_prefix(cut, full, "MEMORY ERROR");
+  EXPECT_EQ(count_of(cut.result.err, "\nError obtaining memory\n"), 1u);
+}
+
 void expect_same_outputs(const outputs& many, const outputs& one) {
   EXPECT_EQ(many.result.status, one.result.status) << many.result.err.substr(0, 2000);
   EXPECT_EQ(many.listing, one.listing);
@@ -131,9 +139,7 @@ TEST(scanner_faults, memory_running_out_on_any_thread_ends_as_one_scanner_would)
       expect_same_outputs(many, one);
       continue;
     }
-    EXPECT_EQ(many.result.status, 7) << many.result.err.substr(0, 2000);
-    expect_whole_record_prefix(many, one, "MEMORY ERROR");
-    EXPECT_EQ(count_of(many.result.err, "\nError obtaining memory\n"), 1u);
+    expect_memory_ran_out(many, one);
   }
 }
 
@@ -153,9 +159,7 @@ TEST(scanner_faults, memory_running_out_while_a_scanner_reads_an_outlook_file) {
   options.program = faulty_binary();
   options.env = {{"MAILSIFT_FAULTS", "alloc=scanner:1:0"}};
   outputs many = run_over(tree, {tree.path("m")}, 16, options, {"--PST"});
-  EXPECT_EQ(many.result.status, 7) << many.result.err.substr(0, 2000);
-  expect_whole_record_prefix(many, one, "MEMORY ERROR");
-  EXPECT_EQ(count_of(many.result.err, "\nError obtaining memory\n"), 1u);
+  expect_memory_ran_out(many, one);
 }
 
 // Memory or descriptors that run out for a charset's converter or a digest say
@@ -194,9 +198,7 @@ TEST(scanner_faults, resources_a_record_needs_end_the_run_as_memory_running_out)
     for (int scanners : {1, 16}) {
       SCOPED_TRACE(numbered(std::string(c.label) + ", scanners ", scanners));
       outputs cut = run_over(tree, {tree.path("m")}, scanners, options, c.settings);
-      EXPECT_EQ(cut.result.status, 7) << cut.result.err.substr(0, 2000);
-      expect_whole_record_prefix(cut, full, "MEMORY ERROR");
-      EXPECT_EQ(count_of(cut.result.err, "\nError obtaining memory\n"), 1u);
+      expect_memory_ran_out(cut, full);
       EXPECT_EQ(cut.result.err.find("gives no"), std::string::npos);
     }
   }

@@ -103,6 +103,9 @@ struct text_bound {
   std::size_t ceiling = 0;
 };
 
+// A string property's bound: cut at the string bound, left out above the body's.
+text_bound string_bound(const outlook_bounds& bounds) { return {bounds.string, bounds.body}; }
+
 // A string read into a buffer of the size libpff gives (end of string included).
 // One routine serves the message, recipient and attachment strings, whose calls
 // differ only in their arguments.
@@ -252,7 +255,7 @@ void read_recipients(libpff_item_t* message, const outlook_bounds& bounds, outlo
     if (type < LIBPFF_RECIPIENT_TYPE_TO || type > LIBPFF_RECIPIENT_TYPE_BCC) continue;
     outlook_recipient r;
     r.type = static_cast<outlook_recipient_type>(type);
-    text_bound bound{bounds.string, bounds.body};
+    text_bound bound = string_bound(bounds);
     r.name = set_string(recipients.item, set, LIBPFF_ENTRY_TYPE_DISPLAY_NAME, bound, out.truncated);
     r.address = set_string(recipients.item, set, k_smtp_address, bound, out.truncated);
     if (r.address.empty()) {
@@ -285,7 +288,7 @@ void read_attachment_names(libpff_item_t* message, const outlook_bounds& bounds,
     std::string name;
     for (uint32_t type : {LIBPFF_ENTRY_TYPE_ATTACHMENT_FILENAME_LONG,
                           LIBPFF_ENTRY_TYPE_ATTACHMENT_FILENAME_SHORT, LIBPFF_ENTRY_TYPE_DISPLAY_NAME}) {
-      name = set_string(attachment.item, 0, type, {bounds.string, bounds.body}, out.truncated);
+      name = set_string(attachment.item, 0, type, string_bound(bounds), out.truncated);
       if (!name.empty()) break;
     }
     out.attachments.push_back(std::move(name));
@@ -341,7 +344,7 @@ bool read_item(libpff_item_t* item, const std::string& folder, const outlook_bou
   uint32_t flags = set_number(item, 0, LIBPFF_ENTRY_TYPE_MESSAGE_FLAGS, k_no_flags);
   out.has_read_flag = flags != k_no_flags;
   out.read = out.has_read_flag && (flags & LIBPFF_MESSAGE_FLAG_READ) != 0;
-  text_bound string{bounds.string, bounds.body};
+  text_bound string = string_bound(bounds);
   out.transport_headers = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS,
                                          {bounds.headers, bounds.body}, out.truncated);
   out.sender_name = first_message_string(
@@ -461,7 +464,7 @@ std::string folder_name(libpff_item_t* folder, const outlook_bounds& bounds) {
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_folder_get_utf8_name(folder, text, size, error);
       },
-      {bounds.string, bounds.body}, truncated);
+      string_bound(bounds), truncated);
 }
 
 std::string joined(const std::string& path, const std::string& name) {

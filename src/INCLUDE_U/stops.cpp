@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
 
+#include "INCLUDE_U/numbers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -61,8 +63,17 @@ bool interrupt_pending() { return g_platform.interrupt_requested(); }
 
 bool allocation_failure_is_local() { return t_allocation_failure_is_local; }
 
+void prepare_thread_storage() {
+  t_allocation_failure_is_local = t_allocation_failure_is_local;
+  format_thousands(0);
+  format_thousands64(0);
+  // A throw reads the runtime's per-thread exception state; this reads it first.
+  (void)std::uncaught_exceptions();
+  g_platform.prepare_thread_storage();
+}
+
 local_allocation_failures::local_allocation_failures()
-    : was_local_(t_allocation_failure_is_local) {
+    : was_local_((prepare_thread_storage(), t_allocation_failure_is_local)) {
   t_allocation_failure_is_local = true;
 }
 

@@ -34,7 +34,13 @@ bool interrupt_pending();
 // a scanner's file, or a step the run can do without, catches std::bad_alloc
 // (which the memory handler then throws) instead of the run ending there.
 bool allocation_failure_is_local();
-// While one lives, allocation failures on this thread are local.
+// Touches every per-thread variable of the program and the C++ runtime's own (its
+// exception state) once. On Windows each is allocated at a thread's first use of
+// it, and a failed allocation there ends the process; called as a thread starts,
+// that first use never comes when memory has run out. Costs nothing elsewhere.
+void prepare_thread_storage();
+// While one lives, allocation failures on this thread are local. Made as a thread
+// starts, it prepares the thread's storage too.
 class local_allocation_failures {
  public:
   local_allocation_failures();

@@ -287,6 +287,9 @@ struct platform_table {
   // that ends normally or matches nothing leaves none.
   // Scanner threads: yes (the failure noted is the calling thread's own).
   failure_kind (*last_failure)(std::string& reason);
+  // Touches the backend's per-thread variables (the last failure), so that a
+  // thread's first use of them, which allocates on Windows, comes as it starts.
+  void (*prepare_thread_storage)();
   // As open_stream, but only for a regular file: a FIFO, a device or a directory
   // gives null, and opening never waits for a FIFO's writer.
   // Scanner threads: no.

@@ -246,6 +246,7 @@ void prepare_process(std::vector<std::string>& args) {
   set_run_log_handler(carry_out_run_log_request);
   set_start_up_ending(terminate_run);
   std::set_new_handler(on_out_of_memory);
+  prepare_thread_storage();
   s_end_reserve = std::malloc(k_end_reserve);
   std::string program;
   if (g_platform.program_path(program)) {

@@ -111,6 +111,7 @@ void posix_close_file(read_handle file);
 bool posix_truncate_file(const std::string& path, int64_t size);
 int64_t posix_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size);
 failure_kind posix_last_failure(std::string& reason);
+void posix_prepare_thread_storage();
 
 // access_times.cpp
 access_time_counts posix_access_times_not_kept();

@@ -205,6 +205,8 @@ int64_t posix_read_at(const std::string& path, int64_t offset, void* buffer, int
   return n;
 }
 
+void posix_prepare_thread_storage() { s_failed_errno = s_failed_errno; }
+
 failure_kind posix_last_failure(std::string& reason) {
   int error = s_failed_errno;
   reason = error == 0 ? "" : std::strerror(error);

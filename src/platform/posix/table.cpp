@@ -54,6 +54,7 @@ const platform_table& native_platform() {
       .find_first_names = posix_find_first_names,
       .open_and_look_up = posix_open_and_look_up,
       .last_failure = posix_last_failure,
+      .prepare_thread_storage = posix_prepare_thread_storage,
       .open_regular_stream = posix_open_regular_stream,
       .open_standard_streams = posix_open_standard_streams,
       .access_times_not_kept = posix_access_times_not_kept,

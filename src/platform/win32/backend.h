@@ -76,6 +76,7 @@ void win_close_file(read_handle file);
 bool win_truncate_file(const std::string& path, int64_t size);
 int64_t win_read_at(const std::string& path, int64_t offset, void* buffer, int64_t size);
 failure_kind win_last_failure(std::string& reason);
+void win_prepare_thread_storage();
 
 // file_facts.cpp
 bool win_directory_identity(const std::string& path, dir_identity& id);

@@ -54,6 +54,7 @@ const platform_table& native_platform() {
       .find_first_names = win_find_first,  // the system's search gives every fact at no extra cost
       .open_and_look_up = win_open_and_look_up,
       .last_failure = win_last_failure,
+      .prepare_thread_storage = win_prepare_thread_storage,
       .open_regular_stream = win_open_regular_stream,
       .open_standard_streams = win_open_standard_streams,
       .access_times_not_kept = win_access_times_not_kept,

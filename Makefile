@@ -154,7 +154,10 @@ bench-scale:
 	python3 bench/run_bench.py --scale
 
 # Peak resident memory on one large generated mbox (BENCH_BIG_MB, 2048 by default),
-# then of --PST on the largest shared Outlook file and on the Outlook collection.
+# then of --PST on the largest shared Outlook file, on the Outlook collection and on
+# one PST that bench/make_pst.py writes from ../shared/corpus (BENCH_PST_BIG_MB,
+# 1024 by default; kept in BENCH_DIR for the next run), and of readpst on the
+# largest shared file and on the generated one.
 bench-memory:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --memory

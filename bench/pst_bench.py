@@ -1,9 +1,9 @@
 """The Outlook data file rows of the benchmark (run_bench.py --pst, --memory).
 
-No tool here writes PST files, and a PST cannot be grown by repeating its blocks:
-its indexes name every block by its place. So the collection is whole copies of
-the shared PST and OST files, a set to a directory, up to --pst-mb megabytes
-(BENCH_PST_MB, 200 by default), in rounds of
+A PST cannot be grown by repeating its blocks: its indexes name every block by its
+place. So the collection is whole copies of the shared PST and OST files, a set
+to a directory, up to --pst-mb megabytes (BENCH_PST_MB, 200 by default), in
+rounds of
   (pa) readall DIR                      the read floor
   (p0) mailsift -p DIR -o OUT           each file as one record, as without --PST
   (p1) mailsift -p DIR -o OUT --PST     one record per message
@@ -13,16 +13,24 @@ the shared PST and OST files, a set to a directory, up to --pst-mb megabytes
   (rm) (rp), then mailsift -p DIR --MBOX on its output: the way a reviewer lists
                                         Outlook files without --PST
 warm and, as root, cold. --memory gives the peak resident memory of --PST over
-the largest file and over the whole collection, and of readpst on that file.
+the largest file and over the whole collection, and of readpst on that file;
+then over one PST of --pst-big-mb megabytes (BENCH_PST_BIG_MB, 1024 by default)
+that bench/make_pst.py writes from the messages of ../shared/corpus (kept in the
+work folder and made again only when its size or the generator's version
+changed), with the time of that listing, warm, and whether it listed every
+message written.
 
-The rows are skipped, with a line saying why, where ../shared/pst or readpst is
-missing or the built mailsift has no --PST.
+The rows are skipped, with a line saying why, where ../shared/pst, readpst or
+../shared/corpus is missing or the built mailsift has no --PST.
 """
+import json
 import os
 import shlex
 import shutil
 import subprocess
+import time
 
+import make_pst
 from make_collection import build_copies
 from run_bench import (cold_cache_unavailable, drop_page_cache, mailsift_options, median_of,
                        peak_rss_kb, print_table, timed, timed_rounds, tree_size)
@@ -168,6 +176,11 @@ def print_pst_targets(title, samples):
 
 
 def pst_memory(args, mailsift, source):
+    shared_pst_memory(args, mailsift, source)
+    generated_pst_memory(args, mailsift)
+
+
+def shared_pst_memory(args, mailsift, source):
     collection = prepare_collection(args, mailsift, source, "PST memory rows")
     if not collection:
         return
@@ -191,5 +204,58 @@ def pst_memory(args, mailsift, source):
     for title, cmd in rows:
         rss = peak_rss_kb(cmd)
         print(f"{title}: peak resident memory {rss} KB ({rss / 1024:.1f} MB)")
-    print("target: at most 64 MB for a 1 GB PST; the largest file here is the one above "
-          "(no tool here writes a larger one)")
+
+
+def generated_pst(args, corpus):
+    """The generated PST of --pst-big-mb megabytes and what make_pst wrote into it,
+    made unless the work folder holds one of that size by this generator."""
+    path = os.path.join(args.work, f"generated-{args.pst_big_mb}mb.pst")
+    try:
+        with open(path + ".facts") as f:
+            facts = json.load(f)
+        if (facts["version"] == make_pst.VERSION and facts["megabytes"] == args.pst_big_mb
+                and facts["bytes"] == os.path.getsize(path)):
+            print(f"generated PST: {path} (kept from an earlier run)")
+            return path, facts
+    except (OSError, ValueError, KeyError):
+        pass
+    start = time.perf_counter()
+    facts = make_pst.generate(path, args.pst_big_mb, 1, corpus, say=lambda line: None)
+    print(f"generated PST: {path}, {facts['bytes'] / 1e6:.1f} MB, "
+          f"{time.perf_counter() - start:.1f} s")
+    return path, facts
+
+
+def generated_pst_memory(args, mailsift):
+    corpus = os.path.normpath(os.path.join(make_pst.ROOT_DIR, "..", "shared", "corpus"))
+    if not os.path.isdir(corpus):
+        print(f"generated PST row skipped: no messages to write it from at {corpus}")
+        return
+    path, facts = generated_pst(args, corpus)
+    if not lists_outlook_messages(mailsift, path, args.work):
+        print("generated PST row skipped: the built mailsift has no --PST "
+              "(its listing names no Folder column)")
+        return
+    folder, name = os.path.split(path)
+    q = shlex.quote
+    out = os.path.join(args.work, "listing-pst-generated.txt")
+    cmd = (f"{q(mailsift)} -.ini -p {q(folder)} -f {q(name)} -r -o {q(out)} --PST"
+           f"{mailsift_options(args)} 2> /dev/null")
+    rss = peak_rss_kb(cmd)  # also warms the page cache for the timed run
+    elapsed = timed(cmd)[0]
+    listed = records_in(out)
+    print(f"--PST, the generated {facts['bytes'] / 1e6:.0f} MB PST ({facts['messages']} "
+          f"messages): peak resident memory {rss} KB ({rss / 1024:.1f} MB) (<= 64 MB), "
+          f"{elapsed:.2f} s warm")
+    print(f"messages listed: {listed} of the {facts['messages']} written"
+          f"{'' if listed == facts['messages'] else ' (they differ)'}")
+    if shutil.which("readpst") is None:
+        print("readpst -r on the generated PST skipped: readpst is not installed")
+        return
+    converted = os.path.join(args.work, "readpst-generated")
+    shutil.rmtree(converted, ignore_errors=True)
+    os.makedirs(converted)
+    rss = peak_rss_kb(f"readpst -q -D -r -o {q(converted)} {q(path)} > /dev/null 2>&1")
+    shutil.rmtree(converted, ignore_errors=True)
+    print(f"readpst -D -r, the generated PST: peak resident memory {rss} KB "
+          f"({rss / 1024:.1f} MB)")

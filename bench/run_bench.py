@@ -61,7 +61,8 @@ BENCH_WIDE_NAMES names each (400,000 in four of 100,000).
 messages whose headers fill every field, then the Outlook rows' peak memory.
 --pst times Outlook data files instead (bench/pst_bench.py): --PST on copies of
 the shared PST and OST files (--pst-mb megabytes, 200 by default) against readpst
-followed by --MBOX; with --memory, only their peak memory.
+followed by --MBOX; with --memory, only their peak memory, and that of --PST on
+one generated PST of --pst-big-mb megabytes (1024 by default).
 """
 import argparse
 import os
@@ -552,6 +553,8 @@ def main():
     parser.add_argument("--big-mb", type=int, default=int(os.environ.get("BENCH_BIG_MB", 2048)))
     parser.add_argument("--pst", action="store_true")
     parser.add_argument("--pst-mb", type=int, default=int(os.environ.get("BENCH_PST_MB", 200)))
+    parser.add_argument("--pst-big-mb", type=int,
+                        default=int(os.environ.get("BENCH_PST_BIG_MB", 1024)))
     parser.add_argument("--pst-source", default=os.environ.get(
         "BENCH_PST_SOURCE", os.path.normpath(os.path.join(ROOT, "..", "shared", "pst"))))
     args = parser.parse_args()

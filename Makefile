@@ -170,8 +170,9 @@ bench-mbox:
 
 # Copies of the shared PST and OST files (BENCH_PST_MB, 200 by default) listed with
 # --PST against readpst -r on each file followed by --MBOX on its output, and
-# readpst alone, warm and (as root) cold. Skipped, with a line saying why, without
-# ../shared/pst, readpst or a build that has --PST.
+# readpst alone, warm and (as root) cold; then the same over one PST of as many
+# megabytes that bench/make_pst.py writes from ../shared/corpus. Skipped, with a
+# line saying why, without ../shared/pst, readpst or a build that has --PST.
 bench-pst:
 	tools/need-packages $(BENCH_PACKAGES)
 	python3 bench/run_bench.py --pst

@@ -12,7 +12,9 @@ rounds of
                                         conversion alone
   (rm) (rp), then mailsift -p DIR --MBOX on its output: the way a reviewer lists
                                         Outlook files without --PST
-warm and, as root, cold. --memory gives the peak resident memory of --PST over
+warm and, as root, cold; then the same rows over one PST of as many megabytes
+that bench/make_pst.py writes from the messages of ../shared/corpus, whose
+messages and attachments are those of a mailbox in use. --memory gives the peak resident memory of --PST over
 the largest file and over the whole collection, and of readpst on that file;
 then over one PST of --pst-big-mb megabytes (BENCH_PST_BIG_MB, 1024 by default)
 that bench/make_pst.py writes from the messages of ../shared/corpus (kept in the
@@ -114,6 +116,20 @@ def pst_benchmark(args, mailsift, readall, source):
     count, size = tree_size(dest)
     print(f"Outlook files: {dest}: {sets} copies of the {count // sets} files of {source}, "
           f"{size / 1e6:.1f} MB")
+    outlook_rows(args, mailsift, readall, dest, copies, "Outlook files")
+    # The shared files hold few and small messages; a generated PST of the same size
+    # holds the messages and attachments of a mailbox in use.
+    corpus = shared_corpus()
+    if not corpus:
+        return
+    path, facts = generated_pst(args, corpus, args.pst_mb)
+    print(f"Generated PST: {path}, {facts['bytes'] / 1e6:.1f} MB, {facts['messages']} messages")
+    outlook_rows(args, mailsift, readall, os.path.dirname(path), [path], "Generated PST")
+
+
+def outlook_rows(args, mailsift, readall, dest, copies, title):
+    """The rows over the Outlook files `copies` in the folder `dest`, warm and cold."""
+    count, size = tree_size(dest)
     q = shlex.quote
     own = mailsift_options(args)
     script = os.path.join(args.work, "pst-convert.sh")
@@ -145,19 +161,19 @@ def pst_benchmark(args, mailsift, readall, source):
     for _ in range(2):  # warm the page cache
         timed(commands[0][2])
     warm = timed_rounds(commands, args.repeat, before_each=None, prepare=prepare)
-    print_table("Outlook files, warm cache", commands, warm, count, size, "pa")
+    print_table(f"{title}, warm cache", commands, warm, count, size, "pa")
     print(f"records: --PST {records_in(listing('p1'))}, readpst + --MBOX "
           f"{records_in(listing('rm'))} (every mbox readpst writes, with its calendar and "
           f"contact files)")
-    print_pst_targets("warm", warm)
+    print_pst_targets(f"{title}, warm", warm)
     why_not_cold = cold_cache_unavailable(args)
     if why_not_cold:
         print(f"cold rounds skipped: {why_not_cold}")
         return
     cold = timed_rounds(commands, args.cold_repeat, before_each=drop_page_cache, prepare=prepare)
-    print_table("Outlook files, cold cache (page cache dropped before each run)", commands, cold,
+    print_table(f"{title}, cold cache (page cache dropped before each run)", commands, cold,
                 count, size, "pa")
-    print_pst_targets("cold", cold)
+    print_pst_targets(f"{title}, cold", cold)
 
 
 def cpu_seconds(samples, key):
@@ -206,32 +222,44 @@ def shared_pst_memory(args, mailsift, source):
         print(f"{title}: peak resident memory {rss} KB ({rss / 1024:.1f} MB)")
 
 
-def generated_pst(args, corpus):
-    """The generated PST of --pst-big-mb megabytes and what make_pst wrote into it,
-    made unless the work folder holds one of that size by this generator."""
-    path = os.path.join(args.work, f"generated-{args.pst_big_mb}mb.pst")
+def generated_pst(args, corpus, megabytes):
+    """A generated PST of `megabytes` alone in a folder of the work folder, and what
+    make_pst wrote into it, made unless it is there already by this generator."""
+    folder = os.path.join(args.work, f"generated-{megabytes}mb")
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "generated.pst")
     try:
-        with open(path + ".facts") as f:
+        with open(os.path.join(args.work, f"generated-{megabytes}mb.facts")) as f:
             facts = json.load(f)
-        if (facts["version"] == make_pst.VERSION and facts["megabytes"] == args.pst_big_mb
+        if (facts["version"] == make_pst.VERSION and facts["megabytes"] == megabytes
                 and facts["bytes"] == os.path.getsize(path)):
             print(f"generated PST: {path} (kept from an earlier run)")
             return path, facts
     except (OSError, ValueError, KeyError):
         pass
     start = time.perf_counter()
-    facts = make_pst.generate(path, args.pst_big_mb, 1, corpus, say=lambda line: None)
+    facts = make_pst.generate(path, megabytes, 1, corpus, say=lambda line: None)
+    # The facts stay outside the folder that the timed rows read.
+    os.replace(path + ".facts", os.path.join(args.work, f"generated-{megabytes}mb.facts"))
     print(f"generated PST: {path}, {facts['bytes'] / 1e6:.1f} MB, "
           f"{time.perf_counter() - start:.1f} s")
     return path, facts
 
 
-def generated_pst_memory(args, mailsift):
+def shared_corpus():
+    """The messages a PST is generated from; None, after a line, where they are missing."""
     corpus = os.path.normpath(os.path.join(make_pst.ROOT_DIR, "..", "shared", "corpus"))
     if not os.path.isdir(corpus):
-        print(f"generated PST row skipped: no messages to write it from at {corpus}")
+        print(f"generated PST rows skipped: no messages to write one from at {corpus}")
+        return None
+    return corpus
+
+
+def generated_pst_memory(args, mailsift):
+    corpus = shared_corpus()
+    if not corpus:
         return
-    path, facts = generated_pst(args, corpus)
+    path, facts = generated_pst(args, corpus, args.pst_big_mb)
     if not lists_outlook_messages(mailsift, path, args.work):
         print("generated PST row skipped: the built mailsift has no --PST "
               "(its listing names no Folder column)")

@@ -6,6 +6,7 @@
 #include <libpff.h>
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <string_view>
 #include <vector>
@@ -77,13 +78,14 @@ struct held_file {
 std::string with_lf_line_ends(const uint8_t* bytes, std::size_t length) {
   std::string text;
   text.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    if (bytes[i] == '\r') {
-      text += '\n';
-      if (i + 1 < length && bytes[i + 1] == '\n') ++i;
-    } else {
-      text += static_cast<char>(bytes[i]);
-    }
+  const char* at = reinterpret_cast<const char*>(bytes);
+  const char* end = at + length;
+  while (at < end) {
+    const char* cr = static_cast<const char*>(std::memchr(at, '\r', end - at));
+    text.append(at, (cr ? cr : end) - at);
+    if (!cr) break;
+    text += '\n';
+    at = cr + 1 < end && cr[1] == '\n' ? cr + 2 : cr + 1;
   }
   return text;
 }
@@ -106,27 +108,37 @@ struct text_bound {
 // A string property's bound: cut at the string bound, left out above the body's.
 text_bound string_bound(const outlook_bounds& bounds) { return {bounds.string, bounds.body}; }
 
-// A string read into a buffer of the size libpff gives (end of string included).
-// One routine serves the message, recipient and attachment strings, whose calls
-// differ only in their arguments.
+// A string read into a buffer of the size libpff gives (end of string included),
+// for message, recipient and attachment strings alike. libpff converts a text once
+// for its size and again for the text: `size_hint`, a size no smaller than the
+// text's (0 when unknown), spares the first.
 template <typename size_call, typename text_call>
-std::string read_utf8(size_call get_size, text_call get_text, text_bound bound, bool& truncated) {
+std::string read_utf8(size_call get_size, text_call get_text, text_bound bound, bool& truncated,
+                      size_t size_hint = 0) {
   libpff_error_t* error = nullptr;
   size_t size = 0;
-  if (get_size(&size, &error) != 1 || size <= 1) {
-    drop_error(error);
-    return {};
-  }
+  std::vector<uint8_t> buffer;
   // libpff refuses a buffer smaller than its text, so a text over the bound is read
   // whole only up to a hard ceiling and cut after.
-  if (size > bound.ceiling + 1) {
-    truncated = true;
-    return {};
-  }
-  std::vector<uint8_t> buffer(size);
-  if (get_text(buffer.data(), size, &error) != 1) {
+  if (size_hint != 0 && size_hint <= bound.ceiling + 1) {
+    buffer.resize(size_hint);
+    if (get_text(buffer.data(), size_hint, &error) == 1) size = size_hint;
     drop_error(error);
-    return {};
+  }
+  if (size == 0) {
+    if (get_size(&size, &error) != 1 || size <= 1) {
+      drop_error(error);
+      return {};
+    }
+    if (size > bound.ceiling + 1) {
+      truncated = true;
+      return {};
+    }
+    buffer.assign(size, 0);
+    if (get_text(buffer.data(), size, &error) != 1) {
+      drop_error(error);
+      return {};
+    }
   }
   std::size_t length = 0;
   while (length < size && buffer[length] != 0) ++length;
@@ -136,7 +148,7 @@ std::string read_utf8(size_call get_size, text_call get_text, text_bound bound, 
 }
 
 std::string message_string(libpff_item_t* message, uint32_t type, text_bound bound,
-                           bool& truncated) {
+                           bool& truncated, size_t size_hint = 0) {
   return read_utf8(
       [&](size_t* size, libpff_error_t** error) {
         return libpff_message_get_entry_value_utf8_string_size(message, type, size, error);
@@ -144,7 +156,7 @@ std::string message_string(libpff_item_t* message, uint32_t type, text_bound bou
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_message_get_entry_value_utf8_string(message, type, text, size, error);
       },
-      bound, truncated);
+      bound, truncated, size_hint);
 }
 
 // The entry of one type in one record set (a recipient, an attachment, the
@@ -201,6 +213,22 @@ uint32_t set_number(libpff_item_t* item, int set, uint32_t type, uint32_t fallba
   if (libpff_record_entry_get_data_as_32bit_integer(held.entry, &value, &error) != 1) value = fallback;
   drop_error(error);
   return value;
+}
+
+// The most bytes the message's text of `type` takes as UTF-8 with its end, by its
+// stored size: three a byte of an 8-bit text, three a two of UTF-16; 0 for none.
+size_t utf8_size_hint(libpff_item_t* message, uint32_t type) {
+  held_entry held(message, 0, type);
+  if (!held.entry) return 0;
+  libpff_error_t* error = nullptr;
+  uint32_t value_type = 0;
+  size_t stored = 0;
+  if (libpff_record_entry_get_value_type(held.entry, &value_type, &error) != 1 ||
+      libpff_record_entry_get_data_size(held.entry, &stored, &error) != 1 || stored == 0) {
+    drop_error(error);
+    return 0;
+  }
+  return (value_type == LIBPFF_VALUE_TYPE_STRING_UNICODE ? stored / 2 * 3 : stored * 3) + 1;
 }
 
 std::string first_message_string(libpff_item_t* message, std::initializer_list<uint32_t> types,
@@ -318,7 +346,8 @@ void read_body(libpff_item_t* message, const outlook_bounds& bounds, outlook_ite
       [&](uint8_t* text, size_t size, libpff_error_t** error) {
         return libpff_message_get_plain_text_body(message, text, size, error);
       },
-      {bounds.body, bounds.body}, out.truncated);
+      {bounds.body, bounds.body}, out.truncated,
+      utf8_size_hint(message, LIBPFF_ENTRY_TYPE_MESSAGE_BODY_PLAIN_TEXT));
 }
 
 // Every fact of one item. False, with the reason, when libpff cannot give even its
@@ -345,8 +374,9 @@ bool read_item(libpff_item_t* item, const std::string& folder, const outlook_bou
   out.has_read_flag = flags != k_no_flags;
   out.read = out.has_read_flag && (flags & LIBPFF_MESSAGE_FLAG_READ) != 0;
   text_bound string = string_bound(bounds);
-  out.transport_headers = message_string(item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS,
-                                         {bounds.headers, bounds.body}, out.truncated);
+  out.transport_headers = message_string(
+      item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS, {bounds.headers, bounds.body}, out.truncated,
+      utf8_size_hint(item, LIBPFF_ENTRY_TYPE_MESSAGE_TRANSPORT_HEADERS));
   out.sender_name = first_message_string(
       item, {LIBPFF_ENTRY_TYPE_MESSAGE_SENDER_NAME, LIBPFF_ENTRY_TYPE_MESSAGE_SENT_REPRESENTING_NAME},
       string, out.truncated);
@@ -548,16 +578,6 @@ void walk_open_file(walk_state& state, libpff_file_t* file, bool recover) {
 
 }  // namespace
 
-std::string outlook_path_part(const std::string& name) {
-  std::string part;
-  part.reserve(name.size());
-  for (char c : name) {
-    part += c;
-    if (c == '/') part += '/';
-  }
-  return part;
-}
-
 outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
                                       const outlook_visitor& visitor,
                                       const outlook_bounds& bounds) {
@@ -577,10 +597,4 @@ outlook_walk_result walk_outlook_file(const std::string& path, bool recover,
   walk_state state{visitor, bounds, result};
   walk_open_file(state, held.file, recover);
   return result;
-}
-
-int64_t outlook_filetime_seconds(uint64_t filetime) {
-  constexpr int64_t k_ticks_per_second = 10000000;
-  constexpr int64_t k_seconds_1601_to_1970 = 11644473600;
-  return static_cast<int64_t>(filetime / k_ticks_per_second) - k_seconds_1601_to_1970;
 }

@@ -1,5 +1,6 @@
 // The header block of an Outlook message that carries no internet headers, built
-// from its properties so that the header scan reads it as any other message.
+// from its properties so that the header scan reads it as any other message; and
+// the folder path part and date its facts are given in.
 #include <cstdio>
 
 #include "INCLUDE_U/dates.h"
@@ -64,4 +65,20 @@ std::string outlook_header_block(const outlook_item& item) {
   block += '\n';
   block += item.body;
   return block;
+}
+
+std::string outlook_path_part(const std::string& name) {
+  std::string part;
+  part.reserve(name.size());
+  for (char c : name) {
+    part += c;
+    if (c == '/') part += '/';
+  }
+  return part;
+}
+
+int64_t outlook_filetime_seconds(uint64_t filetime) {
+  constexpr int64_t k_ticks_per_second = 10000000;
+  constexpr int64_t k_seconds_1601_to_1970 = 11644473600;
+  return static_cast<int64_t>(filetime / k_ticks_per_second) - k_seconds_1601_to_1970;
 }

@@ -64,11 +64,14 @@ bool interrupt_pending() { return g_platform.interrupt_requested(); }
 bool allocation_failure_is_local() { return t_allocation_failure_is_local; }
 
 void prepare_thread_storage() {
-  t_allocation_failure_is_local = t_allocation_failure_is_local;
+  // Kept in volatiles: an access whose result goes nowhere the compiler may drop.
+  bool* volatile flag = &t_allocation_failure_is_local;
+  (void)flag;
   format_thousands(0);
   format_thousands64(0);
   // A throw reads the runtime's per-thread exception state; this reads it first.
-  (void)std::uncaught_exceptions();
+  volatile int uncaught = std::uncaught_exceptions();
+  (void)uncaught;
   g_platform.prepare_thread_storage();
 }
 

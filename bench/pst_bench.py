@@ -12,15 +12,14 @@ rounds of
                                         conversion alone
   (rm) (rp), then mailsift -p DIR --MBOX on its output: the way a reviewer lists
                                         Outlook files without --PST
-warm and, as root, cold; then the same rows over one PST of as many megabytes
-that bench/make_pst.py writes from the messages of ../shared/corpus, whose
-messages and attachments are those of a mailbox in use. --memory gives the peak resident memory of --PST over
-the largest file and over the whole collection, and of readpst on that file;
-then over one PST of --pst-big-mb megabytes (BENCH_PST_BIG_MB, 1024 by default)
-that bench/make_pst.py writes from the messages of ../shared/corpus (kept in the
-work folder and made again only when its size or the generator's version
-changed), with the time of that listing, warm, and whether it listed every
-message written.
+warm and, as root, cold; then the same rows over one generated PST of as many
+megabytes, whose messages and attachments are those of a mailbox in use.
+--memory gives the peak resident memory of --PST over the largest file and over
+the whole collection, and of readpst on that file; then over one generated PST of
+--pst-big-mb megabytes (BENCH_PST_BIG_MB, 1024 by default), with the time of that
+listing, warm, and whether it listed every message written. A generated PST is
+written by bench/make_pst.py from the messages of ../shared/corpus, kept in the
+work folder and made again only when its size or the generator's version changed.
 
 The rows are skipped, with a line saying why, where ../shared/pst, readpst or
 ../shared/corpus is missing or the built mailsift has no --PST.
@@ -122,8 +121,7 @@ def pst_benchmark(args, mailsift, readall, source):
     corpus = shared_corpus()
     if not corpus:
         return
-    path, facts = generated_pst(args, corpus, args.pst_mb)
-    print(f"Generated PST: {path}, {facts['bytes'] / 1e6:.1f} MB, {facts['messages']} messages")
+    path, _ = generated_pst(args, corpus, args.pst_mb)
     outlook_rows(args, mailsift, readall, os.path.dirname(path), [path], "Generated PST")
 
 
@@ -228,20 +226,21 @@ def generated_pst(args, corpus, megabytes):
     folder = os.path.join(args.work, f"generated-{megabytes}mb")
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, "generated.pst")
+    # The facts stay outside the folder that the timed rows read.
+    kept_facts = os.path.join(args.work, f"generated-{megabytes}mb.facts")
     try:
-        with open(os.path.join(args.work, f"generated-{megabytes}mb.facts")) as f:
+        with open(kept_facts) as f:
             facts = json.load(f)
         if (facts["version"] == make_pst.VERSION and facts["megabytes"] == megabytes
                 and facts["bytes"] == os.path.getsize(path)):
-            print(f"generated PST: {path} (kept from an earlier run)")
+            print(f"generated PST: {path}, {facts['messages']} messages (kept from an earlier run)")
             return path, facts
     except (OSError, ValueError, KeyError):
         pass
     start = time.perf_counter()
     facts = make_pst.generate(path, megabytes, 1, corpus, say=lambda line: None)
-    # The facts stay outside the folder that the timed rows read.
-    os.replace(path + ".facts", os.path.join(args.work, f"generated-{megabytes}mb.facts"))
-    print(f"generated PST: {path}, {facts['bytes'] / 1e6:.1f} MB, "
+    os.replace(path + ".facts", kept_facts)
+    print(f"generated PST: {path}, {facts['bytes'] / 1e6:.1f} MB, {facts['messages']} messages, "
           f"{time.perf_counter() - start:.1f} s")
     return path, facts
 

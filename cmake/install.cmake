@@ -69,8 +69,10 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # dpkg-shlibdeps names the libraries the program was linked against.
+  # dpkg-shlibdeps names the libraries the program was linked against; libcrypto,
+  # loaded only when a hash option asks for it, is named here.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
   # The split run drives GNU parallel; the program itself does not need it.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS parallel)
 endif()

@@ -24,10 +24,11 @@
 template <std::size_t N>
 struct bounded_text {
   static constexpr std::size_t capacity = N;
-  // Only the text and its terminator are ever set: a large text that stays short
-  // touches only its first page, so many scans side by side stay small.
-  std::array<char, N + 1> bytes;
+  // Only the length, the text and its terminator are ever set, the length first:
+  // a large text that stays short touches only its first page, so many scans side
+  // by side stay small.
   std::size_t length = 0;
+  std::array<char, N + 1> bytes;
 
   bounded_text() { bytes[0] = '\0'; }
 
@@ -63,7 +64,8 @@ struct bounded_text {
   }
   // Cuts the text to `n` bytes (no effect when it is already shorter).
   void truncate(std::size_t n) {
-    if (n < length) {
+    // Bounded by N too, which `length` never passes: the compiler cannot know that.
+    if (n < length && n <= N) {
       length = n;
       bytes[length] = '\0';
     }

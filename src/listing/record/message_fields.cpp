@@ -16,10 +16,10 @@ void append_entry_head(entry_field& field, int& counter, bool body) {
   std::string_view text(head, static_cast<std::size_t>(end - head));
   std::size_t at = field.text.size();
   // Only a head that fits whole starts an entry; the rest of one is text.
-  if (field.text.append(text) && field.count < field.places.size()) {
-    field.places[field.count++] = {static_cast<uint16_t>(at),
-                                   static_cast<uint16_t>(at + text.size()),
-                                   body ? k_body_entry : counter};
+  if (field.text.append(text) && field.count < k_most_entries) {
+    field.place(field.count++) = {static_cast<uint16_t>(at),
+                                  static_cast<uint16_t>(at + text.size()),
+                                  body ? k_body_entry : counter};
   }
   ++counter;
 }

@@ -44,25 +44,33 @@ inline constexpr std::size_t k_most_entries = (k_field_capacity - 6) / 8 + 1;
 // A field made of entries: its text as the delimited listing shows it (heads and
 // padding included), and where each entry whose head fitted whole stands, so that
 // a writer takes the entries from where the scan put them. The places are set only
-// as entries are added: a field that stays short touches only its first pages.
+// as entries are added, from the end of their array down: the first places, the
+// count and the start of the text lie side by side, so that a field that stays
+// short touches one page.
 struct entry_field {
-  field_text text;
+  std::array<entry_place, k_most_entries> places_down;
   uint16_t count = 0;
-  std::array<entry_place, k_most_entries> places;
+  field_text text;
 
   std::string_view view() const { return text.view(); }
+  entry_place& place(std::size_t i) { return places_down[k_most_entries - 1 - i]; }
 };
 
 // A field's text and its entries as a writer reads them: a message's own field, or
-// its text made readable.
+// its text made readable. Entry i's place is at `places + i * step`.
 struct entries_view {
   std::string_view text;
   const entry_place* places = nullptr;
   std::size_t count = 0;
+  std::ptrdiff_t step = 1;
+
+  const entry_place& place(std::size_t i) const {
+    return places[static_cast<std::ptrdiff_t>(i) * step];
+  }
 };
 
 inline entries_view view_of(const entry_field& field) {
-  return {field.text.view(), field.places.data(), field.count};
+  return {field.text.view(), &field.places_down[k_most_entries - 1], field.count, -1};
 }
 
 // One entry as read from an entries_view: its number (absent for text before the
@@ -88,15 +96,15 @@ void visit_entries(entries_view field, visitor visit) {
     entry.text = body.substr(0, body.size() - padding);
     entry.padding = body.substr(body.size() - padding);
   };
-  std::size_t first_head = field.count != 0 ? field.places[0].head : field.text.size();
+  std::size_t first_head = field.count != 0 ? field.place(0).head : field.text.size();
   if (first_head != 0) {
     field_entry entry;
     body_of(0, first_head, entry);
     visit(entry);
   }
   for (std::size_t i = 0; i < field.count; ++i) {
-    const entry_place& place = field.places[i];
-    std::size_t end = i + 1 < field.count ? field.places[i + 1].head : field.text.size();
+    const entry_place& place = field.place(i);
+    std::size_t end = i + 1 < field.count ? field.place(i + 1).head : field.text.size();
     field_entry entry;
     entry.numbered = true;
     entry.number = place.number;

@@ -174,7 +174,7 @@ void append_read_flag(std::string& out, entries_view field) {
     return;
   }
   std::string_view text = field.text;
-  if (field.count != 0 && field.places[0].head == 0) text.remove_prefix(field.places[0].text);
+  if (field.count != 0 && field.place(0).head == 0) text.remove_prefix(field.place(0).text);
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   append_json_string(out, text);

@@ -35,7 +35,9 @@ static_assert(k_large_file == k_read_chunk, "a large file is one larger than a c
 
 struct line_reader {
   read_handle file = k_no_file;
-  alignas(k_mark_block) std::array<char, k_read_chunk> buffer{};
+  // Never cleared: every read sets the bytes it hands on, and a scan that meets
+  // only small files then touches the buffer's first pages alone.
+  alignas(k_mark_block) std::array<char, k_read_chunk> buffer;
   std::size_t pos = 0;         // next byte to hand out; always the start of a line or piece
   std::size_t end = 0;         // end of the bytes that may be handed out
   bool held_cr = false;        // a CR after `end`, kept for the next chunk

@@ -96,14 +96,16 @@ void expect_same_outputs(const outputs& many, const outputs& one) {
 }
 
 // Files that only the first scanners take (over 64 KB), so that a scanner, not
-// the walk's thread, reads each; and small files with long names, whose paths
+// the walk's thread, reads each, and whose records are longer than a slot keeps
+// room for, so that each allocates; and small files with long names, whose paths
 // the walk's thread allocates.
 void write_fault_tree(const temp_tree& tree) {
   std::string body;
   while (body.size() < 80 * 1024) body += "a body line of a large message\n";
+  const std::string subject(2000, 's');
   for (int i = 0; i < 24; ++i) {
     tree.write(numbered("m/large/large-", i, ".eml"),
-               numbered("From: sender-", i, "@example.org\nSubject: large\n\n") + body);
+               numbered("From: sender-", i, "@example.org\nSubject: ") + subject + "\n\n" + body);
   }
   const std::string long_name(90, 'n');
   for (int i = 0; i < 300; ++i) {

@@ -60,8 +60,8 @@ TEST(scan_policy, a_run_of_waits_turns_every_scanner_on_and_a_warm_cache_turns_t
 
 TEST(scan_policy, the_ring_and_the_files_on_their_way_stay_bounded) {
   EXPECT_EQ(ring_slots(1), 32u);
-  EXPECT_EQ(ring_slots(16), 512u);
-  EXPECT_EQ(ring_slots(64), 512u);  // memory stays small for any count
+  EXPECT_EQ(ring_slots(16), 256u);
+  EXPECT_EQ(ring_slots(64), 256u);  // memory stays small for any count
   EXPECT_EQ(on_their_way_limit(512, true, 2), 512u);
   EXPECT_EQ(on_their_way_limit(512, false, 2), 64u);
   EXPECT_EQ(on_their_way_limit(32, false, 8), 32u);

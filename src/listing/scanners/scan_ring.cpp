@@ -15,7 +15,7 @@ scan_slot& slot_of(scan_ring& ring, uint64_t sequence) {
   return *ring.slots[sequence % ring.slots.size()];
 }
 
-bool is_large(const scan_slot& slot) { return slot.size > k_large_file; }
+bool is_large(const scan_slot& slot) { return slot.size > k_wide_file; }
 
 scan_slot* file_to_take(scan_ring& ring, bool takes_large, bool only_the_head) {
   uint64_t first = takes_large ? ring.untaken : ring.untaken_small;

@@ -44,7 +44,7 @@ TEST(scan_ring, a_run_of_hand_overs_takes_and_writes_keeps_every_rule) {
 TEST(scan_ring, a_scanner_of_small_files_passes_large_ones_by) {
   scan_ring ring;
   make_ring(ring, 8);
-  fill_and_hand_over(ring, 1, k_large_file + 1);
+  fill_and_hand_over(ring, 1, k_wide_file + 1);
   fill_and_hand_over(ring, 2);
   scan_slot* small = take_one(ring, false);
   ASSERT_TRUE(small);

@@ -12,8 +12,8 @@ using field_text = bounded_text<k_field_capacity>;
 
 // One line as read: its text without the line end, and whether a line end
 // followed the text (false for a piece of a long line, a last line without a line
-// end, and a line cut at a NUL byte).
-// The flag comes first, on the page where the text starts.
+// end, and a line cut at a NUL byte). The flag comes first, on the page where the
+// text starts.
 struct message_line {
   bool line_end = false;
   field_text text;

@@ -11,17 +11,11 @@
 #include <mutex>
 #include <new>
 
-struct digest_state {
-  EVP_MD_CTX* context = nullptr;
-};
-
 namespace {
 
-#define MAILSIFT_TEXT_OF(x) #x
-#define MAILSIFT_TEXT(x) MAILSIFT_TEXT_OF(x)
 // The library of the major version the program was built against.
 #if defined(OPENSSL_SHLIB_VERSION)
-constexpr const char* k_library_name = "libcrypto.so." MAILSIFT_TEXT(OPENSSL_SHLIB_VERSION);
+constexpr const char* k_library_name = "libcrypto.so." OPENSSL_MSTR(OPENSSL_SHLIB_VERSION);
 #else
 constexpr const char* k_library_name = "libcrypto.so." SHLIB_VERSION_NUMBER;
 #endif
@@ -39,6 +33,16 @@ struct crypto_entries {
   decltype(&ERR_get_error) get_error = nullptr;
   decltype(&ERR_clear_error) clear_error = nullptr;
 };
+
+}  // namespace
+
+// Made by a start that found the library, which the state keeps for the calls after.
+struct digest_state {
+  const crypto_entries* library = nullptr;
+  EVP_MD_CTX* context = nullptr;
+};
+
+namespace {
 
 template <typename entry>
 bool find_entry(void* library, const char* name, entry& out) {
@@ -97,7 +101,7 @@ bool library_ran_out_of_memory(const crypto_entries& c) {
 digest_start_result digest_start(digest_state*& state, digest_kind kind) {
   const crypto_entries* c = crypto();
   if (!c) return digest_start_result::unavailable;
-  if (!state) state = new (std::nothrow) digest_state;
+  if (!state) state = new (std::nothrow) digest_state{c};
   if (!state) return digest_start_result::out_of_memory;
   c->clear_error();
   if (!state->context) state->context = c->md_ctx_new();
@@ -109,15 +113,15 @@ digest_start_result digest_start(digest_state*& state, digest_kind kind) {
                                        : digest_start_result::unavailable;
 }
 
-// A state exists only once a start found the library.
 bool digest_add(digest_state* state, const void* bytes, std::size_t size) {
-  return state && state->context && crypto()->digest_update(state->context, bytes, size) == 1;
+  return state && state->context &&
+         state->library->digest_update(state->context, bytes, size) == 1;
 }
 
 bool digest_finish(digest_state* state, digest_value& out) {
   unsigned int size = 0;
   if (!state || !state->context ||
-      crypto()->digest_final(state->context, out.bytes.data(), &size) != 1)
+      state->library->digest_final(state->context, out.bytes.data(), &size) != 1)
     return false;
   out.size = size;
   return true;
@@ -125,7 +129,7 @@ bool digest_finish(digest_state* state, digest_value& out) {
 
 void digest_free(digest_state*& state) {
   if (!state) return;
-  if (state->context) crypto()->md_ctx_free(state->context);
+  if (state->context) state->library->md_ctx_free(state->context);
   delete state;
   state = nullptr;
 }
